@@ -1,0 +1,3 @@
+// Placeholder until the command line is built.
+#include "cli/command_line.h"
+int RunMevrid(int, char**) { return 1; }

@@ -1,0 +1,24 @@
+// The component's file set (library, driver, tool), the currency check, and
+// the copy and deletion of one component file.
+#pragma once
+
+#include "platform/platform.h"
+
+enum class ComponentRole { Library, Driver, Tool };
+
+struct ComponentFile {
+  ComponentRole Role;
+  const char* FileName;
+  const char* ReleasePathFormat;    // one %s: the file name
+  const char* InstalledPathFormat;  // two %s: the Windows directory, the file name
+};
+
+// Library, driver, tool: the order of the currency check.
+extern const ComponentFile kComponentFiles[3];
+constexpr int kComponentVersionMajor = 4;
+constexpr int kComponentVersionMinor = 0;
+
+Flag IsComponentInstallNeeded(const char* windows_directory, Flag verbose);
+Flag IsInstalledFileOlder(const char* installed_path, const char* release_path);
+Flag CopyComponentFile(const char* source_path, const char* target_path, Flag verbose);
+Flag DeleteComponentFile(const char* path, Flag verbose);

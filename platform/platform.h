@@ -1,0 +1,45 @@
+// Platform operations that are not Win32 calls but still depend on the
+// platform: the standard library's path operations (on POSIX a Windows path
+// must be translated first), the environment lookup of the Windows directory,
+// the process locale, and the console output of the tool.
+#pragma once
+
+#include <cstdarg>
+#include <cstdint>
+
+#include "platform/win32.h"
+
+// The tool's 16-bit flags: the success flag every procedure returns (1 or 0)
+// and the verbose flag every procedure takes (nonzero prints).
+using Flag = unsigned short;
+
+// Text buffers of the tool: 259 characters and the terminator.
+constexpr int kTextBufferSize = 260;
+
+// The standard library's remove(): 0 when the file is gone.
+int PlatformRemove(const char* path);
+// The standard library's rename(): 0 when the file now bears the new name.
+int PlatformRename(const char* from, const char* to);
+// The standard library's tmpnam(NULL): a fresh name in the root of the
+// current drive, in a buffer owned by the runtime; nullptr when none is left.
+char* PlatformTmpnam();
+// The standard library's change of permission, asking for write permission:
+// clears the read-only attribute. 0 on success.
+int PlatformMakeWritable(const char* path);
+
+// The environment variable lookup (getenv). nullptr when the variable is not
+// set. On POSIX "SystemRoot" falls back to the emulated machine's own value
+// when it is absent from the process environment.
+const char* PlatformGetEnv(const char* name);
+
+// setlocale(LC_ALL, "") followed by setlocale(LC_CTYPE, NULL): the name of the
+// character-type locale now in force, in Windows form ("Japanese_Japan.932").
+const char* PlatformSetUserLocale();
+
+// Console output: printf to standard output, flushed at once so progress
+// appears as it happens and nothing is pending when a child process starts.
+void ConsolePrint(const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;

@@ -1,0 +1,67 @@
+// Administration of an emulated machine, as regedit, reg, sc and a reboot do
+// it on Windows: what the machine tool and the tests use to set a machine up
+// and to read its state. Each function is implemented by the emulation part
+// named beside it. Failures return false with a one-line reason in *error.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace emu::admin {
+
+// regfile.cc: imports a .reg file's text ("Windows Registry Editor Version
+// 5.00" or "REGEDIT4"), with regedit's deletion lines. Only HKEY_LOCAL_MACHINE
+// (or HKLM) keys. All or nothing: on a malformed line nothing is changed and
+// *error names the line.
+bool ImportRegText(const std::string& text, std::string* error);
+// regfile.cc: exports key_path (below HKEY_LOCAL_MACHINE; "" for the whole
+// tree; a "HKEY_LOCAL_MACHINE\" or "HKLM\" prefix is accepted) and its subtree
+// in the "Windows Registry Editor Version 5.00" format, as regedit writes it.
+bool ExportRegText(const std::string& key_path, std::string* text, std::string* error);
+
+struct ServiceSpec {
+  std::string name;
+  std::string display;       // empty: the name
+  bool driver = false;       // SERVICE_KERNEL_DRIVER, else SERVICE_WIN32_OWN_PROCESS
+  std::string image;         // ImagePath; drivers resolve it against the Windows directory
+  std::vector<std::string> depends;  // DependOnService
+  uint32_t start_type = 3;   // SERVICE_DEMAND_START
+  std::string group;
+  uint32_t state = 1;        // SERVICE_STOPPED..SERVICE_RUNNING
+  int64_t start_ms = 0;      // time spent start-pending
+  int64_t stop_ms = 0;       // time spent stop-pending
+  bool start_fails = false;  // a start ends stopped instead of running
+  uint32_t refuse_stop = 0;  // nonzero: a stop request fails with this error
+};
+
+struct ServiceInfo {
+  std::string name;
+  std::string display;
+  uint32_t type = 0;
+  uint32_t start_type = 0;
+  uint32_t error_control = 0;
+  std::string image;
+  std::string group;
+  std::vector<std::string> depends;
+  uint32_t state = 0;  // the current state, time applied
+  bool marked_for_delete = false;
+  int64_t start_ms = 0, stop_ms = 0;
+  bool start_fails = false;
+  uint32_t refuse_stop = 0;
+};
+
+// services.cc
+bool DefineService(const ServiceSpec& spec, std::string* error);
+bool RemoveServiceDefinition(const std::string& name, std::string* error);
+bool QueryService(const std::string& name, ServiceInfo* info, std::string* error);
+std::vector<ServiceInfo> ListServices();
+// services.cc: a reboot of the service database: marked services go,
+// runtime states are cleared, automatic-start services are started.
+bool RebootServices(std::string* error);
+
+// machine_admin.cc (calls the two above in Windows' order: pending file
+// operations first, then the services).
+bool Reboot(std::string* error);
+
+}  // namespace emu::admin

@@ -1,0 +1,39 @@
+// What the emulation's parts ask of each other. Each function is implemented
+// by the part named beside it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/posix/win32_api.h"
+
+namespace emu {
+
+// files.cc: a Windows path ("C:\WINDOWS\x", "nt_node\x", "\s1.") as a host
+// path. Drive letters map to drive directories of the machine, "\" to "/",
+// existing components are matched case-insensitively; a relative path is
+// relative to the real current directory, a rooted path without a drive is on
+// the current drive. Returns false for a path that has no host form.
+bool TranslatePath(const std::string& windows_path, std::string* host_path);
+// files.cc: the current drive letter: the emulated drive that holds the real
+// current directory, else 'C'.
+char CurrentDrive();
+// files.cc: true when a host file may not be deleted because it is in use:
+// the image of a running driver service, or the image of a live process.
+bool IsFileInUse(const std::string& host_path);
+// files.cc: carries out PendingFileRenameOperations (the reboot's part).
+bool RunPendingFileOperations(std::string* error);
+
+// services.cc: host paths of the images of driver services now running.
+std::vector<std::string> RunningDriverImages();
+
+// environment.cc: the Windows directory of the machine ("C:\WINDOWS"):
+// "SystemRoot" from the process environment when present, else the machine's.
+// Empty when the variable is present but empty (the directory is not set).
+std::string WindowsDirectory();
+
+// errors.cc: the calling thread's last error, as GetLastError returns it.
+void SetLastErrorCode(DWORD code);
+
+}  // namespace emu

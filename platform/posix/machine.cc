@@ -1,0 +1,366 @@
+// The emulated machine's directory, database, settings, clock and fault rules.
+#include "platform/posix/machine.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+namespace emu {
+namespace {
+
+Machine g_machine;
+bool g_open = false;
+int g_transaction_depth = 0;
+
+struct FaultRule {
+  int64_t id;
+  std::string operation;
+  std::string match;
+  DWORD error;
+  int64_t nth;
+  bool always;
+};
+std::vector<FaultRule> g_faults;
+bool g_faults_loaded = false;
+
+// Every table of the machine. Registry keys form a tree below the root row
+// (id 1, HKEY_LOCAL_MACHINE); names compare upper-cased, as Windows does.
+const char* const kSchema[] = {
+    "CREATE TABLE IF NOT EXISTS settings(name TEXT PRIMARY KEY, value TEXT NOT NULL)",
+    "CREATE TABLE IF NOT EXISTS reg_keys(id INTEGER PRIMARY KEY, parent INTEGER NOT NULL, name TEXT NOT NULL,"
+    " uname TEXT NOT NULL, class TEXT NOT NULL DEFAULT '', UNIQUE(parent, uname))",
+    "CREATE TABLE IF NOT EXISTS reg_values(key_id INTEGER NOT NULL, name TEXT NOT NULL, uname TEXT NOT NULL,"
+    " type INTEGER NOT NULL, data BLOB NOT NULL, seq INTEGER NOT NULL DEFAULT 0, PRIMARY KEY(key_id, uname))",
+    "CREATE TABLE IF NOT EXISTS services(uname TEXT PRIMARY KEY, state INTEGER NOT NULL DEFAULT 1,"
+    " until_ms INTEGER NOT NULL DEFAULT 0, start_ms INTEGER NOT NULL DEFAULT 0, stop_ms INTEGER NOT NULL DEFAULT 0,"
+    " start_fails INTEGER NOT NULL DEFAULT 0, refuse_stop INTEGER NOT NULL DEFAULT 0,"
+    " marked_delete INTEGER NOT NULL DEFAULT 0)",
+    "CREATE TABLE IF NOT EXISTS service_handles(id INTEGER PRIMARY KEY, pid INTEGER NOT NULL, uname TEXT NOT NULL)",
+    "CREATE TABLE IF NOT EXISTS faults(id INTEGER PRIMARY KEY, operation TEXT NOT NULL, match TEXT NOT NULL,"
+    " error INTEGER NOT NULL, nth INTEGER NOT NULL, always INTEGER NOT NULL, hits INTEGER NOT NULL DEFAULT 0)",
+    "CREATE TABLE IF NOT EXISTS call_counts(operation TEXT PRIMARY KEY, calls INTEGER NOT NULL)",
+    "INSERT OR IGNORE INTO reg_keys(id, parent, name, uname) VALUES(1, 0, 'HKEY_LOCAL_MACHINE', 'HKEY_LOCAL_MACHINE')",
+};
+
+const char* const kDefaultSettings[][2] = {
+    {"clock", "real"},
+    {"virtual-now-ms", "0"},
+    {"system-root", "C:\\WINDOWS"},
+    {"user-locale", "English_United States.1252"},
+    // On a virtual clock, how long (real milliseconds) a wait for a real
+    // process lasts before it counts as the caller's whole timeout.
+    {"process-real-wait-ms", "3000"},
+    {"count-calls", "0"},
+};
+
+// Keys every Windows machine has; the services and the pending renames live there.
+const char* const kDefaultKeys[] = {
+    "SOFTWARE",
+    "SYSTEM\\CurrentControlSet\\Services",
+    "SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+};
+
+bool Exec(sqlite3* db, const char* sql) { return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
+
+bool MakeDirs(const std::string& path) {
+  std::string partial;
+  for (size_t i = 0; i <= path.size(); ++i) {
+    if (i == path.size() || path[i] == '/') {
+      if (!partial.empty() && mkdir(partial.c_str(), 0755) != 0 && errno != EEXIST) return false;
+    }
+    if (i < path.size()) partial += path[i];
+  }
+  return true;
+}
+
+std::string Absolute(const std::string& dir) {
+  char resolved[PATH_MAX];
+  if (realpath(dir.c_str(), resolved)) return resolved;
+  return dir;
+}
+
+void EnsureDefaultKey(sqlite3* db, const std::string& path) {
+  int64_t parent = 1;
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find('\\', start);
+    if (end == std::string::npos) end = path.size();
+    std::string name = path.substr(start, end - start);
+    Statement find(db, "SELECT id FROM reg_keys WHERE parent=?1 AND uname=?2");
+    find.Bind(1, parent).Bind(2, Upper(name));
+    if (find.Step() == SQLITE_ROW) {
+      parent = find.Int(0);
+    } else {
+      Statement add(db, "INSERT INTO reg_keys(parent, name, uname) VALUES(?1, ?2, ?3)");
+      add.Bind(1, parent).Bind(2, name).Bind(3, Upper(name));
+      add.Run();
+      parent = sqlite3_last_insert_rowid(db);
+    }
+    start = end + 1;
+  }
+}
+
+bool InitializeDefaults(sqlite3* db) {
+  for (const char* sql : kSchema)
+    if (!Exec(db, sql)) return false;
+  for (const auto& setting : kDefaultSettings) {
+    Statement st(db, "INSERT OR IGNORE INTO settings(name, value) VALUES(?1, ?2)");
+    st.Bind(1, setting[0]).Bind(2, setting[1]);
+    if (!st.Run()) return false;
+  }
+  for (const char* key : kDefaultKeys) EnsureDefaultKey(db, key);
+  return true;
+}
+
+void LoadFaults() {
+  g_faults.clear();
+  Statement st(Db(), "SELECT id, operation, match, error, nth, always FROM faults ORDER BY id");
+  while (st.Step() == SQLITE_ROW)
+    g_faults.push_back({st.Int(0), st.Text(1), st.Text(2), static_cast<DWORD>(st.Int(3)), st.Int(4), st.Int(5) != 0});
+  g_faults_loaded = true;
+}
+
+}  // namespace
+
+Statement::Statement(sqlite3* db, const char* sql) {
+  if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) stmt_ = nullptr;
+}
+Statement::~Statement() {
+  if (stmt_) sqlite3_finalize(stmt_);
+}
+Statement& Statement::Bind(int index, int64_t value) {
+  if (stmt_) sqlite3_bind_int64(stmt_, index, value);
+  return *this;
+}
+Statement& Statement::Bind(int index, const std::string& text) {
+  if (stmt_) sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+  return *this;
+}
+Statement& Statement::BindBlob(int index, const void* data, size_t size) {
+  if (stmt_) sqlite3_bind_blob(stmt_, index, size ? data : "", static_cast<int>(size), SQLITE_TRANSIENT);
+  return *this;
+}
+Statement& Statement::BindNull(int index) {
+  if (stmt_) sqlite3_bind_null(stmt_, index);
+  return *this;
+}
+int Statement::Step() { return stmt_ ? sqlite3_step(stmt_) : SQLITE_ERROR; }
+bool Statement::Run() {
+  int rc;
+  while ((rc = Step()) == SQLITE_ROW) {
+  }
+  return rc == SQLITE_DONE;
+}
+void Statement::Reset() {
+  if (stmt_) sqlite3_reset(stmt_);
+}
+int64_t Statement::Int(int column) const { return sqlite3_column_int64(stmt_, column); }
+std::string Statement::Text(int column) const {
+  const unsigned char* text = sqlite3_column_text(stmt_, column);
+  return text ? std::string(reinterpret_cast<const char*>(text), sqlite3_column_bytes(stmt_, column)) : std::string();
+}
+std::string Statement::Blob(int column) const {
+  const void* data = sqlite3_column_blob(stmt_, column);
+  return data ? std::string(static_cast<const char*>(data), sqlite3_column_bytes(stmt_, column)) : std::string();
+}
+bool Statement::IsNull(int column) const { return sqlite3_column_type(stmt_, column) == SQLITE_NULL; }
+
+Transaction::Transaction() {
+  outermost_ = g_transaction_depth == 0;
+  ++g_transaction_depth;
+  ok_ = outermost_ ? Exec(Db(), "BEGIN IMMEDIATE") : true;
+}
+Transaction::~Transaction() {
+  --g_transaction_depth;
+  if (outermost_ && ok_ && !done_) Exec(Db(), "ROLLBACK");
+}
+bool Transaction::Commit() {
+  if (!ok_ || done_) return false;
+  done_ = true;
+  return outermost_ ? Exec(Db(), "COMMIT") : true;
+}
+
+std::string DefaultMachineDir() {
+  const char* env = getenv("MEVRID_MACHINE");
+  if (env && *env) return env;
+  const char* xdg = getenv("XDG_DATA_HOME");
+  if (xdg && *xdg) return std::string(xdg) + "/mevrid/machine";
+  const char* home = getenv("HOME");
+  return std::string(home && *home ? home : "/tmp") + "/.mevrid-machine";
+}
+
+bool OpenMachine(const std::string& dir, bool create, std::string* error) {
+  CloseMachine();
+  std::string db_path = dir + "/machine.db";
+  struct stat st;
+  bool exists = stat(db_path.c_str(), &st) == 0;
+  if (!exists && !create) {
+    if (error) *error = "no machine at " + dir + " (create it with 'mevrid-machine init')";
+    return false;
+  }
+  if (!exists && !MakeDirs(dir)) {
+    if (error) *error = "cannot create directory " + dir + ": " + strerror(errno);
+    return false;
+  }
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(db_path.c_str(), &db, SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0), nullptr) !=
+      SQLITE_OK) {
+    if (error) *error = "cannot open " + db_path + ": " + (db ? sqlite3_errmsg(db) : "out of memory");
+    sqlite3_close(db);
+    return false;
+  }
+  sqlite3_busy_timeout(db, 60000);
+  // WAL with synchronous=NORMAL keeps every committed transaction across a
+  // killed process, and lets readers and one writer work at once.
+  Exec(db, "PRAGMA journal_mode=WAL");
+  Exec(db, "PRAGMA synchronous=NORMAL");
+  g_machine.dir = Absolute(dir);
+  g_machine.db = db;
+  g_open = true;
+  bool initialized;
+  {
+    Transaction tx;
+    initialized = tx.ok() && InitializeDefaults(db) && tx.Commit();
+  }
+  if (!initialized) {
+    if (error) *error = "cannot initialise " + db_path + ": " + sqlite3_errmsg(db);
+    CloseMachine();
+    return false;
+  }
+  if (!MakeDirs(g_machine.dir + "/drive_c/WINDOWS/system32/drivers")) {
+    if (error) *error = "cannot create drive_c in " + g_machine.dir;
+    CloseMachine();
+    return false;
+  }
+  g_faults_loaded = false;
+  return true;
+}
+
+void CloseMachine() {
+  if (g_machine.db) sqlite3_close(g_machine.db);
+  g_machine = Machine();
+  g_open = false;
+  g_faults.clear();
+  g_faults_loaded = false;
+}
+
+Machine& Current() {
+  if (!g_open) {
+    std::string error;
+    if (!OpenMachine(DefaultMachineDir(), true, &error)) {
+      fprintf(stderr, "mevrid: emulated machine unavailable: %s\n", error.c_str());
+      exit(1);
+    }
+  }
+  return g_machine;
+}
+
+sqlite3* Db() { return Current().db; }
+
+std::string GetSetting(const std::string& name, const std::string& fallback) {
+  Statement st(Db(), "SELECT value FROM settings WHERE name=?1");
+  st.Bind(1, name);
+  return st.Step() == SQLITE_ROW ? st.Text(0) : fallback;
+}
+
+bool SetSetting(const std::string& name, const std::string& value) {
+  Statement st(Db(), "INSERT INTO settings(name, value) VALUES(?1, ?2) ON CONFLICT(name) DO UPDATE SET value=?2");
+  st.Bind(1, name).Bind(2, value);
+  bool ok = st.Run();
+  if (name == "count-calls") g_faults_loaded = false;
+  return ok;
+}
+
+bool IsVirtualClock() { return GetSetting("clock") == "virtual"; }
+
+int64_t NowMs() {
+  if (IsVirtualClock()) return strtoll(GetSetting("virtual-now-ms", "0").c_str(), nullptr, 10);
+  struct timespec ts;
+  clock_gettime(CLOCK_REALTIME, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+void AdvanceClock(int64_t ms) {
+  Statement st(Db(), "UPDATE settings SET value=CAST(CAST(value AS INTEGER)+?1 AS TEXT) WHERE name='virtual-now-ms'");
+  st.Bind(1, ms);
+  st.Run();
+}
+
+DWORD CheckFault(const char* operation, const std::string& match) {
+  static bool count_calls = false;
+  if (!g_faults_loaded) {
+    LoadFaults();
+    count_calls = GetSetting("count-calls") == "1";
+  }
+  if (count_calls) {
+    Statement st(Db(), "INSERT INTO call_counts(operation, calls) VALUES(?1, 1)"
+                       " ON CONFLICT(operation) DO UPDATE SET calls=calls+1");
+    st.Bind(1, operation);
+    st.Run();
+  }
+  if (g_faults.empty()) return 0;
+  std::string upper_match = Upper(match);
+  for (const FaultRule& rule : g_faults) {
+    if (rule.operation != "*" && !EqualsNoCase(rule.operation, operation)) continue;
+    if (!rule.match.empty() && upper_match.find(Upper(rule.match)) == std::string::npos) continue;
+    // The hit count lives in the database so that it counts calls across
+    // every process that uses the machine (the tool and its children).
+    Transaction tx;
+    Statement bump(Db(), "UPDATE faults SET hits=hits+1 WHERE id=?1 RETURNING hits");
+    bump.Bind(1, rule.id);
+    int64_t hits = bump.Step() == SQLITE_ROW ? bump.Int(0) : 0;
+    bump.Reset();
+    tx.Commit();
+    if (hits == rule.nth || (rule.always && hits >= rule.nth)) return rule.error;
+  }
+  return 0;
+}
+
+bool AddFaultRule(const std::string& operation, const std::string& match, DWORD error, int64_t nth, bool always) {
+  Statement st(Db(), "INSERT INTO faults(operation, match, error, nth, always) VALUES(?1, ?2, ?3, ?4, ?5)");
+  st.Bind(1, operation).Bind(2, match).Bind(3, static_cast<int64_t>(error)).Bind(4, nth).Bind(5, always ? 1 : 0);
+  g_faults_loaded = false;
+  return st.Run();
+}
+
+std::vector<FaultRuleInfo> ListFaultRules() {
+  std::vector<FaultRuleInfo> rules;
+  Statement st(Db(), "SELECT id, operation, match, error, nth, always, hits FROM faults ORDER BY id");
+  while (st.Step() == SQLITE_ROW)
+    rules.push_back({st.Int(0), st.Text(1), st.Text(2), static_cast<DWORD>(st.Int(3)), st.Int(4), st.Int(5) != 0,
+                     st.Int(6)});
+  return rules;
+}
+
+bool ClearFaultRules() {
+  g_faults_loaded = false;
+  return Exec(Db(), "DELETE FROM faults") && Exec(Db(), "DELETE FROM call_counts");
+}
+
+std::vector<std::pair<std::string, int64_t>> CallCounts() {
+  std::vector<std::pair<std::string, int64_t>> counts;
+  Statement st(Db(), "SELECT operation, calls FROM call_counts ORDER BY operation");
+  while (st.Step() == SQLITE_ROW) counts.emplace_back(st.Text(0), st.Int(1));
+  return counts;
+}
+
+std::string DriveDirectory(char letter) {
+  return Current().dir + "/drive_" + static_cast<char>(tolower(static_cast<unsigned char>(letter)));
+}
+
+std::string Upper(std::string text) {
+  for (char& c : text)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return text;
+}
+
+bool EqualsNoCase(const std::string& a, const std::string& b) { return Upper(a) == Upper(b); }
+
+}  // namespace emu

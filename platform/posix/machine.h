@@ -1,0 +1,124 @@
+// The emulated machine: a directory holding one SQLite database (registry,
+// service runtime state, settings, fault rules) and one directory per drive
+// ("drive_c" for C:). Every emulated Win32 call reaches its state through the
+// current machine of the process, which is opened on first use from
+// $MEVRID_MACHINE, else from the per-user default, created with its defaults
+// the way Wine creates its prefix.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/posix/win32_api.h"
+
+namespace emu {
+
+// A prepared statement that finalizes itself. Bind* take 1-based indexes.
+class Statement {
+ public:
+  Statement(sqlite3* db, const char* sql);
+  ~Statement();
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+
+  bool ok() const { return stmt_ != nullptr; }
+  Statement& Bind(int index, int64_t value);
+  Statement& Bind(int index, const std::string& text);
+  Statement& BindBlob(int index, const void* data, size_t size);
+  Statement& BindNull(int index);
+  // SQLITE_ROW, SQLITE_DONE, or an error code.
+  int Step();
+  // Steps to completion; true when it reached SQLITE_DONE.
+  bool Run();
+  void Reset();
+  int64_t Int(int column) const;
+  std::string Text(int column) const;
+  std::string Blob(int column) const;
+  bool IsNull(int column) const;
+
+ private:
+  sqlite3_stmt* stmt_ = nullptr;
+};
+
+// BEGIN IMMEDIATE ... COMMIT, rolled back when not committed. Nests: only the
+// outermost guard talks to SQLite, so an operation can call helpers that open
+// their own guard.
+class Transaction {
+ public:
+  Transaction();
+  ~Transaction();
+  Transaction(const Transaction&) = delete;
+  Transaction& operator=(const Transaction&) = delete;
+  bool ok() const { return ok_; }
+  bool Commit();
+
+ private:
+  bool ok_ = false;
+  bool outermost_ = false;
+  bool done_ = false;
+};
+
+struct Machine {
+  std::string dir;  // absolute path of the machine directory
+  sqlite3* db = nullptr;
+};
+
+// The machine directory this process uses: $MEVRID_MACHINE, else
+// $XDG_DATA_HOME/mevrid/machine, else ~/.mevrid-machine.
+std::string DefaultMachineDir();
+
+// Opens (creating directory, database and defaults when asked) the machine at
+// dir and makes it the process's current machine. false with *error set when
+// it cannot; a machine that does not exist is an error unless create is set.
+bool OpenMachine(const std::string& dir, bool create, std::string* error);
+// Closes the current machine; the next emulated call opens the default one.
+void CloseMachine();
+// The current machine, opened (and created) from DefaultMachineDir() on first
+// use. Aborts with a one-line message when the machine cannot be opened,
+// since no emulated call can then answer truthfully.
+Machine& Current();
+sqlite3* Db();
+
+// Settings (key/value text in the database).
+std::string GetSetting(const std::string& name, const std::string& fallback = "");
+bool SetSetting(const std::string& name, const std::string& value);
+
+// Virtual or real clock. On a virtual clock time only moves by Sleep, which
+// then returns at once; on a real clock it is the wall clock.
+bool IsVirtualClock();
+int64_t NowMs();
+void AdvanceClock(int64_t ms);
+
+// Fault rules: the n-th matching call of a named operation fails with a Win32
+// error ("once"), or that call and every later one ("always"). Returns the
+// error to fail with, or 0. match is the key path, value name, file path,
+// service name or command line of the call; a rule's match text must occur in
+// it, ignoring case (an empty rule text matches every call).
+DWORD CheckFault(const char* operation, const std::string& match);
+
+struct FaultRuleInfo {
+  int64_t id;
+  std::string operation;  // an operation name, or "*" for every operation
+  std::string match;
+  DWORD error;
+  int64_t nth;
+  bool always;
+  int64_t hits;
+};
+bool AddFaultRule(const std::string& operation, const std::string& match, DWORD error, int64_t nth, bool always);
+std::vector<FaultRuleInfo> ListFaultRules();
+bool ClearFaultRules();
+// Calls counted per operation while the setting "count-calls" is "1".
+std::vector<std::pair<std::string, int64_t>> CallCounts();
+
+// The directory that holds drive letter (lower case: "drive_c").
+std::string DriveDirectory(char letter);
+
+// ASCII case folding, as the registry and the file system compare names.
+std::string Upper(std::string text);
+bool EqualsNoCase(const std::string& a, const std::string& b);
+
+}  // namespace emu

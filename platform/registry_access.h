@@ -1,0 +1,22 @@
+// The registry and environment operations as the logic uses them: a value
+// read opens the key, queries with the buffer's size, closes the key, and
+// cuts the text at the returned length (the tool's values carry no
+// terminator).
+#pragma once
+
+#include "platform/platform.h"
+
+// Reads a string value of HKEY_LOCAL_MACHINE\key_path into buffer (size
+// bytes, first byte cleared first). true when the key opened and the value
+// fitted; false counts as absent.
+bool ReadRegistryText(const char* key_path, const char* value_name, REGSAM access, char* buffer, DWORD size);
+// Reads a string value of an open key the same way.
+bool QueryRegistryText(HKEY key, const char* value_name, char* buffer, DWORD size);
+// true when HKEY_LOCAL_MACHINE\key_path opens with the access.
+bool RegistryKeyExists(const char* key_path, REGSAM access);
+
+// The Windows directory from "SystemRoot"; nullptr when not set (or empty).
+const char* LookupWindowsDirectory();
+// ExpandEnvironmentStringsA into a 260-character buffer. false when the
+// expansion fails or does not fit: a cut text is never handed on.
+bool ExpandText(const char* source, char* destination);

@@ -1,0 +1,34 @@
+// Which of the suite's products and which management console the machine
+// carries, read from the registry (and the locale) once per process.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/platform.h"
+
+enum ConsoleRole : int32_t {
+  None = 0,
+  Manager = 1,
+  Console = 2,
+  Applications = 3,
+};
+
+struct EnvironmentProfile {
+  Flag NodePresent = 0;
+  char NodeVersion[16] = {};
+  char ProgramFilesPath[260] = {};
+  Flag ConsolePresent = 0;
+  char ConsoleVersion[16] = {};
+  ::ConsoleRole ConsoleRole = None;
+  char OpenViewPath[260] = {};
+  char LanguageDirectory[260] = {};
+};
+
+// The process's profile, filled by ProbeEnvironment.
+extern EnvironmentProfile g_EnvironmentProfile;
+
+void ProbeEnvironment();
+void PrintEnvironmentReport();
+Flag IsManagedNode();
+Flag IsManagementStation();
+Flag IsNodeVersion(const char* version);
