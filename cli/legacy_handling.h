@@ -1,0 +1,23 @@
+// The older-node handling around the install and remove modes: the probe and
+// the decision before them, the legacy reference and services after the
+// install, and the silent drop of the legacy reference after a removal.
+#pragma once
+
+#include "cli/run_options.h"
+
+struct LegacyState {
+  Flag OlderNode = 0;
+  Flag AddLegacyReference = 0;
+};
+
+enum class ReferenceMode { Install, Remove, Exit };
+
+// Runs between the "\n\n" of the entry and the choice of mode: probes the
+// machine, refuses an install on an older node without "-g", or runs the
+// legacy preparation. Returns the mode to run, or Exit with *exit_status set.
+ReferenceMode DecideReferenceMode(const RunOptions& options, const char* program_name, LegacyState* state,
+                                  int* exit_status);
+// In the install mode, after the "\n" that follows the install.
+void FinishLegacyInstall(const RunOptions& options, const LegacyState& state);
+// In the remove mode, after the caller's removal.
+void DropLegacyReference(const RunOptions& options, const LegacyState& state);
