@@ -29,6 +29,7 @@ struct FaultRule {
 };
 std::vector<FaultRule> g_faults;
 bool g_faults_loaded = false;
+std::vector<std::string>* g_call_trace = nullptr;
 
 // Every table of the machine. Registry keys form a tree below the root row
 // (id 1, HKEY_LOCAL_MACHINE); names compare upper-cased, as Windows does.
@@ -293,7 +294,10 @@ void AdvanceClock(int64_t ms) {
   st.Run();
 }
 
+void SetCallTrace(std::vector<std::string>* trace) { g_call_trace = trace; }
+
 DWORD CheckFault(const char* operation, const std::string& match) {
+  if (g_call_trace) g_call_trace->push_back(std::string(operation) + " " + match);
   static bool count_calls = false;
   if (!g_faults_loaded) {
     LoadFaults();

@@ -99,6 +99,12 @@ void AdvanceClock(int64_t ms);
 // it, ignoring case (an empty rule text matches every call).
 DWORD CheckFault(const char* operation, const std::string& match);
 
+// In-process call trace for tests: while set, every CheckFault call appends
+// "<operation> <match>" to the vector, so a test can assert the order of the
+// platform calls (for example that a service handle is closed before its
+// manager handle).
+void SetCallTrace(std::vector<std::string>* trace);
+
 struct FaultRuleInfo {
   int64_t id;
   std::string operation;  // an operation name, or "*" for every operation

@@ -1,0 +1,68 @@
+// The install and remove modes: a banner, the procedure, the summary. The
+// older-node handling hooks in before the choice of mode, after the install
+// and after the removal.
+#include "cli/reference_modes.h"
+
+#include "cli/legacy_handling.h"
+#include "component/install.h"
+#include "component/uninstall.h"
+
+namespace {
+
+// Each mode sets only its own flag; the other stays a success, so the summary
+// names exactly the phase that failed.
+struct ModeResults {
+  Flag InstallResult = 1;
+  Flag RemoveResult = 1;
+};
+
+int FinishWithSummary(Flag own_result, const ModeResults& results, Flag verbose) {
+  if (own_result) {
+    if (verbose) ConsolePrint("No errors encountered.\n\n");
+    return 0;
+  }
+  if (verbose) {
+    ConsolePrint("Encountered errors -\n");
+    if (!results.InstallResult) ConsolePrint("\t* During KOTA component install.\n\n");
+    if (!results.RemoveResult) ConsolePrint("\t* During KOTA component uninstall.\n\n");
+  }
+  return 1;
+}
+
+int RunInstallMode(const RunOptions& options, const LegacyState& state) {
+  const Flag verbose = options.Verbose;
+  ModeResults results;
+  if (verbose) ConsolePrint("Installing Components\n*********************\n\n");
+  results.InstallResult = InstallComponent(options.ReferenceName, options.PreProcImage, verbose);
+  if (verbose) ConsolePrint("\n");
+  FinishLegacyInstall(options, state);
+  if (verbose) ConsolePrint("Install Summary\n***************\nInstall Complete: ");
+  return FinishWithSummary(results.InstallResult, results, verbose);
+}
+
+int RunRemoveMode(const RunOptions& options, const LegacyState& state) {
+  const Flag verbose = options.Verbose;
+  ModeResults results;
+  if (verbose) ConsolePrint("Removing Components\n*******************\n\n");
+  results.RemoveResult = UninstallComponent(options.ReferenceName, verbose);
+  DropLegacyReference(options, state);
+  if (verbose) ConsolePrint("\nRemove Summary\n**************\nRemove Complete: ");
+  return FinishWithSummary(results.RemoveResult, results, verbose);
+}
+
+}  // namespace
+
+int RunReferenceModes(const RunOptions& options, const char* program_name) {
+  if (options.Verbose) ConsolePrint("\n\n");
+  LegacyState state;
+  int exit_status = 1;
+  switch (DecideReferenceMode(options, program_name, &state, &exit_status)) {
+    case ReferenceMode::Install:
+      return RunInstallMode(options, state);
+    case ReferenceMode::Remove:
+      return RunRemoveMode(options, state);
+    case ReferenceMode::Exit:
+      break;
+  }
+  return exit_status;
+}
