@@ -1,0 +1,131 @@
+// The older-node handling: an older managed-node package (3.0 to 3.4) keeps
+// its own copies of the driver and the library, so an ordinary install is
+// refused there; "-g" stops its services, deletes its copies, installs, and
+// registers the legacy reference that keeps the component for it.
+#include "cli/legacy_handling.h"
+
+#include <cstring>
+#include <string>
+
+#include "cli/command_line.h"
+#include "component/component_files.h"
+#include "component/component_keys.h"
+#include "component/install.h"
+#include "component/uninstall.h"
+#include "platform/registry_access.h"
+#include "probe/environment_profile.h"
+#include "services/legacy_sequences.h"
+
+namespace {
+
+// The node versions that keep their own copies of the component's files.
+constexpr const char* kOlderNodeVersions[] = {"3.0", "3.1", "3.2", "3.2.1", "3.3", "3.4"};
+
+constexpr char kLibraryFileName[] = "qelmot32.dll";
+constexpr char kDriverFileName[] = "vtrin.sys";
+
+Flag IsOlderNode() {
+  if (!IsManagedNode()) return 0;
+  for (const char* version : kOlderNodeVersions) {
+    if (IsNodeVersion(version)) return 1;
+  }
+  return 0;
+}
+
+// A path is never cut to fit the tool's 260-character buffers: a cut path
+// could name some other file. One that does not fit counts as a deletion
+// that failed, reported with the whole path as the deletion itself would.
+void DeleteOldCopy(const std::string& path, Flag verbose) {
+  if (path.size() >= static_cast<size_t>(kTextBufferSize)) {
+    if (verbose) ConsolePrint("\tERROR: Could not delete (%s)\n", path.c_str());
+    return;
+  }
+  DeleteComponentFile(path.c_str(), verbose);
+}
+
+// Versions 3.3 and 3.4 keep the library under the suite's program files
+// directory; the older ones in the Windows system directory. The driver is
+// always in the Windows drivers directory.
+void DeleteOldComponentCopies(const char* windows_directory, Flag verbose) {
+  std::string library;
+  if (IsNodeVersion("3.3") || IsNodeVersion("3.4")) {
+    library = std::string(g_EnvironmentProfile.ProgramFilesPath) + "\\bin\\" + kLibraryFileName;
+  } else {
+    library = std::string(windows_directory) + "\\system32\\" + kLibraryFileName;
+  }
+  const std::string driver = std::string(windows_directory) + "\\system32\\drivers\\" + kDriverFileName;
+  DeleteOldCopy(library, verbose);
+  DeleteOldCopy(driver, verbose);
+}
+
+// Returns false when the run must end with status 1.
+bool PrepareLegacyInstall(Flag verbose, LegacyState* state) {
+  if (!StopLegacyServices(verbose)) return false;
+  if (verbose) ConsolePrint("\n");
+  const char* windows_directory = LookupWindowsDirectory();
+  if (windows_directory == nullptr) {
+    // The services stopped above stay stopped: without the Windows directory
+    // nothing can be installed for them to come back to.
+    if (verbose) ConsolePrint("\tERROR: Could not determine %%SystemRoot%% directory.\n");
+    return false;
+  }
+  DeleteOldComponentCopies(windows_directory, verbose);
+  if (verbose) ConsolePrint("\n");
+  state->AddLegacyReference = 1;
+  return true;
+}
+
+ReferenceMode RequestedMode(const RunOptions& options) {
+  return options.Remove ? ReferenceMode::Remove : ReferenceMode::Install;
+}
+
+}  // namespace
+
+ReferenceMode DecideReferenceMode(const RunOptions& options, const char* program_name, LegacyState* state,
+                                  int* exit_status) {
+  const Flag verbose = options.Verbose;
+  ProbeEnvironment();
+  state->OlderNode = IsOlderNode();
+
+  if (options.OverOlder) {
+    if (verbose) {
+      ConsolePrint("NNM/SE Components\n*****************\n\n");
+      PrintEnvironmentReport();
+    }
+    if (state->OlderNode && !options.Remove) {
+      if (!PrepareLegacyInstall(verbose, state)) {
+        *exit_status = 1;
+        return ReferenceMode::Exit;
+      }
+    }
+    return RequestedMode(options);
+  }
+
+  if (state->OlderNode && !options.Remove) {
+    if (verbose) {
+      ConsolePrint("Detected older version of NNM/SE\n********************************\n\n");
+      PrintEnvironmentReport();
+      PrintUsage(program_name);
+    }
+    *exit_status = 1;
+    return ReferenceMode::Exit;
+  }
+  return RequestedMode(options);
+}
+
+void FinishLegacyInstall(const RunOptions& options, const LegacyState& state) {
+  if (!state.AddLegacyReference) return;
+  // The legacy reference's pre-processor is the installed tool with "-o":
+  // stored unexpanded, so it follows the Windows directory at each call.
+  InstallComponent(LEGACY_REFERENCE_NAME, LEGACY_PRE_PROC_IMAGE, options.Verbose);
+  StartLegacyServices(options.Verbose);
+  if (options.Verbose) ConsolePrint("\n");
+}
+
+void DropLegacyReference(const RunOptions& options, const LegacyState& state) {
+  // Once the node no longer counts as older, the first removal lets go of the
+  // component on its behalf; removing "BROMVELD" itself needs no second pass.
+  if (state.OlderNode) return;
+  if (std::strcmp(options.ReferenceName, LEGACY_REFERENCE_NAME) == 0) return;
+  UninstallComponent(LEGACY_REFERENCE_NAME, 0);
+}
