@@ -10,6 +10,7 @@
 #include "cli/command_line.h"
 #include "component/component_files.h"
 #include "component/component_keys.h"
+#include "component/component_text.h"
 #include "component/install.h"
 #include "component/uninstall.h"
 #include "platform/registry_access.h"
@@ -32,30 +33,19 @@ Flag IsOlderNode() {
   return 0;
 }
 
-// A path is never cut to fit the tool's 260-character buffers: a cut path
-// could name some other file. One that does not fit counts as a deletion
-// that failed, reported with the whole path as the deletion itself would.
-void DeleteOldCopy(const std::string& path, Flag verbose) {
-  if (path.size() >= static_cast<size_t>(kTextBufferSize)) {
-    if (verbose) ConsolePrint("\tERROR: Could not delete (%s)\n", path.c_str());
-    return;
-  }
-  DeleteComponentFile(path.c_str(), verbose);
-}
-
 // Versions 3.3 and 3.4 keep the library under the suite's program files
-// directory; the older ones in the Windows system directory. The driver is
-// always in the Windows drivers directory.
+// directory, the older ones in the Windows system directory; the driver is
+// always in the Windows drivers directory. The paths are formed in full and
+// never cut to fit the tool's buffers (a cut path could name another file):
+// one that is too long is refused by the deletion itself, which names the
+// whole path in its error line.
 void DeleteOldComponentCopies(const char* windows_directory, Flag verbose) {
-  std::string library;
-  if (IsNodeVersion("3.3") || IsNodeVersion("3.4")) {
-    library = std::string(g_EnvironmentProfile.ProgramFilesPath) + "\\bin\\" + kLibraryFileName;
-  } else {
-    library = std::string(windows_directory) + "\\system32\\" + kLibraryFileName;
-  }
-  const std::string driver = std::string(windows_directory) + "\\system32\\drivers\\" + kDriverFileName;
-  DeleteOldCopy(library, verbose);
-  DeleteOldCopy(driver, verbose);
+  const std::string library = (IsNodeVersion("3.3") || IsNodeVersion("3.4"))
+                                  ? FormatText("%s\\bin\\%s", g_EnvironmentProfile.ProgramFilesPath, kLibraryFileName)
+                                  : FormatText("%s\\system32\\%s", windows_directory, kLibraryFileName);
+  const std::string driver = FormatText("%s\\system32\\drivers\\%s", windows_directory, kDriverFileName);
+  DeleteComponentFile(library.c_str(), verbose);
+  DeleteComponentFile(driver.c_str(), verbose);
 }
 
 // Returns false when the run must end with status 1.

@@ -33,6 +33,10 @@ std::vector<std::string> RunningDriverImages();
 // Empty when the variable is present but empty (the directory is not set).
 std::string WindowsDirectory();
 
+// registry.cc: key handles this process holds open (HKEY_LOCAL_MACHINE itself
+// is not counted), so a test can check that every path closed its keys.
+int64_t OpenRegistryHandleCount();
+
 // errors.cc: the calling thread's last error, as GetLastError returns it.
 void SetLastErrorCode(DWORD code);
 

@@ -24,6 +24,25 @@ static int64_t FindChild(int64_t parent, const std::string& name) {
   return st.Step() == SQLITE_ROW ? st.Int(0) : kNoKey;
 }
 
+// A key's id is never given to another key, not even after the key is
+// deleted: an open handle holds the id, and a key created later under the
+// same name must not answer through it (Windows says ERROR_KEY_DELETED
+// there). The highest id ever handed out is kept beside the rows, since
+// SQLite would reuse the largest rowid once that row is gone. Called inside
+// CreateKey's transaction.
+static int64_t NextKeyId() {
+  Statement next(Db(),
+                 "SELECT MAX((SELECT COALESCE(MAX(id), 0) FROM reg_keys),"
+                 " COALESCE((SELECT CAST(value AS INTEGER) FROM settings WHERE name='registry-last-key-id'), 0)) + 1");
+  if (next.Step() != SQLITE_ROW) return kNoKey;
+  int64_t id = next.Int(0);
+  Statement keep(Db(),
+                 "INSERT INTO settings(name, value) VALUES('registry-last-key-id', ?1)"
+                 " ON CONFLICT(name) DO UPDATE SET value=?1");
+  keep.Bind(1, std::to_string(id));
+  return keep.Run() ? id : kNoKey;
+}
+
 int64_t FindKey(int64_t parent, const std::string& path) {
   if (!KeyExists(parent)) return kNoKey;
   int64_t id = parent;
@@ -43,10 +62,11 @@ int64_t CreateKey(int64_t parent, const std::string& path, const std::string& ke
   for (const std::string& part : SplitKeyPath(path)) {
     int64_t child = FindChild(id, part);
     if (child == kNoKey) {
-      Statement add(Db(), "INSERT INTO reg_keys(parent, name, uname, class) VALUES(?1, ?2, ?3, ?4)");
-      add.Bind(1, id).Bind(2, part).Bind(3, Upper(part)).Bind(4, key_class);
+      child = NextKeyId();
+      if (child == kNoKey) return kNoKey;
+      Statement add(Db(), "INSERT INTO reg_keys(id, parent, name, uname, class) VALUES(?1, ?2, ?3, ?4, ?5)");
+      add.Bind(1, child).Bind(2, id).Bind(3, part).Bind(4, Upper(part)).Bind(5, key_class);
       if (!add.Run()) return kNoKey;
-      child = sqlite3_last_insert_rowid(Db());
       if (created) *created = true;
     } else if (created) {
       *created = false;

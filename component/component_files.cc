@@ -1,0 +1,72 @@
+#include "component/component_files.h"
+
+#include <cstring>
+
+#include "platform/handles.h"
+
+const ComponentFile kComponentFiles[3] = {
+    {ComponentRole::Library, "qelmot32.dll", "nt_node\\%s", "%s\\system32\\%s"},
+    {ComponentRole::Driver, "vtrin.sys", "nt_node\\%s", "%s\\system32\\drivers\\%s"},
+    {ComponentRole::Tool, "mevrid.exe", "%s", "%s\\%s"},
+};
+
+namespace {
+
+bool FitsPath(const char* path) { return strlen(path) < static_cast<size_t>(kTextBufferSize); }
+
+// Opened for reading only, sharing reads, so a file in use can still be
+// looked at. A path too long for the tool's buffers is a file that cannot be
+// opened: it is never cut to a shorter name that might exist.
+HANDLE OpenForTime(const char* path) {
+  if (!FitsPath(path)) return INVALID_HANDLE_VALUE;
+  return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace
+
+Flag IsInstalledFileOlder(const char* installed_path, const char* release_path) {
+  ScopedFile installed(OpenForTime(installed_path));
+  if (!installed) return 1;
+  ScopedFile release(OpenForTime(release_path));
+  if (!release) return 0;
+  FILETIME installed_time{}, release_time{};
+  if (!GetFileTime(installed.Get(), nullptr, nullptr, &installed_time)) return 1;
+  if (!GetFileTime(release.Get(), nullptr, nullptr, &release_time)) return 0;
+  // Both handles go before the comparison: nothing else needs them.
+  installed.Close();
+  release.Close();
+  return CompareFileTime(&installed_time, &release_time) < 0 ? 1 : 0;
+}
+
+Flag CopyComponentFile(const char* source_path, const char* target_path, Flag verbose) {
+  if (FitsPath(source_path) && FitsPath(target_path)) {
+    // A read-only installed copy must not stop its own replacement; a target
+    // that does not exist yet simply has nothing to clear.
+    PlatformMakeWritable(target_path);
+    if (CopyFileA(source_path, target_path, FALSE)) return 1;
+  }
+  if (verbose) ConsolePrint("\tERROR: Could not copy to (%s)\n", target_path);
+  return 0;
+}
+
+Flag DeleteComponentFile(const char* path, Flag verbose) {
+  if (FitsPath(path)) {
+    PlatformMakeWritable(path);
+    if (PlatformRemove(path) == 0) return 1;
+    // A file in use (a running driver's image, the running uninstaller) can
+    // still be renamed: it is moved out of the way to a fresh name in the
+    // root of the current drive and deleted at the next restart. The name is
+    // copied out of the runtime's buffer before anything else can reuse it.
+    if (const char* temporary = PlatformTmpnam()) {
+      char moved[kTextBufferSize];
+      if (FitsPath(temporary)) {
+        strcpy(moved, temporary);
+        // Should the scheduling fail, the file stays under its new name:
+        // nothing is rolled back.
+        if (PlatformRename(path, moved) == 0 && MoveFileExA(moved, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) return 1;
+      }
+    }
+  }
+  if (verbose) ConsolePrint("\tERROR: Could not delete (%s)\n", path);
+  return 0;
+}

@@ -1,0 +1,236 @@
+// Shared by the component installer's unit tests: a fresh emulated machine
+// with a virtual clock, a private release directory as the current directory
+// (the procedures take their release files from it), and small helpers to
+// seed and read the machine through the same Win32 calls the tool uses.
+#pragma once
+
+#include <dirent.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/handles.h"
+#include "platform/posix/admin.h"
+#include "platform/posix/machine.h"
+#include "platform/posix/registry_store.h"
+#include "tests/support/test_machine.h"
+
+namespace componenttest {
+
+constexpr const char* kInstalledLibrary = "C:\\WINDOWS\\system32\\qelmot32.dll";
+constexpr const char* kInstalledDriver = "C:\\WINDOWS\\system32\\drivers\\vtrin.sys";
+constexpr const char* kInstalledTool = "C:\\WINDOWS\\mevrid.exe";
+constexpr const char* kSessionManagerKey = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+
+class ComponentTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char cwd[PATH_MAX];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    saved_cwd_ = cwd;
+    work_ = testsupport::MakeTempDir("mevrid-component");
+    ASSERT_FALSE(work_.empty());
+    release_ = testsupport::MakeReleaseCopy(work_);
+    ASSERT_EQ(chdir(release_.c_str()), 0);
+    record_file_ = work_ + "/record.txt";
+    setenv("MEVRID_RECORD_FILE", record_file_.c_str(), 1);
+  }
+
+  void TearDown() override {
+    KillStartedPrograms();
+    unsetenv("MEVRID_RECORD_FILE");
+    unsetenv("SystemRoot");
+    if (chdir(saved_cwd_.c_str()) != 0) ADD_FAILURE() << "cannot return to " << saved_cwd_;
+    testsupport::RemoveTree(work_);
+  }
+
+  std::string Host(const std::string& windows_path) const { return machine_.HostPath(windows_path); }
+  std::string Release(const std::string& relative) const { return release_ + "/" + relative; }
+
+  // Runs body with standard output captured and returns what it printed.
+  static std::string Captured(const std::function<void()>& body) {
+    testing::internal::CaptureStdout();
+    body();
+    return testing::internal::GetCapturedStdout();
+  }
+
+  // A string value written with the exact bytes given (no terminator added).
+  static void SetRegistryBytes(const std::string& key_path, const char* value, DWORD type, const std::string& bytes) {
+    char key_class[] = "";
+    ScopedKey key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, key_path.c_str(), 0, key_class, REG_OPTION_NON_VOLATILE,
+                              KEY_WRITE, nullptr, key.Receive(), nullptr),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExA(key.Get(), value, 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
+                             static_cast<DWORD>(bytes.size())),
+              ERROR_SUCCESS);
+  }
+
+  // The stored bytes and type of a value; false when the key or value is absent.
+  static bool GetRegistryBytes(const std::string& key_path, const char* value, std::string* bytes,
+                               DWORD* type = nullptr) {
+    int64_t key = emu::store::FindKey(emu::store::kRootKeyId, key_path);
+    emu::store::Value stored;
+    if (key == emu::store::kNoKey || !emu::store::GetValue(key, value, &stored)) return false;
+    *bytes = stored.data;
+    if (type) *type = stored.type;
+    return true;
+  }
+
+  static bool KeyExists(const std::string& key_path) {
+    return emu::store::FindKey(emu::store::kRootKeyId, key_path) != emu::store::kNoKey;
+  }
+
+  // The class text a key was created with.
+  static std::string KeyClass(const std::string& key_path) {
+    int64_t key = emu::store::FindKey(emu::store::kRootKeyId, key_path);
+    emu::Statement st(emu::Db(), "SELECT class FROM reg_keys WHERE id=?1");
+    st.Bind(1, key);
+    return st.Step() == 100 /* SQLITE_ROW */ ? st.Text(0) : "<no key>";
+  }
+
+  // The pending deletions, as pairs of source and target.
+  static std::vector<std::pair<std::string, std::string>> PendingRenames() {
+    std::vector<std::pair<std::string, std::string>> pairs;
+    std::string bytes;
+    if (!GetRegistryBytes(kSessionManagerKey, "PendingFileRenameOperations", &bytes)) return pairs;
+    std::vector<std::string> strings;
+    size_t start = 0;
+    while (start < bytes.size()) {
+      size_t end = bytes.find('\0', start);
+      if (end == std::string::npos) end = bytes.size();
+      strings.push_back(bytes.substr(start, end - start));
+      start = end + 1;
+    }
+    // A REG_MULTI_SZ ends with an empty string; pairs are (source, target).
+    for (size_t i = 0; i + 1 < strings.size(); i += 2) pairs.emplace_back(strings[i], strings[i + 1]);
+    return pairs;
+  }
+
+  // Writes a file on the emulated drive with a given last-write time
+  // (seconds since the epoch).
+  static void PutFile(const std::string& host_path, const std::string& contents, time_t write_time = 0) {
+    ASSERT_TRUE(testsupport::WriteFile(host_path, contents, true)) << host_path;
+    if (write_time != 0) SetWriteTime(host_path, write_time);
+  }
+
+  static void SetWriteTime(const std::string& host_path, time_t write_time) {
+    struct timespec times[2] = {{write_time, 0}, {write_time, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, host_path.c_str(), times, 0), 0) << host_path;
+  }
+
+  static time_t WriteTime(const std::string& host_path) {
+    struct stat st {};
+    if (stat(host_path.c_str(), &st) != 0) return 0;
+    return st.st_mtime;
+  }
+
+  static void MakeReadOnly(const std::string& host_path) { ASSERT_EQ(chmod(host_path.c_str(), 0555), 0); }
+  static bool IsReadOnly(const std::string& host_path) {
+    struct stat st {};
+    return stat(host_path.c_str(), &st) == 0 && (st.st_mode & S_IWUSR) == 0;
+  }
+
+  // The three installed files, all with one last-write time.
+  void PutInstalledFiles(time_t write_time) {
+    PutFile(Host(kInstalledLibrary), "old library", write_time);
+    PutFile(Host(kInstalledDriver), "old driver", write_time);
+    PutFile(Host(kInstalledTool), "old tool", write_time);
+  }
+  // The release files' last-write time.
+  void SetReleaseTimes(time_t write_time) {
+    SetWriteTime(Release("nt_node/qelmot32.dll"), write_time);
+    SetWriteTime(Release("nt_node/vtrin.sys"), write_time);
+    SetWriteTime(Release("mevrid.exe"), write_time);
+  }
+
+  // A test helper program copied onto the emulated drive, for example
+  // ("record_args", "C:\\Products\\Alpha\\pre.exe").
+  void PutHelper(const std::string& helper, const std::string& windows_path) {
+    std::string from = testsupport::HelpersDir() + "/" + helper;
+    std::string to = Host(windows_path);
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(to).parent_path(), ec);
+    ASSERT_TRUE(std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing, ec))
+        << from << ": " << ec.message();
+  }
+
+  // The lines the record_args pre-processors appended, in order.
+  std::vector<std::string> RecordedLines() const {
+    std::vector<std::string> lines;
+    std::string text = testsupport::ReadFile(record_file_);
+    size_t start = 0;
+    while (start < text.size()) {
+      size_t end = text.find('\n', start);
+      if (end == std::string::npos) end = text.size();
+      lines.push_back(text.substr(start, end - start));
+      start = end + 1;
+    }
+    return lines;
+  }
+
+  static void DefineDriver(const std::string& name, const std::string& image, uint32_t state) {
+    emu::admin::ServiceSpec spec;
+    spec.name = name;
+    spec.display = name;
+    spec.driver = true;
+    spec.image = image;
+    spec.state = state;
+    std::string error;
+    ASSERT_TRUE(emu::admin::DefineService(spec, &error)) << error;
+  }
+
+  static bool ServiceExists(const std::string& name, emu::admin::ServiceInfo* info = nullptr) {
+    emu::admin::ServiceInfo local;
+    std::string error;
+    return emu::admin::QueryService(name, info ? info : &local, &error);
+  }
+
+  static void Fault(const std::string& operation, const std::string& match, DWORD error, int64_t nth = 1,
+                    bool always = false) {
+    ASSERT_TRUE(emu::AddFaultRule(operation, match, error, nth, always));
+  }
+
+  // Programs of this machine still running (a pre-processor that never
+  // ended): found by their image below the machine's directory and ended by
+  // their process id, so nothing of this test outlives it.
+  std::vector<pid_t> StartedPrograms() const {
+    std::vector<pid_t> pids;
+    DIR* proc = opendir("/proc");
+    if (!proc) return pids;
+    while (dirent* entry = readdir(proc)) {
+      char* end = nullptr;
+      long pid = strtol(entry->d_name, &end, 10);
+      if (*end != '\0' || pid <= 0) continue;
+      char link[64], target[PATH_MAX];
+      snprintf(link, sizeof link, "/proc/%ld/exe", pid);
+      ssize_t n = readlink(link, target, sizeof target - 1);
+      if (n <= 0) continue;
+      target[n] = '\0';
+      if (strncmp(target, machine_.dir().c_str(), machine_.dir().size()) == 0) pids.push_back(static_cast<pid_t>(pid));
+    }
+    closedir(proc);
+    return pids;
+  }
+  void KillStartedPrograms() const {
+    for (pid_t pid : StartedPrograms()) kill(pid, SIGKILL);
+  }
+
+  testsupport::TestMachine machine_;
+  std::string saved_cwd_;
+  std::string work_;
+  std::string release_;
+  std::string record_file_;
+};
+
+}  // namespace componenttest

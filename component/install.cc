@@ -1,0 +1,93 @@
+#include "component/install.h"
+
+#include "component/component_files.h"
+#include "component/component_keys.h"
+#include "component/component_text.h"
+#include "component/references.h"
+#include "platform/handles.h"
+#include "platform/registry_access.h"
+#include "services/service_control.h"
+
+namespace {
+
+const ComponentFile& FileOf(ComponentRole role) {
+  for (const ComponentFile& file : kComponentFiles)
+    if (file.Role == role) return file;
+  return kComponentFiles[0];
+}
+
+// Copies one release file over its installed copy. The paths are formed in
+// full; one too long for the tool's buffers fails the copy, naming the whole
+// path, rather than being cut to a different file.
+Flag CopyReleaseFile(const char* windows_directory, ComponentRole role, Flag verbose) {
+  const ComponentFile& file = FileOf(role);
+  std::string source = FormatText(file.ReleasePathFormat, file.FileName);
+  std::string target = FormatText(file.InstalledPathFormat, windows_directory, file.FileName);
+  return CopyComponentFile(source.c_str(), target.c_str(), verbose);
+}
+
+// The version key records what is installed and where its uninstaller lies.
+// These writes are silent: the caller only learns that they failed.
+bool RecordComponentVersion(const char* windows_directory) {
+  char key_class[] = "REG_SZ";
+  ScopedKey key;
+  DWORD disposition = 0;
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, KOTA_VERSION_KEY, 0, key_class, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr,
+                      key.Receive(), &disposition) != ERROR_SUCCESS) {
+    return false;
+  }
+  std::string version = FormatText("%d.%d", kComponentVersionMajor, kComponentVersionMinor);
+  if (RegSetValueExA(key.Get(), "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version.data()),
+                     static_cast<DWORD>(version.size())) != ERROR_SUCCESS) {
+    return false;
+  }
+  // The path as installed, already expanded; the copy of the tool to this
+  // very path has succeeded, so it fits.
+  const ComponentFile& tool = FileOf(ComponentRole::Tool);
+  std::string uninstaller = FormatText(tool.InstalledPathFormat, windows_directory, tool.FileName);
+  return RegSetValueExA(key.Get(), "UnInstallImage", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(uninstaller.data()),
+                        static_cast<DWORD>(uninstaller.size())) == ERROR_SUCCESS;
+}
+
+}  // namespace
+
+Flag InstallComponent(const char* reference_name, const char* pre_proc_image, Flag verbose) {
+  const char* windows_directory = LookupWindowsDirectory();
+  if (windows_directory == nullptr) {
+    if (verbose) ConsolePrint("\tERROR: Could not determine %%SystemRoot%% directory.\n");
+    return 0;
+  }
+  // A name whose key path cannot be formed could never be registered: refuse
+  // it with the registration's own message before any product is told to let
+  // go of the driver or any file is replaced for it.
+  std::string key_path;
+  if (!FormReferenceKeyPath(reference_name, &key_path)) return RegisterReference(reference_name, pre_proc_image, verbose);
+
+  if (!IsComponentInstallNeeded(windows_directory, verbose)) return RegisterReference(reference_name, pre_proc_image, verbose);
+
+  NotifyAllReferencesEnd(verbose);
+  // Silent: on a first install there is no driver service to stop.
+  StopServiceTree(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, 0);
+
+  // The tool first, the driver last: a failed copy leaves the earlier files
+  // replaced and the later ones as they were; the only repair is to let the
+  // stopped driver run again.
+  for (ComponentRole role : {ComponentRole::Tool, ComponentRole::Library, ComponentRole::Driver}) {
+    if (!CopyReleaseFile(windows_directory, role, verbose)) {
+      StartServiceAndWait(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, 0);
+      return 0;
+    }
+  }
+
+  if (!RecordComponentVersion(windows_directory)) return 0;
+
+  // The old definition goes (silently, it may not exist) and the driver is
+  // created anew from the installed file.
+  RemoveService(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, 0);
+  if (!CreateDriverService(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, verbose)) return 0;
+  // A driver that does not start does not fail the install.
+  StartServiceAndWait(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, verbose);
+  NotifyAllReferencesBegin(verbose);
+  // Registered last, so a reference new in this run is not sent "-b".
+  return RegisterReference(reference_name, pre_proc_image, verbose) ? 1 : 0;
+}

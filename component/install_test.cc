@@ -1,0 +1,303 @@
+#include "component/install.h"
+
+#include <cerrno>
+
+#include "component/component_keys.h"
+#include "component/component_test_fixture.h"
+#include "component/references.h"
+
+namespace componenttest {
+namespace {
+
+constexpr time_t kOld = 1000000000;
+constexpr time_t kNew = 1100000000;
+const std::string kDisplay = KOTA_DRIVER_DISPLAY;
+const std::string kInstallingDriver = "Installing Driver (" + kDisplay + ").\n";
+const std::string kStartingService = "Starting Service (" + kDisplay + ")";
+
+using Lines = std::vector<std::string>;
+
+// Machines for the install: clean, or with an older component (version 3.9,
+// old files, the driver running) used by two products whose pre-processors
+// record what they are told.
+class InstallTest : public ComponentTest {
+ protected:
+  void SetUp() override {
+    ComponentTest::SetUp();
+    PutHelper("record_args", "C:\\Products\\Alpha\\pre.exe");
+    PutHelper("record_args", "C:\\Products\\Beta\\pre.exe");
+    SetReleaseTimes(kNew);
+  }
+
+  void PutOlderComponent() {
+    PutInstalledFiles(kOld);
+    SetRegistryBytes(KOTA_VERSION_KEY, "Version", REG_SZ, "3.9");
+    SetRegistryBytes(KOTA_VERSION_KEY, "UnInstallImage", REG_EXPAND_SZ, kInstalledTool);
+    ASSERT_EQ(RegisterReference("ALPHA", "C:\\Products\\Alpha\\pre.exe ALPHA", 0), 1);
+    ASSERT_EQ(RegisterReference("BETA", "C:\\Products\\Beta\\pre.exe BETA", 0), 1);
+    DefineDriver(KOTA_DRIVER_SERVICE, "System32\\drivers\\vtrin.sys", SERVICE_RUNNING);
+  }
+
+  Flag Install(const char* name, const char* image, Flag verbose = 1) {
+    Flag result = 9;
+    output_ = Captured([&] { result = InstallComponent(name, image, verbose); });
+    return result;
+  }
+
+  std::string Installed(const char* windows_path) const { return testsupport::ReadFile(Host(windows_path)); }
+  std::string ReleaseFile(const char* relative) const { return testsupport::ReadFile(Release(relative)); }
+  bool AllReplaced() const {
+    return Installed(kInstalledTool) == ReleaseFile("mevrid.exe") &&
+           Installed(kInstalledLibrary) == ReleaseFile("nt_node/qelmot32.dll") &&
+           Installed(kInstalledDriver) == ReleaseFile("nt_node/vtrin.sys");
+  }
+  std::string Value(const char* key, const char* value) {
+    std::string bytes;
+    return GetRegistryBytes(key, value, &bytes) ? bytes : "<absent>";
+  }
+  uint32_t DriverState() {
+    emu::admin::ServiceInfo info;
+    return ServiceExists(KOTA_DRIVER_SERVICE, &info) ? info.state : 0;
+  }
+
+  std::string output_;
+};
+
+TEST_F(InstallTest, WithoutAWindowsDirectoryNothingHappens) {
+  setenv("SystemRoot", "", 1);
+  EXPECT_EQ(Install("ALPHA", "C:\\a.exe"), 0);
+  EXPECT_EQ(output_, "\tERROR: Could not determine %SystemRoot% directory.\n");
+  EXPECT_EQ(Install("ALPHA", "C:\\a.exe", 0), 0);
+  EXPECT_EQ(output_, "");
+  EXPECT_FALSE(KeyExists(KOTA_COMPONENT_KEY));
+  EXPECT_FALSE(testsupport::FileExists(Host(kInstalledTool)));
+  EXPECT_FALSE(ServiceExists(KOTA_DRIVER_SERVICE));
+}
+
+TEST_F(InstallTest, AFirstInstallCopiesRecordsCreatesStartsAndRegisters) {
+  EXPECT_EQ(Install("ALPHA", "C:\\Products\\Alpha\\pre.exe ALPHA"), 1);
+  EXPECT_EQ(output_, kInstallingDriver + kStartingService + "\n");
+  EXPECT_TRUE(AllReplaced());
+  EXPECT_EQ(WriteTime(Host(kInstalledDriver)), kNew);
+
+  DWORD type = 0;
+  std::string bytes;
+  ASSERT_TRUE(GetRegistryBytes(KOTA_VERSION_KEY, "Version", &bytes, &type));
+  EXPECT_EQ(bytes, "4.0");
+  EXPECT_EQ(type, REG_SZ);
+  ASSERT_TRUE(GetRegistryBytes(KOTA_VERSION_KEY, "UnInstallImage", &bytes, &type));
+  EXPECT_EQ(bytes, "C:\\WINDOWS\\mevrid.exe");
+  EXPECT_EQ(type, REG_EXPAND_SZ);
+  EXPECT_EQ(KeyClass(KOTA_VERSION_KEY), "REG_SZ");
+  EXPECT_EQ(Value(KOTA_REFERENCES_KEY "\\ALPHA", "PreProcImage"), "C:\\Products\\Alpha\\pre.exe ALPHA");
+
+  emu::admin::ServiceInfo driver;
+  ASSERT_TRUE(ServiceExists(KOTA_DRIVER_SERVICE, &driver));
+  EXPECT_EQ(driver.type, SERVICE_KERNEL_DRIVER);
+  EXPECT_EQ(driver.start_type, SERVICE_AUTO_START);
+  EXPECT_EQ(driver.state, SERVICE_RUNNING);
+  EXPECT_EQ(driver.image, "System32\\drivers\\vtrin.sys");
+  // A reference new in this run is registered after the "-b" walk.
+  EXPECT_TRUE(RecordedLines().empty());
+}
+
+TEST_F(InstallTest, ASecondInstallOnlyRegisters) {
+  ASSERT_EQ(Install("ALPHA", "C:\\Products\\Alpha\\pre.exe ALPHA"), 1);
+  std::string before = machine_.Export(KOTA_VERSION_KEY);
+  EXPECT_EQ(Install("BETA", "C:\\Products\\Beta\\pre.exe BETA"), 1);
+  EXPECT_EQ(output_, "Found KOTA Version: 4.0 installed.\n");
+  EXPECT_TRUE(RecordedLines().empty());
+  EXPECT_EQ(machine_.Export(KOTA_VERSION_KEY), before);
+  EXPECT_EQ(DriverState(), SERVICE_RUNNING);
+  EXPECT_EQ(Value(KOTA_REFERENCES_KEY "\\BETA", "PreProcImage"), "C:\\Products\\Beta\\pre.exe BETA");
+
+  // Its result is the registration's.
+  Fault("RegCreateKeyExA", "GAMMA", ERROR_ACCESS_DENIED);
+  EXPECT_EQ(Install("GAMMA", "C:\\g.exe"), 0);
+  EXPECT_EQ(output_, "Found KOTA Version: 4.0 installed.\n"
+                     "\tERROR: Could not install referenced component - GAMMA\n");
+}
+
+// Every product is told "-e" before the driver stops and the files change,
+// and "-b" once the new driver runs; the caller's reference comes last.
+TEST_F(InstallTest, AnUpgradeRunsItsStepsInOrder) {
+  PutOlderComponent();
+  std::vector<std::string> trace;
+  emu::SetCallTrace(&trace);
+  EXPECT_EQ(Install("GAMMA", "C:\\g.exe"), 1);
+  emu::SetCallTrace(nullptr);
+  EXPECT_EQ(output_, "Found KOTA Version: 3.9 installed.\n"
+                     "\nStopping: ALPHA\n\nStopping: BETA\n" +
+                         kInstallingDriver + kStartingService + "\n" +
+                         "\nStarting: ALPHA\n\nStarting: BETA\n");
+  EXPECT_EQ(RecordedLines(), (Lines{"ALPHA -e", "BETA -e", "ALPHA -b", "BETA -b"}));
+  EXPECT_TRUE(AllReplaced());
+  EXPECT_EQ(Value(KOTA_VERSION_KEY, "Version"), "4.0");
+  EXPECT_EQ(DriverState(), SERVICE_RUNNING);
+  EXPECT_EQ(Value(KOTA_REFERENCES_KEY "\\GAMMA", "PreProcImage"), "C:\\g.exe");
+
+  // The milestones of the run, each after the one before.
+  const std::vector<std::string> milestones = {
+      "CreateProcessA C:\\Products\\Beta\\pre.exe BETA -e",
+      "ControlService vtrin",
+      "CopyFileA mevrid.exe",
+      "CopyFileA nt_node\\qelmot32.dll",
+      "CopyFileA nt_node\\vtrin.sys",
+      "RegSetValueExA " KOTA_VERSION_KEY "\\Version",
+      "RegSetValueExA " KOTA_VERSION_KEY "\\UnInstallImage",
+      "DeleteService vtrin",
+      "CreateServiceA vtrin",
+      "StartServiceA vtrin",
+      "CreateProcessA C:\\Products\\Alpha\\pre.exe ALPHA -b",
+      "RegCreateKeyExA " KOTA_REFERENCES_KEY "\\GAMMA",
+  };
+  size_t at = 0;
+  for (const std::string& milestone : milestones) {
+    while (at < trace.size() && trace[at].rfind(milestone, 0) != 0) ++at;
+    ASSERT_LT(at, trace.size()) << "missing or out of order: " << milestone;
+  }
+}
+
+TEST_F(InstallTest, AQuietInstallPrintsNothing) {
+  PutOlderComponent();
+  EXPECT_EQ(Install("GAMMA", "C:\\g.exe", 0), 1);
+  EXPECT_EQ(output_, "");
+  EXPECT_EQ(RecordedLines(), (Lines{"ALPHA -e -q", "BETA -e -q", "ALPHA -b -q", "BETA -b -q"}));
+}
+
+// A failed copy: the files before it stay replaced, the driver is started
+// again silently, nobody is told "-b" and the caller is not registered.
+TEST_F(InstallTest, AFailedCopyRestartsTheDriverAndStops) {
+  struct Case {
+    const char* release;
+    const char* target;
+    int replaced;
+  };
+  for (const Case& c : {Case{"mevrid.exe", kInstalledTool, 0}, Case{"qelmot32.dll", kInstalledLibrary, 1},
+                        Case{"vtrin.sys", kInstalledDriver, 2}}) {
+    SCOPED_TRACE(c.release);
+    PutOlderComponent();
+    ASSERT_EQ(unlink(record_file_.c_str()) == 0 || errno == ENOENT, true);
+    Fault("CopyFileA", c.release, ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(Install("GAMMA", "C:\\g.exe"), 0);
+    EXPECT_EQ(output_, std::string("Found KOTA Version: 3.9 installed.\n\nStopping: ALPHA\n\nStopping: BETA\n") +
+                           "\tERROR: Could not copy to (" + c.target + ")\n");
+    EXPECT_EQ(RecordedLines(), (Lines{"ALPHA -e", "BETA -e"}));
+    EXPECT_EQ(Installed(kInstalledTool) == ReleaseFile("mevrid.exe"), c.replaced > 0);
+    EXPECT_EQ(Installed(kInstalledLibrary) == ReleaseFile("nt_node/qelmot32.dll"), c.replaced > 1);
+    EXPECT_EQ(Installed(kInstalledDriver), "old driver");
+    EXPECT_EQ(Value(KOTA_VERSION_KEY, "Version"), "3.9");
+    EXPECT_EQ(DriverState(), SERVICE_RUNNING);
+    EXPECT_FALSE(KeyExists(KOTA_REFERENCES_KEY "\\GAMMA"));
+    ASSERT_TRUE(emu::ClearFaultRules());
+  }
+}
+
+TEST_F(InstallTest, AReleaseWithoutNtNodeFailsAtTheLibrary) {
+  testsupport::RemoveTree(Release("nt_node"));
+  EXPECT_EQ(Install("ALPHA", "C:\\a.exe"), 0);
+  EXPECT_EQ(output_, "\tERROR: Could not copy to (C:\\WINDOWS\\system32\\qelmot32.dll)\n");
+  EXPECT_EQ(Installed(kInstalledTool), ReleaseFile("mevrid.exe"));
+  EXPECT_FALSE(KeyExists(KOTA_COMPONENT_KEY));
+}
+
+// The version key's writes fail silently: the files are replaced, the driver
+// stays stopped with its old definition, nobody is told "-b".
+TEST_F(InstallTest, AVersionKeyThatCannotBeWrittenEndsTheInstallSilently) {
+  struct Case {
+    const char* operation;
+    const char* match;
+    const char* version;
+    const char* uninstaller;
+  };
+  for (const Case& c : {Case{"RegCreateKeyExA", "CurrentVersion", "3.9", "C:\\WINDOWS\\mevrid.exe"},
+                        Case{"RegSetValueExA", "\\Version", "3.9", "C:\\WINDOWS\\mevrid.exe"},
+                        Case{"RegSetValueExA", "UnInstallImage", "4.0", "<absent>"}}) {
+    SCOPED_TRACE(std::string(c.operation) + " " + c.match);
+    PutOlderComponent();
+    if (std::string(c.uninstaller) == "<absent>") {
+      int64_t key = emu::store::FindKey(emu::store::kRootKeyId, KOTA_VERSION_KEY);
+      ASSERT_TRUE(emu::store::DeleteValue(key, "UnInstallImage"));
+    }
+    ASSERT_EQ(unlink(record_file_.c_str()) == 0 || errno == ENOENT, true);
+    Fault(c.operation, c.match, ERROR_ACCESS_DENIED);
+    EXPECT_EQ(Install("GAMMA", "C:\\g.exe"), 0);
+    EXPECT_EQ(output_, "Found KOTA Version: 3.9 installed.\n\nStopping: ALPHA\n\nStopping: BETA\n");
+    EXPECT_EQ(RecordedLines(), (Lines{"ALPHA -e", "BETA -e"}));
+    EXPECT_TRUE(AllReplaced());
+    EXPECT_EQ(Value(KOTA_VERSION_KEY, "Version"), c.version);
+    EXPECT_EQ(Value(KOTA_VERSION_KEY, "UnInstallImage"), c.uninstaller);
+    emu::admin::ServiceInfo driver;
+    ASSERT_TRUE(ServiceExists(KOTA_DRIVER_SERVICE, &driver));
+    EXPECT_EQ(driver.state, SERVICE_STOPPED);
+    EXPECT_FALSE(driver.marked_for_delete);
+    EXPECT_FALSE(KeyExists(KOTA_REFERENCES_KEY "\\GAMMA"));
+    ASSERT_TRUE(emu::ClearFaultRules());
+  }
+}
+
+TEST_F(InstallTest, AnOldDriverServiceThatWasNotRemovedBlocksTheNewOne) {
+  PutOlderComponent();
+  Fault("DeleteService", KOTA_DRIVER_SERVICE, ERROR_ACCESS_DENIED);
+  EXPECT_EQ(Install("GAMMA", "C:\\g.exe"), 0);
+  EXPECT_EQ(output_, "Found KOTA Version: 3.9 installed.\n\nStopping: ALPHA\n\nStopping: BETA\n" + kInstallingDriver);
+  EXPECT_TRUE(AllReplaced());
+  EXPECT_EQ(Value(KOTA_VERSION_KEY, "Version"), "4.0");
+  EXPECT_EQ(DriverState(), SERVICE_STOPPED);
+  EXPECT_EQ(RecordedLines(), (Lines{"ALPHA -e", "BETA -e"}));
+  EXPECT_FALSE(KeyExists(KOTA_REFERENCES_KEY "\\GAMMA"));
+}
+
+TEST_F(InstallTest, ADriverServiceThatCannotBeCreatedEndsTheInstall) {
+  PutOlderComponent();
+  Fault("CreateServiceA", KOTA_DRIVER_SERVICE, ERROR_ACCESS_DENIED);
+  EXPECT_EQ(Install("GAMMA", "C:\\g.exe"), 0);
+  EXPECT_EQ(output_, "Found KOTA Version: 3.9 installed.\n\nStopping: ALPHA\n\nStopping: BETA\n" + kInstallingDriver +
+                         "\tERROR: Could not open handle to driver - vtrin\n");
+  EXPECT_FALSE(ServiceExists(KOTA_DRIVER_SERVICE));
+  EXPECT_EQ(Value(KOTA_VERSION_KEY, "UnInstallImage"), "C:\\WINDOWS\\mevrid.exe");
+  EXPECT_EQ(RecordedLines(), (Lines{"ALPHA -e", "BETA -e"}));
+  EXPECT_FALSE(KeyExists(KOTA_REFERENCES_KEY "\\GAMMA"));
+}
+
+TEST_F(InstallTest, ADriverThatDoesNotStartStillCompletesTheInstall) {
+  PutOlderComponent();
+  Fault("StartServiceA", KOTA_DRIVER_SERVICE, ERROR_ACCESS_DENIED);
+  EXPECT_EQ(Install("GAMMA", "C:\\g.exe"), 1);
+  EXPECT_EQ(RecordedLines(), (Lines{"ALPHA -e", "BETA -e", "ALPHA -b", "BETA -b"}));
+  EXPECT_EQ(DriverState(), SERVICE_STOPPED);
+  EXPECT_TRUE(KeyExists(KOTA_REFERENCES_KEY "\\GAMMA"));
+
+  // With everything done, a failed registration is the only failure.
+  ASSERT_TRUE(emu::ClearFaultRules());
+  SetRegistryBytes(KOTA_VERSION_KEY, "Version", REG_SZ, "3.0");
+  Fault("RegSetValueExA", "PreProcImage", ERROR_ACCESS_DENIED);
+  EXPECT_EQ(Install("DELTA", "C:\\d.exe"), 0);
+  EXPECT_EQ(DriverState(), SERVICE_RUNNING);
+  EXPECT_EQ(Value(KOTA_REFERENCES_KEY "\\DELTA", "PreProcImage"), "<absent>");
+}
+
+// A Windows directory so long that the installed paths exceed 259
+// characters: the first copy fails naming the whole path, nothing is written
+// under a cut name.
+TEST_F(InstallTest, AWindowsDirectoryTooLongFailsTheFirstCopy) {
+  std::string windows = "C:\\" + std::string(250, 'w');
+  setenv("SystemRoot", windows.c_str(), 1);
+  EXPECT_EQ(Install("ALPHA", "C:\\a.exe"), 0);
+  EXPECT_EQ(output_, "\tERROR: Could not copy to (" + windows + "\\mevrid.exe)\n");
+  EXPECT_FALSE(testsupport::FileExists(Host((windows + "\\mevrid.exe").substr(0, 259))));
+  EXPECT_FALSE(KeyExists(KOTA_COMPONENT_KEY));
+}
+
+TEST_F(InstallTest, ANameTooLongForItsKeyIsRefusedBeforeAnythingChanges) {
+  PutOlderComponent();
+  std::string name(205, 'N');
+  EXPECT_EQ(Install(name.c_str(), "C:\\n.exe"), 0);
+  EXPECT_EQ(output_, "\tERROR: Could not install referenced component - " + name + "\n");
+  EXPECT_TRUE(RecordedLines().empty());
+  EXPECT_EQ(Installed(kInstalledTool), "old tool");
+  EXPECT_EQ(DriverState(), SERVICE_RUNNING);
+}
+
+}  // namespace
+}  // namespace componenttest

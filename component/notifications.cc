@@ -1,0 +1,65 @@
+#include "component/component_keys.h"
+#include "component/component_text.h"
+#include "component/references.h"
+#include "platform/handles.h"
+#include "platform/registry_access.h"
+
+namespace {
+
+// The pre-processor's command line: the expanded image, the switch, and " -q"
+// when quiet. false when the image is missing, too long, cannot be expanded
+// or the whole line would not fit: that reference is passed over, since a cut
+// command would run something other than what the product registered.
+bool FormPreProcCommand(HKEY reference_key, const char* notify_switch, Flag verbose, char* command_line) {
+  char image[kTextBufferSize];
+  if (!QueryRegistryText(reference_key, "PreProcImage", image, sizeof image)) return false;
+  char expanded[kTextBufferSize];
+  if (!ExpandText(image, expanded)) return false;
+  std::string command = FormatText("%s %s%s", expanded, notify_switch, verbose ? "" : " -q");
+  if (!FitsTextBuffer(command)) return false;
+  command.copy(command_line, command.size());
+  command_line[command.size()] = '\0';
+  return true;
+}
+
+// The walk of both notifications: every reference in the registry's order of
+// enumeration, one pre-processor at a time. Nothing is deleted meanwhile, so
+// the index moves on by one whatever became of a reference.
+Flag NotifyAllReferences(const char* notify_switch, const char* progress_format, Flag verbose) {
+  ScopedKey references;
+  LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, KOTA_REFERENCES_KEY, 0, KEY_READ, references.Receive());
+  // No References key: nobody to tell, which is a walk that reached its end.
+  if (status != ERROR_SUCCESS) return status == ERROR_FILE_NOT_FOUND ? 1 : 0;
+  for (DWORD index = 0;; ++index) {
+    char name[kTextBufferSize];
+    DWORD name_size = sizeof name;
+    status = RegEnumKeyExA(references.Get(), index, name, &name_size, nullptr, nullptr, nullptr, nullptr);
+    if (status == ERROR_NO_MORE_ITEMS) return 1;
+    if (status != ERROR_SUCCESS) return 0;
+    ScopedKey reference;
+    if (RegOpenKeyExA(references.Get(), name, 0, KEY_READ, reference.Receive()) != ERROR_SUCCESS) continue;
+    // The line names the reference before its image is looked at, so a
+    // reference that is then passed over still shows up.
+    if (verbose) ConsolePrint(progress_format, name);
+    char command_line[kTextBufferSize];
+    if (FormPreProcCommand(reference.Get(), notify_switch, verbose, command_line)) RunAndWait(command_line, verbose);
+  }
+}
+
+}  // namespace
+
+Flag NotifyReferenceEnd(const char* reference_name, Flag verbose) {
+  std::string key_path;
+  if (!FormReferenceKeyPath(reference_name, &key_path)) return 0;
+  ScopedKey reference;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key_path.c_str(), 0, KEY_READ, reference.Receive()) != ERROR_SUCCESS) return 0;
+  char command_line[kTextBufferSize];
+  if (!FormPreProcCommand(reference.Get(), "-e", verbose, command_line)) return 0;
+  // Whether the pre-processor could be started is not this caller's concern.
+  RunAndWait(command_line, verbose);
+  return 1;
+}
+
+Flag NotifyAllReferencesEnd(Flag verbose) { return NotifyAllReferences("-e", "\nStopping: %s\n", verbose); }
+
+Flag NotifyAllReferencesBegin(Flag verbose) { return NotifyAllReferences("-b", "\nStarting: %s\n", verbose); }

@@ -1,0 +1,91 @@
+#include "component/uninstall.h"
+
+#include "component/component_files.h"
+#include "component/component_keys.h"
+#include "component/component_text.h"
+#include "component/references.h"
+#include "platform/handles.h"
+#include "platform/registry_access.h"
+#include "services/service_control.h"
+
+namespace {
+
+enum class Remaining { Others, None, Unknown };
+
+// Whether another product still holds a reference, asked of the first
+// subkey alone.
+Remaining RemainingReferences() {
+  ScopedKey references;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, KOTA_REFERENCES_KEY, 0, KEY_READ, references.Receive()) != ERROR_SUCCESS)
+    return Remaining::Unknown;
+  char name[kTextBufferSize];
+  DWORD name_size = sizeof name;
+  LONG status = RegEnumKeyExA(references.Get(), 0, name, &name_size, nullptr, nullptr, nullptr, nullptr);
+  if (status == ERROR_SUCCESS) return Remaining::Others;
+  if (status == ERROR_NO_MORE_ITEMS) return Remaining::None;
+  return Remaining::Unknown;
+}
+
+Flag DeleteInstalledFile(const char* windows_directory, ComponentRole role, Flag verbose) {
+  for (const ComponentFile& file : kComponentFiles) {
+    if (file.Role != role) continue;
+    // Formed in full: a path too long to hold fails the deletion with its
+    // whole text instead of deleting a file with a cut name.
+    std::string path = FormatText(file.InstalledPathFormat, windows_directory, file.FileName);
+    return DeleteComponentFile(path.c_str(), verbose);
+  }
+  return 0;
+}
+
+}  // namespace
+
+Flag UninstallComponent(const char* reference_name, Flag verbose) {
+  Flag result = 1;
+  const char* windows_directory = LookupWindowsDirectory();
+  if (windows_directory == nullptr) {
+    if (verbose) ConsolePrint("\tERROR: Could not determine %%SystemRoot%% directory.\n");
+    return 0;
+  }
+  // Only the product that goes is told, and only to let go.
+  NotifyReferenceEnd(reference_name, verbose);
+  if (!DeleteReference(reference_name, verbose)) return 0;
+
+  switch (RemainingReferences()) {
+    case Remaining::Others:
+      return 1;
+    case Remaining::Unknown:
+      if (verbose) ConsolePrint("\tERROR: Could not locate KOTA components.\n");
+      return 0;
+    case Remaining::None:
+      break;
+  }
+
+  // The last reference is gone: the component goes, every step tried
+  // whatever became of the one before. Keys go leaf first, since a key with
+  // subkeys cannot be deleted; files go once the driver no longer runs.
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, KOTA_REFERENCES_KEY);
+  if (!StopServiceTree(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, verbose)) result = 0;
+  if (!RemoveService(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, verbose)) result = 0;
+  if (!DeleteInstalledFile(windows_directory, ComponentRole::Driver, verbose)) result = 0;
+  if (!DeleteInstalledFile(windows_directory, ComponentRole::Library, verbose)) result = 0;
+
+  {
+    ScopedKey version;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, KOTA_VERSION_KEY, 0, KEY_READ, version.Receive()) != ERROR_SUCCESS) {
+      result = 0;
+    } else {
+      // The uninstaller is whatever file the install recorded. Without that
+      // record the keys stay, so the tool's copy can still be found later.
+      char uninstaller[kTextBufferSize];
+      if (!QueryRegistryText(version.Get(), "UnInstallImage", uninstaller, sizeof uninstaller)) return 0;
+      version.Close();
+      // A failed (or cut) expansion deletes nothing and costs nothing.
+      char expanded[kTextBufferSize];
+      if (ExpandText(uninstaller, expanded) && !DeleteComponentFile(expanded, verbose)) result = 0;
+    }
+  }
+
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, KOTA_VERSION_KEY);
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, KOTA_COMPONENT_KEY);
+  return result;
+}

@@ -1,0 +1,233 @@
+#include "component/uninstall.h"
+
+#include <cerrno>
+
+#include "component/component_keys.h"
+#include "component/component_test_fixture.h"
+#include "component/install.h"
+
+namespace componenttest {
+namespace {
+
+const std::string kDisplay = KOTA_DRIVER_DISPLAY;
+const std::string kStopAndRemove =
+    "Stopping Service (" + kDisplay + ")\nRemoving Service (" + kDisplay + ").\n";
+
+using Lines = std::vector<std::string>;
+
+// A machine after the installs of ALPHA and BETA (the driver running); each
+// pre-processor records what it is told.
+class UninstallTest : public ComponentTest {
+ protected:
+  void SetUp() override {
+    ComponentTest::SetUp();
+    PutHelper("record_args", "C:\\Products\\Alpha\\pre.exe");
+    PutHelper("record_args", "C:\\Products\\Beta\\pre.exe");
+    std::string out = Captured([&] {
+      ASSERT_EQ(InstallComponent("ALPHA", "C:\\Products\\Alpha\\pre.exe ALPHA", 0), 1);
+      ASSERT_EQ(InstallComponent("BETA", "C:\\Products\\Beta\\pre.exe BETA", 0), 1);
+    });
+    ASSERT_EQ(unlink(record_file_.c_str()) == 0 || errno == ENOENT, true);
+  }
+
+  Flag Uninstall(const char* name, Flag verbose = 1) {
+    Flag result = 9;
+    output_ = Captured([&] { result = UninstallComponent(name, verbose); });
+    return result;
+  }
+
+  bool Exists(const char* windows_path) const { return testsupport::FileExists(Host(windows_path)); }
+  // Nothing of the component left: keys, driver service, files.
+  void ExpectComponentGone() {
+    EXPECT_FALSE(KeyExists(KOTA_COMPONENT_KEY));
+    EXPECT_FALSE(ServiceExists(KOTA_DRIVER_SERVICE));
+    EXPECT_FALSE(Exists(kInstalledDriver));
+    EXPECT_FALSE(Exists(kInstalledLibrary));
+    EXPECT_FALSE(Exists(kInstalledTool));
+  }
+  void ExpectComponentKept() {
+    EXPECT_TRUE(KeyExists(KOTA_VERSION_KEY));
+    emu::admin::ServiceInfo driver;
+    ASSERT_TRUE(ServiceExists(KOTA_DRIVER_SERVICE, &driver));
+    EXPECT_EQ(driver.state, SERVICE_RUNNING);
+    EXPECT_TRUE(Exists(kInstalledDriver));
+    EXPECT_TRUE(Exists(kInstalledLibrary));
+    EXPECT_TRUE(Exists(kInstalledTool));
+  }
+
+  std::string output_;
+};
+
+TEST_F(UninstallTest, WithoutAWindowsDirectoryNothingHappens) {
+  setenv("SystemRoot", "", 1);
+  EXPECT_EQ(Uninstall("ALPHA"), 0);
+  EXPECT_EQ(output_, "\tERROR: Could not determine %SystemRoot% directory.\n");
+  EXPECT_EQ(Uninstall("ALPHA", 0), 0);
+  EXPECT_EQ(output_, "");
+  EXPECT_TRUE(RecordedLines().empty());
+  EXPECT_TRUE(KeyExists(KOTA_REFERENCES_KEY "\\ALPHA"));
+}
+
+TEST_F(UninstallTest, RemovingOneOfTwoTouchesOnlyThatReference) {
+  std::string before = machine_.Export(KOTA_VERSION_KEY);
+  EXPECT_EQ(Uninstall("ALPHA"), 1);
+  EXPECT_EQ(output_, "");
+  EXPECT_EQ(RecordedLines(), (Lines{"ALPHA -e"}));
+  EXPECT_FALSE(KeyExists(KOTA_REFERENCES_KEY "\\ALPHA"));
+  EXPECT_TRUE(KeyExists(KOTA_REFERENCES_KEY "\\BETA"));
+  EXPECT_EQ(machine_.Export(KOTA_VERSION_KEY), before);
+  ExpectComponentKept();
+}
+
+TEST_F(UninstallTest, RemovingTheLastTakesTheComponentAway) {
+  ASSERT_EQ(Uninstall("ALPHA", 0), 1);
+  EXPECT_EQ(Uninstall("BETA"), 1);
+  EXPECT_EQ(output_, kStopAndRemove);
+  EXPECT_EQ(RecordedLines(), (Lines{"ALPHA -e -q", "BETA -e"}));
+  ExpectComponentGone();
+  EXPECT_TRUE(PendingRenames().empty());
+}
+
+TEST_F(UninstallTest, AQuietRemovalPrintsNothing) {
+  ASSERT_EQ(Uninstall("ALPHA", 0), 1);
+  EXPECT_EQ(Uninstall("BETA", 0), 1);
+  EXPECT_EQ(output_, "");
+  EXPECT_EQ(RecordedLines(), (Lines{"ALPHA -e -q", "BETA -e -q"}));
+  ExpectComponentGone();
+}
+
+TEST_F(UninstallTest, AnUnknownNameIsReportedAndRunsNothing) {
+  EXPECT_EQ(Uninstall("GHOST"), 0);
+  EXPECT_EQ(output_, "\tERROR: Could not delete referenced component - GHOST\n");
+  EXPECT_TRUE(RecordedLines().empty());
+  ExpectComponentKept();
+
+  std::string too_long(205, 'A');
+  EXPECT_EQ(Uninstall(too_long.c_str()), 0);
+  EXPECT_EQ(output_, "\tERROR: Could not delete referenced component - " + too_long + "\n");
+  EXPECT_TRUE(RecordedLines().empty());
+}
+
+// The References key unreadable after the deletion: the reference is gone
+// but the component stays, since nobody can tell whether others use it.
+TEST_F(UninstallTest, ReferencesThatCannotBeCountedKeepTheComponent) {
+  // The first open is the notification's own subkey, the second the walk.
+  Fault("RegOpenKeyExA", KOTA_REFERENCES_KEY, ERROR_ACCESS_DENIED, 2);
+  EXPECT_EQ(Uninstall("ALPHA"), 0);
+  EXPECT_EQ(output_, "\tERROR: Could not locate KOTA components.\n");
+  EXPECT_FALSE(KeyExists(KOTA_REFERENCES_KEY "\\ALPHA"));
+  ExpectComponentKept();
+
+  Fault("RegEnumKeyExA", "", ERROR_ACCESS_DENIED);
+  EXPECT_EQ(Uninstall("BETA"), 0);
+  EXPECT_EQ(output_, "\tERROR: Could not locate KOTA components.\n");
+  EXPECT_TRUE(KeyExists(KOTA_REFERENCES_KEY));
+  ExpectComponentKept();
+}
+
+TEST_F(UninstallTest, MissingPiecesFailTheirStepsButEveryStepRuns) {
+  ASSERT_EQ(Uninstall("ALPHA"), 1);
+  std::string error;
+  ASSERT_TRUE(emu::admin::RemoveServiceDefinition(KOTA_DRIVER_SERVICE, &error)) << error;
+  ASSERT_EQ(unlink(Host(kInstalledLibrary).c_str()), 0);
+  EXPECT_EQ(Uninstall("BETA"), 0);
+  EXPECT_EQ(output_,
+            "\tERROR: Could not open handle to service - vtrin\n"
+            "\tERROR: Could not open handle to service - vtrin\n"
+            "\tERROR: Could not delete (C:\\WINDOWS\\system32\\qelmot32.dll)\n");
+  ExpectComponentGone();
+}
+
+TEST_F(UninstallTest, AnUnopenableVersionKeyKeepsTheToolButDeletesTheKeys) {
+  ASSERT_EQ(Uninstall("ALPHA"), 1);
+  Fault("RegOpenKeyExA", "CurrentVersion", ERROR_ACCESS_DENIED);
+  EXPECT_EQ(Uninstall("BETA"), 0);
+  EXPECT_EQ(output_, kStopAndRemove);
+  EXPECT_FALSE(KeyExists(KOTA_COMPONENT_KEY));
+  EXPECT_TRUE(Exists(kInstalledTool));
+  EXPECT_FALSE(Exists(kInstalledDriver));
+}
+
+TEST_F(UninstallTest, WithoutUnInstallImageTheVersionAndComponentKeysStay) {
+  ASSERT_EQ(Uninstall("ALPHA"), 1);
+  int64_t key = emu::store::FindKey(emu::store::kRootKeyId, KOTA_VERSION_KEY);
+  ASSERT_TRUE(emu::store::DeleteValue(key, "UnInstallImage"));
+  EXPECT_EQ(Uninstall("BETA"), 0);
+  EXPECT_EQ(output_, kStopAndRemove);
+  EXPECT_FALSE(KeyExists(KOTA_REFERENCES_KEY));
+  EXPECT_TRUE(KeyExists(KOTA_VERSION_KEY));
+  EXPECT_FALSE(ServiceExists(KOTA_DRIVER_SERVICE));
+  EXPECT_FALSE(Exists(kInstalledDriver));
+  EXPECT_FALSE(Exists(kInstalledLibrary));
+  EXPECT_TRUE(Exists(kInstalledTool));
+}
+
+TEST_F(UninstallTest, TheRecordedUninstallerIsTheFileDeleted) {
+  ASSERT_EQ(Uninstall("ALPHA"), 1);
+  PutFile(Host("C:\\Tools\\kota.exe"), "recorded", 0);
+  SetRegistryBytes(KOTA_VERSION_KEY, "UnInstallImage", REG_EXPAND_SZ, "%SystemRoot%\\..\\Tools\\kota.exe");
+  EXPECT_EQ(Uninstall("BETA"), 1);
+  EXPECT_FALSE(Exists("C:\\Tools\\kota.exe"));
+  EXPECT_TRUE(Exists(kInstalledTool));
+  EXPECT_FALSE(KeyExists(KOTA_COMPONENT_KEY));
+}
+
+// An expansion that does not fit deletes nothing and costs nothing.
+TEST_F(UninstallTest, AnUninstallerTooLongToExpandIsLeftAlone) {
+  ASSERT_EQ(Uninstall("ALPHA"), 1);
+  SetRegistryBytes(KOTA_VERSION_KEY, "UnInstallImage", REG_EXPAND_SZ,
+                   "%SystemRoot%\\" + std::string(245, 'm') + ".exe");
+  EXPECT_EQ(Uninstall("BETA"), 1);
+  EXPECT_EQ(output_, kStopAndRemove);
+  EXPECT_TRUE(Exists(kInstalledTool));
+  EXPECT_FALSE(KeyExists(KOTA_COMPONENT_KEY));
+}
+
+// A driver that refuses to stop: the removal goes on, its file is set aside
+// for the next restart, and the result tells of the failure.
+TEST_F(UninstallTest, ADriverInUseIsSetAsideAndTheRemovalFails) {
+  ASSERT_EQ(Uninstall("ALPHA"), 1);
+  emu::admin::ServiceSpec spec;
+  spec.name = KOTA_DRIVER_SERVICE;
+  spec.driver = true;
+  spec.image = "System32\\drivers\\vtrin.sys";
+  spec.state = SERVICE_RUNNING;
+  spec.refuse_stop = ERROR_INVALID_SERVICE_CONTROL;
+  std::string error;
+  ASSERT_TRUE(emu::admin::DefineService(spec, &error)) << error;
+
+  EXPECT_EQ(Uninstall("BETA"), 0);
+  EXPECT_EQ(output_, "Stopping Service (" + kDisplay + ")\nRemoving Service (" + kDisplay + ").\n");
+  EXPECT_FALSE(Exists(kInstalledDriver));
+  auto pending = PendingRenames();
+  ASSERT_EQ(pending.size(), 1u);
+  EXPECT_EQ(pending[0].first.rfind("\\??\\C:\\s", 0), 0u);
+  EXPECT_EQ(testsupport::ReadFile(Host(pending[0].first.substr(4))),
+            testsupport::ReadFile(Release("nt_node/vtrin.sys")));
+  EXPECT_FALSE(KeyExists(KOTA_COMPONENT_KEY));
+}
+
+TEST_F(UninstallTest, AComponentKeyThatCannotBeDeletedDoesNotCount) {
+  ASSERT_EQ(Uninstall("ALPHA"), 1);
+  Fault("RegDeleteKeyA", "CurrentVersion", ERROR_ACCESS_DENIED);
+  EXPECT_EQ(Uninstall("BETA"), 1);
+  EXPECT_TRUE(KeyExists(KOTA_VERSION_KEY));
+  EXPECT_TRUE(KeyExists(KOTA_COMPONENT_KEY));
+  EXPECT_FALSE(KeyExists(KOTA_REFERENCES_KEY));
+}
+
+TEST_F(UninstallTest, AWindowsDirectoryTooLongDeletesNothingUnderACutName) {
+  ASSERT_EQ(Uninstall("ALPHA"), 1);
+  std::string windows = "C:\\" + std::string(240, 'w');
+  std::string driver = windows + "\\system32\\drivers\\vtrin.sys";
+  std::string library = windows + "\\system32\\qelmot32.dll";
+  PutFile(Host(driver.substr(0, 259)), "keep", 0);
+  setenv("SystemRoot", windows.c_str(), 1);
+  EXPECT_EQ(Uninstall("BETA"), 0);
+  EXPECT_EQ(output_, kStopAndRemove + "\tERROR: Could not delete (" + driver + ")\n" +
+                         "\tERROR: Could not delete (" + library + ")\n");
+  EXPECT_EQ(testsupport::ReadFile(Host(driver.substr(0, 259))), "keep");
+}
+
+}  // namespace
+}  // namespace componenttest

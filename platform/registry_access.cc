@@ -1,0 +1,58 @@
+#include "platform/registry_access.h"
+
+#include "platform/handles.h"
+
+bool QueryRegistryText(HKEY key, const char* value_name, char* buffer, DWORD size) {
+  if (size == 0) return false;
+  // Cleared first, so an empty value reads as the empty text.
+  buffer[0] = '\0';
+  DWORD length = size;
+  if (RegQueryValueExA(key, value_name, nullptr, nullptr, reinterpret_cast<LPBYTE>(buffer), &length) !=
+      ERROR_SUCCESS) {
+    buffer[0] = '\0';
+    return false;
+  }
+  if (length < size) {
+    // The tool's own values carry no terminator: the text ends where the
+    // data ends, never in whatever the buffer held beyond it.
+    buffer[length] = '\0';
+    return true;
+  }
+  // The data filled the buffer. Only a value that brought its own terminator
+  // (as regedit stores strings) fits; without one there is no room left for
+  // it, so the value does not fit and counts as absent like any value longer
+  // than the buffer.
+  if (buffer[size - 1] == '\0') return true;
+  buffer[0] = '\0';
+  return false;
+}
+
+bool ReadRegistryText(const char* key_path, const char* value_name, REGSAM access, char* buffer, DWORD size) {
+  if (size != 0) buffer[0] = '\0';
+  ScopedKey key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key_path, 0, access, key.Receive()) != ERROR_SUCCESS) return false;
+  return QueryRegistryText(key.Get(), value_name, buffer, size);
+}
+
+bool RegistryKeyExists(const char* key_path, REGSAM access) {
+  ScopedKey key;
+  return RegOpenKeyExA(HKEY_LOCAL_MACHINE, key_path, 0, access, key.Receive()) == ERROR_SUCCESS;
+}
+
+const char* LookupWindowsDirectory() {
+  const char* directory = PlatformGetEnv("SystemRoot");
+  if (directory == nullptr || directory[0] == '\0') return nullptr;
+  return directory;
+}
+
+bool ExpandText(const char* source, char* destination) {
+  DWORD needed = ExpandEnvironmentStringsA(source, destination, kTextBufferSize);
+  // The answer counts the terminator; anything over the buffer's size means
+  // the text was cut (or not written at all), and a cut path or command must
+  // never be run or deleted.
+  if (needed == 0 || needed > static_cast<DWORD>(kTextBufferSize)) {
+    destination[0] = '\0';
+    return false;
+  }
+  return true;
+}

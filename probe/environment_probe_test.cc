@@ -1,0 +1,354 @@
+// The environment probe over machines seeded from .reg texts. Imported
+// strings carry their terminator, as regedit stores them, so a text of n
+// characters occupies n + 1 bytes of its 16- or 260-byte buffer.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/posix/machine.h"
+#include "probe/environment_profile.h"
+#include "tests/support/test_machine.h"
+
+namespace {
+
+using testsupport::TestMachine;
+
+constexpr char kOlderNode[] = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm\\KelmZAQ\\Current Version]\n";
+constexpr char kNewerNode[] = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\Kelm ZAQ\\CurrentVersion]\n";
+constexpr char kSuite[] = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation]\n";
+constexpr char kServerManager[] = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm\\Kelm Server Manager\\Current Version]\n";
+constexpr char kServerConsole[] =
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\Kelm Wardhaven Server Console\\Current Version]\n";
+constexpr char kOpenView[] = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Hewlett-Packard\\OpenView]\n";
+constexpr char kNnm[] = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Hewlett-Packard\\OpenView\\Network Node Manager]\n";
+constexpr char kRemoteAssistant[] =
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\Kelm Remote Assistant Server\\Current Version]\n";
+constexpr char kRemoteAssistantService[] =
+    "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Kelm Remote Assistant Server]\n";
+
+std::string Reg(const std::string& body) { return "Windows Registry Editor Version 5.00\n\n" + body; }
+
+// A .reg string line; backslashes in the data are doubled as regedit writes them.
+std::string Str(const std::string& name, const std::string& data) {
+  std::string escaped;
+  for (char c : data) {
+    if (c == '\\' || c == '"') escaped += '\\';
+    escaped += c;
+  }
+  return "\"" + name + "\"=\"" + escaped + "\"\n";
+}
+
+const EnvironmentProfile& Probe(const TestMachine& machine, const std::string& body) {
+  machine.Import(Reg(body));
+  ProbeEnvironment();
+  return g_EnvironmentProfile;
+}
+
+std::string Report() {
+  testing::internal::CaptureStdout();
+  PrintEnvironmentReport();
+  return testing::internal::GetCapturedStdout();
+}
+
+TEST(EnvironmentProbe, EmptyMachineFindsNothing) {
+  TestMachine machine;
+  ProbeEnvironment();
+  const EnvironmentProfile& p = g_EnvironmentProfile;
+  EXPECT_EQ(p.NodePresent, 0);
+  EXPECT_EQ(p.ConsolePresent, 0);
+  EXPECT_EQ(p.ConsoleRole, None);
+  EXPECT_STREQ(p.NodeVersion, "");
+  EXPECT_STREQ(p.ProgramFilesPath, "");
+  EXPECT_STREQ(p.ConsoleVersion, "");
+  EXPECT_STREQ(p.OpenViewPath, "");
+  EXPECT_STREQ(p.LanguageDirectory, "");
+  EXPECT_EQ(IsManagedNode(), 0);
+  EXPECT_EQ(IsManagementStation(), 0);
+  EXPECT_EQ(Report(), "Not a Mangement Station or Remote Console\nNot a Managed Node\n\n");
+}
+
+TEST(EnvironmentProbe, OlderRegistrationNeedsVersionAndDmiPath) {
+  {
+    TestMachine machine;
+    const auto& p = Probe(machine, kOlderNode + Str("Version", "3.2.1") + Str("DMIPath", "C:\\DMI"));
+    EXPECT_EQ(p.NodePresent, 1);
+    EXPECT_STREQ(p.NodeVersion, "3.2.1");
+    EXPECT_EQ(Report(), "Not a Mangement Station or Remote Console\nManaged Node version (3.2.1)\n\n");
+  }
+  {
+    TestMachine machine;
+    const auto& p = Probe(machine, kOlderNode + Str("Version", "3.2.1"));
+    EXPECT_EQ(p.NodePresent, 0);
+    EXPECT_STREQ(p.NodeVersion, "3.2.1");
+  }
+  {
+    TestMachine machine;
+    const auto& p = Probe(machine, kOlderNode + Str("DMIPath", "C:\\DMI"));
+    EXPECT_EQ(p.NodePresent, 0);
+    EXPECT_STREQ(p.NodeVersion, "");
+  }
+}
+
+TEST(EnvironmentProbe, NewerRegistrationDecidesOverTheOlder) {
+  const std::string older = kOlderNode + Str("Version", "3.0") + Str("DMIPath", "C:\\DMI");
+  {
+    TestMachine machine;
+    const auto& p = Probe(machine, older + kNewerNode + Str("Version", "3.4") + Str("PathName", "D:\\Suite\\ihv\\bin"));
+    EXPECT_EQ(p.NodePresent, 1);
+    EXPECT_STREQ(p.NodeVersion, "3.4");
+    EXPECT_STREQ(p.ProgramFilesPath, "D:\\Suite");
+  }
+  {
+    // Without "PathName" the newer registration is incomplete: the node does
+    // not count, although its version was read (and KelmPath is not asked).
+    TestMachine machine;
+    const auto& p = Probe(machine, older + kNewerNode + Str("Version", "3.4") + kSuite + Str("KelmPath", "E:\\Kelm"));
+    EXPECT_EQ(p.NodePresent, 0);
+    EXPECT_STREQ(p.NodeVersion, "3.4");
+    EXPECT_STREQ(p.ProgramFilesPath, "");
+    EXPECT_EQ(IsNodeVersion("3.4"), 1);
+  }
+  {
+    // A newer key without "Version" clears the node the older key found.
+    TestMachine machine;
+    const auto& p = Probe(machine, older + kNewerNode + Str("PathName", "D:\\Suite"));
+    EXPECT_EQ(p.NodePresent, 0);
+    EXPECT_STREQ(p.NodeVersion, "");
+    EXPECT_STREQ(p.ProgramFilesPath, "");
+  }
+  {
+    // Without the newer key the program files path comes from "KelmPath",
+    // and the older registration stands.
+    TestMachine machine;
+    const auto& p = Probe(machine, older + kSuite + Str("KelmPath", "E:\\Kelm\\ihv\\bin"));
+    EXPECT_EQ(p.NodePresent, 1);
+    EXPECT_STREQ(p.NodeVersion, "3.0");
+    EXPECT_STREQ(p.ProgramFilesPath, "E:\\Kelm\\ihv\\bin");
+  }
+}
+
+TEST(EnvironmentProbe, BinariesDirectoryCutOnlyInItsOwnLetterCase) {
+  const struct {
+    const char* path_name;
+    const char* expected;
+  } cases[] = {
+      {"D:\\Suite\\ihv\\bin", "D:\\Suite"},
+      {"D:\\Suite\\IHV\\BIN", "D:\\Suite\\IHV\\BIN"},
+      {"D:\\Suite\\Ihv\\bin", "D:\\Suite\\Ihv\\bin"},
+      {"D:\\Suite", "D:\\Suite"},
+      {"D:\\a\\ihv\\bin\\b\\ihv\\bin", "D:\\a"},
+      {"D:\\Suite\\ihv\\binaries", "D:\\Suite"},
+      {"\\ihv\\bin", ""},
+  };
+  for (const auto& c : cases) {
+    TestMachine machine;
+    const auto& p = Probe(machine, kNewerNode + Str("Version", "4.1") + Str("PathName", c.path_name));
+    EXPECT_EQ(p.NodePresent, 1) << c.path_name;
+    EXPECT_STREQ(p.ProgramFilesPath, c.expected) << c.path_name;
+  }
+}
+
+// Every value of the key table at the longest text its buffer holds and one
+// character longer: the longer one counts as absent.
+TEST(EnvironmentProbe, ValuesOneByteTooLongCountAsAbsent) {
+  struct Row {
+    const char* name;
+    int buffer;
+    std::string (*body)(const std::string& text);
+    bool (*found)(const EnvironmentProfile& p, const std::string& text);
+  };
+  const Row rows[] = {
+      {"older Version", 16,
+       [](const std::string& t) { return kOlderNode + Str("Version", t) + Str("DMIPath", "C:\\DMI"); },
+       [](const EnvironmentProfile& p, const std::string& t) { return p.NodePresent == 1 && p.NodeVersion == t; }},
+      {"DMIPath", 260,
+       [](const std::string& t) { return kOlderNode + Str("Version", "3.1") + Str("DMIPath", t); },
+       [](const EnvironmentProfile& p, const std::string&) { return p.NodePresent == 1; }},
+      {"newer Version", 16,
+       [](const std::string& t) { return kNewerNode + Str("Version", t) + Str("PathName", "D:\\S"); },
+       [](const EnvironmentProfile& p, const std::string& t) { return p.NodePresent == 1 && p.NodeVersion == t; }},
+      {"PathName", 260,
+       [](const std::string& t) { return kNewerNode + Str("Version", "3.3") + Str("PathName", t); },
+       [](const EnvironmentProfile& p, const std::string& t) {
+         return p.NodePresent == 1 && p.ProgramFilesPath == t;
+       }},
+      {"KelmPath", 260, [](const std::string& t) { return kSuite + Str("KelmPath", t); },
+       [](const EnvironmentProfile& p, const std::string& t) { return p.ProgramFilesPath == t; }},
+      {"Server Manager Version", 16, [](const std::string& t) { return kServerManager + Str("Version", t); },
+       [](const EnvironmentProfile& p, const std::string& t) {
+         return p.ConsolePresent == 1 && p.ConsoleVersion == t;
+       }},
+      {"Server Console Version", 16, [](const std::string& t) { return kServerConsole + Str("Version", t); },
+       [](const EnvironmentProfile& p, const std::string& t) {
+         return p.ConsolePresent == 1 && p.ConsoleVersion == t && p.ConsoleRole == Applications;
+       }},
+      {"OV_PATH", 260, [](const std::string& t) { return kOpenView + Str("OV_PATH", t); },
+       [](const EnvironmentProfile& p, const std::string& t) { return p.OpenViewPath == t; }},
+      // Any readable manager type sets the language directory.
+      {"ManagerType", 16, [](const std::string& t) { return kOpenView + std::string(kNnm) + Str("ManagerType", t); },
+       [](const EnvironmentProfile& p, const std::string&) { return std::string(p.LanguageDirectory) == "C"; }},
+      {"Remote Assistant Version", 16,
+       [](const std::string& t) { return kRemoteAssistantService + (kRemoteAssistant + Str("Version", t)); },
+       [](const EnvironmentProfile& p, const std::string&) {
+         return p.ConsolePresent == 1 && std::string(p.ConsoleVersion) == "1.3";
+       }},
+  };
+  for (const Row& row : rows) {
+    // The buffer holds the text and its terminator.
+    const std::string longest(row.buffer - 1, 'x');
+    const std::string too_long(row.buffer, 'x');
+    {
+      TestMachine machine;
+      EXPECT_TRUE(row.found(Probe(machine, row.body(longest)), longest)) << row.name << " of " << longest.size();
+    }
+    {
+      TestMachine machine;
+      EXPECT_FALSE(row.found(Probe(machine, row.body(too_long)), too_long)) << row.name << " of " << too_long.size();
+    }
+  }
+}
+
+TEST(EnvironmentProbe, NodeVersionComparesIgnoringCase) {
+  TestMachine machine;
+  Probe(machine, kNewerNode + Str("Version", "3.2.1b") + Str("PathName", "D:\\S"));
+  EXPECT_EQ(IsNodeVersion("3.2.1B"), 1);
+  EXPECT_EQ(IsNodeVersion("3.2.1b"), 1);
+  EXPECT_EQ(IsNodeVersion("3.2.1"), 0);
+  EXPECT_EQ(IsNodeVersion("3.2.1bb"), 0);
+  EXPECT_EQ(IsNodeVersion(""), 0);
+}
+
+TEST(EnvironmentProbe, ServerManagerKeyIsTheOnlyConsoleKeyRead) {
+  TestMachine machine;
+  // The Server Manager key exists without a version: the Server Console key's
+  // version is not looked at, though the console still gives the role.
+  const auto& p = Probe(machine, std::string(kServerManager) + kServerConsole + Str("Version", "2.0"));
+  EXPECT_EQ(p.ConsolePresent, 0);
+  EXPECT_STREQ(p.ConsoleVersion, "");
+  EXPECT_EQ(p.ConsoleRole, Applications);
+  EXPECT_EQ(Report(), "Not a Mangement Station or Remote Console\nNot a Managed Node\n\n");
+}
+
+TEST(EnvironmentProbe, OpenViewDecidesTheRole) {
+  const std::string console = kServerConsole + Str("Version", "2.0");
+  const std::string open_view = kOpenView + Str("OV_PATH", "C:\\OV");
+  const struct {
+    const char* manager_type;
+    ConsoleRole role;
+  } cases[] = {{"MANAGER", Manager}, {"manager", Manager}, {"Console", Console}, {"MANAGERS", None}, {"", None}};
+  for (const auto& c : cases) {
+    TestMachine machine;
+    const auto& p = Probe(machine, console + open_view + kNnm + Str("ManagerType", c.manager_type));
+    EXPECT_EQ(p.ConsoleRole, c.role) << c.manager_type;
+    EXPECT_STREQ(p.OpenViewPath, "C:\\OV");
+    EXPECT_STREQ(p.LanguageDirectory, "C") << c.manager_type;
+    EXPECT_EQ(p.ConsolePresent, 1);
+    EXPECT_EQ(IsManagementStation(), c.role == Manager ? 1 : 0) << c.manager_type;
+  }
+  {
+    // OpenView without Network Node Manager: no role, and not Applications
+    // although the suite's console is there.
+    TestMachine machine;
+    const auto& p = Probe(machine, console + open_view);
+    EXPECT_EQ(p.ConsoleRole, None);
+    EXPECT_STREQ(p.LanguageDirectory, "");
+    EXPECT_EQ(Report(), "Console version (2.0), Unknown\nNot a Managed Node\n\n");
+  }
+  {
+    // A manager without a console version is not a management station.
+    TestMachine machine;
+    const auto& p = Probe(machine, open_view + kNnm + Str("ManagerType", "MANAGER"));
+    EXPECT_EQ(p.ConsoleRole, Manager);
+    EXPECT_EQ(IsManagementStation(), 0);
+    EXPECT_EQ(Report(), "Not a Mangement Station or Remote Console\nNot a Managed Node\n\n");
+  }
+}
+
+TEST(EnvironmentProbe, RemoteAssistantServerShowsAsConsoleOnePointThree) {
+  const std::string service = kRemoteAssistantService + Str("DisplayName", "Kelm Remote Assistant Server");
+  {
+    TestMachine machine;
+    const auto& p = Probe(machine, service + kRemoteAssistant + Str("Version", "5.7.9") + kSuite +
+                                       Str("KelmPath", "C:\\Program Files\\Kelm"));
+    EXPECT_EQ(p.ConsoleRole, Applications);
+    EXPECT_EQ(p.ConsolePresent, 1);
+    EXPECT_STREQ(p.ConsoleVersion, "1.3");
+    EXPECT_EQ(Report(),
+              "Console version (1.3), Wardhaven Applications\nProgram Files Path (C:\\Program Files\\Kelm)\n"
+              "Not a Managed Node\n\n");
+  }
+  {
+    // Without the service key the server gives the role but no console.
+    TestMachine machine;
+    const auto& p = Probe(machine, kRemoteAssistant + Str("Version", "5.7.9"));
+    EXPECT_EQ(p.ConsoleRole, Applications);
+    EXPECT_EQ(p.ConsolePresent, 0);
+  }
+  {
+    // A version that cannot be read leaves the Server Console's version.
+    TestMachine machine;
+    const auto& p = Probe(machine, service + kRemoteAssistant + kServerConsole + Str("Version", "2.1"));
+    EXPECT_EQ(p.ConsolePresent, 1);
+    EXPECT_STREQ(p.ConsoleVersion, "2.1");
+  }
+  {
+    // Under OpenView the role is not Applications, so the server is ignored.
+    TestMachine machine;
+    const auto& p = Probe(machine, service + kRemoteAssistant + Str("Version", "5.7") + kServerManager +
+                                       Str("Version", "2.2") + kOpenView + kNnm + Str("ManagerType", "CONSOLE"));
+    EXPECT_EQ(p.ConsoleRole, Console);
+    EXPECT_STREQ(p.ConsoleVersion, "2.2");
+  }
+}
+
+TEST(EnvironmentProbe, LanguageDirectoryFollowsTheUserLocale) {
+  const std::string body =
+      kServerManager + Str("Version", "2.0") + kOpenView + Str("OV_PATH", "C:\\OV") + kNnm + Str("ManagerType", "MANAGER");
+  {
+    TestMachine machine;
+    emu::SetSetting("user-locale", "Japanese_Japan.932");
+    const auto& p = Probe(machine, body);
+    EXPECT_STREQ(p.LanguageDirectory, "Japanese_Japan.932");
+    EXPECT_EQ(Report(),
+              "Console version (2.0), Management Station\nOpenView Path (C:\\OV), Language Directory "
+              "(Japanese_Japan.932)\nNot a Managed Node\n\n");
+  }
+  {
+    TestMachine machine;
+    emu::SetSetting("user-locale", "German_Germany.1252");
+    const auto& p = Probe(machine, body);
+    EXPECT_STREQ(p.LanguageDirectory, "C");
+  }
+  {
+    TestMachine machine;
+    const auto& p = Probe(machine, body + kOlderNode + Str("Version", "3.3") + Str("DMIPath", "C:\\DMI"));
+    EXPECT_STREQ(p.LanguageDirectory, "C");
+    EXPECT_EQ(Report(),
+              "Console version (2.0), Management Station\nOpenView Path (C:\\OV), Language Directory (C)\n"
+              "Managed Node version (3.3)\n\n");
+  }
+}
+
+TEST(EnvironmentProbe, RemoteConsoleReport) {
+  TestMachine machine;
+  Probe(machine, kServerConsole + Str("Version", "2.5") + kOpenView + Str("OV_PATH", "D:\\OpenView") + kNnm +
+                     Str("ManagerType", "console") + kNewerNode + Str("Version", "4.0") + Str("PathName", "D:\\K"));
+  EXPECT_EQ(Report(),
+            "Console version (2.5), Remote Console\nOpenView Path (D:\\OpenView), Language Directory (C)\n"
+            "Managed Node version (4.0)\n\n");
+}
+
+TEST(EnvironmentProbe, ProbeStartsAfresh) {
+  TestMachine machine;
+  Probe(machine, kOlderNode + Str("Version", "3.1") + Str("DMIPath", "C:\\DMI") + kServerConsole +
+                     Str("Version", "2.0"));
+  ASSERT_EQ(IsManagedNode(), 1);
+  machine.Import(Reg("[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm]\n[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation]\n"));
+  ProbeEnvironment();
+  EXPECT_EQ(IsManagedNode(), 0);
+  EXPECT_EQ(g_EnvironmentProfile.ConsolePresent, 0);
+  EXPECT_EQ(g_EnvironmentProfile.ConsoleRole, None);
+  EXPECT_STREQ(g_EnvironmentProfile.NodeVersion, "");
+}
+
+}  // namespace

@@ -1,0 +1,261 @@
+// The legacy stop and start sequences on emulated machines: which services
+// they touch for each role, in which order, what counts, and what prints.
+#include "services/legacy_sequences.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "platform/posix/admin.h"
+#include "platform/posix/machine.h"
+#include "probe/environment_profile.h"
+#include "tests/support/test_machine.h"
+
+namespace {
+
+using testsupport::TestMachine;
+
+constexpr uint32_t kStopped = 1;
+constexpr uint32_t kRunning = 4;
+constexpr uint32_t kAccessDenied = 5;
+
+const char* const kNodeAgents[] = {"Gandrel2Service", "Tobrael", "Kelm Baseboard Agent", "Kelm Local Response Agent"};
+
+class LegacySequences : public testing::Test {
+ protected:
+  void SetUp() override { g_EnvironmentProfile = EnvironmentProfile{}; }
+  void TearDown() override { g_EnvironmentProfile = EnvironmentProfile{}; }
+
+  static void Define(emu::admin::ServiceSpec spec) {
+    std::string error;
+    ASSERT_TRUE(emu::admin::DefineService(spec, &error)) << error;
+  }
+  static void DefineService(const std::string& name, const std::string& display, uint32_t state,
+                            std::vector<std::string> depends = {}) {
+    emu::admin::ServiceSpec spec;
+    spec.name = name;
+    spec.display = display;
+    spec.state = state;
+    spec.depends = std::move(depends);
+    Define(spec);
+  }
+  // Every service of an older managed node and of a management station. The
+  // local response agent hangs on the baseboard agent, and an extension agent
+  // on SNMP, so the counted stops show their dependents' lines.
+  void DefineOlderInstallation(uint32_t state) {
+    DefineService("Gandrel2Service", "", state);
+    DefineService("Tobrael", "", state);
+    DefineService("Kelm Baseboard Agent", "", state);
+    DefineService("Kelm Local Response Agent", "", state, {"Kelm Baseboard Agent"});
+    DefineService("SNMP", "SNMP", state);
+    DefineService("KelmSnmpExt", "Kelm SNMP Extension Agent", state, {"SNMP"});
+    DefineService("win32sl", "Win32 DMI Service Layer", state);
+    DefineService("EMANATE", "SNMP EMANATE Master Agent", state);
+    DefineService("wpa", "SNMP EMANATE Adapter for NT", state);
+    emu::admin::ServiceSpec driver;
+    driver.name = "vtrin";
+    driver.driver = true;
+    driver.image = "System32\\drivers\\vtrin.sys";
+    driver.start_type = 2;
+    driver.state = state;
+    Define(driver);
+  }
+  static void BeManagedNode() {
+    g_EnvironmentProfile.NodePresent = 1;
+    std::snprintf(g_EnvironmentProfile.NodeVersion, sizeof g_EnvironmentProfile.NodeVersion, "3.2.1");
+  }
+  static void BeManagementStation() {
+    g_EnvironmentProfile.ConsolePresent = 1;
+    g_EnvironmentProfile.ConsoleRole = Manager;
+  }
+  static uint32_t State(const std::string& name) {
+    emu::admin::ServiceInfo info;
+    std::string error;
+    if (!emu::admin::QueryService(name, &info, &error)) return 0;
+    return info.state;
+  }
+  template <typename Sequence>
+  static std::string Output(Sequence sequence, Flag verbose, Flag* result) {
+    testing::internal::CaptureStdout();
+    *result = sequence(verbose);
+    return testing::internal::GetCapturedStdout();
+  }
+
+  TestMachine machine_;
+};
+
+TEST_F(LegacySequences, NeitherNodeNorStationTouchesNothing) {
+  DefineOlderInstallation(kRunning);
+  // A console of another role is no management station.
+  g_EnvironmentProfile.ConsolePresent = 1;
+  g_EnvironmentProfile.ConsoleRole = Console;
+  Flag result = 0;
+  EXPECT_EQ(Output(StopLegacyServices, 1, &result), "");
+  EXPECT_EQ(result, 1);
+  for (const auto& info : emu::admin::ListServices()) EXPECT_EQ(info.state, kRunning) << info.name;
+  EXPECT_EQ(Output(StartLegacyServices, 1, &result), "");
+  EXPECT_EQ(result, 1);
+}
+
+TEST_F(LegacySequences, StopOnManagedNodePrintsOnlyCountedRows) {
+  DefineOlderInstallation(kRunning);
+  BeManagedNode();
+  Flag result = 0;
+  EXPECT_EQ(Output(StopLegacyServices, 1, &result),
+            "Stopping Service (Kelm Local Response Agent)\n"
+            "Stopping Service (Kelm Baseboard Agent)\n"
+            "Stopping Service (Kelm SNMP Extension Agent)\n"
+            "Stopping Service (SNMP)\n"
+            "Stopping Service (Win32 DMI Service Layer)\n"
+            "Stopping Service (Kelm Embedded System Management Driver)\n");
+  EXPECT_EQ(result, 1);
+  for (const char* agent : kNodeAgents) EXPECT_EQ(State(agent), kStopped) << agent;
+  for (const char* name : {"SNMP", "KelmSnmpExt", "win32sl", "vtrin"}) EXPECT_EQ(State(name), kStopped) << name;
+  // Not a management station: the EMANATE pair keeps running.
+  EXPECT_EQ(State("EMANATE"), kRunning);
+  EXPECT_EQ(State("wpa"), kRunning);
+}
+
+TEST_F(LegacySequences, StopOnStationThatIsAlsoANodeRunsEveryGroupInOrder) {
+  DefineOlderInstallation(kRunning);
+  BeManagedNode();
+  BeManagementStation();
+  Flag result = 0;
+  EXPECT_EQ(Output(StopLegacyServices, 1, &result),
+            "Stopping Service (Kelm Local Response Agent)\n"
+            "Stopping Service (Kelm Baseboard Agent)\n"
+            "Stopping Service (SNMP EMANATE Adapter for NT)\n"
+            "Stopping Service (SNMP EMANATE Master Agent)\n"
+            "Stopping Service (Kelm SNMP Extension Agent)\n"
+            "Stopping Service (SNMP)\n"
+            "Stopping Service (Win32 DMI Service Layer)\n"
+            "Stopping Service (Kelm Embedded System Management Driver)\n");
+  EXPECT_EQ(result, 1);
+  for (const auto& info : emu::admin::ListServices()) EXPECT_EQ(info.state, kStopped) << info.name;
+}
+
+TEST_F(LegacySequences, StopOnStationAloneStopsOnlyTheEmanatePair) {
+  DefineOlderInstallation(kRunning);
+  BeManagementStation();
+  Flag result = 0;
+  EXPECT_EQ(Output(StopLegacyServices, 1, &result),
+            "Stopping Service (SNMP EMANATE Adapter for NT)\n"
+            "Stopping Service (SNMP EMANATE Master Agent)\n");
+  EXPECT_EQ(result, 1);
+  EXPECT_EQ(State("wpa"), kStopped);
+  EXPECT_EQ(State("EMANATE"), kStopped);
+  for (const char* name : {"SNMP", "win32sl", "vtrin", "Kelm Baseboard Agent"}) EXPECT_EQ(State(name), kRunning);
+}
+
+TEST_F(LegacySequences, StationWithoutEmanateAdapterFailsButStopsTheMasterAgent) {
+  DefineService("EMANATE", "SNMP EMANATE Master Agent", kRunning);
+  BeManagementStation();
+  Flag result = 1;
+  EXPECT_EQ(Output(StopLegacyServices, 1, &result),
+            "\tERROR: Could not open handle to service - wpa\n"
+            "Stopping Service (SNMP EMANATE Master Agent)\n");
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(State("EMANATE"), kStopped);
+}
+
+TEST_F(LegacySequences, FailedSnmpStopDoesNotKeepTheLaterStopsFromRunning) {
+  DefineOlderInstallation(kRunning);
+  emu::admin::ServiceSpec snmp;
+  snmp.name = "SNMP";
+  snmp.display = "SNMP";
+  snmp.state = kRunning;
+  snmp.refuse_stop = kAccessDenied;
+  std::string error;
+  ASSERT_TRUE(emu::admin::RemoveServiceDefinition("KelmSnmpExt", &error)) << error;
+  ASSERT_TRUE(emu::admin::RemoveServiceDefinition("SNMP", &error)) << error;
+  Define(snmp);
+  BeManagedNode();
+  Flag result = 1;
+  EXPECT_EQ(Output(StopLegacyServices, 1, &result),
+            "Stopping Service (Kelm Local Response Agent)\n"
+            "Stopping Service (Kelm Baseboard Agent)\n"
+            "Stopping Service (SNMP)\n"
+            "Stopping Service (Win32 DMI Service Layer)\n"
+            "Stopping Service (Kelm Embedded System Management Driver)\n");
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(State("SNMP"), kRunning);
+  EXPECT_EQ(State("win32sl"), kStopped);
+  EXPECT_EQ(State("vtrin"), kStopped);
+}
+
+TEST_F(LegacySequences, MissingServicesOnManagedNodeCountAndPrintOnlyWhenVerbose) {
+  // Only the node agents and the driver are there.
+  DefineOlderInstallation(kRunning);
+  std::string error;
+  for (const char* name : {"KelmSnmpExt", "SNMP", "win32sl"}) {
+    ASSERT_TRUE(emu::admin::RemoveServiceDefinition(name, &error)) << error;
+  }
+  BeManagedNode();
+  Flag result = 1;
+  EXPECT_EQ(Output(StopLegacyServices, 0, &result), "");
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(State("vtrin"), kStopped);
+  EXPECT_EQ(Output(StartLegacyServices, 1, &result),
+            "\tERROR: Could not open handle to service - win32sl\n"
+            "\tERROR: Could not open handle to service - SNMP\n"
+            "Starting Service (Kelm Baseboard Agent)\n");
+  EXPECT_EQ(result, 0);
+}
+
+TEST_F(LegacySequences, StartRunsTheReverseOrderWithoutTheDriver) {
+  DefineOlderInstallation(kStopped);
+  BeManagedNode();
+  BeManagementStation();
+  Flag result = 0;
+  EXPECT_EQ(Output(StartLegacyServices, 1, &result),
+            "Starting Service (Win32 DMI Service Layer)\n"
+            "Starting Service (SNMP)\n"
+            "Starting Service (SNMP EMANATE Master Agent)\n"
+            "Starting Service (SNMP EMANATE Adapter for NT)\n"
+            "Starting Service (Kelm Baseboard Agent)\n");
+  EXPECT_EQ(result, 1);
+  for (const char* name : {"win32sl", "SNMP", "EMANATE", "wpa"}) EXPECT_EQ(State(name), kRunning) << name;
+  for (const char* agent : kNodeAgents) EXPECT_EQ(State(agent), kRunning) << agent;
+  EXPECT_EQ(State("vtrin"), kStopped);
+  EXPECT_EQ(State("KelmSnmpExt"), kStopped);
+}
+
+TEST_F(LegacySequences, FailedSnmpStartCountsButTheAgentsStillStart) {
+  DefineOlderInstallation(kStopped);
+  std::string error;
+  ASSERT_TRUE(emu::admin::RemoveServiceDefinition("KelmSnmpExt", &error)) << error;
+  ASSERT_TRUE(emu::admin::RemoveServiceDefinition("SNMP", &error)) << error;
+  emu::admin::ServiceSpec snmp;
+  snmp.name = "SNMP";
+  snmp.state = kStopped;
+  snmp.start_ms = 2000;
+  snmp.start_fails = true;
+  Define(snmp);
+  BeManagedNode();
+  const long long before = machine_.NowMs();
+  Flag result = 1;
+  EXPECT_EQ(Output(StartLegacyServices, 1, &result),
+            "Starting Service (Win32 DMI Service Layer)\n"
+            "Starting Service (SNMP)..\n"
+            "Starting Service (Kelm Baseboard Agent)\n");
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(machine_.NowMs() - before, 2000);
+  EXPECT_EQ(State("SNMP"), kStopped);
+  EXPECT_EQ(State("Kelm Baseboard Agent"), kRunning);
+  EXPECT_EQ(State("Gandrel2Service"), kRunning);
+}
+
+TEST_F(LegacySequences, QuietSequencesPrintNothing) {
+  DefineOlderInstallation(kRunning);
+  BeManagedNode();
+  BeManagementStation();
+  Flag result = 0;
+  EXPECT_EQ(Output(StopLegacyServices, 0, &result), "");
+  EXPECT_EQ(result, 1);
+  EXPECT_EQ(Output(StartLegacyServices, 0, &result), "");
+  EXPECT_EQ(result, 1);
+}
+
+}  // namespace

@@ -1,0 +1,50 @@
+// Removing a service and creating the component's driver service.
+#include "services/service_control.h"
+
+#include <cstdio>
+
+#include "platform/handles.h"
+
+Flag RemoveService(const char* service_name, const char* display_text, Flag verbose) {
+  ScopedService manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  if (!manager) {
+    if (verbose) ConsolePrint("\tERROR: Could not open handle to Service Control Manager to remove - %s\n", service_name);
+    return 0;
+  }
+  ScopedService service(OpenServiceA(manager.Get(), service_name, SERVICE_ALL_ACCESS));
+  if (!service) {
+    if (verbose) ConsolePrint("\tERROR: Could not open handle to service - %s\n", service_name);
+    return 0;
+  }
+  if (verbose) ConsolePrint("Removing Service (%s).\n", display_text);
+  if (DeleteService(service.Get())) return 1;
+  // A service already marked for deletion goes once its last handle closes:
+  // the removal asked for is under way.
+  return GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE ? 1 : 0;
+}
+
+Flag CreateDriverService(const char* service_name, const char* display_text, Flag verbose) {
+  ScopedService manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  if (!manager) {
+    if (verbose) ConsolePrint("\tERROR: Could not open handle to Service Control Manager to install - %s\n", service_name);
+    return 0;
+  }
+  if (verbose) ConsolePrint("Installing Driver (%s).\n", display_text);
+  // Relative to the Windows directory, where the driver file is installed.
+  char image_path[kTextBufferSize];
+  int length = snprintf(image_path, sizeof image_path, "System32\\drivers\\%s.sys", service_name);
+  if (length < 0 || length >= static_cast<int>(sizeof image_path)) {
+    // A cut path would name another file: refuse as a failed creation.
+    if (verbose) ConsolePrint("\tERROR: Could not open handle to driver - %s\n", service_name);
+    return 0;
+  }
+  // The manager registers the service name as the display name too.
+  ScopedService created(CreateServiceA(manager.Get(), service_name, service_name, SERVICE_ALL_ACCESS,
+                                       SERVICE_KERNEL_DRIVER, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, image_path,
+                                       "Extended Base", nullptr, nullptr, nullptr, nullptr));
+  if (created) return 1;
+  // An existing service is left to the caller to judge, silently.
+  if (GetLastError() != ERROR_SERVICE_EXISTS && verbose)
+    ConsolePrint("\tERROR: Could not open handle to driver - %s\n", service_name);
+  return 0;
+}

@@ -1,0 +1,32 @@
+// Starting a service and waiting while it is start-pending.
+#include "platform/handles.h"
+#include "services/service_control.h"
+#include "services/service_wait.h"
+
+Flag StartServiceAndWait(const char* service_name, const char* display_text, Flag verbose) {
+  ScopedService manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  if (!manager) {
+    if (verbose) ConsolePrint("\tERROR: Could not open handle to Service Control Manager to start - %s\n", service_name);
+    return 0;
+  }
+  ScopedService service(OpenServiceA(manager.Get(), service_name, SERVICE_START | SERVICE_QUERY_STATUS));
+  if (!service) {
+    if (verbose) ConsolePrint("\tERROR: Could not open handle to service - %s\n", service_name);
+    return 0;
+  }
+  if (verbose) ConsolePrint("Starting Service (%s)", display_text);
+  if (!StartServiceA(service.Get(), 0, nullptr)) {
+    // Read the code before printing: the console write may change it.
+    DWORD error = GetLastError();
+    if (verbose) ConsolePrint("\n");
+    // A refused start has always let go of the manager before the service.
+    manager.Close();
+    service.Close();
+    // Already running is what the caller wants.
+    return error == ERROR_SERVICE_ALREADY_RUNNING ? 1 : 0;
+  }
+  LastState last;
+  WaitWhilePending(service.Get(), SERVICE_START_PENDING, kStartPendingPolls, verbose, &last);
+  if (verbose) ConsolePrint("\n");
+  return last.known && last.state == SERVICE_RUNNING ? 1 : 0;
+}

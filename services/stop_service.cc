@@ -1,0 +1,99 @@
+// Stopping a service: with its active dependents first (StopServiceTree) or
+// on its own (StopSingleService).
+#include "platform/handles.h"
+#include "services/service_control.h"
+#include "services/service_wait.h"
+
+namespace {
+
+// What the manager may answer for a service's active dependents; an answer
+// that does not fit is an enumeration failure like any other.
+constexpr DWORD kDependentsBufferSize = 1440;
+
+// The stop of an open service whose progress line is already printed: a
+// running service is asked to stop, then watched while it still runs and
+// waited for while it is stop-pending. A service in any other state gets no
+// request and is only waited for. Every path ends the progress line.
+Flag StopOpenService(SC_HANDLE service, Flag verbose) {
+  LastState last;
+  if (!ReadServiceState(service, &last)) {
+    if (verbose) ConsolePrint("\n");
+    return 0;
+  }
+  if (last.state == SERVICE_RUNNING) {
+    SERVICE_STATUS status = {};
+    if (!ControlService(service, SERVICE_CONTROL_STOP, &status)) {
+      // Read the code before printing: the console write may change it.
+      DWORD error = GetLastError();
+      if (verbose) ConsolePrint("\n");
+      // The service stopped between the read and the request: that is the
+      // outcome asked for.
+      return error == ERROR_SERVICE_NOT_ACTIVE ? 1 : 0;
+    }
+    last.state = status.dwCurrentState;
+  }
+  for (int poll = 0; poll < kRunningPolls; ++poll) {
+    if (!ReadServiceState(service, &last) || last.state != SERVICE_RUNNING) break;
+    if (verbose) ConsolePrint(".");
+    Sleep(kPollIntervalMs);
+  }
+  WaitWhilePending(service, SERVICE_STOP_PENDING, kStopPendingPolls, verbose, &last);
+  if (verbose) ConsolePrint("\n");
+  return last.state == SERVICE_STOPPED ? 1 : 0;
+}
+
+// Stops every active dependent of the service, each with its own dependents
+// first. Their results do not matter: a dependent that stays running makes
+// the service's own stop fail, which is what gets reported. False when the
+// dependents cannot be listed.
+bool StopActiveDependents(SC_HANDLE service, const char* display_text, Flag verbose) {
+  // Each level of the walk has its own buffer: the entries' names point into it.
+  alignas(ENUM_SERVICE_STATUSA) BYTE buffer[kDependentsBufferSize];
+  DWORD bytes_needed = 0;
+  DWORD count = 0;
+  auto* entries = reinterpret_cast<ENUM_SERVICE_STATUSA*>(buffer);
+  if (!EnumDependentServicesA(service, SERVICE_ACTIVE, entries, sizeof buffer, &bytes_needed, &count)) {
+    if (verbose) ConsolePrint("\tERROR: Could not enumerate dependent services of (%s)\n", display_text);
+    return false;
+  }
+  // No more entries can lie in the buffer than fit in it, whatever the count says.
+  const DWORD capacity = sizeof buffer / sizeof(ENUM_SERVICE_STATUSA);
+  if (count > capacity) count = capacity;
+  for (DWORD i = 0; i < count; ++i) StopServiceTree(entries[i].lpServiceName, entries[i].lpDisplayName, verbose);
+  return true;
+}
+
+}  // namespace
+
+Flag StopServiceTree(const char* service_name, const char* display_text, Flag verbose) {
+  ScopedService manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  if (!manager) {
+    if (verbose) ConsolePrint("\tERROR: Could not open handle to Service Control Manager to stop - %s\n", service_name);
+    return 0;
+  }
+  ScopedService service(OpenServiceA(manager.Get(), service_name, SERVICE_ALL_ACCESS));
+  if (!service) {
+    if (verbose) ConsolePrint("\tERROR: Could not open handle to service - %s\n", service_name);
+    return 0;
+  }
+  // A service whose dependents cannot be listed is left running: stopping it
+  // would fail anyway while an unseen dependent runs.
+  if (!StopActiveDependents(service.Get(), display_text, verbose)) return 0;
+  if (verbose) ConsolePrint("Stopping Service (%s)", display_text);
+  return StopOpenService(service.Get(), verbose);
+}
+
+Flag StopSingleService(const char* service_name, const char* display_text, Flag verbose) {
+  ScopedService manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  if (!manager) {
+    if (verbose) ConsolePrint("\tERROR: Could not open handle to Service Control Manager to stop - %s\n", service_name);
+    return 0;
+  }
+  ScopedService service(OpenServiceA(manager.Get(), service_name, SERVICE_STOP | SERVICE_QUERY_STATUS));
+  if (!service) {
+    if (verbose) ConsolePrint("\tERROR: Could not open handle to service - %s\n", service_name);
+    return 0;
+  }
+  if (verbose) ConsolePrint("Stopping Service (%s)", display_text);
+  return StopOpenService(service.Get(), verbose);
+}

@@ -1,0 +1,223 @@
+// "-e" and "-b" through the built tool: the server agent "brunol32" in every
+// state the manager can report, its dependents, and the node agents, each
+// run verbose and with "-q"; whole output, exit status and machine time.
+#include <string>
+#include <vector>
+
+#include "tests/e2e/e2e_support.h"
+
+namespace {
+
+constexpr char kDisplay[] = "Kelm Wardhaven Server Agent";
+const std::string kStopBanner = "\n\nStopping: Kelm Wardhaven Server Agent\n*******************************\n\n";
+const std::string kStartBanner = "\n\nStarting: Kelm Wardhaven Server Agent\n*******************************\n\n";
+const std::string kStopLine = "Stopping Service (Kelm Wardhaven Server Agent)";
+const std::string kStartLine = "Starting Service (Kelm Wardhaven Server Agent)";
+constexpr int64_t kForeverMs = 1000LL * 1000 * 1000;
+const char* const kNodeAgents[] = {"Gandrel2Service", "Tobrael", "Kelm Baseboard Agent", "Kelm Local Response Agent"};
+
+std::string Dots(int n) { return std::string(static_cast<size_t>(n), '.'); }
+
+class AgentModesEndToEnd : public testing::Test {
+ protected:
+  emu::admin::ServiceSpec Server(uint32_t state) { return e2e::Service("brunol32", state, kDisplay); }
+
+  // Runs the tool verbose and expects banner + body; then, with the machine
+  // put back by reset, runs it with "-q" and expects no output and the same
+  // status and machine time.
+  template <typename Reset>
+  void ExpectBoth(const std::vector<std::string>& args, const std::string& verbose_out, int status,
+                  long long elapsed_ms, Reset reset) {
+    reset();
+    long long start = release_.machine().NowMs();
+    e2e::ToolRun run = release_.Run(args);
+    EXPECT_EQ(run.out, verbose_out);
+    EXPECT_EQ(run.status, status);
+    EXPECT_EQ(release_.machine().NowMs() - start, elapsed_ms);
+    reset();
+    std::vector<std::string> quiet = args;
+    quiet.insert(quiet.begin(), "-q");
+    start = release_.machine().NowMs();
+    run = release_.Run(quiet);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.status, status);
+    EXPECT_EQ(release_.machine().NowMs() - start, elapsed_ms);
+  }
+  void ExpectStop(const emu::admin::ServiceSpec& server, const std::string& body, int status,
+                  long long elapsed_ms = 0) {
+    ExpectBoth({"-e"}, kStopBanner + body, status, elapsed_ms, [&] { release_.DefineService(server); });
+  }
+  void ExpectStart(const emu::admin::ServiceSpec& server, const std::string& body, int status,
+                   long long elapsed_ms = 0) {
+    ExpectBoth({"-b"}, kStartBanner + body, status, elapsed_ms, [&] { release_.DefineService(server); });
+  }
+
+  e2e::ReleaseMachine release_;
+};
+
+TEST_F(AgentModesEndToEnd, StopRunningServerAgent) {
+  ExpectStop(Server(SERVICE_RUNNING), kStopLine + "\n", 0);
+  EXPECT_EQ(release_.StateOf("brunol32"), SERVICE_STOPPED);
+  auto slow = Server(SERVICE_RUNNING);
+  slow.stop_ms = 3000;
+  ExpectStop(slow, kStopLine + "...\n", 0, 3000);
+}
+
+TEST_F(AgentModesEndToEnd, StopStoppedServerAgent) { ExpectStop(Server(SERVICE_STOPPED), kStopLine + "\n", 0); }
+
+TEST_F(AgentModesEndToEnd, StopStopPendingServerAgent) {
+  auto pending = Server(SERVICE_STOP_PENDING);
+  pending.stop_ms = 7000;
+  ExpectStop(pending, kStopLine + Dots(7) + "\n", 0, 7000);
+  pending.stop_ms = kForeverMs;
+  ExpectStop(pending, kStopLine + Dots(120) + "\n", 1, 120000);
+}
+
+TEST_F(AgentModesEndToEnd, StopStartPendingServerAgent) {
+  auto pending = Server(SERVICE_START_PENDING);
+  pending.start_ms = kForeverMs;
+  ExpectStop(pending, kStopLine + "\n", 1);
+  EXPECT_EQ(release_.StateOf("brunol32"), SERVICE_START_PENDING);
+}
+
+TEST_F(AgentModesEndToEnd, StopRefusedByServerAgent) {
+  auto refusing = Server(SERVICE_RUNNING);
+  refusing.refuse_stop = ERROR_SERVICE_CANNOT_ACCEPT_CTRL;
+  ExpectStop(refusing, kStopLine + "\n", 1);
+  EXPECT_EQ(release_.StateOf("brunol32"), SERVICE_RUNNING);
+  // Refused because it is no longer running: that is a stop.
+  refusing.refuse_stop = ERROR_SERVICE_NOT_ACTIVE;
+  ExpectStop(refusing, kStopLine + "\n", 0);
+}
+
+TEST_F(AgentModesEndToEnd, StopMissingServerAgent) {
+  ExpectBoth({"-e"}, kStopBanner + "\tERROR: Could not open handle to service - brunol32\n", 1, 0, [] {});
+}
+
+TEST_F(AgentModesEndToEnd, StopWithTwoActiveDependents) {
+  auto first = e2e::Service("WardhavenRelay", SERVICE_RUNNING, "Wardhaven Relay");
+  first.depends = {"brunol32"};
+  first.stop_ms = 2000;
+  auto second = e2e::Service("WardhavenCollector", SERVICE_RUNNING, "Wardhaven Collector");
+  second.depends = {"brunol32"};
+  auto reset = [&] {
+    release_.DefineService(Server(SERVICE_RUNNING));
+    release_.DefineService(first);
+    release_.DefineService(second);
+  };
+  reset();
+  // The manager's order of the two decides the order of their lines; both
+  // come before the server agent's own line.
+  e2e::ToolRun run = release_.Run({"-e"});
+  const std::string relay = "Stopping Service (Wardhaven Relay)..\n";
+  const std::string collector = "Stopping Service (Wardhaven Collector)\n";
+  std::string expected = run.out.find(relay) < run.out.find(collector) ? relay + collector : collector + relay;
+  ExpectBoth({"-e"}, kStopBanner + expected + kStopLine + "\n", 0, 2000, reset);
+  EXPECT_EQ(release_.StateOf("WardhavenRelay"), SERVICE_STOPPED);
+  EXPECT_EQ(release_.StateOf("WardhavenCollector"), SERVICE_STOPPED);
+}
+
+TEST_F(AgentModesEndToEnd, StopWithMoreDependentsThanFit) {
+  auto reset = [&] {
+    release_.DefineService(Server(SERVICE_RUNNING));
+    for (int i = 0; i < 30; ++i) {
+      auto dependent = e2e::Service("WardhavenProbe" + std::to_string(i), SERVICE_RUNNING,
+                                    "Wardhaven Probe Number " + std::to_string(i));
+      dependent.depends = {"brunol32"};
+      release_.DefineService(dependent);
+    }
+  };
+  ExpectBoth({"-e"}, kStopBanner + "\tERROR: Could not enumerate dependent services of (Kelm Wardhaven Server Agent)\n",
+             1, 0, reset);
+  EXPECT_EQ(release_.StateOf("brunol32"), SERVICE_RUNNING);
+  EXPECT_EQ(release_.StateOf("WardhavenProbe0"), SERVICE_RUNNING);
+}
+
+TEST_F(AgentModesEndToEnd, StopNodeAgentsSilentlyFirst) {
+  // Node agents that depend on the server agent are already stopped, without
+  // a word, when its dependents are listed; a missing or stopped one is
+  // passed over.
+  auto reset = [&] {
+    release_.DefineService(Server(SERVICE_RUNNING));
+    for (const char* name : kNodeAgents) {
+      auto agent = e2e::Service(name, std::string(name) == "Tobrael" ? SERVICE_STOPPED : SERVICE_RUNNING);
+      agent.depends = {"brunol32"};
+      agent.stop_ms = 1000;
+      release_.DefineService(agent);
+    }
+    release_.RemoveService("Kelm Local Response Agent");
+  };
+  ExpectBoth({"-e"}, kStopBanner + kStopLine + "\n", 0, 2000, reset);
+  for (const char* name : {"Gandrel2Service", "Tobrael", "Kelm Baseboard Agent"})
+    EXPECT_EQ(release_.StateOf(name), SERVICE_STOPPED) << name;
+}
+
+TEST_F(AgentModesEndToEnd, StopWinsOverEverythingElse) {
+  auto reset = [&] { release_.DefineService(Server(SERVICE_RUNNING)); };
+  ExpectBoth({"-b", "-e"}, kStopBanner + kStopLine + "\n", 0, 0, reset);
+  ExpectBoth({"-k", "product", "-p", "C:\\product.exe", "-e", "-g"}, kStopBanner + kStopLine + "\n", 0, 0, reset);
+  ExpectBoth({"-e", "-k", "", "-r"}, kStopBanner + kStopLine + "\n", 0, 0, reset);
+  EXPECT_EQ(release_.Registry().find("KelmKOTA"), std::string::npos);
+  EXPECT_FALSE(testsupport::FileExists(release_.machine().HostPath("C:\\WINDOWS\\mevrid.exe")));
+}
+
+TEST_F(AgentModesEndToEnd, StartStoppedServerAgent) {
+  ExpectStart(Server(SERVICE_STOPPED), kStartLine + "\n", 0);
+  EXPECT_EQ(release_.StateOf("brunol32"), SERVICE_RUNNING);
+  auto slow = Server(SERVICE_STOPPED);
+  slow.start_ms = 4000;
+  ExpectStart(slow, kStartLine + "....\n", 0, 4000);
+}
+
+TEST_F(AgentModesEndToEnd, StartRunningServerAgent) { ExpectStart(Server(SERVICE_RUNNING), kStartLine + "\n", 0); }
+
+TEST_F(AgentModesEndToEnd, StartStartPendingServerAgent) {
+  // Already starting: the manager answers that it runs.
+  auto pending = Server(SERVICE_START_PENDING);
+  pending.start_ms = kForeverMs;
+  ExpectStart(pending, kStartLine + "\n", 0);
+}
+
+TEST_F(AgentModesEndToEnd, StartNeverEndingStartGivesUp) {
+  auto hung = Server(SERVICE_STOPPED);
+  hung.start_ms = kForeverMs;
+  ExpectStart(hung, kStartLine + Dots(120) + "\n", 1, 120000);
+}
+
+TEST_F(AgentModesEndToEnd, StartThatFails) {
+  auto failing = Server(SERVICE_STOPPED);
+  failing.start_fails = true;
+  failing.start_ms = 3000;
+  ExpectStart(failing, kStartLine + "...\n", 1, 3000);
+  EXPECT_EQ(release_.StateOf("brunol32"), SERVICE_STOPPED);
+}
+
+TEST_F(AgentModesEndToEnd, StartRefusedByTheManager) {
+  ExpectBoth({"-b"}, kStartBanner + kStartLine + "\n", 1, 0, [&] {
+    release_.DefineService(Server(SERVICE_STOPPED));
+    release_.AddFault("StartServiceA", "brunol32", ERROR_SERVICE_DISABLED);
+  });
+  EXPECT_EQ(release_.StateOf("brunol32"), SERVICE_STOPPED);
+}
+
+TEST_F(AgentModesEndToEnd, StartMissingServerAgent) {
+  ExpectBoth({"-b"}, kStartBanner + "\tERROR: Could not open handle to service - brunol32\n", 1, 0, [] {});
+}
+
+TEST_F(AgentModesEndToEnd, StartTwoNodeAgentsSilently) {
+  auto reset = [&] {
+    release_.DefineService(Server(SERVICE_STOPPED));
+    for (const char* name : kNodeAgents) {
+      auto agent = e2e::Service(name, SERVICE_STOPPED);
+      agent.start_ms = 1000;
+      release_.DefineService(agent);
+    }
+  };
+  ExpectBoth({"-b", "-k", "product"}, kStartBanner + kStartLine + "\n", 0, 2000, reset);
+  EXPECT_EQ(release_.StateOf("Tobrael"), SERVICE_RUNNING);
+  EXPECT_EQ(release_.StateOf("Gandrel2Service"), SERVICE_RUNNING);
+  EXPECT_EQ(release_.StateOf("Kelm Baseboard Agent"), SERVICE_STOPPED);
+  EXPECT_EQ(release_.StateOf("Kelm Local Response Agent"), SERVICE_STOPPED);
+}
+
+}  // namespace

@@ -1,0 +1,308 @@
+// The older-node handling through the built tool: the refusal, "-g" over
+// older nodes of each kind, removals around the legacy reference, and the
+// whole life of a legacy machine, with the whole output compared.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/posix/admin.h"
+#include "platform/posix/machine.h"
+#include "platform/registry_access.h"
+#include "tests/support/test_machine.h"
+
+namespace {
+
+using testsupport::ProcessResult;
+
+constexpr uint32_t kStopped = 1;
+constexpr uint32_t kRunning = 4;
+
+constexpr char kReg[] = "Windows Registry Editor Version 5.00\n\n";
+constexpr char kOlderNodeKey[] = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm\\KelmZAQ\\Current Version]\n";
+constexpr char kComponentKey[] = "SOFTWARE\\Kelm Computer Corporation\\KelmKOTA";
+
+constexpr char kNnmHeading[] = "\n\nNNM/SE Components\n*****************\n\n";
+constexpr char kInstallBanner[] = "Installing Components\n*********************\n\n";
+constexpr char kRemoveBanner[] = "Removing Components\n*******************\n\n";
+constexpr char kInstallOk[] = "Install Summary\n***************\nInstall Complete: No errors encountered.\n\n";
+constexpr char kRemoveOk[] = "\nRemove Summary\n**************\nRemove Complete: No errors encountered.\n\n";
+constexpr char kNewDriver[] =
+    "Installing Driver (Kelm Embedded System Management Driver).\n"
+    "Starting Service (Kelm Embedded System Management Driver)\n";
+// What a managed node's legacy stop and start print: of the node agents only
+// the baseboard agent, which the local response agent depends on.
+constexpr char kNodeStops[] =
+    "Stopping Service (Kelm Local Response Agent)\n"
+    "Stopping Service (Kelm Baseboard Agent)\n";
+constexpr char kNodeServiceStops[] =
+    "Stopping Service (SNMP)\n"
+    "Stopping Service (Win32 DMI Service Layer)\n"
+    "Stopping Service (Kelm Embedded System Management Driver)\n";
+constexpr char kNodeServiceStarts[] =
+    "Starting Service (Win32 DMI Service Layer)\n"
+    "Starting Service (SNMP)\n";
+constexpr char kNodeAgentStart[] = "Starting Service (Kelm Baseboard Agent)\n";
+
+class LegacyEndToEnd : public testing::Test {
+ protected:
+  void SetUp() override {
+    work_ = testsupport::MakeTempDir("mevrid-e2e-legacy");
+    release_ = testsupport::MakeReleaseCopy(work_);
+  }
+  void TearDown() override { testsupport::RemoveTree(work_); }
+
+  std::string Tool() const { return release_ + "/mevrid.exe"; }
+  ProcessResult Run(std::vector<std::string> args) {
+    args.insert(args.begin(), Tool());
+    return testsupport::RunProgram(args, release_);
+  }
+  std::string Host(const std::string& windows_path) const { return machine_.HostPath(windows_path); }
+  std::string Usage() const {
+    return "\nUsage : " + Tool() +
+           " -k ReferenceName -p PreProcImage [-b] [-e] [-g] [-q] [-r]\n\n"
+           "\twhere -k = Reference name to be linked to KOTA component\n"
+           "\t      -p = Reference pre-processor executable image\n"
+           "\t      -b = Start/Begin Kelm Wardhaven Server Agent\n"
+           "\t      -e = Stop/End Kelm Wardhaven Server Agent\n"
+           "\t      -g = Install over an older version of NNM/SE\n"
+           "\t      -q = Do not output any messages\n"
+           "\t      -r = Remove KOTA component\n"
+           "\n";
+  }
+
+  void SeedOlderNode(const std::string& version) {
+    machine_.Import(kReg + (kOlderNodeKey + ("\"Version\"=\"" + version + "\"\n\"DMIPath\"=\"C:\\\\DMI\"\n")));
+  }
+  void SeedManagementStation() {
+    machine_.Import(std::string(kReg) +
+                    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm\\Kelm Server Manager\\Current Version]\n"
+                    "\"Version\"=\"2.1\"\n"
+                    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Hewlett-Packard\\OpenView]\n"
+                    "\"OV_PATH\"=\"C:\\\\OV\"\n"
+                    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Hewlett-Packard\\OpenView\\Network Node Manager]\n"
+                    "\"ManagerType\"=\"MANAGER\"\n");
+  }
+  static void Define(const std::string& name, const std::string& display, std::vector<std::string> depends = {}) {
+    emu::admin::ServiceSpec spec;
+    spec.name = name;
+    spec.display = display;
+    spec.state = kRunning;
+    spec.depends = std::move(depends);
+    std::string error;
+    ASSERT_TRUE(emu::admin::DefineService(spec, &error)) << error;
+  }
+  // The older node's services, all running, and its own copies of the
+  // library and driver, the driver running from its copy.
+  void SeedNodeInstallation() {
+    Define("Gandrel2Service", "");
+    Define("Tobrael", "");
+    Define("Kelm Baseboard Agent", "");
+    Define("Kelm Local Response Agent", "", {"Kelm Baseboard Agent"});
+    Define("SNMP", "SNMP");
+    Define("win32sl", "Win32 DMI Service Layer");
+    ASSERT_TRUE(testsupport::WriteFile(Host("C:\\WINDOWS\\system32\\qelmot32.dll"), "old library"));
+    ASSERT_TRUE(testsupport::WriteFile(Host("C:\\WINDOWS\\system32\\drivers\\vtrin.sys"), "old driver"));
+    emu::admin::ServiceSpec driver;
+    driver.name = "vtrin";
+    driver.driver = true;
+    driver.image = "System32\\drivers\\vtrin.sys";
+    driver.start_type = 2;
+    driver.state = kRunning;
+    std::string error;
+    ASSERT_TRUE(emu::admin::DefineService(driver, &error)) << error;
+  }
+  static uint32_t State(const std::string& name) {
+    emu::admin::ServiceInfo info;
+    std::string error;
+    return emu::admin::QueryService(name, &info, &error) ? info.state : 0;
+  }
+  // A reference's stored image, or "<none>" when it is not registered.
+  static std::string Image(const std::string& reference) {
+    char image[260];
+    const std::string key = std::string(kComponentKey) + "\\References\\" + reference;
+    return ReadRegistryText(key.c_str(), "PreProcImage", KEY_READ, image, sizeof image) ? image : "<none>";
+  }
+  static bool ComponentKeyExists() { return RegistryKeyExists(kComponentKey, KEY_READ); }
+  static bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+  std::string Report(const std::string& version) const {
+    return "Not a Mangement Station or Remote Console\nManaged Node version (" + version + ")\n\n";
+  }
+  // What "-g" prints on a plain older node up to the legacy steps.
+  std::string PreparedInstall(const std::string& version, const std::string& deletions = "") const {
+    return kNnmHeading + Report(version) + kNodeStops + kNodeServiceStops + "\n" + deletions + "\n" + kInstallBanner +
+           kNewDriver + "\n";
+  }
+
+  testsupport::TestMachine machine_;
+  std::string work_;
+  std::string release_;
+};
+
+TEST_F(LegacyEndToEnd, OrdinaryInstallIsRefusedOnOlderNodes) {
+  for (const char* version : {"3.0", "3.1", "3.2", "3.2.1", "3.3", "3.4"}) {
+    SeedOlderNode(version);
+    ProcessResult r = Run({"-k", "alpha", "-p", "C:\\alpha.exe"});
+    EXPECT_EQ(r.status, 1) << version;
+    EXPECT_EQ(r.out, "\n\nDetected older version of NNM/SE\n********************************\n\n" + Report(version) +
+                         Usage())
+        << version;
+    r = Run({"-q", "-k", "alpha", "-p", "C:\\alpha.exe"});
+    EXPECT_EQ(r.status, 1) << version;
+    EXPECT_EQ(r.out, "") << version;
+  }
+  EXPECT_FALSE(ComponentKeyExists());
+  EXPECT_EQ(State("vtrin"), 0u);
+}
+
+TEST_F(LegacyEndToEnd, NewerOrAbsentNodeInstallsAsUsual) {
+  SeedOlderNode("3.5");
+  ProcessResult r = Run({"-k", "alpha", "-p", "C:\\alpha.exe"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, std::string("\n\n") + kInstallBanner + kNewDriver + "\n" + kInstallOk);
+  // A registration without its DMI path does not count, whatever version it
+  // names.
+  machine_.Import(kReg + (kOlderNodeKey + std::string("\"Version\"=\"3.2\"\n\"DMIPath\"=-\n")));
+  r = Run({"-k", "beta", "-p", "C:\\beta.exe", "-q"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(Image("BETA"), "C:\\beta.exe");
+  EXPECT_EQ(Image("BROMVELD"), "<none>");
+}
+
+TEST_F(LegacyEndToEnd, OverOlderNodeThreeTwoOneReplacesTheSystemCopies) {
+  SeedOlderNode("3.2.1");
+  SeedNodeInstallation();
+  ASSERT_TRUE(testsupport::WriteFile(Host("C:\\Kelm\\bin\\qelmot32.dll"), "program files library"));
+  ProcessResult r = Run({"-g", "-k", "alpha", "-p", "C:\\alpha.exe"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, PreparedInstall("3.2.1") + "Found KOTA Version: 4.0 installed.\n" + kNodeServiceStarts +
+                       kNodeAgentStart + "\n" + kInstallOk);
+  EXPECT_EQ(testsupport::ReadFile(Host("C:\\WINDOWS\\system32\\qelmot32.dll")),
+            testsupport::ReadFile(release_ + "/nt_node/qelmot32.dll"));
+  EXPECT_EQ(testsupport::ReadFile(Host("C:\\WINDOWS\\system32\\drivers\\vtrin.sys")),
+            testsupport::ReadFile(release_ + "/nt_node/vtrin.sys"));
+  EXPECT_EQ(testsupport::ReadFile(Host("C:\\Kelm\\bin\\qelmot32.dll")), "program files library");
+  EXPECT_EQ(Image("ALPHA"), "C:\\alpha.exe");
+  EXPECT_EQ(Image("BROMVELD"), "%SystemRoot%\\mevrid.exe -o");
+  for (const char* name : {"Gandrel2Service", "Tobrael", "Kelm Baseboard Agent", "Kelm Local Response Agent", "SNMP",
+                           "win32sl", "vtrin"}) {
+    EXPECT_EQ(State(name), kRunning) << name;
+  }
+}
+
+TEST_F(LegacyEndToEnd, OverOlderNodeThreeFourDeletesTheProgramFilesLibrary) {
+  machine_.Import(std::string(kReg) +
+                  "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\Kelm ZAQ\\CurrentVersion]\n"
+                  "\"Version\"=\"3.4\"\n\"PathName\"=\"C:\\\\Program Files\\\\Kelm\\\\ihv\\\\bin\"\n");
+  SeedNodeInstallation();
+  ASSERT_TRUE(testsupport::WriteFile(Host("C:\\Program Files\\Kelm\\bin\\qelmot32.dll"), "program files library"));
+  ProcessResult r = Run({"-g", "-k", "alpha", "-p", "C:\\alpha.exe"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, PreparedInstall("3.4") + "Found KOTA Version: 4.0 installed.\n" + kNodeServiceStarts +
+                       kNodeAgentStart + "\n" + kInstallOk);
+  EXPECT_FALSE(testsupport::FileExists(Host("C:\\Program Files\\Kelm\\bin\\qelmot32.dll")));
+  EXPECT_EQ(testsupport::ReadFile(Host("C:\\WINDOWS\\system32\\qelmot32.dll")),
+            testsupport::ReadFile(release_ + "/nt_node/qelmot32.dll"));
+  EXPECT_EQ(Image("BROMVELD"), "%SystemRoot%\\mevrid.exe -o");
+}
+
+TEST_F(LegacyEndToEnd, OverOlderNodeThatIsAlsoAManagementStation) {
+  SeedOlderNode("3.3");
+  SeedManagementStation();
+  SeedNodeInstallation();
+  Define("EMANATE", "SNMP EMANATE Master Agent");
+  Define("wpa", "SNMP EMANATE Adapter for NT");
+  ProcessResult r = Run({"-g", "-k", "alpha", "-p", "C:\\alpha.exe"});
+  EXPECT_EQ(r.status, 0);
+  // Version 3.3 keeps its library below the program files path, which this
+  // node does not record: the deletion names the path it was given.
+  EXPECT_EQ(r.out, std::string(kNnmHeading) +
+                       "Console version (2.1), Management Station\nOpenView Path (C:\\OV), Language Directory (C)\n"
+                       "Managed Node version (3.3)\n\n" +
+                       kNodeStops +
+                       "Stopping Service (SNMP EMANATE Adapter for NT)\n"
+                       "Stopping Service (SNMP EMANATE Master Agent)\n" +
+                       kNodeServiceStops + "\n\tERROR: Could not delete (\\bin\\qelmot32.dll)\n\n" + kInstallBanner +
+                       kNewDriver + "\nFound KOTA Version: 4.0 installed.\n" + kNodeServiceStarts +
+                       "Starting Service (SNMP EMANATE Master Agent)\n"
+                       "Starting Service (SNMP EMANATE Adapter for NT)\n" +
+                       kNodeAgentStart + "\n" + kInstallOk);
+  for (const auto& info : emu::admin::ListServices()) EXPECT_EQ(info.state, kRunning) << info.name;
+}
+
+TEST_F(LegacyEndToEnd, OverOlderRemovalKeepsTheLegacyReference) {
+  SeedOlderNode("3.2.1");
+  SeedNodeInstallation();
+  ASSERT_EQ(Run({"-g", "-q", "-k", "alpha", "-p", "C:\\alpha.exe"}).status, 0);
+  ProcessResult r = Run({"-k", "alpha", "-r", "-g"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, kNnmHeading + Report("3.2.1") + kRemoveBanner + kRemoveOk);
+  EXPECT_EQ(Image("ALPHA"), "<none>");
+  EXPECT_EQ(Image("BROMVELD"), "%SystemRoot%\\mevrid.exe -o");
+  EXPECT_EQ(State("vtrin"), kRunning);
+}
+
+TEST_F(LegacyEndToEnd, RemovingBromveldByName) {
+  SeedOlderNode("3.2.1");
+  SeedNodeInstallation();
+  ASSERT_EQ(Run({"-g", "-q", "-k", "alpha", "-p", "C:\\alpha.exe"}).status, 0);
+  SeedOlderNode("4.0");
+  ProcessResult r = Run({"-k", "bromveld", "-r"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, std::string("\n\n") + kRemoveBanner + kRemoveOk);
+  EXPECT_EQ(Image("BROMVELD"), "<none>");
+  EXPECT_EQ(Image("ALPHA"), "C:\\alpha.exe");
+  EXPECT_EQ(State("vtrin"), kRunning);
+}
+
+// The legacy reference's pre-processor is the installed tool with "-o": a
+// full install notifies it, and it ends at once with status 0, long before
+// the two minutes a pre-processor may take.
+TEST_F(LegacyEndToEnd, InstalledToolServesAsTheLegacyPreProcessor) {
+  SeedOlderNode("3.2.1");
+  SeedNodeInstallation();
+  ASSERT_EQ(Run({"-g", "-q", "-k", "alpha", "-p", "C:\\missing\\alpha.exe"}).status, 0);
+  SeedOlderNode("4.0");
+  // An older component version recorded: the next install is a full one.
+  machine_.Import(std::string(kReg) +
+                  "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\CurrentVersion]\n"
+                  "\"Version\"=\"3.9\"\n");
+  const long long before = machine_.NowMs();
+  ProcessResult r = Run({"-k", "beta", "-p", "C:\\missing\\beta.exe"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, std::string("\n\n") + kInstallBanner + "Found KOTA Version: 3.9 installed.\n" +
+                       "\nStopping: ALPHA\n\nStopping: BROMVELD\n" + kNewDriver +
+                       "\nStarting: ALPHA\n\nStarting: BROMVELD\n\n" + kInstallOk);
+  EXPECT_LT(machine_.NowMs() - before, 120000);
+  const std::string console = testsupport::ReadFile(machine_.dir() + "/console.log");
+  EXPECT_TRUE(Has(console, "C:\\WINDOWS\\mevrid.exe -o -e")) << console;
+  EXPECT_TRUE(Has(console, "C:\\WINDOWS\\mevrid.exe -o -b")) << console;
+}
+
+TEST_F(LegacyEndToEnd, LifeOfALegacyMachine) {
+  SeedOlderNode("3.2.1");
+  SeedNodeInstallation();
+  ProcessResult r = Run({"-g", "-k", "alpha", "-p", "C:\\alpha.exe"});
+  ASSERT_EQ(r.status, 0) << r.out;
+  ASSERT_EQ(Image("BROMVELD"), "%SystemRoot%\\mevrid.exe -o");
+
+  // While the node is older, an ordinary install is refused.
+  ASSERT_EQ(Run({"-q", "-k", "beta", "-p", "C:\\beta.exe"}).status, 1);
+  // The node is upgraded: its version key changes.
+  SeedOlderNode("4.1");
+  r = Run({"-k", "alpha", "-r"});
+  EXPECT_EQ(r.status, 0);
+  // The legacy reference goes silently, and with it the component.
+  EXPECT_EQ(r.out, std::string("\n\n") + kRemoveBanner + kRemoveOk);
+  EXPECT_FALSE(ComponentKeyExists());
+  EXPECT_EQ(State("vtrin"), 0u);
+  EXPECT_FALSE(testsupport::FileExists(Host("C:\\WINDOWS\\system32\\qelmot32.dll")));
+  EXPECT_FALSE(testsupport::FileExists(Host("C:\\WINDOWS\\system32\\drivers\\vtrin.sys")));
+  EXPECT_FALSE(testsupport::FileExists(Host("C:\\WINDOWS\\mevrid.exe")));
+  // The older installation's own services are left as they are.
+  EXPECT_EQ(State("SNMP"), kRunning);
+  EXPECT_EQ(State("Kelm Baseboard Agent"), kRunning);
+}
+
+}  // namespace

@@ -1,0 +1,394 @@
+# Machines for the Wine suite's scenarios, with two back ends behind one set
+# of verbs, so one scenario script runs unchanged on both:
+#
+#   wine    a Wine prefix (copied from a freshly booted base prefix), seeded
+#           with Wine's own reg and sc, services played by test_service.exe,
+#           the tool run as "wine cmd /c mevrid.exe ..." from C:\release;
+#   posix   an emulated machine of the POSIX build, seeded with
+#           mevrid-machine's reg and service commands, the tool run as
+#           "mevrid.exe ..." from the machine's C:\release.
+#
+# Both machines have the Windows directory C:\windows, the release directory
+# C:\release (a private copy of the build's release directory) and the test
+# programs in C:\mvt. Every verb writes what it observes to the transcript
+# ($transcript), in sections that begin with "## ".
+#
+# Set before use: backend (wine|posix), machine (prefix or machine directory),
+# transcript, and for wine: wine_base_prefix, wine_programs; for posix:
+# posix_tool_release, posix_machine_tool, posix_record_call.
+
+# --- small helpers -----------------------------------------------------------
+
+say() { printf '%s\n' "$*" >>"$transcript"; }
+section() { printf '## %s\n' "$*" >>"$transcript"; }
+
+# CRLF to LF: the tool prints "\n" through the C runtime's text mode, which
+# gives "\r\n" on Windows and "\n" on POSIX; everything else must match.
+crlf_to_lf() { sed 's/\r$//'; }
+
+# Host path of a Windows path on the machine's C: drive, matched
+# case-insensitively component by component, as Windows looks names up.
+# Prints the host path (the last component may be missing) and returns 1
+# when a parent directory is missing.
+host_path() {
+  local win=$1 dir="$machine/drive_c" rest part found
+  rest=${win#[Cc]:}
+  rest=${rest#\\}
+  IFS='\' read -r -a parts <<<"$rest"
+  local n=${#parts[@]} i
+  for ((i = 0; i < n; i++)); do
+    part=${parts[i]}
+    [ -z "$part" ] && continue
+    found=$(find "$dir" -mindepth 1 -maxdepth 1 -iname "$part" -print -quit 2>/dev/null)
+    if [ -z "$found" ]; then
+      printf '%s/%s\n' "$dir" "$part"
+      ((i == n - 1)) && return 0 || return 1
+    fi
+    dir=$found
+  done
+  printf '%s\n' "$dir"
+}
+
+# The command line as an administrator would type it: arguments with blanks
+# in double quotes.
+quote_args() {
+  local out="" a
+  for a in "$@"; do
+    if [[ $a == *" "* || -z $a ]]; then out+=" \"$a\""; else out+=" $a"; fi
+  done
+  printf '%s' "${out# }"
+}
+
+# --- machine life ------------------------------------------------------------
+
+wine_env() {
+  WINEPREFIX=$machine WINEDEBUG=-all DISPLAY= WAYLAND_DISPLAY= WINEDLLOVERRIDES="mscoree,mshtml=" \
+    LANG=C LC_ALL=C "$@"
+}
+mt() { "$posix_machine_tool" --machine "$machine" "$@"; }
+
+# A fresh machine with the release directory and the test programs on it.
+machine_create() {
+  case $backend in
+    wine)
+      # Hard links for the prefix's thousand files (nothing here writes to
+      # them), real copies of the registry files, which wineserver rewrites.
+      cp -al "$wine_base_prefix" "$machine" || return 1
+      local f
+      for f in "$machine"/*.reg; do cp --remove-destination "$wine_base_prefix/${f##*/}" "$f"; done
+      # A persistent server keeps services.exe and the test services alive
+      # between one wine command and the next.
+      wine_env wineserver -p || return 1
+      mkdir -p "$machine/drive_c/mvt" "$machine/drive_c/release"
+      cp "$wine_programs/test_service.exe" "$wine_programs/record_call.exe" "$machine/drive_c/mvt/"
+      cp -a "$wine_release/." "$machine/drive_c/release/"
+      ;;
+    posix)
+      mt init --virtual-clock >/dev/null || return 1
+      mkdir -p "$machine/drive_c/mvt" "$machine/drive_c/release"
+      cp "$posix_record_call" "$machine/drive_c/mvt/record_call.exe"
+      cp -a "$posix_tool_release/." "$machine/drive_c/release/"
+      ;;
+  esac
+}
+
+machine_destroy() {
+  [ "$backend" = wine ] && wine_env wineserver -k 2>/dev/null
+  [ -n "${keep_machines:-}" ] || rm -rf "$machine"
+}
+
+# A restart: deletions deferred to the next restart are carried out.
+machine_reboot() {
+  case $backend in
+    wine)
+      wine_env wineserver -k 2>/dev/null
+      wine_env wineserver -p
+      wine_env wine wineboot -r >/dev/null 2>&1
+      ;;
+    posix) mt reboot >/dev/null ;;
+  esac || echo "machine_reboot failed" >&2
+}
+
+# --- seeding -------------------------------------------------------------------
+
+# Imports a .reg file of tests/wine/seeds.
+seed_reg() {
+  local file=$seeds_dir/$1
+  case $backend in
+    wine)
+      cp "$file" "$machine/drive_c/seed.reg"
+      wine_env wine reg import 'C:\seed.reg' >/dev/null 2>&1 || echo "seed_reg: reg import $1 failed" >&2
+      rm -f "$machine/drive_c/seed.reg"
+      ;;
+    posix) mt reg import "$file" >/dev/null || echo "seed_reg: reg import $1 failed" >&2 ;;
+  esac
+}
+
+# reg add / reg delete with reg's own switches (/v, /t, /d, /s); /f is added.
+seed_reg_add() {
+  case $backend in
+    wine) wine_env wine reg add "$@" /f >/dev/null 2>&1 ;;
+    posix) mt reg add "$@" /f >/dev/null ;;
+  esac || echo "seed_reg_add: reg add $* failed" >&2
+}
+seed_reg_delete() {
+  case $backend in
+    wine) wine_env wine reg delete "$@" /f >/dev/null 2>&1 ;;
+    posix) mt reg delete "$@" /f >/dev/null ;;
+  esac || echo "seed_reg_delete: reg delete $* failed" >&2
+}
+
+# A Win32 service played by test_service.exe:
+#   seed_service NAME DISPLAY [--start-ms N] [--stop-ms N] [--state running]
+#                [--start-fails] [--refuse-stop] [--depends A,B]
+seed_service() {
+  local name=$1 display=$2 start_ms=0 stop_ms=0 state=stopped fails="" refuse="" depends=""
+  shift 2
+  while [ $# -gt 0 ]; do
+    case $1 in
+      --start-ms) start_ms=$2; shift 2 ;;
+      --stop-ms) stop_ms=$2; shift 2 ;;
+      --state) state=$2; shift 2 ;;
+      --start-fails) fails=" fail-start"; shift ;;
+      --refuse-stop) refuse=" refuse-stop"; shift ;;
+      --depends) depends=$2; shift 2 ;;
+      *) echo "seed_service: unknown option $1" >&2; return 1 ;;
+    esac
+  done
+  local image="C:\\mvt\\test_service.exe start=$start_ms stop=$stop_ms$fails$refuse"
+  case $backend in
+    wine)
+      wine_env wine sc create "$name" binPath= "$image" DisplayName= "$display" >/dev/null 2>&1 ||
+        echo "seed_service: sc create $name failed" >&2
+      # Wine's sc writes a DependOnService without its closing terminator,
+      # so the list goes in with reg, as a .reg file would put it.
+      [ -n "$depends" ] && seed_reg_add "HKLM\\SYSTEM\\CurrentControlSet\\Services\\$name" \
+        /v DependOnService /t REG_MULTI_SZ /s , /d "$depends"
+      [ "$state" = running ] && wine_start_and_wait "$name"
+      ;;
+    posix)
+      local args=(service add "$name" --display "$display" --image "$image" --start-ms "$start_ms"
+        --stop-ms "$stop_ms" --state "$state")
+      [ -n "$fails" ] && args+=(--start-fails)
+      # A service that does not accept the stop control: ControlService
+      # answers ERROR_INVALID_SERVICE_CONTROL.
+      [ -n "$refuse" ] && args+=(--refuse-stop 1052)
+      [ -n "$depends" ] && args+=(--depends "$depends")
+      mt "${args[@]}" >/dev/null || echo "seed_service: service add $name failed" >&2
+      ;;
+  esac
+}
+
+# A kernel driver service of an older installation:
+#   seed_driver_service NAME IMAGE_PATH [--state running]
+# Wine's device host resolves only absolute or \SystemRoot\ image paths, so
+# the Wine machine gets the \SystemRoot\ form of a relative path.
+seed_driver_service() {
+  local name=$1 image=$2 state=${4:-stopped}
+  case $backend in
+    wine)
+      wine_env wine sc create "$name" type= kernel start= auto error= normal group= "Extended Base" \
+        binPath= "\\SystemRoot\\$image" >/dev/null 2>&1 || echo "seed_driver_service: sc create $name failed" >&2
+      [ "$state" = running ] && wine_start_and_wait "$name"
+      ;;
+    posix)
+      mt service add "$name" --driver --image "$image" --start auto --group "Extended Base" \
+        --state "$state" >/dev/null || echo "seed_driver_service: service add $name failed" >&2
+      ;;
+  esac
+}
+
+# sc start, then wait until the service runs (real time: a few seconds at most).
+wine_start_and_wait() {
+  wine_env wine sc start "$1" >/dev/null 2>&1
+  local i
+  for ((i = 0; i < 50; i++)); do
+    [ "$(service_state "$1")" = RUNNING ] && return 0
+    sleep 0.1
+  done
+  echo "seed: service $1 did not reach RUNNING" >&2
+}
+
+# Puts a host file at a Windows path with a last-write time (touch -d syntax).
+seed_file() {
+  local win=$1 source=$2 when=${3:-}
+  local host
+  host=$(host_path "$win") || mkdir -p "$(dirname "$host")"
+  host=$(host_path "$win")
+  cp "$source" "$host"
+  [ -n "$when" ] && touch -d "$when" "$host"
+}
+
+# Changes the machine's release directory: "touch FILE DATE" or "remove PATH".
+release_edit() {
+  local what=$1 path=$2 host
+  host=$machine/drive_c/release/${path//\\//}
+  case $what in
+    touch) touch -d "$3" "$host" ;;
+    remove) rm -rf "$host" ;;
+  esac
+}
+
+# --- running the tool ------------------------------------------------------------
+
+# Runs the tool from C:\release (or the directory given with --cwd WINPATH)
+# and writes the command, its standard output (CRLF made LF) and its exit
+# status to the transcript.
+run_tool() {
+  local cwd='C:\release'
+  if [ "${1:-}" = --cwd ]; then cwd=$2; shift 2; fi
+  local dir out status
+  dir=$(host_path "$cwd")
+  out=$(mktemp)
+  section "run: $(quote_args mevrid.exe "$@")"
+  case $backend in
+    wine)
+      # Through cmd, as an administrator types it: the program name then
+      # reaches the tool as typed ("mevrid.exe"), and Wine's messages go to
+      # standard error, which is dropped; the tool writes standard output only.
+      (cd "$dir" && wine_env wine cmd /c mevrid.exe "$@" 2>/dev/null) >"$out"
+      status=$?
+      ;;
+    posix)
+      (cd "$dir" && MEVRID_MACHINE=$machine SystemRoot='C:\windows' PATH="$dir:$PATH" mevrid.exe "$@" 2>/dev/null) >"$out"
+      status=$?
+      ;;
+  esac
+  crlf_to_lf <"$out" >>"$transcript"
+  # A last line without its line feed is shown as such.
+  [ -s "$out" ] && [ "$(tail -c1 "$out" | od -An -c | tr -d ' ')" != '\n' ] && say "<no line feed at the end>"
+  say "[exit $status]"
+  rm -f "$out"
+}
+
+# --- observing the machine ---------------------------------------------------------
+
+reg_query() {
+  case $backend in
+    wine) wine_env wine reg query "$@" 2>/dev/null | crlf_to_lf ;;
+    posix) mt reg query "$@" 2>/dev/null ;;
+  esac
+}
+
+# A key and its subkeys as "[key]" lines each followed by its values,
+# sorted by name (Wine keeps values sorted, Windows in the order written;
+# the tool does not depend on either). Absent: "[key] absent".
+dump_key() {
+  local key=$1 text line sub
+  text=$(reg_query "$key")
+  if [ -z "$text" ]; then
+    say "[$key] absent"
+    return
+  fi
+  say "[$key]"
+  printf '%s\n' "$text" | grep '^    ' | sed 's/^    //' | LC_ALL=C sort -f >>"$transcript"
+  local own=${key#HKLM\\}
+  printf '%s\n' "$text" | grep -i '^HKEY_LOCAL_MACHINE\\' | while IFS= read -r line; do
+    sub=${line#*\\}
+    # The heading of the key itself comes before its values; subkeys follow.
+    [ "${sub,,}" = "${own,,}" ] && continue
+    dump_key "HKLM\\$sub"
+  done
+}
+
+service_state() {
+  local text
+  case $backend in
+    wine) text=$(wine_env wine sc query "$1" 2>/dev/null | crlf_to_lf) ;;
+    posix) text=$(mt service query "$1" 2>/dev/null) ;;
+  esac
+  text=$(printf '%s\n' "$text" | sed -n 's/^ *STATE *: *[0-9]* *\([A-Z_]*\).*/\1/p')
+  printf '%s\n' "${text:-absent}"
+}
+
+# The component's keys, the reference keys, the pending deletions.
+show_registry() {
+  section registry
+  dump_key 'HKLM\SOFTWARE\Kelm Computer Corporation\KelmKOTA'
+  local pending
+  pending=$(reg_query 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager' /v PendingFileRenameOperations |
+    sed -n 's/^ *PendingFileRenameOperations *REG_MULTI_SZ *//p')
+  # The temporary names carry the tool's process id: "\s<pid>.<counter>".
+  pending=$(printf '%s' "$pending" | sed -E 's/\\s[0-9a-v]+(\.|\\0|$)/\\s<pid>\1/g')
+  say "PendingFileRenameOperations: ${pending:-none}"
+}
+
+# Each service's state, and the driver service's configuration as the
+# registry holds it (the values Windows' CreateService writes).
+show_services() {
+  section services
+  local name
+  for name in vtrin "$@"; do say "$name: $(service_state "$name")"; done
+  local key='HKLM\SYSTEM\CurrentControlSet\Services\vtrin'
+  reg_query "$key" | grep -E '^    (Type|Start|ErrorControl|ImagePath|Group|DependOnService|DisplayName) ' |
+    sed 's/^    /vtrin config: /' | LC_ALL=C sort -f >>"$transcript"
+}
+
+# The component's installed files against the release directory's, the old
+# copies a scenario seeded, and the temporary names in the root of C:.
+show_files() {
+  section files
+  local spec win release host rel kind
+  for spec in 'C:\windows\mevrid.exe|mevrid.exe' 'C:\windows\system32\qelmot32.dll|nt_node\qelmot32.dll' \
+    'C:\windows\system32\drivers\vtrin.sys|nt_node\vtrin.sys' "$@"; do
+    win=${spec%%|*}
+    release=${spec#*|}
+    host=$(host_path "$win")
+    rel=$machine/drive_c/release/${release//\\//}
+    if [ ! -e "$host" ]; then
+      kind=absent
+    elif [ -e "$rel" ] && cmp -s "$host" "$rel"; then
+      kind="release copy"
+      [ "$(stat -c %Y "$host")" = "$(stat -c %Y "$rel")" ] && kind+=", same time" || kind+=", other time"
+    else
+      kind="other file"
+    fi
+    [ -e "$host" ] && [ ! -w "$host" ] && [ "$(id -u)" != 0 ] && kind+=", read-only"
+    say "$win: $kind"
+  done
+  # Temporary names: "s", the process id in base 32, and, when the runtime
+  # gave one, "." and a counter (Windows drops a trailing dot from a name).
+  local tmp kind
+  while IFS= read -r tmp; do
+    [[ ${tmp,,} =~ ^s[0-9a-v]+(\.[0-9a-v]*)?$ ]] || continue
+    kind="other file"
+    cmp -s "$machine/drive_c/$tmp" "$machine/drive_c/release/mevrid.exe" && kind="the tool's copy"
+    say "C:\\s<pid>${BASH_REMATCH[1]}: $kind"
+  done < <(find "$machine/drive_c" -mindepth 1 -maxdepth 1 -type f -printf '%f\n' | LC_ALL=C sort)
+}
+
+# What the recording pre-processors were told, in order.
+show_calls() {
+  section calls
+  local log
+  log=$(host_path 'C:\mvt\calls.log')
+  if [ -s "$log" ]; then crlf_to_lf <"$log" >>"$transcript"; else say "none"; fi
+}
+
+# The order in which the test services changed state (Wine only: the
+# emulation's services are not processes).
+show_service_log() {
+  [ "$backend" = wine ] || return 0
+  section "service log (wine only)"
+  local log
+  log=$(host_path 'C:\mvt\services.log')
+  if [ -s "$log" ]; then crlf_to_lf <"$log" >>"$transcript"; else say "none"; fi
+  : >"$log"
+}
+
+# Everything at once.
+show_state() {
+  show_registry
+  show_services "$@"
+  show_files
+  show_calls
+}
+
+# --- divergences of Wine -----------------------------------------------------------
+
+# A line (regular expression) or a whole section that differs between the
+# Wine machine and the emulated one because Wine's own implementation differs
+# from Windows; the comparison of the two transcripts leaves it out and says
+# why. Recorded in $divergences as "line|section<TAB>regex<TAB>reason".
+diverge_line() { printf 'line\t%s\t%s\n' "$1" "$2" >>"$divergences"; }
+diverge_section() { printf 'section\t%s\t%s\n' "$1" "$2" >>"$divergences"; }

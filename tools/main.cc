@@ -1,0 +1,78 @@
+// Entry of mevrid-machine: the global options, then one command.
+#include <cstdio>
+#include <cstring>
+
+#include "platform/posix/machine.h"
+#include "tools/tool.h"
+
+namespace machine_tool {
+namespace {
+
+using Handler = int (*)(const Context&, const Args&);
+
+struct Command {
+  const char* name;
+  Handler run;
+};
+
+const Command kCommands[] = {
+    {"init", RunInit},
+    {"reg", RunReg},
+    {"service", RunService},
+    {"fault", RunFault},
+    {"calls", RunCalls},
+    {"clock", RunClock},
+    {"time", RunTime},
+    {"advance", RunAdvance},
+    {"locale", RunLocale},
+    {"systemroot", RunSystemRoot},
+    {"reboot", RunReboot},
+    {"files", RunFiles},
+    {"console-log", RunConsoleLog},
+};
+
+int Main(int argc, char** argv) {
+  Context ctx;
+  bool machine_given = false;
+  int i = 1;
+  for (; i < argc && argv[i][0] == '-'; ++i) {
+    std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      PrintHelp();
+      return kExitOk;
+    }
+    if (arg == "--machine") {
+      if (i + 1 >= argc || argv[i + 1][0] == '\0') return Fail("--machine needs a directory");
+      ctx.machine_dir = argv[++i];
+      machine_given = true;
+    } else if (arg.rfind("--machine=", 0) == 0) {
+      ctx.machine_dir = arg.substr(strlen("--machine="));
+      if (ctx.machine_dir.empty()) return Fail("--machine needs a directory");
+      machine_given = true;
+    } else {
+      return Fail("unknown option '" + arg + "' (see 'mevrid-machine help')");
+    }
+  }
+  if (i >= argc) return Fail("no command given (see 'mevrid-machine help')");
+  std::string name = argv[i];
+  Args args(argv + i + 1, argv + argc);
+  if (name == "help") {
+    PrintHelp();
+    return kExitOk;
+  }
+  // The default covers $MEVRID_MACHINE, as every emulated call sees it.
+  if (!machine_given) ctx.machine_dir = emu::DefaultMachineDir();
+  for (const Command& command : kCommands) {
+    if (name == command.name) {
+      int status = command.run(ctx, args);
+      emu::CloseMachine();
+      return status;
+    }
+  }
+  return Fail("unknown command '" + name + "' (see 'mevrid-machine help')");
+}
+
+}  // namespace
+}  // namespace machine_tool
+
+int main(int argc, char** argv) { return machine_tool::Main(argc, argv); }
