@@ -68,6 +68,7 @@ TEST_F(InstalledFileOlderTest, APathTooLongIsNeverCutToAnExistingFile) {
   std::string fitting = directory + "\\" + std::string(259 - directory.size() - 1, 'f');
   ASSERT_EQ(fitting.size(), 259u);
   PutFile(Host(fitting), "x", kNew);
+  SetWriteTime(Release("mevrid.exe"), kOld);
   std::string too_long = fitting + "x";
   EXPECT_EQ(IsInstalledFileOlder(fitting.c_str(), "mevrid.exe"), 0);
   EXPECT_EQ(IsInstalledFileOlder(too_long.c_str(), "mevrid.exe"), 1);

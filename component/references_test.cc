@@ -24,8 +24,10 @@ TEST_F(RegisterReferenceTest, StoresTheImageUnexpandedWithoutTerminator) {
             "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA]\r\n\r\n"
             "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\References]\r\n\r\n"
             "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\References\\ALPHA]\r\n"
-            "\"PreProcImage\"=hex(2):25,53,79,73,74,65,6d,52,6f,6f,74,25,5c,70,72,65,2e,65,78,\\\r\n"
-            "  65,20,2f,78\r\n\r\n");
+            // regedit writes hex(2) as UTF-16; no terminator was stored.
+            "\"PreProcImage\"=hex(2):25,00,53,00,79,00,73,00,74,00,65,00,6d,00,52,00,6f,00,6f,\\\r\n"
+            "  00,74,00,25,00,5c,00,70,00,72,00,65,00,2e,00,65,00,78,00,65,00,20,00,2f,00,\\\r\n"
+            "  78,00\r\n\r\n");
 }
 
 TEST_F(RegisterReferenceTest, RegisteringAgainOverwritesTheImage) {

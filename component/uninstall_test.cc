@@ -175,9 +175,11 @@ TEST_F(UninstallTest, TheRecordedUninstallerIsTheFileDeleted) {
 // An expansion that does not fit deletes nothing and costs nothing.
 TEST_F(UninstallTest, AnUninstallerTooLongToExpandIsLeftAlone) {
   ASSERT_EQ(Uninstall("ALPHA"), 1);
-  SetRegistryBytes(KOTA_VERSION_KEY, "UnInstallImage", REG_EXPAND_SZ,
-                   "%SystemRoot%\\" + std::string(245, 'm') + ".exe");
+  setenv("KOTA_TEST_LONG", ("C:\\" + std::string(250, 'm')).c_str(), 1);
+  SetRegistryBytes(KOTA_VERSION_KEY, "UnInstallImage", REG_EXPAND_SZ, "%KOTA_TEST_LONG%\\mevrid.exe");
+  PutFile(Host("C:\\" + std::string(250, 'm').substr(0, 245)), "cut", 0);
   EXPECT_EQ(Uninstall("BETA"), 1);
+  unsetenv("KOTA_TEST_LONG");
   EXPECT_EQ(output_, kStopAndRemove);
   EXPECT_TRUE(Exists(kInstalledTool));
   EXPECT_FALSE(KeyExists(KOTA_COMPONENT_KEY));

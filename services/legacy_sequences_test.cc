@@ -25,8 +25,23 @@ const char* const kNodeAgents[] = {"Gandrel2Service", "Tobrael", "Kelm Baseboard
 
 class LegacySequences : public testing::Test {
  protected:
-  void SetUp() override { g_EnvironmentProfile = EnvironmentProfile{}; }
-  void TearDown() override { g_EnvironmentProfile = EnvironmentProfile{}; }
+  void SetUp() override {
+    g_EnvironmentProfile = EnvironmentProfile{};
+    emu::SetCallTrace(&trace_);
+  }
+  void TearDown() override {
+    emu::SetCallTrace(nullptr);
+    g_EnvironmentProfile = EnvironmentProfile{};
+  }
+  // The services opened, in order: every row, silent or not, opens its
+  // service, and a stop opens each active dependent inside its own.
+  std::vector<std::string> OpenedServices() const {
+    std::vector<std::string> opened;
+    const std::string prefix = "OpenServiceA ";
+    for (const std::string& line : trace_)
+      if (line.rfind(prefix, 0) == 0) opened.push_back(line.substr(prefix.size()));
+    return opened;
+  }
 
   static void Define(emu::admin::ServiceSpec spec) {
     std::string error;
@@ -84,6 +99,7 @@ class LegacySequences : public testing::Test {
   }
 
   TestMachine machine_;
+  std::vector<std::string> trace_;
 };
 
 TEST_F(LegacySequences, NeitherNodeNorStationTouchesNothing) {
@@ -133,6 +149,9 @@ TEST_F(LegacySequences, StopOnStationThatIsAlsoANodeRunsEveryGroupInOrder) {
             "Stopping Service (Win32 DMI Service Layer)\n"
             "Stopping Service (Kelm Embedded System Management Driver)\n");
   EXPECT_EQ(result, 1);
+  EXPECT_EQ(OpenedServices(), (std::vector<std::string>{"Gandrel2Service", "Tobrael", "Kelm Baseboard Agent",
+                                                         "Kelm Local Response Agent", "Kelm Local Response Agent",
+                                                         "wpa", "EMANATE", "SNMP", "KelmSnmpExt", "win32sl", "vtrin"}));
   for (const auto& info : emu::admin::ListServices()) EXPECT_EQ(info.state, kStopped) << info.name;
 }
 
@@ -216,6 +235,8 @@ TEST_F(LegacySequences, StartRunsTheReverseOrderWithoutTheDriver) {
             "Starting Service (SNMP EMANATE Adapter for NT)\n"
             "Starting Service (Kelm Baseboard Agent)\n");
   EXPECT_EQ(result, 1);
+  EXPECT_EQ(OpenedServices(), (std::vector<std::string>{"win32sl", "SNMP", "EMANATE", "wpa", "Kelm Local Response Agent",
+                                                         "Kelm Baseboard Agent", "Tobrael", "Gandrel2Service"}));
   for (const char* name : {"win32sl", "SNMP", "EMANATE", "wpa"}) EXPECT_EQ(State(name), kRunning) << name;
   for (const char* agent : kNodeAgents) EXPECT_EQ(State(agent), kRunning) << agent;
   EXPECT_EQ(State("vtrin"), kStopped);

@@ -384,3 +384,16 @@ BOOL CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttribu
   if (mkdir(host.c_str(), 0777) != 0) return Fail(ErrorFromErrno(errno, host));
   return TRUE;
 }
+
+BOOL RemoveDirectoryA(LPCSTR lpPathName) {
+  if (DWORD fault = emu::CheckFault("RemoveDirectoryA", lpPathName ? lpPathName : "")) return Fail(fault);
+  std::string host;
+  DWORD error = 0;
+  if (!HostPathForCall(lpPathName, &host, &error)) return Fail(error);
+  struct stat st;
+  if (stat(host.c_str(), &st) != 0) return Fail(ErrorFromErrno(errno, host));
+  if (!S_ISDIR(st.st_mode)) return Fail(ERROR_DIRECTORY);
+  if (IsReadOnly(st)) return Fail(ERROR_ACCESS_DENIED);
+  if (rmdir(host.c_str()) != 0) return Fail(errno == ENOTEMPTY || errno == EEXIST ? ERROR_DIR_NOT_EMPTY : ErrorFromErrno(errno, host));
+  return TRUE;
+}

@@ -2,6 +2,7 @@
 // by the part named beside it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -24,6 +25,9 @@ char CurrentDrive();
 bool IsFileInUse(const std::string& host_path);
 // files.cc: carries out PendingFileRenameOperations (the reboot's part).
 bool RunPendingFileOperations(std::string* error);
+// kernel_handles.cc: kernel handles (files, processes, threads) now open in
+// this process, so a test can prove that none is left behind.
+size_t OpenKernelHandleCount();
 
 // services.cc: host paths of the images of driver services now running.
 std::vector<std::string> RunningDriverImages();

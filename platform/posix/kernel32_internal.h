@@ -30,6 +30,9 @@
 #ifndef ERROR_DISK_FULL
 #define ERROR_DISK_FULL 112L
 #endif
+#ifndef ERROR_DIR_NOT_EMPTY
+#define ERROR_DIR_NOT_EMPTY 145L
+#endif
 #ifndef ERROR_DIRECTORY
 #define ERROR_DIRECTORY 267L
 #endif
@@ -58,6 +61,10 @@ bool ParsePath(const std::string& windows_path, ParsedPath* parsed, DWORD* error
 // The second name of a two-name call is converted into an allocated buffer
 // instead, so only the second limit applies to it (first_name false).
 bool HostPathForCall(const char* windows_path, std::string* host_path, DWORD* error, bool first_name = true);
+
+// The host path of name inside host_dir, matched without case as TranslatePath
+// matches a component (the name as given when there is no such entry).
+std::string HostChild(const std::string& host_dir, const std::string& name);
 
 // GetFullPathName's answer ("C:\dir\file"), without the length limits.
 // Fails with ERROR_PATH_NOT_FOUND for a path that has no Windows form.

@@ -211,6 +211,11 @@ bool HostPathForCall(const char* windows_path, std::string* host_path, DWORD* er
   return true;
 }
 
+std::string HostChild(const std::string& host_dir, const std::string& name) {
+  std::string actual;
+  return host_dir + "/" + (MatchComponent(host_dir, name, &actual) ? actual : name);
+}
+
 bool FullWindowsPath(const std::string& windows_path, std::string* full, DWORD* error) {
   ParsedPath parsed;
   if (!ParsePath(windows_path, &parsed, error)) return false;

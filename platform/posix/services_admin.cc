@@ -131,11 +131,12 @@ bool RemoveServiceDefinition(const std::string& name, std::string* error) {
 bool QueryService(const std::string& name, ServiceInfo* info, std::string* error) {
   Transaction tx;
   svc::Config config;
+  // Looking may finish the deletion of a marked service: that is kept.
   int64_t key = svc::ServiceExists(name) ? svc::FindServiceKey(name) : store::kNoKey;
-  if (key == store::kNoKey || !svc::ReadConfig(key, &config)) return Failed(error, "no service named " + name);
-  *info = MakeInfo(config, svc::LoadRuntime(name));
+  bool found = key != store::kNoKey && svc::ReadConfig(key, &config);
+  if (found) *info = MakeInfo(config, svc::LoadRuntime(name));
   tx.Commit();
-  return true;
+  return found || Failed(error, "no service named " + name);
 }
 
 std::vector<ServiceInfo> ListServices() {

@@ -178,6 +178,30 @@ TEST_F(AgentModesEndToEnd, StartStartPendingServerAgent) {
   ExpectStart(pending, kStartLine + "\n", 0);
 }
 
+TEST_F(AgentModesEndToEnd, StartStopPendingServerAgent) {
+  // Still stopping: the manager answers that it runs, and the tool takes
+  // that answer as it is.
+  auto stopping = Server(SERVICE_STOP_PENDING);
+  stopping.stop_ms = kForeverMs;
+  ExpectStart(stopping, kStartLine + "\n", 0);
+  EXPECT_EQ(release_.StateOf("brunol32"), SERVICE_STOP_PENDING);
+}
+
+TEST_F(AgentModesEndToEnd, StartIgnoresDependents) {
+  // However many dependents it has, the server agent alone is started.
+  auto reset = [&] {
+    release_.DefineService(Server(SERVICE_STOPPED));
+    for (int i = 0; i < 30; ++i) {
+      auto dependent = e2e::Service("WardhavenProbe" + std::to_string(i), SERVICE_STOPPED,
+                                    "Wardhaven Probe Number " + std::to_string(i));
+      dependent.depends = {"brunol32"};
+      release_.DefineService(dependent);
+    }
+  };
+  ExpectBoth({"-b"}, kStartBanner + kStartLine + "\n", 0, 0, reset);
+  EXPECT_EQ(release_.StateOf("WardhavenProbe0"), SERVICE_STOPPED);
+}
+
 TEST_F(AgentModesEndToEnd, StartNeverEndingStartGivesUp) {
   auto hung = Server(SERVICE_STOPPED);
   hung.start_ms = kForeverMs;
@@ -193,6 +217,9 @@ TEST_F(AgentModesEndToEnd, StartThatFails) {
 }
 
 TEST_F(AgentModesEndToEnd, StartRefusedByTheManager) {
+  auto disabled = Server(SERVICE_STOPPED);
+  disabled.start_type = SERVICE_DISABLED;
+  ExpectStart(disabled, kStartLine + "\n", 1);
   ExpectBoth({"-b"}, kStartBanner + kStartLine + "\n", 1, 0, [&] {
     release_.DefineService(Server(SERVICE_STOPPED));
     release_.AddFault("StartServiceA", "brunol32", ERROR_SERVICE_DISABLED);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/posix/admin.h"
+#include "platform/win32.h"
 #include "tests/support/test_machine.h"
 
 namespace e2e {

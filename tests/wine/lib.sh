@@ -31,22 +31,24 @@ crlf_to_lf() { sed 's/\r$//'; }
 # Prints the host path (the last component may be missing) and returns 1
 # when a parent directory is missing.
 host_path() {
-  local win=$1 dir="$machine/drive_c" rest part found
+  local win=$1 dir="$machine/drive_c" rest part found missing=""
   rest=${win#[Cc]:}
   rest=${rest#\\}
   IFS='\' read -r -a parts <<<"$rest"
-  local n=${#parts[@]} i
-  for ((i = 0; i < n; i++)); do
-    part=${parts[i]}
+  for part in "${parts[@]}"; do
     [ -z "$part" ] && continue
-    found=$(find "$dir" -mindepth 1 -maxdepth 1 -iname "$part" -print -quit 2>/dev/null)
-    if [ -z "$found" ]; then
-      printf '%s/%s\n' "$dir" "$part"
-      ((i == n - 1)) && return 0 || return 1
+    if [ -z "$missing" ]; then
+      found=$(find "$dir" -mindepth 1 -maxdepth 1 -iname "$part" -print -quit 2>/dev/null)
+      if [ -n "$found" ]; then
+        dir=$found
+        continue
+      fi
     fi
-    dir=$found
+    missing+=/$part
   done
-  printf '%s\n' "$dir"
+  printf '%s%s\n' "$dir" "$missing"
+  # Only the last component may be missing.
+  [[ ${missing#/} != */* ]]
 }
 
 # The command line as an administrator would type it: arguments with blanks
@@ -141,8 +143,11 @@ seed_reg_delete() {
 # A Win32 service played by test_service.exe:
 #   seed_service NAME DISPLAY [--start-ms N] [--stop-ms N] [--state running]
 #                [--start-fails] [--refuse-stop] [--depends A,B]
+# Starts and stops take 500 ms unless told otherwise: a real service is never
+# done at once, and half a second each side of the tool's first poll (one
+# dot) keeps Wine's real timing as predictable as the emulation's clock.
 seed_service() {
-  local name=$1 display=$2 start_ms=0 stop_ms=0 state=stopped fails="" refuse="" depends=""
+  local name=$1 display=$2 start_ms=500 stop_ms=500 state=stopped fails="" refuse="" depends=""
   shift 2
   while [ $# -gt 0 ]; do
     case $1 in
@@ -240,7 +245,13 @@ run_tool() {
   local dir out status
   dir=$(host_path "$cwd")
   out=$(mktemp)
-  section "run: $(quote_args mevrid.exe "$@")"
+  if [ "$cwd" = 'C:\release' ]; then
+    section "run: $(quote_args mevrid.exe "$@")"
+  else
+    section "run in $cwd: $(quote_args mevrid.exe "$@")"
+  fi
+  # The service log shows what this run did to the services.
+  [ "$backend" = wine ] && : >"$(host_path 'C:\mvt\services.log')"
   case $backend in
     wine)
       # Through cmd, as an administrator types it: the program name then
@@ -263,11 +274,17 @@ run_tool() {
 
 # --- observing the machine ---------------------------------------------------------
 
+# reg query's output (CRLF made LF) and status: nonzero for a missing key
+# or value, whose message is dropped.
 reg_query() {
+  local out status
   case $backend in
-    wine) wine_env wine reg query "$@" 2>/dev/null | crlf_to_lf ;;
-    posix) mt reg query "$@" 2>/dev/null ;;
+    wine) out=$(wine_env wine reg query "$@" 2>/dev/null) ;;
+    posix) out=$(mt reg query "$@" 2>/dev/null) ;;
   esac
+  status=$?
+  [ $status -eq 0 ] && printf '%s\n' "$out" | crlf_to_lf
+  return $status
 }
 
 # A key and its subkeys as "[key]" lines each followed by its values,
@@ -275,8 +292,7 @@ reg_query() {
 # the tool does not depend on either). Absent: "[key] absent".
 dump_key() {
   local key=$1 text line sub
-  text=$(reg_query "$key")
-  if [ -z "$text" ]; then
+  if ! text=$(reg_query "$key"); then
     say "[$key] absent"
     return
   fi
@@ -373,7 +389,6 @@ show_service_log() {
   local log
   log=$(host_path 'C:\mvt\services.log')
   if [ -s "$log" ]; then crlf_to_lf <"$log" >>"$transcript"; else say "none"; fi
-  : >"$log"
 }
 
 # Everything at once.

@@ -233,7 +233,8 @@ scenario_older_node_33_station() {
   seed_service EMANATE "SNMP EMANATE Master Agent" --state running
   run_tool -g -k ProdA -p "$(recorder PRODA)"
   show_service_log
-  show_state "Kelm Baseboard Agent" SNMP win32sl wpa EMANATE
+  show_registry
+  show_services "Kelm Baseboard Agent" SNMP win32sl wpa EMANATE
   show_files 'C:\Program Files\Kelm\bin\qelmot32.dll|nt_node\qelmot32.dll'
   diverge_line '^vtrin: ' "Wine's device host cannot load a driver whose ImagePath is relative (System32\\drivers\\vtrin.sys)"
 }

@@ -1,0 +1,264 @@
+#!/usr/bin/env bash
+# The Windows build under Wine.
+#
+#   tests/wine/run.sh [--update] [--keep] [--no-build] [--no-posix] [SCENARIO...]
+#
+# 1. Makes sure MinGW-w64 and Wine are there (installs them with apt when
+#    missing and possible; otherwise skips with one line and status 0).
+# 2. Builds the windows preset (build/windows).
+# 3. Boots a fresh Wine prefix for this run (headless: no display, no Mono or
+#    Gecko prompts) and runs the conformance tests of the Win32 seam in a copy
+#    of it.
+# 4. Runs every scenario of scenarios.sh on its own copy of the prefix,
+#    seeded with Wine's reg and sc, and compares the transcript (the tool's
+#    output with CRLF made LF, exit statuses, registry, services, files, the
+#    pre-processors' calls) with expected/<scenario>.txt.
+# 5. Runs the same scenarios on emulated machines of the POSIX build and
+#    compares those transcripts with Wine's, leaving out only the divergences
+#    of Wine that each scenario names.
+#
+# --update writes the Wine transcripts as the new expected files (review the
+# diff before keeping it); --keep keeps the work directory; --no-build uses
+# the builds as they are; --no-posix skips step 5.
+# Ends with "N passed, M failed" and status 1 when anything failed.
+set -uo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+top=$(cd "$here/../.." && pwd)
+jobs=${MEVRID_JOBS:-2}
+retries=${MEVRID_WINE_RETRIES:-1}
+
+update="" keep_machines="" build=1 posix=1 only=()
+for arg in "$@"; do
+  case $arg in
+    --update) update=1 ;;
+    --keep) keep_machines=1 ;;
+    --no-build) build="" ;;
+    --no-posix) posix="" ;;
+    -h | --help) sed -n '2,25p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -*) echo "run.sh: unknown option $arg" >&2; exit 2 ;;
+    *) only+=("$arg") ;;
+  esac
+done
+
+skip() {
+  echo "wine suite skipped: $*"
+  exit 0
+}
+
+started=$SECONDS
+passed=0 failed=0 failures=()
+pass() { passed=$((passed + 1)); printf 'ok      %s\n' "$1"; }
+fail() { failed=$((failed + 1)); failures+=("$1"); printf 'FAILED  %s\n' "$1"; }
+finish() {
+  echo
+  [ ${#failures[@]} -gt 0 ] && printf 'failed: %s\n' "${failures[@]}"
+  echo "wine suite took $((SECONDS - started)) s"
+  echo "$passed passed, $failed failed"
+  [ -z "$keep_machines" ] && [ -n "${work:-}" ] && rm -rf "$work"
+  [ -n "$keep_machines" ] && [ -n "${work:-}" ] && echo "work directory kept: $work"
+  [ "$failed" -eq 0 ]
+  exit $?
+}
+
+# --- 1. tools -------------------------------------------------------------------
+ensure_tools() {
+  local missing=()
+  command -v x86_64-w64-mingw32-g++-posix >/dev/null || missing+=(g++-mingw-w64-x86-64)
+  command -v wine >/dev/null || missing+=(wine)
+  { [ -x /usr/lib/wine/wine64 ] || command -v wine64 >/dev/null; } || missing+=(wine64)
+  [ -f /usr/src/googletest/CMakeLists.txt ] || missing+=(googletest)
+  command -v cmake >/dev/null || missing+=(cmake)
+  [ ${#missing[@]} -eq 0 ] && return 0
+  if [ "$(id -u)" != 0 ] || ! command -v apt-get >/dev/null; then
+    skip "${missing[*]} missing and cannot be installed here (apt-get as root needed)"
+  fi
+  echo "installing missing packages for the Wine suite: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  if ! { apt-get update -qq && apt-get install -y -qq "${missing[@]}" >/dev/null; }; then
+    skip "apt-get could not install ${missing[*]}"
+  fi
+}
+ensure_tools
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/mevrid-wine.XXXXXX")
+trap 'for p in "$work"/*/; do WINEPREFIX=$p wineserver -k 2>/dev/null; done' EXIT
+
+# --- 2. the Windows build ---------------------------------------------------------
+winbuild=$top/build/windows
+if [ -n "$build" ]; then
+  if (cd "$top" && cmake --preset windows && cmake --build "$winbuild" -j"$jobs") >"$work/build.log" 2>&1; then
+    pass "windows build (cmake --preset windows)"
+  else
+    tail -40 "$work/build.log"
+    fail "windows build (cmake --preset windows)"
+    finish
+  fi
+fi
+wine_release=$winbuild/release
+wine_programs=$winbuild/wine-programs
+for f in "$wine_release/mevrid.exe" "$wine_release/nt_node/qelmot32.dll" "$wine_release/nt_node/vtrin.sys" \
+  "$wine_programs/test_service.exe" "$wine_programs/record_call.exe"; do
+  [ -f "$f" ] || { fail "windows build output ${f#$top/}"; finish; }
+done
+if file "$wine_release/mevrid.exe" | grep -q 'PE32+ executable (console) x86-64'; then
+  pass "mevrid.exe is a PE32+ console executable"
+else
+  fail "mevrid.exe is a PE32+ console executable ($(file -b "$wine_release/mevrid.exe"))"
+fi
+# Statically linked: only the system's own DLLs are imported.
+imports=$(x86_64-w64-mingw32-objdump -p "$wine_release/mevrid.exe" | sed -n 's/^\tDLL Name: //p' | tr 'A-Z' 'a-z' | sort | tr '\n' ' ')
+if [ "$imports" = "advapi32.dll kernel32.dll msvcrt.dll " ]; then
+  pass "mevrid.exe imports only advapi32, kernel32 and msvcrt"
+else
+  fail "mevrid.exe imports only advapi32, kernel32 and msvcrt (imports: $imports)"
+fi
+drv=$(x86_64-w64-mingw32-objdump -p "$wine_release/nt_node/vtrin.sys")
+if grep -q 'Subsystem.*(NT native)' <<<"$drv" && [ "$(sed -n 's/^\tDLL Name: //p' <<<"$drv")" = ntoskrnl.exe ]; then
+  pass "vtrin.sys is a native-subsystem image importing only ntoskrnl.exe"
+else
+  fail "vtrin.sys is a native-subsystem image importing only ntoskrnl.exe"
+fi
+
+# --- 3. the Wine prefix and the conformance tests -----------------------------------
+export WINEDEBUG=-all DISPLAY= WAYLAND_DISPLAY= WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
+wine_base_prefix=$work/base-prefix
+if ! WINEPREFIX=$wine_base_prefix wineboot -i >"$work/wineboot.log" 2>&1 ||
+  ! WINEPREFIX=$wine_base_prefix wineserver -w; then
+  tail -20 "$work/wineboot.log"
+  fail "wine prefix (wineboot -i)"
+  finish
+fi
+pass "wine prefix (wineboot -i)"
+
+. "$here/lib.sh"
+. "$here/scenarios.sh"
+seeds_dir=$here/seeds
+
+conformance=$winbuild/tests/conformance_tests.exe
+if [ -f "$conformance" ]; then
+  backend=wine machine=$work/conformance-prefix transcript=/dev/null
+  machine_create
+  out=$work/conformance.txt
+  (cd "$(dirname "$conformance")" && wine_env wine "$conformance" --gtest_color=no 2>/dev/null) | crlf_to_lf >"$out"
+  status=${PIPESTATUS[0]}
+  machine_destroy
+  ok=$(grep -c '^\[       OK \]' "$out")
+  bad=$(grep -E '^\[  FAILED  \] .*\([0-9]+ ms\)$' "$out" | sed 's/^\[  FAILED  \] //')
+  passed=$((passed + ok))
+  if [ -n "$bad" ]; then
+    while IFS= read -r t; do fail "conformance under Wine: $t"; done <<<"$bad"
+    grep -B30 '^\[  FAILED  \] .*([0-9]* ms)$' "$out" | grep -v '^\[ *\(RUN\|OK\) *\]' | head -60
+  elif [ "$status" -ne 0 ] || [ "$ok" -eq 0 ]; then
+    tail -30 "$out"
+    fail "conformance under Wine: conformance_tests.exe ended with status $status after $ok tests"
+  fi
+  echo "conformance under Wine: $ok passed"
+else
+  echo "conformance under Wine: no conformance tests built"
+fi
+
+# --- 4. scenarios on Wine -------------------------------------------------------------
+[ ${#only[@]} -gt 0 ] && scenarios=("${only[@]}")
+mkdir -p "$work/wine" "$work/posix"
+
+run_scenario() { # backend name -> transcript in $work/<backend>/<name>.txt
+  backend=$1
+  local name=$2
+  machine=$work/$backend-$name
+  transcript=$work/$backend/$name.txt
+  divergences=$work/$backend/$name.divergences
+  : >"$transcript"
+  : >"$divergences"
+  rm -rf "$machine"
+  machine_create || { echo "could not create the $backend machine" >>"$transcript"; return 1; }
+  "scenario_$name"
+  machine_destroy
+}
+
+for name in "${scenarios[@]}"; do
+  if ! declare -F "scenario_$name" >/dev/null; then
+    fail "scenario $name (no such scenario)"
+    continue
+  fi
+  expected=$here/expected/$name.txt
+  attempt=0
+  while :; do
+    scenario_started=$SECONDS
+    run_scenario wine "$name"
+    took=$((SECONDS - scenario_started))
+    if [ -n "$update" ]; then
+      cp "$work/wine/$name.txt" "$expected"
+      pass "wine: $name (${took} s, expected output written)"
+      break
+    fi
+    if [ -f "$expected" ] && cmp -s "$expected" "$work/wine/$name.txt"; then
+      pass "wine: $name (${took} s$([ $attempt -gt 0 ] && echo ", on retry $attempt: see the diff above"))"
+      break
+    fi
+    diff -u --label expected/$name.txt --label wine "$expected" "$work/wine/$name.txt" 2>&1 | head -60
+    # Wine's services take real time; a retry tells a slow machine from a fault.
+    if [ $attempt -lt "$retries" ] && [ -f "$expected" ]; then
+      attempt=$((attempt + 1))
+      echo "retrying $name"
+      continue
+    fi
+    fail "wine: $name"
+    break
+  done
+done
+
+# --- 5. the same scenarios on the POSIX build ---------------------------------------------
+prepare_posix() {
+  posix_build=${MEVRID_POSIX_BUILD:-$top/build/default}
+  if [ -n "$build" ]; then
+    if [ ! -f "$posix_build/CMakeCache.txt" ]; then
+      posix_build=$top/build/wine-posix
+      cmake -S "$top" -B "$posix_build" -DCMAKE_BUILD_TYPE=Release -DMEVRID_TESTS=OFF >"$work/posix-build.log" 2>&1 || return 1
+    fi
+    cmake --build "$posix_build" --target mevrid mevrid-machine qelmot32 vtrin_driver -j"$jobs" >>"$work/posix-build.log" 2>&1 || return 1
+  fi
+  posix_tool_release=$posix_build/release
+  posix_machine_tool=$posix_build/tools/mevrid-machine
+  [ -x "$posix_machine_tool" ] || posix_machine_tool=$posix_build/mevrid-machine
+  posix_record_call=$work/record_call
+  cc -O2 -o "$posix_record_call" "$top/windows/record_call.c" >>"$work/posix-build.log" 2>&1 &&
+    [ -x "$posix_tool_release/mevrid.exe" ] && [ -x "$posix_machine_tool" ]
+}
+
+# A transcript without the divergences of its scenario and without the
+# Wine-only sections; the reasons go to standard output.
+without_divergences() {
+  awk -F'\t' -v show="$3" '
+    FNR == NR { kind[NR] = $1; re[NR] = $2; why[NR] = $3; n = NR; next }
+    /^## / {
+      skipping = ($0 ~ /\(wine only\)$/)
+      for (i = 1; i <= n; i++) if (kind[i] == "section" && $0 ~ re[i]) { skipping = 1; used[i] = 1 }
+    }
+    skipping { next }
+    { for (i = 1; i <= n; i++) if (kind[i] == "line" && $0 ~ re[i]) { used[i] = 1; next } print }
+    END { if (show) for (i = 1; i <= n; i++) if (used[i]) print "        divergence of Wine: " why[i] > "/dev/stderr" }
+  ' "$1" "$2"
+}
+
+if [ -n "$posix" ]; then
+  if prepare_posix; then
+    for name in "${scenarios[@]}"; do
+      declare -F "scenario_$name" >/dev/null || continue
+      run_scenario posix "$name"
+      without_divergences "$work/wine/$name.divergences" "$work/wine/$name.txt" "" >"$work/wine/$name.cmp" 2>/dev/null
+      without_divergences "$work/wine/$name.divergences" "$work/posix/$name.txt" 1 >"$work/posix/$name.cmp" 2>"$work/posix/$name.why"
+      if cmp -s "$work/wine/$name.cmp" "$work/posix/$name.cmp"; then
+        pass "posix = wine: $name"
+        cat "$work/posix/$name.why"
+      else
+        diff -u --label wine --label posix "$work/wine/$name.cmp" "$work/posix/$name.cmp" | head -60
+        fail "posix = wine: $name"
+      fi
+    done
+  else
+    tail -20 "$work/posix-build.log"
+    fail "posix build for the comparison with Wine"
+  fi
+fi
+
+finish
