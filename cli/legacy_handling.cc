@@ -109,12 +109,13 @@ void FinishLegacyInstall(const RunOptions& options, const LegacyState& state) {
   // stored unexpanded, so it follows the Windows directory at each call.
   InstallComponent(LEGACY_REFERENCE_NAME, LEGACY_PRE_PROC_IMAGE, options.Verbose);
   StartLegacyServices(options.Verbose);
+  if (options.Verbose) ConsolePrint("\n");
 }
 
 void DropLegacyReference(const RunOptions& options, const LegacyState& state) {
   // Once the node no longer counts as older, the first removal lets go of the
   // component on its behalf; removing "BROMVELD" itself needs no second pass.
-  
+  if (state.OlderNode) return;
   if (std::strcmp(options.ReferenceName, LEGACY_REFERENCE_NAME) == 0) return;
   UninstallComponent(LEGACY_REFERENCE_NAME, 0);
 }

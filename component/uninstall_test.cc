@@ -177,9 +177,12 @@ TEST_F(UninstallTest, AnUninstallerTooLongToExpandIsLeftAlone) {
   ASSERT_EQ(Uninstall("ALPHA"), 1);
   setenv("KOTA_TEST_LONG", ("C:\\" + std::string(250, 'm')).c_str(), 1);
   SetRegistryBytes(KOTA_VERSION_KEY, "UnInstallImage", REG_EXPAND_SZ, "%KOTA_TEST_LONG%\\mevrid.exe");
-  PutFile(Host("C:\\" + std::string(250, 'm').substr(0, 245)), "cut", 0);
+  // Cut to 259 characters the path would name this file.
+  std::string cut = ("C:\\" + std::string(250, 'm') + "\\mevrid.exe").substr(0, 259);
+  PutFile(Host(cut), "cut", 0);
   EXPECT_EQ(Uninstall("BETA"), 1);
   unsetenv("KOTA_TEST_LONG");
+  EXPECT_TRUE(testsupport::FileExists(Host(cut)));
   EXPECT_EQ(output_, kStopAndRemove);
   EXPECT_TRUE(Exists(kInstalledTool));
   EXPECT_FALSE(KeyExists(KOTA_COMPONENT_KEY));

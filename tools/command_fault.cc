@@ -17,14 +17,24 @@ constexpr DWORD kDefaultFaultError = ERROR_ACCESS_DENIED;
 // the tool makes. A misspelt name would make a rule that never fires, so
 // only these are taken.
 const char* const kOperations[] = {
-    "RegOpenKeyExA", "RegCreateKeyExA", "RegQueryValueExA", "RegSetValueExA", "RegEnumKeyExA",
-    "RegEnumValueA", "RegDeleteKeyA", "RegDeleteValueA", "RegCloseKey", "ExpandEnvironmentStringsA",
-    "OpenSCManagerA", "OpenServiceA", "QueryServiceStatus", "ControlService", "StartServiceA",
-    "EnumDependentServicesA", "CreateServiceA", "DeleteService", "CloseServiceHandle", "CreateFileA",
-    "GetFileTime", "SetFileTime", "CompareFileTime", "CloseHandle", "GetFileAttributesA",
-    "SetFileAttributesA", "CopyFileA", "DeleteFileA", "MoveFileA", "MoveFileExA",
-    "CreateDirectoryA", "GetStartupInfoA", "CreateProcessA", "WaitForSingleObject", "GetExitCodeProcess",
-    "TerminateProcess",
+    "RegOpenKeyExA",      "RegCreateKeyExA",
+    "RegQueryValueExA",   "RegSetValueExA",
+    "RegEnumKeyExA",      "RegEnumValueA",
+    "RegDeleteKeyA",      "RegDeleteValueA",
+    "RegCloseKey",        "ExpandEnvironmentStringsA",
+    "OpenSCManagerA",     "OpenServiceA",
+    "QueryServiceStatus", "ControlService",
+    "StartServiceA",      "EnumDependentServicesA",
+    "CreateServiceA",     "DeleteService",
+    "CloseServiceHandle", "CreateFileA",
+    "GetFileTime",        "SetFileTime",
+    "CompareFileTime",    "CloseHandle",
+    "GetFileAttributesA", "SetFileAttributesA",
+    "CopyFileA",          "DeleteFileA",
+    "MoveFileA",          "MoveFileExA",
+    "CreateDirectoryA",   "GetStartupInfoA",
+    "CreateProcessA",     "WaitForSingleObject",
+    "GetExitCodeProcess", "TerminateProcess",
 };
 
 // The operation's name as the emulation spells it ("*" for every call);
@@ -84,10 +94,9 @@ std::string RuleText(const emu::FaultRuleInfo& rule) {
                            : Format("%u", static_cast<unsigned>(rule.error));
   std::string match = rule.match.empty() ? "(any)" : "\"" + rule.match + "\"";
   std::string calls = rule.always ? Format("calls %lld and later fail", static_cast<long long>(rule.nth))
-                                   : Format("call %lld fails", static_cast<long long>(rule.nth));
+                                  : Format("call %lld fails", static_cast<long long>(rule.nth));
   return Format("#%lld %s %s: %s with %s; %lld matching calls so far\n", static_cast<long long>(rule.id),
-                rule.operation.c_str(), match.c_str(), calls.c_str(), error.c_str(),
-                static_cast<long long>(rule.hits));
+                rule.operation.c_str(), match.c_str(), calls.c_str(), error.c_str(), static_cast<long long>(rule.hits));
 }
 
 }  // namespace

@@ -23,22 +23,22 @@ TEST_F(MachineToolTest, FaultRulesAreAddedListedAndCleared) {
 
 TEST_F(MachineToolTest, BadFaultRulesAreRefusedAndStoreNothing) {
   Init();
-  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-           {"fault", "add"},
-           {"fault", "add", "Reg Open"},
-           {"fault", "add", "RegOpenKeyEx"},
-           {"fault", "add", "--match", "x"},
-           {"fault", "add", "CopyFileA", "--error", "0"},
-           {"fault", "add", "CopyFileA", "--error", "ERROR_BOGUS"},
-           {"fault", "add", "CopyFileA", "--nth", "0"},
-           {"fault", "add", "CopyFileA", "--nth", "two"},
-           {"fault", "add", "CopyFileA", "--match"},
-           {"fault", "add", "CopyFileA", "--once"},
-           {"fault", "list", "all"},
-           {"fault", "remove"},
-           {"fault"},
-           {"calls", "maybe"},
-           {"calls", "on", "now"}}) {
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{"fault", "add"},
+                                             {"fault", "add", "Reg Open"},
+                                             {"fault", "add", "RegOpenKeyEx"},
+                                             {"fault", "add", "--match", "x"},
+                                             {"fault", "add", "CopyFileA", "--error", "0"},
+                                             {"fault", "add", "CopyFileA", "--error", "ERROR_BOGUS"},
+                                             {"fault", "add", "CopyFileA", "--nth", "0"},
+                                             {"fault", "add", "CopyFileA", "--nth", "two"},
+                                             {"fault", "add", "CopyFileA", "--match"},
+                                             {"fault", "add", "CopyFileA", "--once"},
+                                             {"fault", "list", "all"},
+                                             {"fault", "remove"},
+                                             {"fault"},
+                                             {"calls", "maybe"},
+                                             {"calls", "on", "now"}}) {
     ProcessResult result = Tool(args);
     EXPECT_EQ(result.status, 2) << args.back();
     EXPECT_EQ(result.out, "");

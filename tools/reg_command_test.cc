@@ -145,13 +145,12 @@ TEST_F(MachineToolTest, AddStoresWhatRegStoresAndQueryPrintsItAsRegDoes) {
     uint32_t type;
     std::string data;
   };
-  for (const Stored& expected : std::vector<Stored>{
-           {"Version", REG_SZ, std::string("4.0\0", 4)},
-           {"Count", REG_DWORD, std::string("\x2a\0\0\0", 4)},
-           {"List", REG_MULTI_SZ, std::string("a\0b\0\0", 5)},
-           {"Blob", REG_BINARY, std::string("\x00\xff\x10", 3)},
-           {"Path", REG_EXPAND_SZ, std::string("%SystemRoot%\\x\0", 15)},
-           {"", REG_SZ, std::string("dflt\0", 5)}}) {
+  for (const Stored& expected : std::vector<Stored>{{"Version", REG_SZ, std::string("4.0\0", 4)},
+                                                    {"Count", REG_DWORD, std::string("\x2a\0\0\0", 4)},
+                                                    {"List", REG_MULTI_SZ, std::string("a\0b\0\0", 5)},
+                                                    {"Blob", REG_BINARY, std::string("\x00\xff\x10", 3)},
+                                                    {"Path", REG_EXPAND_SZ, std::string("%SystemRoot%\\x\0", 15)},
+                                                    {"", REG_SZ, std::string("dflt\0", 5)}}) {
     store::Value value;
     ASSERT_TRUE(store::GetValue(key, expected.name, &value)) << expected.name;
     EXPECT_EQ(value.type, expected.type) << expected.name;
@@ -162,9 +161,11 @@ TEST_F(MachineToolTest, AddStoresWhatRegStoresAndQueryPrintsItAsRegDoes) {
 TEST_F(MachineToolTest, QueryOfAMissingKeyOrValueFailsAsRegDoes) {
   Init();
   Ok({"reg", "add", "SOFTWARE\\Kelm", "/v", "Version", "/d", "4.0"});
-  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-           {"reg", "query", "SOFTWARE\\Nope"}, {"reg", "query", "SOFTWARE\\Kelm", "Missing"},
-           {"reg", "delete", "SOFTWARE\\Nope"}, {"reg", "delete", "SOFTWARE\\Kelm", "/v", "Missing"}}) {
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{"reg", "query", "SOFTWARE\\Nope"},
+                                             {"reg", "query", "SOFTWARE\\Kelm", "Missing"},
+                                             {"reg", "delete", "SOFTWARE\\Nope"},
+                                             {"reg", "delete", "SOFTWARE\\Kelm", "/v", "Missing"}}) {
     ProcessResult result = Tool(args);
     EXPECT_EQ(result.status, 2) << args[2];
     EXPECT_EQ(result.out, "");

@@ -10,7 +10,7 @@
 namespace machine_tool {
 namespace {
 
-const char* const kOtherHives[] = {"HKEY_CURRENT_USER", "HKCU", "HKEY_CLASSES_ROOT", "HKCR",
+const char* const kOtherHives[] = {"HKEY_CURRENT_USER", "HKCU", "HKEY_CLASSES_ROOT",   "HKCR",
                                    "HKEY_USERS",        "HKU",  "HKEY_CURRENT_CONFIG", "HKCC"};
 
 struct TypeName {
@@ -18,7 +18,7 @@ struct TypeName {
   const char* name;
 };
 const TypeName kTypes[] = {
-    {REG_NONE, "REG_NONE"},   {REG_SZ, "REG_SZ"},         {REG_EXPAND_SZ, "REG_EXPAND_SZ"},
+    {REG_NONE, "REG_NONE"},     {REG_SZ, "REG_SZ"},       {REG_EXPAND_SZ, "REG_EXPAND_SZ"},
     {REG_BINARY, "REG_BINARY"}, {REG_DWORD, "REG_DWORD"}, {REG_MULTI_SZ, "REG_MULTI_SZ"},
     {REG_QWORD, "REG_QWORD"},
 };

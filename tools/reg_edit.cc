@@ -121,8 +121,7 @@ int RunRegAdd(const Context& ctx, const Args& args) {
   if (!OpenExistingMachine(ctx)) return kExitUsage;
   emu::Transaction tx;
   int64_t key = store::CreateKey(store::kRootKeyId, path, "");
-  if (!tx.ok() || key == store::kNoKey || (set_value && !store::SetValue(key, value_name, type, data)) ||
-      !tx.Commit())
+  if (!tx.ok() || key == store::kNoKey || (set_value && !store::SetValue(key, value_name, type, data)) || !tx.Commit())
     return Fail("cannot write HKEY_LOCAL_MACHINE\\" + path);
   printf("%s", kSuccess);
   return kExitOk;

@@ -13,51 +13,26 @@ std::string Field(const char* label, const std::string& value) {
   return line + (value.empty() ? "" : " " + value) + "\n";
 }
 
+// Names by value, as sc spells them.
+template <size_t N>
+const char* NameOf(const char* const (&names)[N], DWORD value) {
+  return value < N && names[value] ? names[value] : "UNKNOWN";
+}
+
+const char* const kStateNames[] = {nullptr,   "STOPPED",          "START_PENDING", "STOP_PENDING",
+                                   "RUNNING", "CONTINUE_PENDING", "PAUSE_PENDING", "PAUSED"};
+const char* const kStartTypeNames[] = {"BOOT_START", "SYSTEM_START", "AUTO_START", "DEMAND_START", "DISABLED"};
+const char* const kErrorControlNames[] = {"IGNORE", "NORMAL", "SEVERE", "CRITICAL"};
+
 std::string TypeText(DWORD type) {
-  std::string name;
-  switch (type & ~0x100u) {
-    case SERVICE_KERNEL_DRIVER: name = "KERNEL_DRIVER"; break;
-    case SERVICE_FILE_SYSTEM_DRIVER: name = "FILE_SYSTEM_DRIVER"; break;
-    case SERVICE_WIN32_OWN_PROCESS: name = "WIN32_OWN_PROCESS"; break;
-    case SERVICE_WIN32_SHARE_PROCESS: name = "WIN32_SHARE_PROCESS"; break;
-    default: name = "WIN32"; break;
-  }
+  DWORD kind = type & ~0x100u;  // without SERVICE_INTERACTIVE_PROCESS
+  std::string name = kind == SERVICE_KERNEL_DRIVER         ? "KERNEL_DRIVER"
+                     : kind == SERVICE_FILE_SYSTEM_DRIVER  ? "FILE_SYSTEM_DRIVER"
+                     : kind == SERVICE_WIN32_OWN_PROCESS   ? "WIN32_OWN_PROCESS"
+                     : kind == SERVICE_WIN32_SHARE_PROCESS ? "WIN32_SHARE_PROCESS"
+                                                           : "WIN32";
   if (type & 0x100u) name += " (interactive)";
   return Format("%x  %s", static_cast<unsigned>(type), name.c_str());
-}
-
-const char* StateName(DWORD state) {
-  switch (state) {
-    case SERVICE_STOPPED: return "STOPPED";
-    case SERVICE_START_PENDING: return "START_PENDING";
-    case SERVICE_STOP_PENDING: return "STOP_PENDING";
-    case SERVICE_RUNNING: return "RUNNING";
-    case SERVICE_CONTINUE_PENDING: return "CONTINUE_PENDING";
-    case SERVICE_PAUSE_PENDING: return "PAUSE_PENDING";
-    case SERVICE_PAUSED: return "PAUSED";
-  }
-  return "UNKNOWN";
-}
-
-const char* StartTypeName(DWORD start) {
-  switch (start) {
-    case SERVICE_BOOT_START: return "BOOT_START";
-    case SERVICE_SYSTEM_START: return "SYSTEM_START";
-    case SERVICE_AUTO_START: return "AUTO_START";
-    case SERVICE_DEMAND_START: return "DEMAND_START";
-    case SERVICE_DISABLED: return "DISABLED";
-  }
-  return "UNKNOWN";
-}
-
-const char* ErrorControlName(DWORD control) {
-  switch (control) {
-    case 0: return "IGNORE";
-    case 1: return "NORMAL";
-    case 2: return "SEVERE";
-    case 3: return "CRITICAL";
-  }
-  return "UNKNOWN";
 }
 
 }  // namespace
@@ -77,7 +52,7 @@ std::string FormatStatus(const std::string& name, const std::string* display, co
   if (display) text += "DISPLAY_NAME: " + *display + "\n";
   text += Field("TYPE", TypeText(status.dwServiceType));
   text += Field("STATE", Format("%u  %s", static_cast<unsigned>(status.dwCurrentState),
-                                StateName(status.dwCurrentState)));
+                                NameOf(kStateNames, status.dwCurrentState)));
   // A stopped service accepts nothing, and sc then leaves the line out. The
   // emulated services neither pause nor take part in shutdown.
   if (status.dwCurrentState != SERVICE_STOPPED) {
@@ -96,9 +71,10 @@ std::string FormatStatus(const std::string& name, const std::string* display, co
 std::string FormatConfig(const emu::admin::ServiceInfo& info) {
   std::string text = "[SC] QueryServiceConfig SUCCESS\n\nSERVICE_NAME: " + info.name + "\n";
   text += Field("TYPE", TypeText(info.type));
-  text += Field("START_TYPE", Format("%u   %s", static_cast<unsigned>(info.start_type), StartTypeName(info.start_type)));
-  text += Field("ERROR_CONTROL",
-                Format("%u   %s", static_cast<unsigned>(info.error_control), ErrorControlName(info.error_control)));
+  text += Field("START_TYPE",
+                Format("%u   %s", static_cast<unsigned>(info.start_type), NameOf(kStartTypeNames, info.start_type)));
+  text += Field("ERROR_CONTROL", Format("%u   %s", static_cast<unsigned>(info.error_control),
+                                        NameOf(kErrorControlNames, info.error_control)));
   text += Field("BINARY_PATH_NAME", info.image);
   text += Field("LOAD_ORDER_GROUP", info.group);
   text += Field("TAG", "0");
@@ -114,8 +90,7 @@ std::string FormatConfig(const emu::admin::ServiceInfo& info) {
 }
 
 std::string FormatScFailure(const std::string& what, DWORD code) {
-  return Format("[SC] %s FAILED %u:\n\n%s\n\n", what.c_str(), static_cast<unsigned>(code),
-                ErrorMessage(code).c_str());
+  return Format("[SC] %s FAILED %u:\n\n%s\n\n", what.c_str(), static_cast<unsigned>(code), ErrorMessage(code).c_str());
 }
 
 }  // namespace machine_tool

@@ -98,8 +98,10 @@ TEST_F(MachineToolTest, BadServiceDefinitionsAreRefusedAndDefineNothing) {
            {{"service", "add", "a\\b"}, "mevrid-machine: 'service add' needs a service name first\n"},
            {{"service", "add", "X", "--start", "sometimes"},
             "mevrid-machine: bad value 'sometimes' for 'service add --start'\n"},
-           {{"service", "add", "X", "--state", "paused"}, "mevrid-machine: bad value 'paused' for 'service add --state'\n"},
-           {{"service", "add", "X", "--start-ms", "-1"}, "mevrid-machine: bad value '-1' for 'service add --start-ms'\n"},
+           {{"service", "add", "X", "--state", "paused"},
+            "mevrid-machine: bad value 'paused' for 'service add --state'\n"},
+           {{"service", "add", "X", "--start-ms", "-1"},
+            "mevrid-machine: bad value '-1' for 'service add --start-ms'\n"},
            {{"service", "add", "X", "--refuse-stop", "0"},
             "mevrid-machine: bad value '0' for 'service add --refuse-stop'\n"},
            {{"service", "add", "X", "--depends", "A,b/c"},
@@ -195,7 +197,8 @@ TEST_F(MachineToolTest, BehavioursShowInStartsAndStops) {
 
   ProcessResult refused = Tool({"service", "stop", "Stubborn"});
   EXPECT_EQ(refused.status, 1);
-  EXPECT_EQ(refused.out, "[SC] ControlService FAILED 1052:\n\nThe requested control is not valid for this service.\n\n");
+  EXPECT_EQ(refused.out,
+            "[SC] ControlService FAILED 1052:\n\nThe requested control is not valid for this service.\n\n");
 
   // A driver starts only once its image is on the machine.
   ProcessResult no_image = Tool({"service", "start", "vtrin"});

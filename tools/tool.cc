@@ -1,11 +1,12 @@
 // What the commands of the machine tool share.
+#include "tools/tool.h"
+
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 
 #include "platform/posix/machine.h"
-#include "tools/tool.h"
 #include "tools/win32_errors.h"
 
 namespace machine_tool {

@@ -4,12 +4,12 @@
 // emulation's own store.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <climits>
 #include <cstdlib>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "platform/posix/machine.h"
 #include "tests/support/test_machine.h"

@@ -254,8 +254,14 @@ DWORD Spawn(const std::string& program, const std::vector<std::string>& args, co
     case ENOEXEC:
       return ERROR_BAD_EXE_FORMAT;  // not a program the host can run
     case EACCES:
-    case EPERM:
+    case EPERM: {
+      // Files written through the emulated calls never get an execute bit:
+      // such a file is no program, as Windows finds a file that is not an
+      // image. Only a program the host itself refuses is access denied.
+      struct stat st;
+      if (stat(program.c_str(), &st) == 0 && !(st.st_mode & 0111)) return ERROR_BAD_EXE_FORMAT;
       return ERROR_ACCESS_DENIED;
+    }
     case ENOENT:  // a script whose interpreter is missing
       return ERROR_FILE_NOT_FOUND;
     default:

@@ -157,7 +157,7 @@ TEST_F(ProcessTest, ProgramsThatCannotRunAreRefusedWithWindowsErrors) {
   ASSERT_TRUE(testsupport::WriteFile(Host("C:\\text.exe"), "hello\n", true));
   EXPECT_EQ(StartError("C:\\text.exe 1"), static_cast<DWORD>(ERROR_BAD_EXE_FORMAT));
   ASSERT_TRUE(testsupport::WriteFile(Host("C:\\noexec.exe"), "#!/bin/sh\n", false));
-  EXPECT_EQ(StartError("C:\\noexec.exe"), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(StartError("C:\\noexec.exe"), static_cast<DWORD>(ERROR_BAD_EXE_FORMAT));
   ASSERT_TRUE(testsupport::WriteFile(Host("C:\\script.exe"), "#!/nonexistent/interpreter\n", true));
   EXPECT_EQ(StartError("C:\\script.exe"), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
   InstallHelper("exit_with", "C:\\ok.exe");

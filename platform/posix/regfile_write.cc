@@ -23,6 +23,13 @@ std::string Escape(const std::string& text) {
   return out;
 }
 
+std::string Quote(const std::string& text) {
+  std::string out = "\"";
+  out += Escape(text);
+  out += '"';
+  return out;
+}
+
 bool IsPlainText(const std::string& data) {
   if (data.empty() || data.back() != '\0') return false;
   for (size_t i = 0; i + 1 < data.size(); ++i)
@@ -79,8 +86,9 @@ bool FromUtf16(const std::string& utf16, std::string* bytes) {
 }
 
 std::string FormatValue(const std::string& name, uint32_t type, const std::string& data) {
-  std::string prefix = name.empty() ? "@=" : "\"" + Escape(name) + "\"=";
-  if (type == 1 && IsPlainText(data)) return prefix + "\"" + Escape(data.substr(0, data.size() - 1)) + "\"";
+  std::string prefix = "@=";
+  if (!name.empty()) prefix = Quote(name) + "=";
+  if (type == 1 && IsPlainText(data)) return prefix + Quote(data.substr(0, data.size() - 1));
   if (type == 4 && data.size() == 4) {
     uint32_t value = 0;
     for (int i = 3; i >= 0; --i) value = value << 8 | static_cast<unsigned char>(data[i]);

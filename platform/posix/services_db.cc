@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <set>
 
 #include "platform/posix/internal.h"
@@ -83,19 +84,40 @@ int64_t FindServiceKey(const std::string& name) {
 }
 
 bool ReadConfig(int64_t key, Config* config) {
+  // One read of the key's values: the dependents walk reads every service.
   Config result;
   result.name = store::KeyName(key);
-  if (!store::GetDword(key, "Type", &result.type)) return false;
-  store::GetDword(key, "Start", &result.start_type);
-  store::GetDword(key, "ErrorControl", &result.error_control);
-  result.image = store::GetString(key, "ImagePath");
-  result.group = store::GetString(key, "Group");
-  result.display = store::GetString(key, "DisplayName");
+  bool typed = false;
+  std::vector<std::string> groups;
+  for (const store::Value& value : store::Values(key)) {
+    std::string name = Upper(value.name);
+    std::string text = value.data;
+    if (!text.empty() && text.back() == '\0') text.pop_back();
+    uint32_t number = 0;
+    bool is_dword = value.data.size() == sizeof number;
+    if (is_dword) memcpy(&number, value.data.data(), sizeof number);
+    if (name == "TYPE" && is_dword) {
+      result.type = number;
+      typed = true;
+    } else if (name == "START" && is_dword) {
+      result.start_type = number;
+    } else if (name == "ERRORCONTROL" && is_dword) {
+      result.error_control = number;
+    } else if (name == "IMAGEPATH") {
+      result.image = text;
+    } else if (name == "GROUP") {
+      result.group = text;
+    } else if (name == "DISPLAYNAME") {
+      result.display = text;
+    } else if (name == "DEPENDONSERVICE") {
+      result.depends = ParseMultiString(value.data);
+    } else if (name == "DEPENDONGROUP") {
+      groups = ParseMultiString(value.data);
+    }
+  }
+  if (!typed) return false;
   if (result.display.empty()) result.display = result.name;
-  store::Value value;
-  if (store::GetValue(key, "DependOnService", &value)) result.depends = ParseMultiString(value.data);
-  if (store::GetValue(key, "DependOnGroup", &value))
-    for (const std::string& group : ParseMultiString(value.data)) result.depends.push_back(kGroupPrefix + group);
+  for (const std::string& group : groups) result.depends.push_back(kGroupPrefix + group);
   *config = result;
   return true;
 }

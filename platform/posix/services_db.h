@@ -81,8 +81,12 @@ struct Dependent {
   Runtime runtime;
 };
 // The services that depend on name, directly or through others, whose state
-// matches the SERVICE_ACTIVE / SERVICE_INACTIVE mask, in reverse start
-// order: a dependent's own dependents come before it.
+// matches the SERVICE_ACTIVE / SERVICE_INACTIVE mask, in the order Windows
+// documents for EnumDependentServices: the reverse of the start order, so a
+// dependent's own dependents come before it (the deepest first), and
+// dependents of one level in the registry's name order. Each service appears
+// once, however many paths lead to it; the walk goes on only through
+// services of the asked-for states.
 std::vector<Dependent> Dependents(const std::string& name, DWORD state_mask);
 
 // The SERVICE_STATUS a status read reports for a service in that state.

@@ -32,6 +32,7 @@ class AgentModesEndToEnd : public testing::Test {
     long long start = release_.machine().NowMs();
     e2e::ToolRun run = release_.Run(args);
     EXPECT_EQ(run.out, verbose_out);
+    EXPECT_EQ(run.err, "");
     EXPECT_EQ(run.status, status);
     EXPECT_EQ(release_.machine().NowMs() - start, elapsed_ms);
     reset();

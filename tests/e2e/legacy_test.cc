@@ -213,6 +213,13 @@ TEST_F(LegacyEndToEnd, OverOlderNodeThatIsAlsoAManagementStation) {
   SeedNodeInstallation();
   Define("EMANATE", "SNMP EMANATE Master Agent");
   Define("wpa", "SNMP EMANATE Adapter for NT");
+  // The silent node agents print nothing; rules that never fire count their
+  // stop and start requests.
+  const char* const kSilentAgents[] = {"Gandrel2Service", "Tobrael", "Kelm Local Response Agent"};
+  for (const char* agent : kSilentAgents) {
+    ASSERT_TRUE(emu::AddFaultRule("ControlService", agent, 5, 1000000, false));
+    ASSERT_TRUE(emu::AddFaultRule("StartServiceA", agent, 5, 1000000, false));
+  }
   ProcessResult r = Run({"-g", "-k", "alpha", "-p", "C:\\alpha.exe"});
   EXPECT_EQ(r.status, 0);
   // Version 3.3 keeps its library below the program files path, which this
@@ -228,6 +235,7 @@ TEST_F(LegacyEndToEnd, OverOlderNodeThatIsAlsoAManagementStation) {
                        "Starting Service (SNMP EMANATE Master Agent)\n"
                        "Starting Service (SNMP EMANATE Adapter for NT)\n" +
                        kNodeAgentStart + "\n" + kInstallOk);
+  for (const auto& rule : emu::ListFaultRules()) EXPECT_EQ(rule.hits, 1) << rule.operation << " " << rule.match;
   for (const auto& info : emu::admin::ListServices()) EXPECT_EQ(info.state, kRunning) << info.name;
 }
 

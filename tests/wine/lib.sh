@@ -71,6 +71,7 @@ mt() { "$posix_machine_tool" --machine "$machine" "$@"; }
 
 # A fresh machine with the release directory and the test programs on it.
 machine_create() {
+  starting=()
   case $backend in
     wine)
       # Hard links for the prefix's thousand files (nothing here writes to
@@ -169,7 +170,12 @@ seed_service() {
       # so the list goes in with reg, as a .reg file would put it.
       [ -n "$depends" ] && seed_reg_add "HKLM\\SYSTEM\\CurrentControlSet\\Services\\$name" \
         /v DependOnService /t REG_MULTI_SZ /s , /d "$depends"
-      [ "$state" = running ] && wine_start_and_wait "$name"
+      # Started now and waited for before the next run or look, so the
+      # seeded services start side by side.
+      if [ "$state" = running ]; then
+        wine_env wine sc start "$name" >/dev/null 2>&1
+        starting+=("$name")
+      fi
       ;;
     posix)
       local args=(service add "$name" --display "$display" --image "$image" --start-ms "$start_ms"
@@ -193,25 +199,39 @@ seed_driver_service() {
   case $backend in
     wine)
       wine_env wine sc create "$name" type= kernel start= auto error= normal group= "Extended Base" \
-        binPath= "\\SystemRoot\\$image" >/dev/null 2>&1 || echo "seed_driver_service: sc create $name failed" >&2
+        DisplayName= "$name" binPath= "\\SystemRoot\\$image" >/dev/null 2>&1 ||
+        echo "seed_driver_service: sc create $name failed" >&2
+      diverge_rewrite 's/^(vtrin config: ImagePath +[A-Z_]+ +)\\SystemRoot\\/\1/' \
+        "the older node's driver is seeded with a \\SystemRoot\\ image path on Wine, whose device host loads no relative one"
       [ "$state" = running ] && wine_start_and_wait "$name"
       ;;
     posix)
-      mt service add "$name" --driver --image "$image" --start auto --group "Extended Base" \
+      mt service add "$name" --display "$name" --driver --image "$image" --start auto --group "Extended Base" \
         --state "$state" >/dev/null || echo "seed_driver_service: service add $name failed" >&2
       ;;
   esac
 }
 
-# sc start, then wait until the service runs (real time: a few seconds at most).
+# sc start, then wait until the service runs.
 wine_start_and_wait() {
   wine_env wine sc start "$1" >/dev/null 2>&1
-  local i
-  for ((i = 0; i < 50; i++)); do
-    [ "$(service_state "$1")" = RUNNING ] && return 0
-    sleep 0.1
+  starting+=("$1")
+  settle_services
+}
+
+# Waits (real time, a few seconds at most) until every service the seeding
+# started is running.
+starting=()
+settle_services() {
+  local name i
+  for name in "${starting[@]}"; do
+    for ((i = 0; i < 50; i++)); do
+      [ "$(service_state "$name")" = RUNNING ] && break
+      sleep 0.1
+    done
+    [ $i -eq 50 ] && echo "seed: service $name did not reach RUNNING" >&2
   done
-  echo "seed: service $1 did not reach RUNNING" >&2
+  starting=()
 }
 
 # Puts a host file at a Windows path with a last-write time (touch -d syntax).
@@ -242,6 +262,7 @@ release_edit() {
 run_tool() {
   local cwd='C:\release'
   if [ "${1:-}" = --cwd ]; then cwd=$2; shift 2; fi
+  settle_services
   local dir out status
   dir=$(host_path "$cwd")
   out=$(mktemp)
@@ -332,9 +353,11 @@ show_registry() {
 # Each service's state, and the driver service's configuration as the
 # registry holds it (the values Windows' CreateService writes).
 show_services() {
+  settle_services
   section services
   local name
   for name in vtrin "$@"; do say "$name: $(service_state "$name")"; done
+  vtrin_divergences
   local key='HKLM\SYSTEM\CurrentControlSet\Services\vtrin'
   reg_query "$key" | grep -E '^    (Type|Start|ErrorControl|ImagePath|Group|DependOnService|DisplayName) ' |
     sed 's/^    /vtrin config: /' | LC_ALL=C sort -f >>"$transcript"
@@ -401,9 +424,31 @@ show_state() {
 
 # --- divergences of Wine -----------------------------------------------------------
 
-# A line (regular expression) or a whole section that differs between the
-# Wine machine and the emulated one because Wine's own implementation differs
-# from Windows; the comparison of the two transcripts leaves it out and says
-# why. Recorded in $divergences as "line|section<TAB>regex<TAB>reason".
-diverge_line() { printf 'line\t%s\t%s\n' "$1" "$2" >>"$divergences"; }
-diverge_section() { printf 'section\t%s\t%s\n' "$1" "$2" >>"$divergences"; }
+# Where the Wine machine and the emulated one differ because Wine's own
+# implementation differs from Windows, the comparison of the two transcripts
+# says why and compares what is left:
+#   diverge_line REGEX REASON       drop matching lines from both
+#   diverge_section REGEX REASON    drop whole sections whose "## " heading matches
+#   diverge_rewrite SED-E REASON    rewrite the Wine transcript (sed -E) to
+#                                   what Windows would have shown
+# Recorded once each in $divergences as "kind<TAB>pattern<TAB>reason".
+divergence() {
+  local entry
+  entry=$(printf '%s\t%s\t%s' "$1" "$2" "$3")
+  grep -qxF -- "$entry" "$divergences" 2>/dev/null || printf '%s\n' "$entry" >>"$divergences"
+}
+diverge_line() { divergence line "$1" "$2"; }
+diverge_section() { divergence section "$1" "$2"; }
+diverge_rewrite() { divergence rewrite "$1" "$2"; }
+
+# Wine's device host resolves a driver's image path only when it is absolute
+# or starts with \SystemRoot\; Windows reads a relative one against the
+# Windows directory. So the driver service the tool creates never starts under
+# Wine, and is stopped where Windows (and the emulation) has it running.
+# Its ImagePath Wine keeps as REG_SZ; Windows writes REG_EXPAND_SZ.
+vtrin_divergences() {
+  diverge_line '^vtrin: (RUNNING|STOPPED)$' \
+    "Wine's device host cannot load a driver whose ImagePath is relative (System32\\drivers\\vtrin.sys): vtrin stays stopped"
+  diverge_rewrite 's/^(vtrin config: ImagePath +)REG_SZ /\1REG_EXPAND_SZ /' \
+    "Wine's CreateServiceA stores ImagePath as REG_SZ where Windows stores REG_EXPAND_SZ"
+}

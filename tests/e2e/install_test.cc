@@ -1,0 +1,132 @@
+// The install mode end to end: first installs, installs that only register,
+// upgrades, and the failures a user meets, each compared byte for byte.
+#include "tests/e2e/component_e2e_support.h"
+
+namespace componente2e {
+namespace {
+
+constexpr time_t kOld = 1000000000;
+
+using InstallEndToEnd = ComponentEndToEnd;
+
+// The typical first install: nothing to notify, the absent driver service's
+// stop and removal fail without a word, the three files are copied, the
+// version recorded, the driver created and started, the reference added.
+TEST_F(InstallEndToEnd, AFirstInstallOnACleanMachine) {
+  e2e::ToolRun run = InstallAlpha();
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, kInstallBanner + kNewDriver + kInstallOk);
+  EXPECT_EQ(run.err, "");
+  EXPECT_TRUE(AllInstalled());
+  EXPECT_TRUE(Recorded().empty());
+  EXPECT_EQ(Export(kComponentKey),
+            "Windows Registry Editor Version 5.00\r\n\r\n"
+            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA]\r\n\r\n"
+            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\CurrentVersion]\r\n"
+            // Both values as stored: no terminator (regedit shows them in UTF-16).
+            "\"Version\"=hex(1):34,00,2e,00,30,00\r\n"
+            "\"UnInstallImage\"=hex(2):43,00,3a,00,5c,00,57,00,49,00,4e,00,44,00,4f,00,57,00,\\\r\n"
+            "  53,00,5c,00,6d,00,65,00,76,00,72,00,69,00,64,00,2e,00,65,00,78,00,65,00\r\n\r\n"
+            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\References]\r\n\r\n"
+            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\References\\ALPHA]\r\n"
+            "\"PreProcImage\"=hex(2):43,00,3a,00,5c,00,50,00,72,00,6f,00,64,00,75,00,63,00,74,\\\r\n"
+            "  00,73,00,5c,00,41,00,6c,00,70,00,68,00,61,00,5c,00,70,00,72,00,65,00,2e,00,\\\r\n"
+            "  65,00,78,00,65,00,20,00,41,00,4c,00,50,00,48,00,41,00\r\n\r\n");
+  emu::admin::ServiceInfo driver;
+  std::string error;
+  ASSERT_TRUE(emu::admin::QueryService("vtrin", &driver, &error)) << error;
+  EXPECT_EQ(driver.display, "vtrin");
+  EXPECT_EQ(driver.type, 1u);        // SERVICE_KERNEL_DRIVER
+  EXPECT_EQ(driver.start_type, 2u);  // SERVICE_AUTO_START
+  EXPECT_EQ(driver.error_control, 1u);
+  EXPECT_EQ(driver.image, "System32\\drivers\\vtrin.sys");
+  EXPECT_EQ(driver.group, "Extended Base");
+  EXPECT_EQ(driver.state, 4u);  // SERVICE_RUNNING
+}
+
+TEST_F(InstallEndToEnd, ASecondInstallOnlyRegisters) {
+  ASSERT_EQ(InstallAlpha().status, 0);
+  std::string version_key = Export(kVersionKey);
+  e2e::ToolRun run = InstallBeta();
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, kInstallBanner + "Found KOTA Version: 4.0 installed.\n" + kInstallOk);
+  // ALPHA is not told: nothing is replaced.
+  EXPECT_TRUE(Recorded().empty());
+  EXPECT_EQ(Export(kVersionKey), version_key);
+  EXPECT_EQ(m_.StateOf("vtrin"), 4u);
+  EXPECT_NE(Export(kComponentKey).find("\\References\\BETA]"), std::string::npos);
+}
+
+// An older component (3.9, with read-only old files) that two products use:
+// both are told to let go before the files are replaced and to take the
+// driver up again after; the new product is registered last.
+TEST_F(InstallEndToEnd, AnUpgradeOverVersion3Point9) {
+  ASSERT_EQ(InstallAlpha().status, 0);
+  ASSERT_EQ(InstallBeta().status, 0);
+  m_.machine().Import(
+      "Windows Registry Editor Version 5.00\r\n\r\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\CurrentVersion]\r\n"
+      "\"Version\"=\"3.9\"\r\n");
+  for (const char* file : {kInstalledLibrary, kInstalledDriver, kInstalledTool}) {
+    PutFile(file, "old", kOld);
+    ASSERT_EQ(chmod(Host(file).c_str(), 0444), 0);
+  }
+
+  e2e::ToolRun run = Run({"-k", "gamma", "-p", "C:\\Products\\Gamma\\pre.exe"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, kInstallBanner + "Found KOTA Version: 3.9 installed.\n" + "\nStopping: ALPHA\n\nStopping: BETA\n" +
+                         kNewDriver + "\nStarting: ALPHA\n\nStarting: BETA\n" + kInstallOk);
+  EXPECT_EQ(Recorded(), (Lines{"ALPHA -e", "BETA -e", "ALPHA -b", "BETA -b"}));
+  EXPECT_TRUE(AllInstalled());
+  EXPECT_NE(Export(kVersionKey).find("\"Version\""), std::string::npos);
+  EXPECT_EQ(m_.StateOf("vtrin"), 4u);
+}
+
+TEST_F(InstallEndToEnd, AnUpgradeOverAnOlderInstalledTool) {
+  ASSERT_EQ(InstallAlpha().status, 0);
+  PutFile(kInstalledTool, "older tool", kOld);
+  e2e::ToolRun run = Run({"-k", "alpha", "-p", "C:\\Products\\Alpha\\pre.exe ALPHA", "-q"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(Recorded(), (Lines{"ALPHA -e -q", "ALPHA -b -q"}));
+  EXPECT_TRUE(AllInstalled());
+}
+
+TEST_F(InstallEndToEnd, WithoutSystemRootNothingIsInstalled) {
+  std::string before = m_.Registry();
+  e2e::ToolRun run = Run({"-k", "alpha", "-p", "C:\\a.exe"}, {"SystemRoot="});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, kInstallBanner + "\tERROR: Could not determine %SystemRoot% directory.\n" + kInstallFailed);
+  EXPECT_EQ(m_.Registry(), before);
+  EXPECT_FALSE(Exists(kInstalledTool));
+}
+
+TEST_F(InstallEndToEnd, AReleaseWithoutNtNodeStopsAtTheLibrary) {
+  testsupport::RemoveTree(Release("nt_node"));
+  e2e::ToolRun run = InstallAlpha();
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, kInstallBanner + "\tERROR: Could not copy to (C:\\WINDOWS\\system32\\qelmot32.dll)\n" +
+                         kInstallFailed);
+  // The tool's copy was made before; nothing else.
+  EXPECT_TRUE(SameAsRelease(kInstalledTool, "mevrid.exe"));
+  EXPECT_FALSE(Exists(kInstalledLibrary));
+  EXPECT_EQ(Export(kComponentKey).find("[HKEY"), std::string::npos);
+  EXPECT_FALSE(m_.ServiceExists("vtrin"));
+}
+
+TEST_F(InstallEndToEnd, ARefusedCopyOfTheDriverRestartsTheOldOne) {
+  ASSERT_EQ(InstallAlpha().status, 0);
+  PutFile(kInstalledDriver, "old driver", kOld);
+  m_.AddFault("CopyFileA", "vtrin.sys", 32 /* ERROR_SHARING_VIOLATION */);
+  e2e::ToolRun run = InstallBeta();
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, kInstallBanner + "Found KOTA Version: 4.0 installed.\n\nStopping: ALPHA\n" +
+                         "\tERROR: Could not copy to (C:\\WINDOWS\\system32\\drivers\\vtrin.sys)\n" + kInstallFailed);
+  EXPECT_EQ(Recorded(), (Lines{"ALPHA -e"}));
+  EXPECT_EQ(Contents(kInstalledDriver), "old driver");
+  EXPECT_EQ(m_.StateOf("vtrin"), 4u);
+  EXPECT_EQ(Export(kComponentKey).find("\\References\\BETA]"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace componente2e

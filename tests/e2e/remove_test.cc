@@ -1,0 +1,150 @@
+// The remove mode end to end: one product of two, the last one (after which
+// the machine is as it was before the first install), unknown names, files
+// in use set aside until the next restart, and a broken version key.
+#include "tests/e2e/component_e2e_support.h"
+
+namespace componente2e {
+namespace {
+
+using RemoveEndToEnd = ComponentEndToEnd;
+
+TEST_F(RemoveEndToEnd, RemovingOneProductThenTheLastLeavesNothing) {
+  std::string clean = m_.Registry();
+  ASSERT_EQ(InstallAlpha().status, 0);
+  ASSERT_EQ(InstallBeta().status, 0);
+  std::string version_key = Export(kVersionKey);
+
+  e2e::ToolRun run = Run({"-k", "ALPHA", "-r"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, kRemoveBanner + kRemoveOk);
+  EXPECT_EQ(Recorded(), (Lines{"ALPHA -e"}));
+  EXPECT_EQ(Export(kVersionKey), version_key);
+  EXPECT_TRUE(AllInstalled());
+  EXPECT_EQ(m_.StateOf("vtrin"), 4u);
+
+  run = Run({"-k", "beta", "-r", "-p", "ignored.exe"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, kRemoveBanner + kStopAndRemove + kRemoveOk);
+  EXPECT_EQ(Recorded(), (Lines{"ALPHA -e", "BETA -e"}));
+  // Only the vendor's key, which the component never owned, stays behind.
+  std::string vendor = "[HKEY_LOCAL_MACHINE\\SOFTWARE]\r\n\r\n";
+  clean.insert(clean.find(vendor) + vendor.size(),
+               "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation]\r\n\r\n");
+  EXPECT_EQ(m_.Registry(), clean);
+  EXPECT_FALSE(m_.ServiceExists("vtrin"));
+  EXPECT_FALSE(Exists(kInstalledDriver));
+  EXPECT_FALSE(Exists(kInstalledLibrary));
+  EXPECT_FALSE(Exists(kInstalledTool));
+  EXPECT_TRUE(PendingDeletions().empty());
+}
+
+TEST_F(RemoveEndToEnd, AnUnknownNameChangesNothing) {
+  ASSERT_EQ(InstallAlpha().status, 0);
+  std::string before = m_.Registry();
+  e2e::ToolRun run = Run({"-k", "ghost", "-r"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, kRemoveBanner + "\tERROR: Could not delete referenced component - GHOST\n" + kRemoveFailed);
+  EXPECT_TRUE(Recorded().empty());
+  EXPECT_EQ(m_.Registry(), before);
+  EXPECT_TRUE(AllInstalled());
+
+  run = Run({"-k", "ghost", "-r", "-q"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "");
+}
+
+TEST_F(RemoveEndToEnd, WithoutSystemRootNothingIsRemoved) {
+  ASSERT_EQ(InstallAlpha().status, 0);
+  std::string before = m_.Registry();
+  e2e::ToolRun run = Run({"-k", "alpha", "-r"}, {"SystemRoot="});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, kRemoveBanner + "\tERROR: Could not determine %SystemRoot% directory.\n" + kRemoveFailed);
+  EXPECT_TRUE(Recorded().empty());
+  EXPECT_EQ(m_.Registry(), before);
+}
+
+// A driver that will not stop stays in use: its file is set aside in the
+// root of C: for the next restart, which then deletes it.
+TEST_F(RemoveEndToEnd, ADriverInUseGoesAtTheNextRestart) {
+  ASSERT_EQ(InstallAlpha().status, 0);
+  emu::admin::ServiceSpec driver;
+  driver.name = "vtrin";
+  driver.driver = true;
+  driver.image = "System32\\drivers\\vtrin.sys";
+  driver.start_type = 2;
+  driver.state = 4;
+  driver.refuse_stop = 1052;  // ERROR_INVALID_SERVICE_CONTROL
+  m_.DefineService(driver);
+
+  e2e::ToolRun run = Run({"-k", "alpha", "-r"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, kRemoveBanner + kStopAndRemove + kRemoveFailed);
+  EXPECT_FALSE(Exists(kInstalledDriver));
+  EXPECT_FALSE(Exists(kInstalledLibrary));
+  EXPECT_FALSE(Exists(kInstalledTool));
+  Lines pending = PendingDeletions();
+  ASSERT_EQ(pending.size(), 1u);
+  ASSERT_EQ(pending[0].rfind("C:\\s", 0), 0u) << pending[0];
+  EXPECT_TRUE(SameAsRelease(pending[0], "nt_node/vtrin.sys"));
+  EXPECT_EQ(Export(kComponentKey).find("[HKEY"), std::string::npos);
+
+  std::string error;
+  ASSERT_TRUE(emu::admin::Reboot(&error)) << error;
+  EXPECT_FALSE(Exists(pending[0]));
+  EXPECT_TRUE(PendingDeletions().empty());
+  EXPECT_FALSE(m_.ServiceExists("vtrin"));
+}
+
+// The uninstaller removing the last reference from its installed copy: its
+// own running image cannot be deleted, so it is set aside like a driver.
+TEST_F(RemoveEndToEnd, TheInstalledUninstallerSetsItsOwnImageAside) {
+  ASSERT_EQ(InstallAlpha().status, 0);
+  testsupport::ProcessResult run =
+      testsupport::RunProgram({Host(kInstalledTool), "-k", "alpha", "-r"}, Host("C:\\WINDOWS"),
+                              {"MEVRID_RECORD_FILE=" + record_});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, kRemoveBanner + kStopAndRemove + kRemoveOk);
+  EXPECT_EQ(Recorded(), (Lines{"ALPHA -e"}));
+  EXPECT_FALSE(Exists(kInstalledTool));
+  Lines pending = PendingDeletions();
+  ASSERT_EQ(pending.size(), 1u);
+  EXPECT_TRUE(SameAsRelease(pending[0], "mevrid.exe"));
+
+  std::string error;
+  ASSERT_TRUE(emu::admin::Reboot(&error)) << error;
+  EXPECT_FALSE(Exists(pending[0]));
+}
+
+TEST_F(RemoveEndToEnd, AVersionKeyWithoutUnInstallImageKeepsTheKeysAndTheTool) {
+  ASSERT_EQ(InstallAlpha().status, 0);
+  m_.machine().Import(
+      "Windows Registry Editor Version 5.00\r\n\r\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\CurrentVersion]\r\n"
+      "\"UnInstallImage\"=-\r\n");
+  e2e::ToolRun run = Run({"-k", "alpha", "-r"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, kRemoveBanner + kStopAndRemove + kRemoveFailed);
+  EXPECT_EQ(Export(kComponentKey),
+            "Windows Registry Editor Version 5.00\r\n\r\n"
+            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA]\r\n\r\n"
+            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\CurrentVersion]\r\n"
+            "\"Version\"=hex(1):34,00,2e,00,30,00\r\n\r\n");
+  EXPECT_FALSE(m_.ServiceExists("vtrin"));
+  EXPECT_FALSE(Exists(kInstalledDriver));
+  EXPECT_FALSE(Exists(kInstalledLibrary));
+  EXPECT_TRUE(Exists(kInstalledTool));
+}
+
+TEST_F(RemoveEndToEnd, AReadOnlyInstalledLibraryIsStillRemoved) {
+  ASSERT_EQ(InstallAlpha().status, 0);
+  ASSERT_EQ(chmod(Host(kInstalledLibrary).c_str(), 0444), 0);
+  e2e::ToolRun run = Run({"-k", "alpha", "-r", "-q"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(Recorded(), (Lines{"ALPHA -e -q"}));
+  EXPECT_FALSE(Exists(kInstalledLibrary));
+  EXPECT_TRUE(PendingDeletions().empty());
+}
+
+}  // namespace
+}  // namespace componente2e
