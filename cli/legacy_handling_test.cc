@@ -197,22 +197,6 @@ TEST_F(LegacyHandling, MissingWindowsDirectoryEndsTheRunWithServicesStopped) {
   }
 }
 
-TEST_F(LegacyHandling, PreparationDeletesTheSystemCopiesOfOlderNodes) {
-  SeedNode("3.2.1");
-  DefineNodeServices();
-  PutFile(Host(componenttest::kInstalledLibrary), "old library");
-  PutFile(Host("C:\\Kelm\\bin\\qelmot32.dll"), "program files library");
-  Decision d = Decide("ALPHA", 1, 0);
-  EXPECT_EQ(d.mode, ReferenceMode::Install);
-  EXPECT_EQ(d.state.AddLegacyReference, 1);
-  EXPECT_FALSE(testsupport::FileExists(Host(componenttest::kInstalledLibrary)));
-  EXPECT_FALSE(testsupport::FileExists(Host(componenttest::kInstalledDriver)));
-  EXPECT_TRUE(testsupport::FileExists(Host("C:\\Kelm\\bin\\qelmot32.dll")));
-  // Stops, then the two empty lines around the silent deletions.
-  const std::string tail = "Stopping Service (Kelm Embedded System Management Driver)\n\n\n";
-  EXPECT_EQ(d.out.substr(d.out.size() - tail.size()), tail);
-}
-
 TEST_F(LegacyHandling, PreparationDeletesTheProgramFilesLibraryOfThreeThreeAndThreeFour) {
   for (const char* version : {"3.3", "3.4"}) {
     SeedNewerNode(version, "C:\\Kelm");

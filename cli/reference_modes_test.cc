@@ -78,26 +78,4 @@ TEST_F(ReferenceModes, FailedRemovalNamesTheUninstallPhase) {
   EXPECT_EQ(Mode("NOPE", "", 1, 0).out, "");
 }
 
-TEST_F(ReferenceModes, RemovalIgnoresTheImageAndDropsTheLastReference) {
-  ASSERT_EQ(Mode("ALPHA", "C:\\a.exe", 0).status, 0);
-  ASSERT_EQ(Mode("BETA", "C:\\b.exe", 0).status, 0);
-  // One of two: only the reference goes.
-  Run run = Mode("BETA", "C:\\other.exe", 1);
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out,
-            "\n\nRemoving Components\n*******************\n\n"
-            "\nRemove Summary\n**************\nRemove Complete: No errors encountered.\n\n");
-  EXPECT_FALSE(KeyExists(KOTA_REFERENCES_KEY "\\BETA"));
-  EXPECT_TRUE(ServiceExists("vtrin"));
-  run = Mode("ALPHA", "", 1);
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out,
-            "\n\nRemoving Components\n*******************\n\n"
-            "Stopping Service (Kelm Embedded System Management Driver)\n"
-            "Removing Service (Kelm Embedded System Management Driver).\n"
-            "\nRemove Summary\n**************\nRemove Complete: No errors encountered.\n\n");
-  EXPECT_FALSE(KeyExists(KOTA_COMPONENT_KEY));
-  EXPECT_FALSE(ServiceExists("vtrin"));
-}
-
 }  // namespace

@@ -42,8 +42,12 @@ SERVICE_STATUS StatusOfService(const emu::admin::ServiceInfo& info) {
   status.dwServiceType = info.type;
   status.dwCurrentState = info.state;
   status.dwControlsAccepted = info.state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP : 0;
-  if (info.state == SERVICE_START_PENDING) status.dwWaitHint = static_cast<DWORD>(info.start_ms);
-  if (info.state == SERVICE_STOP_PENDING) status.dwWaitHint = static_cast<DWORD>(info.stop_ms);
+  // A pending service reports progress (its first checkpoint) and how long
+  // it expects to take, as the emulated SCM's QueryServiceStatus does.
+  if (info.state == SERVICE_START_PENDING || info.state == SERVICE_STOP_PENDING) {
+    status.dwCheckPoint = 1;
+    status.dwWaitHint = static_cast<DWORD>(info.state == SERVICE_START_PENDING ? info.start_ms : info.stop_ms);
+  }
   return status;
 }
 

@@ -11,7 +11,8 @@ namespace machine_tool {
 
 // The status a service reports, as the emulated SCM would report it:
 // running services accept a stop, pending ones nothing, and a pending
-// state's wait hint is the time the service takes for it.
+// state shows its first checkpoint and, as wait hint, the time the service
+// takes for it.
 SERVICE_STATUS StatusOfService(const emu::admin::ServiceInfo& info);
 
 // A blank line, "SERVICE_NAME: ...", "DISPLAY_NAME: ..." unless display is

@@ -189,7 +189,7 @@ TEST_F(MachineToolTest, BehavioursShowInStartsAndStops) {
                   "        STATE              : 3  STOP_PENDING\n"
                   "                                (NOT_STOPPABLE, NOT_PAUSABLE, IGNORES_SHUTDOWN)\n"))
       << pending;
-  EXPECT_TRUE(Has(pending, "        WAIT_HINT          : 0xbb8\n")) << pending;
+  EXPECT_TRUE(Has(pending, "        CHECKPOINT         : 0x1\n        WAIT_HINT          : 0xbb8\n")) << pending;
   Ok({"advance", "2999"});
   EXPECT_TRUE(Has(Ok({"service", "query", "Slow"}), "STATE              : 3  STOP_PENDING\n"));
   Ok({"advance", "1"});

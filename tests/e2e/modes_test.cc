@@ -82,12 +82,6 @@ TEST_F(ModesEndToEnd, QuietRunsPrintNothingAndKeepTheirStatus) {
   r = Run({"-k", "gamma", "-r", "-q"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "");
-  r = Run({"-k", "gamma", "-r"});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, std::string(kRemoveBanner) +
-                       "\tERROR: Could not delete referenced component - GAMMA\n"
-                       "\nRemove Summary\n**************\nRemove Complete: Encountered errors -\n"
-                       "\t* During KOTA component uninstall.\n\n");
   EXPECT_TRUE(ServiceExists("vtrin"));
 }
 
