@@ -23,5 +23,4 @@ show "$machine_tool" service query vtrin
 show "$machine_tool" service qc vtrin
 show "$machine_tool" files 'C:\WINDOWS'
 echo
-echo "The machine lives in $("$machine_tool" where 2>/dev/null || echo "\$MEVRID_MACHINE or ~/.mevrid-machine")."
 echo "Remove the reference again with: (cd $release && ./mevrid.exe -k DemoProduct -r)"

@@ -49,6 +49,11 @@ TestMachine::TestMachine(bool virtual_clock) {
   emu::SetSetting("clock", virtual_clock ? "virtual" : "real");
   setenv("MEVRID_MACHINE", dir_.c_str(), 1);
   unsetenv("SystemRoot");
+  // The user locale of a test machine is the machine's own setting, whatever
+  // locale the host running the tests has.
+  unsetenv("LC_ALL");
+  unsetenv("LC_CTYPE");
+  unsetenv("LANG");
 }
 
 TestMachine::~TestMachine() {

@@ -343,11 +343,44 @@ show_registry() {
   section registry
   dump_key 'HKLM\SOFTWARE\Kelm Computer Corporation\KelmKOTA'
   local pending
-  pending=$(reg_query 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager' /v PendingFileRenameOperations |
-    sed -n 's/^ *PendingFileRenameOperations *REG_MULTI_SZ *//p')
+  pending=$(multi_sz_bytes 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager' PendingFileRenameOperations)
   # The temporary names carry the tool's process id: "\s<pid>.<counter>".
   pending=$(printf '%s' "$pending" | sed -E 's/\\s[0-9a-v]+(\.|\\0|$)/\\s<pid>\1/g')
   say "PendingFileRenameOperations: ${pending:-none}"
+}
+
+# A REG_MULTI_SZ value's exact data, every NUL shown as \0, read from reg
+# export (reg query shows a list's empty strings differently from one
+# program to the next). Nothing when the value is absent.
+multi_sz_bytes() {
+  local key=$1 value=$2 text
+  case $backend in
+    wine)
+      wine_env wine reg export "$key" 'C:\export.reg' /y >/dev/null 2>&1 || return 0
+      text=$(iconv -f UTF-16 -t UTF-8 "$machine/drive_c/export.reg" 2>/dev/null | crlf_to_lf)
+      rm -f "$machine/drive_c/export.reg"
+      ;;
+    posix) text=$(mt reg export "$key" 2>/dev/null | crlf_to_lf) || return 0 ;;
+  esac
+  # "name"=hex(7):5c,00,... with "\" continuations, UTF-16LE bytes.
+  printf '%s\n' "$text" | awk -v name="\"$value\"=hex(7):" '
+    index($0, name) == 1 { on = 1; $0 = substr($0, length(name) + 1) }
+    on { line = $0; sub(/\\$/, "", line); gsub(/[ ,]/, "", line); hex = hex line; if ($0 !~ /\\$/) on = 0 }
+    END {
+      # UTF-16LE code units; the tool writes ASCII paths.
+      for (i = 1; i + 3 <= length(hex); i += 4) {
+        unit = substr(hex, i + 2, 2) substr(hex, i, 2)
+        if (unit == "0000") out = out "\\0"
+        else if (substr(unit, 1, 2) == "00") out = out sprintf("%c", hexval(substr(unit, 3, 2)))
+        else out = out "?"
+      }
+      print out
+    }
+    function hexval(h,   v, k) {
+      v = 0
+      for (k = 1; k <= 2; k++) v = v * 16 + index("0123456789abcdef", tolower(substr(h, k, 1))) - 1
+      return v
+    }'
 }
 
 # Each service's state, and the driver service's configuration as the

@@ -224,6 +224,12 @@ prepare_posix() {
   cc -O2 -o "$posix_record_call" "$top/windows/record_call.c" >>"$work/posix-build.log" 2>&1 &&
     [ -x "$posix_tool_release/mevrid.exe" ] && [ -x "$posix_machine_tool" ]
 }
+# Without --no-build a missing POSIX build is a failure; with it, the
+# comparison is skipped.
+posix_present() {
+  local b=${MEVRID_POSIX_BUILD:-$top/build/default}
+  [ -x "$b/release/mevrid.exe" ] && { [ -x "$b/mevrid-machine" ] || [ -x "$b/tools/mevrid-machine" ]; }
+}
 
 # A transcript without the divergences of its scenario and without the
 # Wine-only sections: $1 divergences, $2 transcript, $3 "wine" to apply the
@@ -249,6 +255,10 @@ without_divergences() {
   ' "$1" -
 }
 
+if [ -n "$posix" ] && [ -z "$build" ] && ! posix_present; then
+  echo "comparison with the POSIX build skipped: no POSIX build at ${MEVRID_POSIX_BUILD:-$top/build/default}"
+  posix=""
+fi
 if [ -n "$posix" ]; then
   if prepare_posix; then
     for name in "${scenarios[@]}"; do
