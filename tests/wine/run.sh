@@ -100,10 +100,13 @@ for f in "$wine_release/mevrid.exe" "$wine_release/nt_node/qelmot32.dll" "$wine_
   "$wine_programs/test_service.exe" "$wine_programs/record_call.exe"; do
   [ -f "$f" ] || { fail "windows build output ${f#$top/}"; finish; }
 done
-if file "$wine_release/mevrid.exe" | grep -q 'PE32+ executable (console) x86-64'; then
+# PE32+ (pei-x86-64, magic 020b) with the console subsystem (3).
+exe=$(x86_64-w64-mingw32-objdump -p "$wine_release/mevrid.exe")
+if grep -q 'file format pei-x86-64' <<<"$exe" && grep -q '^Magic.*020b' <<<"$exe" &&
+  grep -q '^Subsystem.*00000003' <<<"$exe"; then
   pass "mevrid.exe is a PE32+ console executable"
 else
-  fail "mevrid.exe is a PE32+ console executable ($(file -b "$wine_release/mevrid.exe"))"
+  fail "mevrid.exe is a PE32+ console executable"
 fi
 # Statically linked: only the system's own DLLs are imported.
 imports=$(x86_64-w64-mingw32-objdump -p "$wine_release/mevrid.exe" | sed -n 's/^\tDLL Name: //p' | tr 'A-Z' 'a-z' | sort | tr '\n' ' ')

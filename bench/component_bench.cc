@@ -1,0 +1,253 @@
+// A full install and a full removal on a machine with a virtual clock (so
+// the driver's start and stop polls take no real time), and the tool's
+// start-up. Each is measured two ways:
+//   in-process   InstallComponent / UninstallComponent called directly, quiet;
+//   tool         the built mevrid.exe run from a release copy, as a user
+//                runs it (verbose, its output to /dev/null).
+// The floor of an install or removal is what it cannot avoid on this
+// platform: the same number of durable SQLite commits as the procedure makes
+// (counted on the machine's connection in a run before the timing), as
+// single-row transactions on a plain database, and the three files copied
+// (or deleted) on the host; for the tool, a C program that only returns 0 is
+// started and waited for besides. The floor of the start-up ("-o") is that C
+// program alone.
+#include <unistd.h>
+
+#include <climits>
+#include <memory>
+#include <string>
+
+#include <benchmark/benchmark.h>
+
+#include "bench/support/bench_support.h"
+#include "component/install.h"
+#include "component/uninstall.h"
+#include "tests/support/test_machine.h"
+
+namespace {
+
+constexpr const char* kReference = "BENCHPRODUCT";
+const char* const kReleaseFiles[] = {"mevrid.exe", "nt_node/qelmot32.dll", "nt_node/vtrin.sys"};
+
+// A machine, a private release directory as the current directory (the
+// procedures take their release files from it), and the pre-processor.
+class Workspace {
+ public:
+  Workspace() {
+    char cwd[PATH_MAX];
+    saved_cwd_ = getcwd(cwd, sizeof cwd) ? cwd : "/";
+    work_ = testsupport::MakeTempDir("mevrid-bench");
+    release_ = testsupport::MakeReleaseCopy(work_);
+    ok_ = chdir(release_.c_str()) == 0 && !benchsupport::InstallPreProc(machine_.DriveC()).empty();
+  }
+  ~Workspace() {
+    if (chdir(saved_cwd_.c_str()) != 0) perror("chdir");
+    testsupport::RemoveTree(work_);
+  }
+  bool ok() const { return ok_; }
+  const std::string& release() const { return release_; }
+  const std::string& work() const { return work_; }
+
+ private:
+  testsupport::TestMachine machine_;
+  std::string saved_cwd_, work_, release_;
+  bool ok_ = false;
+};
+
+bool Install() { return InstallComponent(kReference, benchsupport::kPreProcImage, 0) == 1; }
+bool Uninstall() { return UninstallComponent(kReference, 0) == 1; }
+
+// The commits of one install and of one removal on a fresh machine.
+struct CommitCounts {
+  int64_t install = -1, uninstall = -1;
+};
+CommitCounts CountCommits() {
+  CommitCounts counts;
+  Workspace space;
+  if (!space.ok()) return counts;
+  {
+    benchsupport::CommitCounter counter;
+    if (Install()) counts.install = counter.commits();
+  }
+  {
+    benchsupport::CommitCounter counter;
+    if (Uninstall()) counts.uninstall = counter.commits();
+  }
+  return counts;
+}
+
+using benchsupport::ChildRun;
+
+ChildRun RunTool(const Workspace& space, const std::vector<std::string>& args) {
+  std::vector<std::string> argv = {"mevrid.exe"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return benchsupport::SpawnAndWait(space.release() + "/mevrid.exe", argv, space.release());
+}
+
+// --- In-process ---------------------------------------------------------------
+
+void InstallOurs(benchmark::State& state) {
+  Workspace space;
+  if (!space.ok()) return state.SkipWithError("cannot set up the machine");
+  benchsupport::PeakMemory memory;
+  for (auto _ : state) {
+    if (!Install()) state.SkipWithError("InstallComponent failed");
+    state.PauseTiming();
+    if (!Uninstall()) state.SkipWithError("UninstallComponent failed");
+    state.ResumeTiming();
+  }
+  memory.Report(state);
+}
+
+void UninstallOurs(benchmark::State& state) {
+  Workspace space;
+  if (!space.ok()) return state.SkipWithError("cannot set up the machine");
+  benchsupport::PeakMemory memory;
+  for (auto _ : state) {
+    state.PauseTiming();
+    if (!Install()) state.SkipWithError("InstallComponent failed");
+    state.ResumeTiming();
+    if (!Uninstall()) state.SkipWithError("UninstallComponent failed");
+  }
+  memory.Report(state);
+}
+
+// The floor's file work: the three release files copied into (or deleted
+// from) a target directory.
+bool CopyReleaseFiles(const std::string& release, const std::string& target) {
+  for (const char* file : kReleaseFiles) {
+    std::string name = std::string(file).substr(std::string(file).rfind('/') + 1);
+    if (!benchsupport::CopyHostFile(release + "/" + file, target + "/" + name)) return false;
+  }
+  return true;
+}
+bool DeleteCopiedFiles(const std::string& target) {
+  for (const char* file : kReleaseFiles) {
+    std::string name = std::string(file).substr(std::string(file).rfind('/') + 1);
+    if (unlink((target + "/" + name).c_str()) != 0) return false;
+  }
+  return true;
+}
+
+enum class Step { Install, Uninstall };
+
+void ProcedureFloor(benchmark::State& state, Step step, bool with_process) {
+  CommitCounts counts = CountCommits();
+  int64_t commits = step == Step::Install ? counts.install : counts.uninstall;
+  if (commits < 0) return state.SkipWithError("cannot count the procedure's commits");
+  Workspace space;
+  benchsupport::PlainDatabase db;
+  const std::string target = space.work();
+  const std::string program = benchsupport::TrivialProgramHostPath();
+  benchsupport::PeakMemory memory;
+  for (auto _ : state) {
+    if (step == Step::Uninstall) {
+      state.PauseTiming();
+      CopyReleaseFiles(space.release(), target);
+      state.ResumeTiming();
+    }
+    if (with_process) {
+      ChildRun run = benchsupport::SpawnAndWait(program, {program});
+      memory.NoteChild(run.max_rss_kb);
+    }
+    if (!db.WriteRows(commits)) state.SkipWithError("plain database write failed");
+    bool files = step == Step::Install ? CopyReleaseFiles(space.release(), target) : DeleteCopiedFiles(target);
+    if (!files) state.SkipWithError("host file copy failed");
+    if (step == Step::Install) {
+      state.PauseTiming();
+      DeleteCopiedFiles(target);
+      state.ResumeTiming();
+    }
+  }
+  state.counters["commits"] = benchmark::Counter(static_cast<double>(commits));
+  memory.Report(state);
+}
+
+void InstallFloor(benchmark::State& state) { ProcedureFloor(state, Step::Install, false); }
+void UninstallFloor(benchmark::State& state) { ProcedureFloor(state, Step::Uninstall, false); }
+
+// --- The built tool -------------------------------------------------------------
+
+const std::vector<std::string> kInstallArgs = {"-k", kReference, "-p", benchsupport::kPreProcImage};
+const std::vector<std::string> kRemoveArgs = {"-k", kReference, "-r"};
+
+void ToolInstallOurs(benchmark::State& state) {
+  Workspace space;
+  if (!space.ok()) return state.SkipWithError("cannot set up the machine");
+  benchsupport::PeakMemory memory;
+  for (auto _ : state) {
+    ChildRun run = RunTool(space, kInstallArgs);
+    if (run.status != 0) state.SkipWithError("mevrid.exe install failed");
+    memory.NoteChild(run.max_rss_kb);
+    state.PauseTiming();
+    if (!Uninstall()) state.SkipWithError("UninstallComponent failed");
+    state.ResumeTiming();
+  }
+  memory.Report(state);
+}
+
+void ToolUninstallOurs(benchmark::State& state) {
+  Workspace space;
+  if (!space.ok()) return state.SkipWithError("cannot set up the machine");
+  benchsupport::PeakMemory memory;
+  for (auto _ : state) {
+    state.PauseTiming();
+    if (!Install()) state.SkipWithError("InstallComponent failed");
+    state.ResumeTiming();
+    ChildRun run = RunTool(space, kRemoveArgs);
+    if (run.status != 0) state.SkipWithError("mevrid.exe removal failed");
+    memory.NoteChild(run.max_rss_kb);
+  }
+  memory.Report(state);
+}
+
+void ToolInstallFloor(benchmark::State& state) { ProcedureFloor(state, Step::Install, true); }
+void ToolUninstallFloor(benchmark::State& state) { ProcedureFloor(state, Step::Uninstall, true); }
+
+// The start-up: "-o" ends at once, so this is what the tool costs before it
+// does anything at all.
+void StartupOurs(benchmark::State& state) {
+  Workspace space;
+  if (!space.ok()) return state.SkipWithError("cannot set up the machine");
+  benchsupport::PeakMemory memory;
+  for (auto _ : state) {
+    ChildRun run = RunTool(space, {"-o"});
+    if (run.status != 0) state.SkipWithError("mevrid.exe -o failed");
+    memory.NoteChild(run.max_rss_kb);
+  }
+  memory.Report(state);
+}
+
+void StartupFloor(benchmark::State& state) {
+  const std::string program = benchsupport::TrivialProgramHostPath();
+  benchsupport::PeakMemory memory;
+  for (auto _ : state) {
+    ChildRun run = benchsupport::SpawnAndWait(program, {program});
+    if (run.status != 0) state.SkipWithError("the C program failed");
+    memory.NoteChild(run.max_rss_kb);
+  }
+  memory.Report(state);
+}
+
+template <typename Function>
+void Register(const char* name, Function function) {
+  benchmark::RegisterBenchmark(name, function)->Unit(benchmark::kMicrosecond)->UseRealTime();
+}
+
+const bool registered = [] {
+  Register("install/ours", InstallOurs);
+  Register("install/floor", InstallFloor);
+  Register("uninstall/ours", UninstallOurs);
+  Register("uninstall/floor", UninstallFloor);
+  Register("tool_install/ours", ToolInstallOurs);
+  Register("tool_install/floor", ToolInstallFloor);
+  Register("tool_uninstall/ours", ToolUninstallOurs);
+  Register("tool_uninstall/floor", ToolUninstallFloor);
+  Register("startup/ours", StartupOurs);
+  Register("startup/floor", StartupFloor);
+  return true;
+}();
+
+}  // namespace
+
+BENCHMARK_MAIN();

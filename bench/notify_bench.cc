@@ -1,0 +1,73 @@
+// The notification walk against the floor of the platform. Ours is one
+// NotifyAllReferencesEnd (quiet) over n references on a machine with a
+// virtual clock, each naming a pre-processor that ends at once; the floor is
+// the same program started and waited for n times with posix_spawn and
+// waitpid, nothing around it. A walk may cost a little more per reference
+// than a bare spawn (a registry enumeration step, a key opened and read, a
+// process handle pair), but that extra must not grow with n.
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <string>
+
+#include <benchmark/benchmark.h>
+
+#include "bench/support/bench_support.h"
+#include "component/references.h"
+#include "tests/support/test_machine.h"
+
+extern char** environ;
+
+namespace {
+
+void PerReference(benchmark::State& state) {
+  // Seconds per reference, as Google Benchmark prints a rate inverted.
+  state.counters["per_ref"] = benchmark::Counter(static_cast<double>(state.iterations() * state.range(0)),
+                                                 benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+void NotifyWalkOurs(benchmark::State& state) {
+  testsupport::TestMachine machine;
+  if (benchsupport::InstallPreProc(machine.DriveC()).empty() ||
+      !benchsupport::SeedReferences(state.range(0), benchsupport::kPreProcImage)) {
+    state.SkipWithError("cannot set up the machine");
+    return;
+  }
+  benchsupport::PeakMemory memory;
+  for (auto _ : state)
+    if (!NotifyAllReferencesEnd(0)) state.SkipWithError("the walk stopped early");
+  PerReference(state);
+  memory.Report(state);
+}
+
+void NotifyWalkFloor(benchmark::State& state) {
+  testsupport::TestMachine machine;
+  const std::string program = benchsupport::InstallPreProc(machine.DriveC());
+  // The arguments the walk passes: the switch and the quiet flag.
+  char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>("-e"), const_cast<char*>("-q"), nullptr};
+  benchsupport::PeakMemory memory;
+  for (auto _ : state) {
+    for (int64_t i = 0; i < state.range(0); ++i) {
+      pid_t pid;
+      if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, environ) != 0) {
+        state.SkipWithError("posix_spawn failed");
+        return;
+      }
+      int status;
+      waitpid(pid, &status, 0);
+    }
+  }
+  PerReference(state);
+  memory.Report(state);
+}
+
+void Sizes(benchmark::internal::Benchmark* b) {
+  b->Arg(10)->Arg(100)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond)->UseRealTime();
+}
+
+const auto* ours = benchmark::RegisterBenchmark("notify_walk/ours", NotifyWalkOurs)->Apply(Sizes);
+const auto* floor = benchmark::RegisterBenchmark("notify_walk/floor", NotifyWalkFloor)->Apply(Sizes);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,160 @@
+#include "bench/support/bench_support.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "component/component_keys.h"
+#include "platform/posix/machine.h"
+#include "platform/posix/registry_store.h"
+#include "tests/support/test_machine.h"
+
+extern char** environ;
+
+namespace benchsupport {
+
+bool ResetPeakRss() {
+  // "5" resets the high-water mark to the current resident size (Linux 4.0+).
+  int fd = open("/proc/self/clear_refs", O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool ok = write(fd, "5", 1) == 1;
+  close(fd);
+  return ok;
+}
+
+int64_t PeakRssKb() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.compare(0, 6, "VmHWM:") == 0) return strtoll(line.c_str() + 6, nullptr, 10);
+  return 0;
+}
+
+void PeakMemory::Report(benchmark::State& state) const {
+  state.counters["peak_rss_kb"] = benchmark::Counter(static_cast<double>(PeakRssKb()));
+  if (child_rss_kb_ > 0) state.counters["child_rss_kb"] = benchmark::Counter(static_cast<double>(child_rss_kb_));
+}
+
+ChildRun SpawnAndWait(const std::string& program, const std::vector<std::string>& argv, const std::string& cwd) {
+  ChildRun run;
+  std::vector<char*> args;
+  for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+  args.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+  pid_t pid = 0;
+  int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) return run;
+  run.started = true;
+  int status = 0;
+  struct rusage usage {};
+  while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
+  }
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  run.max_rss_kb = usage.ru_maxrss;
+  return run;
+}
+
+PlainDatabase::PlainDatabase() {
+  dir_ = testsupport::MakeTempDir("mevrid-bench-db");
+  if (dir_.empty() || sqlite3_open((dir_ + "/plain.db").c_str(), &db_) != SQLITE_OK) {
+    sqlite3_close(db_);
+    db_ = nullptr;
+    return;
+  }
+  sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+  sqlite3_exec(db_, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
+  sqlite3_exec(db_, "CREATE TABLE rows(id INTEGER PRIMARY KEY, text TEXT NOT NULL)", nullptr, nullptr, nullptr);
+  if (sqlite3_prepare_v2(db_, "INSERT INTO rows(id, text) VALUES(?1, ?2) ON CONFLICT(id) DO UPDATE SET text=?2", -1,
+                         &insert_, nullptr) != SQLITE_OK ||
+      sqlite3_prepare_v2(db_, "DELETE FROM rows WHERE id=?1", -1, &delete_, nullptr) != SQLITE_OK) {
+    sqlite3_close_v2(db_);
+    db_ = nullptr;
+  }
+}
+
+PlainDatabase::~PlainDatabase() {
+  sqlite3_finalize(insert_);
+  sqlite3_finalize(delete_);
+  sqlite3_close(db_);
+  if (!dir_.empty()) testsupport::RemoveTree(dir_);
+}
+
+bool PlainDatabase::InTransaction(sqlite3_stmt* statement) {
+  if (sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) return false;
+  bool done = sqlite3_step(statement) == SQLITE_DONE;
+  sqlite3_reset(statement);
+  return sqlite3_exec(db_, done ? "COMMIT" : "ROLLBACK", nullptr, nullptr, nullptr) == SQLITE_OK && done;
+}
+
+bool PlainDatabase::InsertRow(int64_t id, const std::string& text) {
+  sqlite3_bind_int64(insert_, 1, id);
+  sqlite3_bind_text(insert_, 2, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+  return InTransaction(insert_);
+}
+
+bool PlainDatabase::DeleteRow(int64_t id) {
+  sqlite3_bind_int64(delete_, 1, id);
+  return InTransaction(delete_);
+}
+
+bool PlainDatabase::WriteRows(int64_t n) {
+  for (int64_t i = 1; i <= n; ++i)
+    if (!InsertRow(i, "row")) return false;
+  return true;
+}
+
+CommitCounter::CommitCounter() { sqlite3_commit_hook(emu::Db(), &CommitCounter::OnCommit, this); }
+CommitCounter::~CommitCounter() { sqlite3_commit_hook(emu::Db(), nullptr, nullptr); }
+int CommitCounter::OnCommit(void* self) {
+  ++static_cast<CommitCounter*>(self)->commits_;
+  return 0;  // let the commit go through
+}
+
+bool CopyHostFile(const std::string& from, const std::string& to) {
+  std::error_code ec;
+  std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing, ec);
+  if (ec) return false;
+  struct stat st {};
+  if (stat(from.c_str(), &st) != 0) return false;
+  struct timespec times[2] = {st.st_atim, st.st_mtim};
+  return utimensat(AT_FDCWD, to.c_str(), times, 0) == 0;
+}
+
+std::string TrivialProgramHostPath() { return testsupport::HelpersDir() + "/exit_with"; }
+
+std::string InstallPreProc(const std::string& drive_c) {
+  std::string target = drive_c + "/Bench/preproc.exe";
+  if (!testsupport::WriteFile(target, testsupport::ReadFile(TrivialProgramHostPath()), true)) return "";
+  return target;
+}
+
+bool SeedReferences(int64_t n, const std::string& image) {
+  namespace store = emu::store;
+  emu::Transaction tx;
+  int64_t references = store::CreateKey(store::kRootKeyId, KOTA_REFERENCES_KEY, "REG_SZ");
+  if (references == store::kNoKey) return false;
+  for (int64_t i = 0; i < n; ++i) {
+    char name[32];
+    snprintf(name, sizeof name, "PRODUCT%05lld", static_cast<long long>(i));
+    int64_t key = store::CreateKey(references, name, "REG_SZ");
+    // Stored as the tool stores it: REG_EXPAND_SZ without a terminator.
+    if (key == store::kNoKey || !store::SetValue(key, "PreProcImage", 2, image)) return false;
+  }
+  return tx.Commit();
+}
+
+}  // namespace benchsupport
