@@ -4,13 +4,17 @@
 //   in-process   InstallComponent / UninstallComponent called directly, quiet;
 //   tool         the built mevrid.exe run from a release copy, as a user
 //                runs it (verbose, its output to /dev/null).
+// The install is a first install on a clean machine (no reference to tell);
+// the removal removes the last reference, so its pre-processor is told "-e"
+// and the component goes.
+//
 // The floor of an install or removal is what it cannot avoid on this
 // platform: the same number of durable SQLite commits as the procedure makes
-// (counted on the machine's connection in a run before the timing), as
-// single-row transactions on a plain database, and the three files copied
-// (or deleted) on the host; for the tool, a C program that only returns 0 is
-// started and waited for besides. The floor of the start-up ("-o") is that C
-// program alone.
+// (counted on the machine's connection in a run before the timing) as
+// single-row transactions on a plain database, the three files copied (or
+// deleted) on the host, and for the removal one start of the pre-processor;
+// for the tool, a C program that only returns 0 is started and waited for
+// besides. The floor of the start-up ("-o") is that C program alone.
 #include <unistd.h>
 
 #include <climits>
@@ -47,12 +51,19 @@ class Workspace {
   bool ok() const { return ok_; }
   const std::string& release() const { return release_; }
   const std::string& work() const { return work_; }
+  std::string drive_c() const { return machine_.DriveC(); }
 
  private:
   testsupport::TestMachine machine_;
   std::string saved_cwd_, work_, release_;
   bool ok_ = false;
 };
+
+std::vector<std::string> ToolArgv(const std::vector<std::string>& args) {
+  std::vector<std::string> argv = {"mevrid.exe"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return argv;
+}
 
 bool Install() { return InstallComponent(kReference, benchsupport::kPreProcImage, 0) == 1; }
 bool Uninstall() { return UninstallComponent(kReference, 0) == 1; }
@@ -76,12 +87,14 @@ CommitCounts CountCommits() {
   return counts;
 }
 
-using benchsupport::ChildRun;
-
-ChildRun RunTool(const Workspace& space, const std::vector<std::string>& args) {
-  std::vector<std::string> argv = {"mevrid.exe"};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return benchsupport::SpawnAndWait(space.release() + "/mevrid.exe", argv, space.release());
+// The tool from the release copy, in it; its exit status.
+int RunTool(const Workspace& space, const std::vector<std::string>& args) {
+  return benchsupport::SpawnAndWait(space.release() + "/mevrid.exe", ToolArgv(args), space.release());
+}
+int64_t ToolPeakRssKb(const Workspace& space, const std::vector<std::string>& args) {
+  int status = -1;
+  int64_t kb = benchsupport::ChildPeakRssKb(space.release() + "/mevrid.exe", ToolArgv(args), space.release(), &status);
+  return status == 0 ? kb : -1;
 }
 
 // --- In-process ---------------------------------------------------------------
@@ -139,6 +152,7 @@ void ProcedureFloor(benchmark::State& state, Step step, bool with_process) {
   benchsupport::PlainDatabase db;
   const std::string target = space.work();
   const std::string program = benchsupport::TrivialProgramHostPath();
+  const std::string preproc = space.drive_c() + "/Bench/preproc.exe";
   benchsupport::PeakMemory memory;
   for (auto _ : state) {
     if (step == Step::Uninstall) {
@@ -146,10 +160,11 @@ void ProcedureFloor(benchmark::State& state, Step step, bool with_process) {
       CopyReleaseFiles(space.release(), target);
       state.ResumeTiming();
     }
-    if (with_process) {
-      ChildRun run = benchsupport::SpawnAndWait(program, {program});
-      memory.NoteChild(run.max_rss_kb);
-    }
+    if (with_process && benchsupport::SpawnAndWait(program, {program}) != 0)
+      state.SkipWithError("the C program failed");
+    // The removal tells the last reference's pre-processor "-e".
+    if (step == Step::Uninstall && benchsupport::SpawnAndWait(preproc, {preproc, "-e", "-q"}) != 0)
+      state.SkipWithError("the pre-processor failed");
     if (!db.WriteRows(commits)) state.SkipWithError("plain database write failed");
     bool files = step == Step::Install ? CopyReleaseFiles(space.release(), target) : DeleteCopiedFiles(target);
     if (!files) state.SkipWithError("host file copy failed");
@@ -160,6 +175,7 @@ void ProcedureFloor(benchmark::State& state, Step step, bool with_process) {
     }
   }
   state.counters["commits"] = benchmark::Counter(static_cast<double>(commits));
+  if (with_process) memory.NoteChild(benchsupport::ChildPeakRssKb(program, {program}));
   memory.Report(state);
 }
 
@@ -176,13 +192,12 @@ void ToolInstallOurs(benchmark::State& state) {
   if (!space.ok()) return state.SkipWithError("cannot set up the machine");
   benchsupport::PeakMemory memory;
   for (auto _ : state) {
-    ChildRun run = RunTool(space, kInstallArgs);
-    if (run.status != 0) state.SkipWithError("mevrid.exe install failed");
-    memory.NoteChild(run.max_rss_kb);
+    if (RunTool(space, kInstallArgs) != 0) state.SkipWithError("mevrid.exe install failed");
     state.PauseTiming();
     if (!Uninstall()) state.SkipWithError("UninstallComponent failed");
     state.ResumeTiming();
   }
+  memory.NoteChild(ToolPeakRssKb(space, kInstallArgs));
   memory.Report(state);
 }
 
@@ -194,10 +209,9 @@ void ToolUninstallOurs(benchmark::State& state) {
     state.PauseTiming();
     if (!Install()) state.SkipWithError("InstallComponent failed");
     state.ResumeTiming();
-    ChildRun run = RunTool(space, kRemoveArgs);
-    if (run.status != 0) state.SkipWithError("mevrid.exe removal failed");
-    memory.NoteChild(run.max_rss_kb);
+    if (RunTool(space, kRemoveArgs) != 0) state.SkipWithError("mevrid.exe removal failed");
   }
+  if (Install()) memory.NoteChild(ToolPeakRssKb(space, kRemoveArgs));
   memory.Report(state);
 }
 
@@ -210,22 +224,18 @@ void StartupOurs(benchmark::State& state) {
   Workspace space;
   if (!space.ok()) return state.SkipWithError("cannot set up the machine");
   benchsupport::PeakMemory memory;
-  for (auto _ : state) {
-    ChildRun run = RunTool(space, {"-o"});
-    if (run.status != 0) state.SkipWithError("mevrid.exe -o failed");
-    memory.NoteChild(run.max_rss_kb);
-  }
+  for (auto _ : state)
+    if (RunTool(space, {"-o"}) != 0) state.SkipWithError("mevrid.exe -o failed");
+  memory.NoteChild(ToolPeakRssKb(space, {"-o"}));
   memory.Report(state);
 }
 
 void StartupFloor(benchmark::State& state) {
   const std::string program = benchsupport::TrivialProgramHostPath();
   benchsupport::PeakMemory memory;
-  for (auto _ : state) {
-    ChildRun run = benchsupport::SpawnAndWait(program, {program});
-    if (run.status != 0) state.SkipWithError("the C program failed");
-    memory.NoteChild(run.max_rss_kb);
-  }
+  for (auto _ : state)
+    if (benchsupport::SpawnAndWait(program, {program}) != 0) state.SkipWithError("the C program failed");
+  memory.NoteChild(benchsupport::ChildPeakRssKb(program, {program}));
   memory.Report(state);
 }
 

@@ -61,12 +61,46 @@ void NotifyWalkFloor(benchmark::State& state) {
   memory.Report(state);
 }
 
+// What the walk's "console of its own" costs on this host: a pre-processor
+// runs in a session of its own (setsid), which the floor's bare spawn does
+// not ask for. This pair isolates that cost: the same n spawns with and
+// without POSIX_SPAWN_SETSID.
+void SpawnLoop(benchmark::State& state, bool new_session) {
+  testsupport::TestMachine machine;
+  const std::string program = benchsupport::InstallPreProc(machine.DriveC());
+  char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>("-e"), const_cast<char*>("-q"), nullptr};
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  if (new_session) posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+  benchsupport::PeakMemory memory;
+  for (auto _ : state) {
+    for (int64_t i = 0; i < state.range(0); ++i) {
+      pid_t pid;
+      if (posix_spawn(&pid, program.c_str(), nullptr, &attributes, argv, environ) != 0) {
+        state.SkipWithError("posix_spawn failed");
+        break;
+      }
+      int status;
+      waitpid(pid, &status, 0);
+    }
+  }
+  posix_spawnattr_destroy(&attributes);
+  PerReference(state);
+  memory.Report(state);
+}
+void NewSessionOurs(benchmark::State& state) { SpawnLoop(state, true); }
+void NewSessionFloor(benchmark::State& state) { SpawnLoop(state, false); }
+
 void Sizes(benchmark::internal::Benchmark* b) {
   b->Arg(10)->Arg(100)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond)->UseRealTime();
 }
 
 const auto* ours = benchmark::RegisterBenchmark("notify_walk/ours", NotifyWalkOurs)->Apply(Sizes);
 const auto* floor = benchmark::RegisterBenchmark("notify_walk/floor", NotifyWalkFloor)->Apply(Sizes);
+const auto* session_ours = benchmark::RegisterBenchmark("spawn_setsid/ours", NewSessionOurs)
+                               ->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
+const auto* session_floor = benchmark::RegisterBenchmark("spawn_setsid/floor", NewSessionFloor)
+                                ->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

@@ -22,6 +22,7 @@
 
 #include "platform/handles.h"
 #include "platform/posix/admin.h"
+#include "platform/posix/internal.h"
 #include "platform/posix/machine.h"
 #include "platform/posix/registry_store.h"
 #include "tests/support/test_machine.h"
@@ -48,11 +49,21 @@ class ComponentTest : public ::testing::Test {
   }
 
   void TearDown() override {
+    // Every path of every procedure releases what it opened.
+    EXPECT_EQ(emu::OpenRegistryHandleCount(), 0) << "registry keys left open";
+    EXPECT_EQ(emu::OpenKernelHandleCount(), 0u) << "file, process or thread handles left open";
+    EXPECT_EQ(OpenServiceHandleCount(), 0) << "service handles left open";
     KillStartedPrograms();
     unsetenv("MEVRID_RECORD_FILE");
     unsetenv("SystemRoot");
     if (chdir(saved_cwd_.c_str()) != 0) ADD_FAILURE() << "cannot return to " << saved_cwd_;
     testsupport::RemoveTree(work_);
+  }
+
+  static int64_t OpenServiceHandleCount() {
+    emu::Statement st(emu::Db(), "SELECT COUNT(*) FROM service_handles WHERE pid=?1");
+    st.Bind(1, static_cast<int64_t>(getpid()));
+    return st.Step() == 100 /* SQLITE_ROW */ ? st.Int(0) : -1;
   }
 
   std::string Host(const std::string& windows_path) const { return machine_.HostPath(windows_path); }

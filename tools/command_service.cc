@@ -96,6 +96,10 @@ bool ParseServiceOptions(const Args& args, admin::ServiceSpec* spec) {
     } else if (option == "--start-ms" || option == "--stop-ms") {
       ok = ParseNumber(value, 0xFFFFFFFFu, &number);
       (option == "--start-ms" ? spec->start_ms : spec->stop_ms) = static_cast<int64_t>(number);
+    } else if (option == "--stop-lag-ms") {
+      // "never": the service accepts a stop and hangs, running for ever.
+      ok = value == "never" || ParseNumber(value, 0xFFFFFFFFu, &number);
+      spec->stop_lag_ms = value == "never" ? -1 : static_cast<int64_t>(number);
     } else if (option == "--refuse-stop") {
       ok = ParseErrorCode(value, &code) && code != 0;
       spec->refuse_stop = code;

@@ -77,6 +77,11 @@ Services (as sc shows them)
                             stop-pending
         --start-ms N        time a start stays start-pending (default 0)
         --stop-ms N         time a stop stays stop-pending (default 0)
+        --stop-lag-ms N     time a service that accepted a stop goes on
+                            running before its stop-pending time begins
+                            (default 0); "never": it accepts a stop and
+                            hangs, running for ever. A further stop request
+                            meanwhile is accepted and changes nothing
         --start-fails       a start ends stopped instead of running
         --refuse-stop CODE  a stop request fails with this Win32 error
       A service that exists already is refused; remove it first.

@@ -190,7 +190,8 @@ TEST_F(MachineToolTest, HelpDocumentsEveryCommandAndOption) {
   const std::string documented =
       "--machine|$MEVRID_MACHINE|init|--virtual-clock|clock|time|advance|locale|systemroot|reboot|files|"
       "console-log|reg import|reg export|reg query|reg add|reg delete|/v|/ve|/va|/t|/d|/s|/f|service add|"
-      "--display|--driver|--image|--group|--depends|--start |--state|--start-ms|--stop-ms|--start-fails|"
+      "--display|--driver|--image|--group|--depends|--start |--state|--start-ms|--stop-ms|--stop-lag-ms|never|"
+      "--start-fails|"
       "--refuse-stop|service remove|service list|service query|service qc|service start|service stop|fault add|"
       "--match|--error|--nth|--always|fault list|fault clear|calls on|off|show|Exit status";
   size_t start = 0;

@@ -102,6 +102,10 @@ TEST_F(MachineToolTest, BadServiceDefinitionsAreRefusedAndDefineNothing) {
             "mevrid-machine: bad value 'paused' for 'service add --state'\n"},
            {{"service", "add", "X", "--start-ms", "-1"},
             "mevrid-machine: bad value '-1' for 'service add --start-ms'\n"},
+           {{"service", "add", "X", "--stop-lag-ms", "-1"},
+            "mevrid-machine: bad value '-1' for 'service add --stop-lag-ms'\n"},
+           {{"service", "add", "X", "--stop-lag-ms", "forever"},
+            "mevrid-machine: bad value 'forever' for 'service add --stop-lag-ms'\n"},
            {{"service", "add", "X", "--refuse-stop", "0"},
             "mevrid-machine: bad value '0' for 'service add --refuse-stop'\n"},
            {{"service", "add", "X", "--depends", "A,b/c"},
@@ -206,6 +210,32 @@ TEST_F(MachineToolTest, BehavioursShowInStartsAndStops) {
   EXPECT_EQ(no_image.out, "[SC] StartService FAILED 2:\n\nThe system cannot find the file specified.\n\n");
   ASSERT_TRUE(testsupport::WriteFile(dir_ + "/drive_c/WINDOWS/system32/drivers/vtrin.sys", "driver"));
   EXPECT_TRUE(Has(Ok({"service", "start", "vtrin"}), "STATE              : 4  RUNNING\n"));
+}
+
+TEST_F(MachineToolTest, StopLagKeepsAServiceRunningAfterItAcceptedTheStop) {
+  Init();
+  Ok({"service", "add", "Lagging", "--state", "running", "--stop-lag-ms", "5000", "--stop-ms", "3000"});
+  Ok({"service", "add", "Hung", "--state", "running", "--stop-lag-ms", "never"});
+  const std::string running =
+      "        STATE              : 4  RUNNING\n"
+      "                                (STOPPABLE, NOT_PAUSABLE, IGNORES_SHUTDOWN)\n";
+  EXPECT_TRUE(Has(Ok({"service", "stop", "Lagging"}), running));
+  Ok({"advance", "4999"});
+  EXPECT_TRUE(Has(Ok({"service", "query", "Lagging"}), running));
+  // Asked again while it lags: accepted, and the lag still ends on time.
+  EXPECT_TRUE(Has(Ok({"service", "stop", "Lagging"}), running));
+  Ok({"advance", "1"});
+  EXPECT_TRUE(Has(Ok({"service", "query", "Lagging"}), "        STATE              : 3  STOP_PENDING\n"));
+  Ok({"advance", "3000"});
+  EXPECT_TRUE(Has(Ok({"service", "query", "Lagging"}), "        STATE              : 1  STOPPED\n"));
+
+  EXPECT_TRUE(Has(Ok({"service", "stop", "Hung"}), running));
+  Ok({"advance", "1000000000000"});
+  EXPECT_TRUE(Has(Ok({"service", "query", "Hung"}), running));
+  EXPECT_TRUE(Has(Ok({"service", "stop", "Hung"}), running));
+  // Only a restart ends it.
+  Ok({"reboot"});
+  EXPECT_TRUE(Has(Ok({"service", "query", "Hung"}), "        STATE              : 1  STOPPED\n"));
 }
 
 }  // namespace

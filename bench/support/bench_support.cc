@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <spawn.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -41,31 +40,65 @@ int64_t PeakRssKb() {
 
 void PeakMemory::Report(benchmark::State& state) const {
   state.counters["peak_rss_kb"] = benchmark::Counter(static_cast<double>(PeakRssKb()));
-  if (child_rss_kb_ > 0) state.counters["child_rss_kb"] = benchmark::Counter(static_cast<double>(child_rss_kb_));
+  if (child_rss_kb_ != 0) state.counters["child_rss_kb"] = benchmark::Counter(static_cast<double>(child_rss_kb_));
 }
 
-ChildRun SpawnAndWait(const std::string& program, const std::vector<std::string>& argv, const std::string& cwd) {
-  ChildRun run;
+namespace {
+
+// Starts argv with posix_spawn; stdout_fd (or /dev/null) becomes its output.
+pid_t Spawn(const std::string& program, const std::vector<std::string>& argv, const std::string& cwd,
+            int stdout_fd) {
   std::vector<char*> args;
   for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
   args.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  if (stdout_fd >= 0)
+    posix_spawn_file_actions_adddup2(&actions, stdout_fd, 1);
+  else
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
   if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
   pid_t pid = 0;
   int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, args.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) return run;
-  run.started = true;
+  return rc == 0 ? pid : -1;
+}
+
+int WaitStatus(pid_t pid) {
   int status = 0;
-  struct rusage usage {};
-  while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
-  }
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  run.max_rss_kb = usage.ru_maxrss;
-  return run;
+  while (waitpid(pid, &status, 0) < 0)
+    if (errno != EINTR) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+}  // namespace
+
+int SpawnAndWait(const std::string& program, const std::vector<std::string>& argv, const std::string& cwd) {
+  pid_t pid = Spawn(program, argv, cwd, -1);
+  return pid < 0 ? -1 : WaitStatus(pid);
+}
+
+int64_t ChildPeakRssKb(const std::string& program, const std::vector<std::string>& argv, const std::string& cwd,
+                       int* status) {
+  int out[2];
+  if (pipe2(out, O_CLOEXEC) != 0) return -1;
+  std::vector<std::string> probe_argv = {MEVRID_RSS_PROBE, program};
+  probe_argv.insert(probe_argv.end(), argv.begin() + (argv.empty() ? 0 : 1), argv.end());
+  pid_t pid = Spawn(MEVRID_RSS_PROBE, probe_argv, cwd, out[1]);
+  close(out[1]);
+  std::string text;
+  char buffer[128];
+  ssize_t n;
+  while ((n = read(out[0], buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR))
+    if (n > 0) text.append(buffer, static_cast<size_t>(n));
+  close(out[0]);
+  if (pid < 0 || WaitStatus(pid) != 0) return -1;
+  long long kb = -1;
+  int child_status = -1;
+  if (sscanf(text.c_str(), "%lld %d", &kb, &child_status) != 2) return -1;
+  if (status) *status = child_status;
+  return kb;
 }
 
 PlainDatabase::PlainDatabase() {

@@ -7,8 +7,10 @@
 // same size argument; bench/run pairs them by name into one table row. Both
 // report their peak memory as counters:
 //   peak_rss_kb   the benchmark process's own high-water mark during the case
-//                 (VmHWM, reset through /proc/self/clear_refs before it);
-//   child_rss_kb  the largest ru_maxrss of the child processes it waited for.
+//                 (VmHWM, reset through /proc/self/clear_refs before it): what
+//                 an in-process case needs;
+//   child_rss_kb  the peak resident size of the program a case starts (one
+//                 extra run through rss_probe after the timing).
 #pragma once
 
 #include <sqlite3.h>
@@ -36,9 +38,7 @@ int64_t PeakRssKb();
 class PeakMemory {
  public:
   PeakMemory() { ResetPeakRss(); }
-  void NoteChild(int64_t child_rss_kb) {
-    if (child_rss_kb > child_rss_kb_) child_rss_kb_ = child_rss_kb;
-  }
+  void NoteChild(int64_t child_rss_kb) { child_rss_kb_ = child_rss_kb; }
   void Report(benchmark::State& state) const;
 
  private:
@@ -47,17 +47,17 @@ class PeakMemory {
 
 // --- Host processes -----------------------------------------------------------
 
-struct ChildRun {
-  bool started = false;
-  int status = -1;        // exit status; 128+signal when killed
-  int64_t max_rss_kb = 0;  // the child's ru_maxrss
-};
-
 // posix_spawn of program (a host path) with argv (argv[0] included) and the
 // current environment, standard output and error to /dev/null, working
-// directory cwd (empty: this one); waits with wait4 for its end and usage.
-ChildRun SpawnAndWait(const std::string& program, const std::vector<std::string>& argv,
-                      const std::string& cwd = "");
+// directory cwd (empty: this one); waits for its end. Its exit status; 128
+// plus the signal when killed; -1 when it could not be started.
+int SpawnAndWait(const std::string& program, const std::vector<std::string>& argv, const std::string& cwd = "");
+
+// The peak resident size (KiB) of one run of the program, started the same
+// way through rss_probe; -1 when it could not be read. *status, when given,
+// receives the run's exit status.
+int64_t ChildPeakRssKb(const std::string& program, const std::vector<std::string>& argv,
+                       const std::string& cwd = "", int* status = nullptr);
 
 // --- The store's floor ----------------------------------------------------------
 

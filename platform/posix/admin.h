@@ -33,6 +33,10 @@ struct ServiceSpec {
   int64_t stop_ms = 0;       // time spent stop-pending
   bool start_fails = false;  // a start ends stopped instead of running
   uint32_t refuse_stop = 0;  // nonzero: a stop request fails with this error
+  // After accepting a stop, time it goes on reporting running before its
+  // stop_ms of stop-pending begin; negative: it never stops (hung). A
+  // further stop request meanwhile is accepted and changes nothing.
+  int64_t stop_lag_ms = 0;
 };
 
 struct ServiceInfo {
@@ -49,6 +53,8 @@ struct ServiceInfo {
   int64_t start_ms = 0, stop_ms = 0;
   bool start_fails = false;
   uint32_t refuse_stop = 0;
+  int64_t stop_lag_ms = 0;
+  bool stop_held = false;  // a stop was accepted and the service still runs
 };
 
 // services.cc

@@ -1,6 +1,7 @@
 // The emulated machine's directory, database, settings, clock and fault rules.
 #include "platform/posix/machine.h"
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +12,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
 
 namespace emu {
 namespace {
@@ -18,6 +22,9 @@ namespace {
 Machine g_machine;
 bool g_open = false;
 int g_transaction_depth = 0;
+// Rows this connection changed to move the virtual clock: no registry row
+// moves with them (see RegistryChangeCount).
+int64_t g_clock_changes = 0;
 
 struct FaultRule {
   int64_t id;
@@ -26,6 +33,8 @@ struct FaultRule {
   DWORD error;
   int64_t nth;
   bool always;
+  int64_t seen_hits = 0;  // the database's count as this process last saw it
+  int64_t unsaved = 0;    // hits counted here but not yet written back
 };
 std::vector<FaultRule> g_faults;
 bool g_faults_loaded = false;
@@ -42,12 +51,19 @@ const char* const kSchema[] = {
     "CREATE TABLE IF NOT EXISTS services(uname TEXT PRIMARY KEY, state INTEGER NOT NULL DEFAULT 1,"
     " until_ms INTEGER NOT NULL DEFAULT 0, start_ms INTEGER NOT NULL DEFAULT 0, stop_ms INTEGER NOT NULL DEFAULT 0,"
     " start_fails INTEGER NOT NULL DEFAULT 0, refuse_stop INTEGER NOT NULL DEFAULT 0,"
-    " marked_delete INTEGER NOT NULL DEFAULT 0)",
+    " marked_delete INTEGER NOT NULL DEFAULT 0, stop_lag_ms INTEGER NOT NULL DEFAULT 0, lag_until_ms INTEGER)",
     "CREATE TABLE IF NOT EXISTS service_handles(id INTEGER PRIMARY KEY, pid INTEGER NOT NULL, uname TEXT NOT NULL)",
     "CREATE TABLE IF NOT EXISTS faults(id INTEGER PRIMARY KEY, operation TEXT NOT NULL, match TEXT NOT NULL,"
     " error INTEGER NOT NULL, nth INTEGER NOT NULL, always INTEGER NOT NULL, hits INTEGER NOT NULL DEFAULT 0)",
     "CREATE TABLE IF NOT EXISTS call_counts(operation TEXT PRIMARY KEY, calls INTEGER NOT NULL)",
     "INSERT OR IGNORE INTO reg_keys(id, parent, name, uname) VALUES(1, 0, 'HKEY_LOCAL_MACHINE', 'HKEY_LOCAL_MACHINE')",
+};
+
+// Columns added since the first machines were made. On a machine that has
+// them already SQLite refuses with "duplicate column name", which is fine.
+const char* const kAddedColumns[] = {
+    "ALTER TABLE services ADD COLUMN stop_lag_ms INTEGER NOT NULL DEFAULT 0",
+    "ALTER TABLE services ADD COLUMN lag_until_ms INTEGER",
 };
 
 const char* const kDefaultSettings[][2] = {
@@ -111,6 +127,8 @@ void EnsureDefaultKey(sqlite3* db, const std::string& path) {
 bool InitializeDefaults(sqlite3* db) {
   for (const char* sql : kSchema)
     if (!Exec(db, sql)) return false;
+  for (const char* sql : kAddedColumns)
+    if (!Exec(db, sql) && !strstr(sqlite3_errmsg(db), "duplicate column")) return false;
   for (const auto& setting : kDefaultSettings) {
     Statement st(db, "INSERT OR IGNORE INTO settings(name, value) VALUES(?1, ?2)");
     st.Bind(1, setting[0]).Bind(2, setting[1]);
@@ -120,7 +138,20 @@ bool InitializeDefaults(sqlite3* db) {
   return true;
 }
 
+// Writes back the hits that settled rules counted in memory (see CheckFault).
+void SaveUnsavedHits() {
+  if (!g_open) return;
+  for (FaultRule& rule : g_faults) {
+    if (rule.unsaved == 0) continue;
+    Statement save(Db(), "UPDATE faults SET hits=hits+?2 WHERE id=?1");
+    save.Bind(1, rule.id).Bind(2, rule.unsaved);
+    save.Run();
+    rule.unsaved = 0;
+  }
+}
+
 void LoadFaults() {
+  SaveUnsavedHits();
   g_faults.clear();
   Statement st(Db(), "SELECT id, operation, match, error, nth, always FROM faults ORDER BY id");
   while (st.Step() == SQLITE_ROW)
@@ -130,11 +161,82 @@ void LoadFaults() {
 
 }  // namespace
 
+// A prepared statement of the machine's connection, kept for the next
+// Statement of the same text. in_use keeps a statement that is still
+// stepping (a nested query of the same text) from being handed out twice;
+// orphaned marks one whose machine was closed while it was in use.
+struct CachedStatement {
+  sqlite3_stmt* stmt = nullptr;
+  bool in_use = false;
+  bool orphaned = false;
+};
+
+namespace {
+
+// The emulated calls run the same few dozen statements over and over, and
+// parsing one costs more than running it, so each is prepared once per
+// connection.
+std::mutex g_statements_mutex;
+std::unordered_map<std::string, std::unique_ptr<CachedStatement>> g_statements;
+
+// Finalizes every cached statement before the connection closes; one still
+// in use is finalized by its Statement instead.
+void DropCachedStatements() {
+  std::lock_guard<std::mutex> lock(g_statements_mutex);
+  for (auto& entry : g_statements) {
+    if (entry.second->in_use) {
+      entry.second->orphaned = true;
+      entry.second.release();
+    } else {
+      sqlite3_finalize(entry.second->stmt);
+    }
+  }
+  g_statements.clear();
+}
+
+}  // namespace
+
 Statement::Statement(sqlite3* db, const char* sql) {
-  if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) stmt_ = nullptr;
+  if (db && db == g_machine.db) {
+    std::lock_guard<std::mutex> lock(g_statements_mutex);
+    auto& slot = g_statements[sql];
+    if (!slot) {
+      auto prepared = std::make_unique<CachedStatement>();
+      if (sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &prepared->stmt, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(prepared->stmt);
+        g_statements.erase(sql);
+        return;
+      }
+      slot = std::move(prepared);
+    }
+    if (!slot->in_use) {
+      slot->in_use = true;
+      cached_ = slot.get();
+      stmt_ = slot->stmt;
+      return;
+    }
+  }
+  if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) {
+    sqlite3_finalize(stmt_);
+    stmt_ = nullptr;
+  }
 }
 Statement::~Statement() {
-  if (stmt_) sqlite3_finalize(stmt_);
+  if (!cached_) {
+    if (stmt_) sqlite3_finalize(stmt_);
+    return;
+  }
+  // Reset at once: a statement left stepping would hold its read snapshot
+  // and keep every later query of this connection in the past.
+  sqlite3_reset(stmt_);
+  sqlite3_clear_bindings(stmt_);
+  std::lock_guard<std::mutex> lock(g_statements_mutex);
+  if (cached_->orphaned) {
+    sqlite3_finalize(stmt_);
+    delete cached_;
+  } else {
+    cached_->in_use = false;
+  }
 }
 Statement& Statement::Bind(int index, int64_t value) {
   if (stmt_) sqlite3_bind_int64(stmt_, index, value);
@@ -176,16 +278,16 @@ bool Statement::IsNull(int column) const { return sqlite3_column_type(stmt_, col
 Transaction::Transaction() {
   outermost_ = g_transaction_depth == 0;
   ++g_transaction_depth;
-  ok_ = outermost_ ? Exec(Db(), "BEGIN IMMEDIATE") : true;
+  ok_ = outermost_ ? Statement(Db(), "BEGIN IMMEDIATE").Run() : true;
 }
 Transaction::~Transaction() {
   --g_transaction_depth;
-  if (outermost_ && ok_ && !done_) Exec(Db(), "ROLLBACK");
+  if (outermost_ && ok_ && !done_) Statement(Db(), "ROLLBACK").Run();
 }
 bool Transaction::Commit() {
   if (!ok_ || done_) return false;
   done_ = true;
-  return outermost_ ? Exec(Db(), "COMMIT") : true;
+  return outermost_ ? Statement(Db(), "COMMIT").Run() : true;
 }
 
 std::string DefaultMachineDir() {
@@ -245,9 +347,14 @@ bool OpenMachine(const std::string& dir, bool create, std::string* error) {
 }
 
 void CloseMachine() {
-  if (g_machine.db) sqlite3_close(g_machine.db);
+  SaveUnsavedHits();
+  DropCachedStatements();
+  // close_v2: a statement still held by a caller keeps the connection until
+  // it is finalized, instead of leaking it.
+  if (g_machine.db) sqlite3_close_v2(g_machine.db);
   g_machine = Machine();
   g_open = false;
+  g_clock_changes = 0;  // a new connection counts its changes from 0
   g_faults.clear();
   g_faults_loaded = false;
 }
@@ -291,8 +398,10 @@ int64_t NowMs() {
 void AdvanceClock(int64_t ms) {
   Statement st(Db(), "UPDATE settings SET value=CAST(CAST(value AS INTEGER)+?1 AS TEXT) WHERE name='virtual-now-ms'");
   st.Bind(1, ms);
-  st.Run();
+  if (st.Run()) g_clock_changes += sqlite3_changes64(Db());
 }
+
+int64_t RegistryChangeCount() { return sqlite3_total_changes64(Db()) - g_clock_changes; }
 
 void SetCallTrace(std::vector<std::string>* trace) { g_call_trace = trace; }
 
@@ -311,9 +420,21 @@ DWORD CheckFault(const char* operation, const std::string& match) {
   }
   if (g_faults.empty()) return 0;
   std::string upper_match = Upper(match);
-  for (const FaultRule& rule : g_faults) {
+  for (FaultRule& rule : g_faults) {
     if (rule.operation != "*" && !EqualsNoCase(rule.operation, operation)) continue;
     if (!rule.match.empty() && upper_match.find(Upper(rule.match)) == std::string::npos) continue;
+    // Once the n-th call has been made, a rule's answer is settled: an
+    // "always" rule fails every later call, a "once" rule none. Its hits are
+    // then only a report, counted here and written back in batches, at exit
+    // and when the rules are read: a loop of thousands of calls under such
+    // a rule (tmpnam trying every name) would otherwise commit once per call.
+    if (rule.seen_hits >= rule.nth) {
+      static bool save_at_exit = (atexit(SaveUnsavedHits), true);
+      (void)save_at_exit;
+      if (++rule.unsaved >= 4096) SaveUnsavedHits();
+      if (rule.always) return rule.error;
+      continue;
+    }
     // The hit count lives in the database so that it counts calls across
     // every process that uses the machine (the tool and its children).
     Transaction tx;
@@ -322,7 +443,13 @@ DWORD CheckFault(const char* operation, const std::string& match) {
     int64_t hits = bump.Step() == SQLITE_ROW ? bump.Int(0) : 0;
     bump.Reset();
     tx.Commit();
-    if (hits == rule.nth || (rule.always && hits >= rule.nth)) return rule.error;
+    rule.seen_hits = hits;
+    if (hits == rule.nth || (rule.always && hits >= rule.nth)) {
+      // The test's stand-in for a power cut or a killed installer: the
+      // process dies at this very call, its committed work kept as it is.
+      if (rule.error == kFaultCrashHere) raise(SIGKILL);
+      return rule.error;
+    }
   }
   return 0;
 }
@@ -335,6 +462,7 @@ bool AddFaultRule(const std::string& operation, const std::string& match, DWORD 
 }
 
 std::vector<FaultRuleInfo> ListFaultRules() {
+  SaveUnsavedHits();
   std::vector<FaultRuleInfo> rules;
   Statement st(Db(), "SELECT id, operation, match, error, nth, always, hits FROM faults ORDER BY id");
   while (st.Step() == SQLITE_ROW)
@@ -344,6 +472,7 @@ std::vector<FaultRuleInfo> ListFaultRules() {
 }
 
 bool ClearFaultRules() {
+  g_faults.clear();
   g_faults_loaded = false;
   return Exec(Db(), "DELETE FROM faults") && Exec(Db(), "DELETE FROM call_counts");
 }

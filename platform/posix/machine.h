@@ -16,7 +16,11 @@
 
 namespace emu {
 
+struct CachedStatement;
+
 // A prepared statement that finalizes itself. Bind* take 1-based indexes.
+// On the machine's own connection it is taken from (and given back to) a
+// cache of prepared statements kept by their text, reset and unbound.
 class Statement {
  public:
   Statement(sqlite3* db, const char* sql);
@@ -41,6 +45,7 @@ class Statement {
 
  private:
   sqlite3_stmt* stmt_ = nullptr;
+  CachedStatement* cached_ = nullptr;  // the cache slot it came from, if any
 };
 
 // BEGIN IMMEDIATE ... COMMIT, rolled back when not committed. Nests: only the
@@ -92,12 +97,25 @@ bool IsVirtualClock();
 int64_t NowMs();
 void AdvanceClock(int64_t ms);
 
+// Changes this connection has made, less the moves of the virtual clock: a
+// registry enumeration that finds it unchanged (and no commit by another
+// connection) knows its rows are where they were, even across the waits of
+// a walk that runs a program for every subkey.
+int64_t RegistryChangeCount();
+
 // Fault rules: the n-th matching call of a named operation fails with a Win32
 // error ("once"), or that call and every later one ("always"). Returns the
 // error to fail with, or 0. match is the key path, value name, file path,
 // service name or command line of the call; a rule's match text must occur in
 // it, ignoring case (an empty rule text matches every call).
 DWORD CheckFault(const char* operation, const std::string& match);
+
+// The error of a fault rule that stands for a crash: the process that makes
+// the matching call kills itself there (SIGKILL), as a power cut or a killed
+// installer would end it, so tests can prove what a run interrupted at any
+// call leaves behind. Hits of a settled rule that the process had counted
+// but not yet written back are lost with it.
+constexpr DWORD kFaultCrashHere = 0xDEAD0009u;
 
 // In-process call trace for tests: while set, every CheckFault call appends
 // "<operation> <match>" to the vector, so a test can assert the order of the

@@ -75,11 +75,13 @@ namespace k32 {
 bool ScheduleAtReboot(const std::string& from, const char* to, DWORD flags, DWORD* error) {
   std::string full_from, full_to;
   if (!FullWindowsPath(from, &full_from, error) || (to && !FullWindowsPath(to, &full_to, error))) return false;
-  std::string entry = kNtPrefix + full_from + '\0';
-  if (to)
-    entry += ((flags & MOVEFILE_REPLACE_EXISTING) ? "!" : "") + std::string(kNtPrefix) + full_to + '\0';
-  else
-    entry += '\0';
+  std::string entry = kNtPrefix;
+  entry.append(full_from).push_back('\0');
+  if (to) {
+    if (flags & MOVEFILE_REPLACE_EXISTING) entry.push_back('!');
+    entry.append(kNtPrefix).append(full_to);
+  }
+  entry.push_back('\0');
   Transaction tx;
   *error = ERROR_REGISTRY_IO_FAILED;
   if (!tx.ok()) return false;

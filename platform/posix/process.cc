@@ -7,6 +7,8 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -180,14 +182,16 @@ int AboveStandardStreams(int fd) {
   return moved;
 }
 
-[[noreturn]] void ChildFails(int report_fd, int error_number) {
-  ssize_t ignored = write(report_fd, &error_number, sizeof error_number);
-  (void)ignored;
-  _exit(127);
+bool IsDirectory(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && access(path.c_str(), X_OK) == 0;
 }
 
-// Starts the program. An exec that fails is reported through a
-// close-on-exec pipe, so the caller learns of it before it returns.
+// Starts the program with posix_spawn: the host's vfork-style start copies
+// none of the tool's memory, so starting a pre-processor costs what starting
+// any program costs, however large the tool has grown. Every step in the
+// child (the new session, the streams, the directory, the exec) reports its
+// failure back before this returns.
 DWORD Spawn(const std::string& program, const std::vector<std::string>& args, const std::vector<std::string>& env,
             const std::string& cwd, pid_t* pid) {
   std::vector<char*> argv, envp;
@@ -198,56 +202,44 @@ DWORD Spawn(const std::string& program, const std::vector<std::string>& args, co
   const std::string log = emu::Current().dir + "/console.log";
   int null_fd = AboveStandardStreams(open("/dev/null", O_RDONLY | O_CLOEXEC));
   int log_fd = AboveStandardStreams(open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
-  int report[2] = {-1, -1};
-  if (null_fd < 0 || log_fd < 0 || pipe2(report, O_CLOEXEC) != 0) {
+  if (null_fd < 0 || log_fd < 0) {
     DWORD error = emu::k32::ErrorFromErrno(errno, log);
     for (int fd : {null_fd, log_fd}) if (fd >= 0) close(fd);
     return error;
   }
-  report[1] = AboveStandardStreams(report[1]);
-  pid_t child = fork();
-  if (child == 0) {
-    // Only async-signal-safe calls from here on.
-    setsid();
-    sigset_t none;
-    sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
-    struct sigaction default_action;
-    memset(&default_action, 0, sizeof default_action);
-    default_action.sa_handler = SIG_DFL;
-    sigaction(SIGPIPE, &default_action, nullptr);
-    sigaction(SIGCHLD, &default_action, nullptr);
-    if (dup2(null_fd, 0) < 0 || dup2(log_fd, 1) < 0 || dup2(log_fd, 2) < 0) ChildFails(report[1], errno);
-    if (!cwd.empty() && chdir(cwd.c_str()) != 0) ChildFails(report[1], -1);
-    // Nothing of the tool's (its database above all) reaches the program.
-    const unsigned keep = static_cast<unsigned>(report[1]);
-    if ((keep > 3 && close_range(3, keep - 1, 0) != 0) || close_range(keep + 1, ~0u, 0) != 0) {
-      for (int fd = 3; fd < 1024; ++fd)
-        if (fd != report[1]) close(fd);
-    }
-    execve(program.c_str(), argv.data(), envp.data());
-    ChildFails(report[1], errno);
-  }
-  int spawn_errno = errno;
-  close(report[1]);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, null_fd, 0);
+  posix_spawn_file_actions_adddup2(&actions, log_fd, 1);
+  posix_spawn_file_actions_adddup2(&actions, log_fd, 2);
+  if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+  // Nothing of the tool's (its database above all) reaches the program.
+  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  // A session of its own, every signal unblocked, and the two signals the
+  // tool may have set aside back to their defaults.
+  sigset_t none, defaults;
+  sigemptyset(&none);
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  sigaddset(&defaults, SIGCHLD);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  pid_t child = 0;
+  int child_error = posix_spawn(&child, program.c_str(), &actions, &attributes, argv.data(), envp.data());
+  posix_spawnattr_destroy(&attributes);
+  posix_spawn_file_actions_destroy(&actions);
   close(null_fd);
   close(log_fd);
-  if (child < 0) {
-    close(report[0]);
-    return emu::k32::ErrorFromErrno(spawn_errno, program);
-  }
-  int child_error = 0;
-  ssize_t got;
-  do {
-    got = read(report[0], &child_error, sizeof child_error);
-  } while (got < 0 && errno == EINTR);
-  close(report[0]);
-  if (got != static_cast<ssize_t>(sizeof child_error)) {
+  if (child_error == 0) {
     *pid = child;
     return 0;
   }
-  while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
-  }
+  // The directory was checked before; one that cannot be entered now is
+  // still the directory's fault, not the program's.
+  if (!cwd.empty() && !IsDirectory(cwd)) child_error = -1;
   switch (child_error) {
     case -1:
       return ERROR_DIRECTORY;

@@ -200,7 +200,7 @@ TEST_F(RegFileTest, ExportWritesEveryKeyDepthFirstInRegeditsNotation) {
             "Windows Registry Editor Version 5.00\r\n\r\n"
             "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA]\r\n\r\n"
             "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\CurrentVersion]\r\n"
-            "\"Version\"=hex(1):34,00,2e,00,30,00\r\n"
+            "\"Version\"=\"4.0\"\r\n"
             "\"UnInstallImage\"=hex(2):43,00,3a,00,5c,00,57,00,5c,00,6d,00,2e,00,65,00,78,00,\\\r\n"
             "  65,00\r\n\r\n"
             "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\References]\r\n\r\n"

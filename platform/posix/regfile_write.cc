@@ -1,8 +1,8 @@
-// Values in regedit's notation. Everything is written so that importing it
-// gives back the same bytes: a REG_SZ is shown as "text" only when it is a
-// text with exactly its one terminator (what importing "text" stores); any
-// other REG_SZ (no terminator, as the tool writes its own values, an inner
-// NUL, a line break) is shown as hex(1).
+// Values in regedit's notation. A REG_SZ that is one line of text is shown as
+// "text" whether or not its bytes end in a terminator, as regedit shows it
+// (the tool writes its own values without one, regedit and imports with one);
+// any other REG_SZ (an inner NUL, a line break) is shown as hex(1) so that
+// importing it gives back the same bytes.
 #include <cstdio>
 
 #include "platform/posix/regfile.h"
@@ -30,10 +30,12 @@ std::string Quote(const std::string& text) {
   return out;
 }
 
-bool IsPlainText(const std::string& data) {
-  if (data.empty() || data.back() != '\0') return false;
-  for (size_t i = 0; i + 1 < data.size(); ++i)
+// The text of a one-line string value without its terminator, if it is one.
+bool PlainText(const std::string& data, std::string* text) {
+  size_t length = !data.empty() && data.back() == '\0' ? data.size() - 1 : data.size();
+  for (size_t i = 0; i < length; ++i)
     if (data[i] == '\0' || data[i] == '\n' || data[i] == '\r') return false;
+  *text = data.substr(0, length);
   return true;
 }
 
@@ -88,7 +90,8 @@ bool FromUtf16(const std::string& utf16, std::string* bytes) {
 std::string FormatValue(const std::string& name, uint32_t type, const std::string& data) {
   std::string prefix = "@=";
   if (!name.empty()) prefix = Quote(name) + "=";
-  if (type == 1 && IsPlainText(data)) return prefix + Quote(data.substr(0, data.size() - 1));
+  std::string text;
+  if (type == 1 && PlainText(data, &text)) return prefix + Quote(text);
   if (type == 4 && data.size() == 4) {
     uint32_t value = 0;
     for (int i = 3; i >= 0; --i) value = value << 8 | static_cast<unsigned char>(data[i]);

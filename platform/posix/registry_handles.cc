@@ -41,7 +41,7 @@ Stamp CurrentStamp() {
   stamp.machine = Current().dir;
   Statement version(stamp.db, "PRAGMA data_version");
   if (version.Step() == SQLITE_ROW) stamp.data_version = version.Int(0);
-  stamp.own_changes = sqlite3_total_changes64(stamp.db);
+  stamp.own_changes = RegistryChangeCount();
   return stamp;
 }
 

@@ -22,7 +22,7 @@ struct Stamp {
   sqlite3* db = nullptr;
   std::string machine;
   int64_t data_version = -1;  // commits by other connections
-  int64_t own_changes = -1;   // changes through this connection
+  int64_t own_changes = -1;   // changes through this connection, clock moves aside
   bool operator==(const Stamp&) const = default;
 };
 Stamp CurrentStamp();

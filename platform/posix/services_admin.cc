@@ -40,6 +40,8 @@ admin::ServiceInfo MakeInfo(const svc::Config& config, const svc::Runtime& runti
   info.stop_ms = runtime.stop_ms;
   info.start_fails = runtime.start_fails;
   info.refuse_stop = runtime.refuse_stop;
+  info.stop_lag_ms = runtime.stop_lag_ms;
+  info.stop_held = runtime.lag_until_ms.has_value();
   return info;
 }
 
@@ -116,6 +118,7 @@ bool DefineService(const ServiceSpec& spec, std::string* error) {
   runtime.stop_ms = spec.stop_ms;
   runtime.start_fails = spec.start_fails;
   runtime.refuse_stop = spec.refuse_stop;
+  runtime.stop_lag_ms = spec.stop_lag_ms;
   if (spec.state == SERVICE_START_PENDING) runtime.until_ms = NowMs() + spec.start_ms;
   if (spec.state == SERVICE_STOP_PENDING) runtime.until_ms = NowMs() + spec.stop_ms;
   if (!ok || !svc::SaveRuntime(spec.name, runtime) || !tx.Commit())
@@ -161,7 +164,8 @@ bool RebootServices(std::string* error) {
       return Failed(error, "cannot delete service " + config.name);
   }
   Statement handles(Db(), "DELETE FROM service_handles");
-  Statement states(Db(), "UPDATE services SET state=1, until_ms=0, marked_delete=0");
+  // A stop that a service had accepted but not begun dies with it.
+  Statement states(Db(), "UPDATE services SET state=1, until_ms=0, marked_delete=0, lag_until_ms=NULL");
   if (!handles.Run() || !states.Run()) return Failed(error, "cannot reset the service states");
   // A service that cannot start (a driver without its image, a failing
   // dependency) stays stopped; the boot goes on, as Windows' does.

@@ -1,6 +1,8 @@
 // Start and stop requests as the manager carries them out: a start brings up
 // the service's dependencies first, a driver needs its image file, and each
-// service moves through its pending state for as long as its behaviour says.
+// service moves through its pending state for as long as its behaviour says;
+// a service may accept a stop and go on running for a while (or for ever)
+// before its stop-pending time begins.
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -133,6 +135,14 @@ DWORD StopService(const std::string& name) {
   // A pending service accepts no controls until it settles.
   if (runtime.state != SERVICE_RUNNING) return ERROR_SERVICE_CANNOT_ACCEPT_CTRL;
   if (runtime.refuse_stop != 0) return runtime.refuse_stop;
+  // A service that accepted a stop and still runs gets the control again, as
+  // Windows delivers it, and accepts it again; it goes on with the stop it
+  // has begun, so the lag is not restarted.
+  if (runtime.lag_until_ms) return ERROR_SUCCESS;
+  if (runtime.stop_lag_ms != 0) {
+    runtime.lag_until_ms = runtime.stop_lag_ms < 0 ? kLagNeverEnds : NowMs() + runtime.stop_lag_ms;
+    return SaveRuntime(name, runtime) ? ERROR_SUCCESS : ERROR_SERVICE_DATABASE_LOCKED;
+  }
   if (runtime.stop_ms <= 0) {
     runtime.state = SERVICE_STOPPED;
     runtime.until_ms = 0;

@@ -137,8 +137,8 @@ Runtime LoadRuntime(const std::string& name) {
   Runtime runtime;
   {
     Statement st(Db(),
-                 "SELECT state, until_ms, start_ms, stop_ms, start_fails, refuse_stop, marked_delete"
-                 " FROM services WHERE uname=?1");
+                 "SELECT state, until_ms, start_ms, stop_ms, start_fails, refuse_stop, marked_delete, stop_lag_ms,"
+                 " lag_until_ms FROM services WHERE uname=?1");
     st.Bind(1, Upper(name));
     if (st.Step() != SQLITE_ROW) return runtime;
     runtime.state = static_cast<uint32_t>(st.Int(0));
@@ -148,20 +148,34 @@ Runtime LoadRuntime(const std::string& name) {
     runtime.start_fails = st.Int(4) != 0;
     runtime.refuse_stop = static_cast<uint32_t>(st.Int(5));
     runtime.marked_delete = st.Int(6) != 0;
+    runtime.stop_lag_ms = st.Int(7);
+    if (!st.IsNull(8)) runtime.lag_until_ms = st.Int(8);
+  }
+  int64_t now = NowMs();
+  bool changed = false;
+  // A held-back stop turns into the stop-pending time from the moment the
+  // lag ended, however long ago that was; the next step may end that too.
+  if (runtime.state == SERVICE_RUNNING && runtime.lag_until_ms && now >= *runtime.lag_until_ms) {
+    int64_t lag_end = *runtime.lag_until_ms;
+    runtime.lag_until_ms.reset();
+    runtime.state = runtime.stop_ms > 0 ? SERVICE_STOP_PENDING : SERVICE_STOPPED;
+    runtime.until_ms = runtime.stop_ms > 0 ? lag_end + runtime.stop_ms : 0;
+    changed = true;
   }
   bool pending = runtime.state == SERVICE_START_PENDING || runtime.state == SERVICE_STOP_PENDING;
-  if (pending && NowMs() >= runtime.until_ms) {
+  if (pending && now >= runtime.until_ms) {
     runtime.state = runtime.state == SERVICE_START_PENDING && !runtime.start_fails ? SERVICE_RUNNING : SERVICE_STOPPED;
     runtime.until_ms = 0;
-    SaveRuntime(name, runtime);
+    changed = true;
   }
+  if (changed) SaveRuntime(name, runtime);
   return runtime;
 }
 
 bool SaveRuntime(const std::string& name, const Runtime& runtime) {
   Statement st(Db(),
                "INSERT OR REPLACE INTO services(uname, state, until_ms, start_ms, stop_ms, start_fails, refuse_stop,"
-               " marked_delete) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
+               " marked_delete, stop_lag_ms, lag_until_ms) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)");
   st.Bind(1, Upper(name))
       .Bind(2, static_cast<int64_t>(runtime.state))
       .Bind(3, runtime.until_ms)
@@ -169,7 +183,12 @@ bool SaveRuntime(const std::string& name, const Runtime& runtime) {
       .Bind(5, runtime.stop_ms)
       .Bind(6, runtime.start_fails ? 1 : 0)
       .Bind(7, static_cast<int64_t>(runtime.refuse_stop))
-      .Bind(8, runtime.marked_delete ? 1 : 0);
+      .Bind(8, runtime.marked_delete ? 1 : 0)
+      .Bind(9, runtime.stop_lag_ms);
+  if (runtime.lag_until_ms)
+    st.Bind(10, *runtime.lag_until_ms);
+  else
+    st.BindNull(10);
   return st.Run();
 }
 

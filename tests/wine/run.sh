@@ -34,7 +34,7 @@ for arg in "$@"; do
     --keep) keep_machines=1 ;;
     --no-build) build="" ;;
     --no-posix) posix="" ;;
-    -h | --help) sed -n '2,25p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,23p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     -*) echo "run.sh: unknown option $arg" >&2; exit 2 ;;
     *) only+=("$arg") ;;
   esac
@@ -54,7 +54,6 @@ finish() {
   [ ${#failures[@]} -gt 0 ] && printf 'failed: %s\n' "${failures[@]}"
   echo "wine suite took $((SECONDS - started)) s"
   echo "$passed passed, $failed failed"
-  [ -z "$keep_machines" ] && [ -n "${work:-}" ] && rm -rf "$work"
   [ -n "$keep_machines" ] && [ -n "${work:-}" ] && echo "work directory kept: $work"
   [ "$failed" -eq 0 ]
   exit $?
@@ -81,7 +80,13 @@ ensure_tools() {
 ensure_tools
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/mevrid-wine.XXXXXX")
-trap 'for p in "$work"/*/; do WINEPREFIX=$p wineserver -k 2>/dev/null; done' EXIT
+# Whatever happens, no wineserver of ours outlives the run.
+cleanup() {
+  local prefix
+  for prefix in "$work"/*/; do [ -d "$prefix" ] && WINEPREFIX=$prefix wineserver -k 2>/dev/null; done
+  [ -z "$keep_machines" ] && rm -rf "$work"
+}
+trap cleanup EXIT
 
 # --- 2. the Windows build ---------------------------------------------------------
 winbuild=$top/build/windows
@@ -224,7 +229,8 @@ prepare_posix() {
   posix_machine_tool=$posix_build/tools/mevrid-machine
   [ -x "$posix_machine_tool" ] || posix_machine_tool=$posix_build/mevrid-machine
   posix_record_call=$work/record_call
-  cc -O2 -o "$posix_record_call" "$top/windows/record_call.c" >>"$work/posix-build.log" 2>&1 &&
+  # shellcheck disable=SC2086 # CFLAGS may hold several flags (e.g. sanitizers)
+  cc -O2 ${CFLAGS:-} -o "$posix_record_call" "$top/windows/record_call.c" >>"$work/posix-build.log" 2>&1 &&
     [ -x "$posix_tool_release/mevrid.exe" ] && [ -x "$posix_machine_tool" ]
 }
 # Without --no-build a missing POSIX build is a failure; with it, the
@@ -262,6 +268,10 @@ if [ -n "$posix" ] && [ -z "$build" ] && ! posix_present; then
   echo "comparison with the POSIX build skipped: no POSIX build at ${MEVRID_POSIX_BUILD:-$top/build/default}"
   posix=""
 fi
+# A POSIX build with sanitizers reports into files here, since the tool's
+# standard error is not part of a transcript.
+export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}log_path=$work/sanitizer"
+export UBSAN_OPTIONS="${UBSAN_OPTIONS:+$UBSAN_OPTIONS:}print_stacktrace=1:log_path=$work/sanitizer"
 if [ -n "$posix" ]; then
   if prepare_posix; then
     for name in "${scenarios[@]}"; do
@@ -281,6 +291,11 @@ if [ -n "$posix" ]; then
     tail -20 "$work/posix-build.log"
     fail "posix build for the comparison with Wine"
   fi
+fi
+
+if compgen -G "$work/sanitizer*" >/dev/null; then
+  head -60 "$work"/sanitizer*
+  fail "sanitizer reports from the POSIX build"
 fi
 
 finish

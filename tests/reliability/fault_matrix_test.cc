@@ -1,0 +1,137 @@
+// Every platform call of an install and a removal, failing in turn: the
+// scenario runs once with its calls counted, then once with its 1st, 2nd, ...
+// call failing (that call alone, and that call with every later one) until a
+// run meets no fault. After each run the exit status and the summary agree,
+// no reference but the one removed is lost, a reported success never leaves
+// references without their component, and the database is whole; the same
+// command run again without faults then leaves exactly what a run without
+// faults leaves.
+#include <cctype>
+#include <cstdio>
+
+#include <gtest/gtest.h>
+
+#include "platform/posix/machine.h"
+#include "tests/reliability/fault_scenarios.h"
+
+namespace reliability {
+namespace {
+
+struct Totals {
+  int points = 0;
+  std::vector<std::string> failures;
+};
+
+// One fault point: a copy of the prepared machine, the command with call
+// `nth` failing (and, if `always`, every later call), then the checks and the
+// run that follows. Returns false when the fault never fired: the run made
+// fewer calls, and so will every run with a later fault point.
+bool TryFaultPoint(const Lab& lab, const Scenario& scenario, const std::string& prepared, const EndState& expected,
+                   int64_t nth, bool always, std::vector<std::string>* out) {
+  const std::string dir = lab.Path(scenario.name + (always ? "-always-" : "-once-") + std::to_string(nth));
+  const std::string where =
+      scenario.name + ", call " + std::to_string(nth) + (always ? " and every later call" : "") + " failing: ";
+  if (!CopyMachine(prepared, dir)) {
+    out->push_back("F " + where + "cannot copy the prepared machine");
+    return false;
+  }
+  {
+    OpenedMachine machine(dir);
+    emu::AddFaultRule("*", "", ERROR_ACCESS_DENIED, nth, always);
+  }
+  const std::vector<std::string> env = ScenarioEnvironment(dir);
+  testsupport::ProcessResult run = RunTool(lab, dir, scenario.args, env);
+  bool fired = false;
+  {
+    OpenedMachine machine(dir);
+    fired = FirstRuleHits() >= nth;
+    emu::ClearFaultRules();
+    for (const std::string& broken : CheckRunInvariants(run, scenario.expect))
+      out->push_back("F " + where + broken + "\n--- output:\n" + run.out);
+  }
+  if (fired) {
+    out->push_back("T");
+    testsupport::ProcessResult again = RunTool(lab, dir, scenario.args, env);
+    OpenedMachine machine(dir);
+    for (const std::string& broken : CheckRunInvariants(again, scenario.expect))
+      out->push_back("F " + where + "the run that follows: " + broken + "\n--- output:\n" + again.out);
+    EndState state = CaptureEndState();
+    if (!(state == expected)) {
+      out->push_back("F " + where + "the run that follows without faults leaves another state:\n" +
+                     DescribeDifference(expected, state) + "--- faulted run (status " + std::to_string(run.status) +
+                     "):\n" + run.out + "--- following run (status " + std::to_string(again.status) + "):\n" +
+                     again.out);
+    }
+  }
+  testsupport::RemoveTree(dir);
+  return fired;
+}
+
+class FaultMatrix : public testing::TestWithParam<Scenario> {};
+
+}  // namespace
+
+// The scenario's name, not its bytes, in the test's messages.
+void PrintTo(const Scenario& scenario, std::ostream* os) { *os << scenario.name; }
+
+namespace {
+
+TEST_P(FaultMatrix, EveryFailingCallKeepsTheInvariantsAndARerunRepairs) {
+  const Scenario& scenario = GetParam();
+  Lab lab("mevrid-fault-matrix");
+  const std::string prepared = lab.Path("prepared");
+  std::string error;
+  ASSERT_TRUE(PrepareScenario(lab, scenario, prepared, &error)) << error;
+
+  // The run without faults: its calls and the state it leaves.
+  const std::string counted = lab.Path("counted");
+  ASSERT_TRUE(CopyMachine(prepared, counted));
+  {
+    OpenedMachine machine(counted);
+    emu::SetSetting("count-calls", "1");
+  }
+  testsupport::ProcessResult run = RunTool(lab, counted, scenario.args, ScenarioEnvironment(counted));
+  EndState expected;
+  int64_t calls = 0;
+  {
+    OpenedMachine machine(counted);
+    calls = TotalCallCount();
+    emu::SetSetting("count-calls", "0");
+    ASSERT_EQ(run.status, 0) << run.out;
+    std::vector<std::string> broken = CheckRunInvariants(run, scenario.expect);
+    ASSERT_TRUE(broken.empty()) << broken[0];
+    expected = CaptureEndState();
+  }
+  ASSERT_GT(calls, 0);
+
+  const int stride = FaultStride();
+  Totals totals;
+  for (bool always : {false, true}) {
+    std::vector<std::string> lines = RunInWorkers(WorkerCount(), [&](int i, std::vector<std::string>* out) {
+      return TryFaultPoint(lab, scenario, prepared, expected, 1 + static_cast<int64_t>(i) * stride, always, out);
+    });
+    for (const std::string& line : lines) {
+      if (line == "T")
+        ++totals.points;
+      else
+        totals.failures.push_back(line.substr(2));
+    }
+  }
+  printf("fault matrix %s: %lld calls without faults, %d fault points tried (stride %d), %zu failures\n",
+         scenario.name.c_str(), static_cast<long long>(calls), totals.points, stride, totals.failures.size());
+  EXPECT_GE(totals.points, 2 * calls / stride);
+  // Every failure in one line, the first few in full.
+  for (const std::string& failure : totals.failures) printf("  %s\n", failure.substr(0, failure.find('\n')).c_str());
+  for (size_t i = 0; i < totals.failures.size() && i < 5; ++i) ADD_FAILURE() << totals.failures[i];
+  EXPECT_TRUE(totals.failures.empty()) << totals.failures.size() << " failures";
+}
+
+INSTANTIATE_TEST_SUITE_P(Scenarios, FaultMatrix, testing::ValuesIn(FaultScenarios()),
+                         [](const testing::TestParamInfo<Scenario>& info) {
+                           std::string name;
+                           for (char c : info.param.name) name += isalnum(static_cast<unsigned char>(c)) ? c : '_';
+                           return name;
+                         });
+
+}  // namespace
+}  // namespace reliability

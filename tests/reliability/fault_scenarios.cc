@@ -1,0 +1,115 @@
+#include "tests/reliability/fault_scenarios.h"
+
+#include <cstdio>
+
+#include "platform/posix/admin.h"
+#include "platform/posix/machine.h"
+#include "platform/posix/registry_store.h"
+
+namespace reliability {
+namespace {
+
+constexpr uint32_t kRunning = 4;
+
+std::string Entry(const std::string& name, const char* image) { return name + "=" + image; }
+
+bool DefineRunning(const std::string& name, const std::string& display, std::vector<std::string> depends,
+                   std::string* error) {
+  emu::admin::ServiceSpec spec;
+  spec.name = name;
+  spec.display = display;
+  spec.state = kRunning;
+  spec.depends = std::move(depends);
+  return emu::admin::DefineService(spec, error);
+}
+
+// An older managed node 3.2.1 as it runs: its agents, SNMP and the DMI
+// service layer running, its own copies of the library and the driver, and
+// the driver running from its copy.
+bool SeedOlderNode(const OpenedMachine& machine, std::string* error) {
+  if (!emu::admin::ImportRegText("Windows Registry Editor Version 5.00\n\n"
+                                 "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm\\KelmZAQ\\Current Version]\n"
+                                 "\"Version\"=\"3.2.1\"\n\"DMIPath\"=\"C:\\\\DMI\"\n",
+                                 error))
+    return false;
+  if (!DefineRunning("Gandrel2Service", "", {}, error) || !DefineRunning("Tobrael", "", {}, error) ||
+      !DefineRunning("Kelm Baseboard Agent", "", {}, error) ||
+      !DefineRunning("Kelm Local Response Agent", "", {"Kelm Baseboard Agent"}, error) ||
+      !DefineRunning("SNMP", "SNMP", {}, error) || !DefineRunning("win32sl", "Win32 DMI Service Layer", {}, error))
+    return false;
+  if (!testsupport::WriteFile(machine.Host("C:\\WINDOWS\\system32\\qelmot32.dll"), "old library") ||
+      !testsupport::WriteFile(machine.Host("C:\\WINDOWS\\system32\\drivers\\vtrin.sys"), "old driver")) {
+    *error = "cannot write the older node's files";
+    return false;
+  }
+  emu::admin::ServiceSpec driver;
+  driver.name = "vtrin";
+  driver.driver = true;
+  driver.image = "System32\\drivers\\vtrin.sys";
+  driver.start_type = 2;
+  driver.state = kRunning;
+  return emu::admin::DefineService(driver, error);
+}
+
+bool Install(const Lab& lab, const std::string& dir, const std::string& name, const char* image,
+             std::string* error) {
+  testsupport::ProcessResult run = RunTool(lab, dir, {"-k", name, "-p", image}, ScenarioEnvironment(dir));
+  if (run.status == 0) return true;
+  *error = "preparing install of " + name + " failed:\n" + run.out + run.err;
+  return false;
+}
+
+}  // namespace
+
+std::vector<Scenario> FaultScenarios() {
+  return {
+      {"first-install", {"-k", "alpha", "-p", kAlphaImage}, {{}, "", Entry("ALPHA", kAlphaImage)}},
+      {"upgrade-over-3.9",
+       {"-k", "gamma", "-p", kGammaImage},
+       {{Entry("ALPHA", kAlphaImage), Entry("BETA", kBetaImage)}, "", Entry("GAMMA", kGammaImage)}},
+      {"legacy-over-3.2.1", {"-k", "alpha", "-p", kAlphaImage, "-g"}, {{}, "", Entry("ALPHA", kAlphaImage)}},
+      {"remove-one-of-two", {"-k", "alpha", "-r"}, {{Entry("BETA", kBetaImage)}, "ALPHA", ""}},
+      {"remove-last", {"-k", "alpha", "-r"}, {{}, "ALPHA", ""}},
+  };
+}
+
+bool PrepareScenario(const Lab& lab, const Scenario& scenario, const std::string& dir, std::string* error) {
+  {
+    OpenedMachine machine(dir, true);
+    if (!machine.ok()) {
+      *error = "cannot create the machine";
+      return false;
+    }
+    for (const char* product : {"Alpha", "Beta", "Gamma"}) {
+      if (!PutHelper(machine, "record_args", std::string("C:\\Products\\") + product + "\\pre.exe")) {
+        *error = "cannot place the record_args helper";
+        return false;
+      }
+    }
+    if (scenario.name == "legacy-over-3.2.1" && !SeedOlderNode(machine, error)) return false;
+  }
+  const std::string& name = scenario.name;
+  if (name == "upgrade-over-3.9" || name == "remove-one-of-two" || name == "remove-last") {
+    if (!Install(lab, dir, "alpha", kAlphaImage, error)) return false;
+  }
+  if (name == "upgrade-over-3.9" || name == "remove-one-of-two") {
+    if (!Install(lab, dir, "beta", kBetaImage, error)) return false;
+  }
+  if (name == "upgrade-over-3.9") {
+    OpenedMachine machine(dir);
+    int64_t key = emu::store::FindKey(emu::store::kRootKeyId, kVersionKey);
+    if (key == emu::store::kNoKey || !emu::store::SetString(key, "Version", "3.9")) {
+      *error = "cannot record version 3.9";
+      return false;
+    }
+  }
+  // What the preparation's own runs recorded is not the scenario's.
+  std::remove((dir + "/record.txt").c_str());
+  return true;
+}
+
+std::vector<std::string> ScenarioEnvironment(const std::string& dir) {
+  return {"MEVRID_RECORD_FILE=" + dir + "/record.txt"};
+}
+
+}  // namespace reliability

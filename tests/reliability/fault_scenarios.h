@@ -1,0 +1,36 @@
+// The install and removal scenarios that the fault matrix and the crash test
+// drive through every platform call: each is a machine prepared once (by the
+// tool itself where it can be) and one command run on copies of it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "tests/reliability/reliability_support.h"
+
+namespace reliability {
+
+inline constexpr char kAlphaImage[] = "C:\\Products\\Alpha\\pre.exe ALPHA";
+inline constexpr char kBetaImage[] = "C:\\Products\\Beta\\pre.exe BETA";
+inline constexpr char kGammaImage[] = "C:\\Products\\Gamma\\pre.exe GAMMA";
+
+struct Scenario {
+  std::string name;
+  std::vector<std::string> args;  // the command run on the prepared machine
+  Expectations expect;
+};
+
+// The five scenarios: a first install; an upgrade over 3.9 with two
+// references whose pre-processors record their calls; "-g" over an older
+// managed node 3.2.1; removing one of two references; removing the last.
+std::vector<Scenario> FaultScenarios();
+
+// Prepares the scenario's machine at dir (created there). false, with the
+// reason in *error, when the preparation itself fails.
+bool PrepareScenario(const Lab& lab, const Scenario& scenario, const std::string& dir, std::string* error);
+
+// The environment of a run on the machine at dir: the pre-processors record
+// into dir/record.txt.
+std::vector<std::string> ScenarioEnvironment(const std::string& dir);
+
+}  // namespace reliability

@@ -1,0 +1,118 @@
+// What the reliability tests share: machines kept as directories that are
+// copied for every run (a prepared machine is reused hundreds of times), the
+// built tool run on one of them, the state a run leaves (the component's
+// keys, the services, the Windows directory's files), the invariants every
+// run must keep, and work spread over a few worker processes.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "tests/support/test_machine.h"
+
+namespace reliability {
+
+inline constexpr char kComponentKey[] = "SOFTWARE\\Kelm Computer Corporation\\KelmKOTA";
+inline constexpr char kVersionKey[] = "SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\CurrentVersion";
+inline constexpr char kReferencesKey[] = "SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\References";
+
+// The emulated machine's own "crash here" error: a fault rule with it kills
+// the process that makes the matching call (see emu::CheckFault).
+inline constexpr uint32_t kCrashHere = 0xDEAD0009u;
+
+// A working directory with a private release copy; removed with its tree.
+class Lab {
+ public:
+  explicit Lab(const std::string& prefix);
+  ~Lab();
+  Lab(const Lab&) = delete;
+  Lab& operator=(const Lab&) = delete;
+  const std::string& dir() const { return dir_; }
+  const std::string& release() const { return release_; }
+  // A fresh path below the lab (not created).
+  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+
+ private:
+  std::string dir_;
+  std::string release_;
+};
+
+// Makes the machine at dir the current machine of this process for the
+// guard's life (creating it when asked, with a virtual clock), and closes it
+// again, so that a directory can be copied or handed to a child process.
+class OpenedMachine {
+ public:
+  explicit OpenedMachine(const std::string& dir, bool create = false);
+  ~OpenedMachine();
+  OpenedMachine(const OpenedMachine&) = delete;
+  OpenedMachine& operator=(const OpenedMachine&) = delete;
+  bool ok() const { return ok_; }
+  // Host path of a Windows C: path on this machine.
+  std::string Host(const std::string& windows_path) const;
+
+ private:
+  std::string dir_;
+  bool ok_ = false;
+};
+
+// Copies a closed machine (database, drives) keeping file modes and
+// last-write times, since the currency check compares those times.
+bool CopyMachine(const std::string& from, const std::string& to);
+
+// Runs the lab's release copy of the tool as "mevrid.exe" in the release
+// directory on the machine at machine_dir, without "SystemRoot" (so the
+// machine's C:\WINDOWS applies), with extra environment entries.
+testsupport::ProcessResult RunTool(const Lab& lab, const std::string& machine_dir,
+                                   const std::vector<std::string>& args, const std::vector<std::string>& env = {});
+
+// What a run leaves that a later run depends on: the component's keys as a
+// .reg text, every service with its state, and every file below C:\WINDOWS
+// with its size, read-only bit and a digest of its bytes.
+struct EndState {
+  std::string component_keys;
+  std::string services;
+  std::string files;
+  bool operator==(const EndState& other) const = default;
+};
+// Differences as lines "what: expected | actual".
+std::string DescribeDifference(const EndState& expected, const EndState& actual);
+
+// Reads of the current machine (an OpenedMachine is held).
+EndState CaptureEndState();
+// Registered references with their stored images, "NAME=image", in order.
+std::vector<std::string> RegisteredReferences();
+bool KeyExists(const std::string& key_path);
+std::string IntegrityCheck();  // "ok" when the database is whole
+int64_t TotalCallCount();
+// Hits of the first fault rule (0 without one).
+int64_t FirstRuleHits();
+
+// The invariants of one run of an install or removal, checked on the current
+// machine after the run; returns the broken ones, one line each (empty when
+// all hold).
+struct Expectations {
+  std::vector<std::string> kept;  // "NAME=image" entries that must never go
+  std::string removed;            // the reference a removal drops, else ""
+  std::string installed;          // "NAME=image" a successful install registers, else ""
+};
+std::vector<std::string> CheckRunInvariants(const testsupport::ProcessResult& run, const Expectations& expect);
+
+// Runs job(i) for i = 0, 1, 2, ... in `workers` forked processes (worker w
+// takes w, w + workers, ...) until the job answers false for an i, which
+// ends that worker: the jobs are ordered so that once one finds nothing to
+// do, no later one will. Each job appends lines to report; returns the lines
+// of every worker. The parent must have no machine open while this runs (an
+// SQLite connection never crosses a fork).
+std::vector<std::string> RunInWorkers(int workers, const std::function<bool(int, std::vector<std::string>*)>& job);
+
+// The number of worker processes (MEVRID_RELIABILITY_JOBS, else 2) and the
+// stride of a sampled matrix (MEVRID_FAULT_MATRIX_STRIDE, else 1).
+int WorkerCount();
+int FaultStride();
+
+// Copies a test helper program onto the machine at a Windows path.
+bool PutHelper(const OpenedMachine& machine, const std::string& helper, const std::string& windows_path);
+
+}  // namespace reliability
