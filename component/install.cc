@@ -7,6 +7,7 @@
 #include "platform/handles.h"
 #include "platform/registry_access.h"
 #include "services/service_control.h"
+#include "services/service_query.h"
 
 namespace {
 
@@ -63,7 +64,23 @@ Flag InstallComponent(const char* reference_name, const char* pre_proc_image, Fl
   std::string key_path;
   if (!FormReferenceKeyPath(reference_name, &key_path)) return RegisterReference(reference_name, pre_proc_image, verbose);
 
-  if (!IsComponentInstallNeeded(windows_directory, verbose)) return RegisterReference(reference_name, pre_proc_image, verbose);
+  if (!IsComponentInstallNeeded(windows_directory, verbose)) {
+    // Current files are not a current component without its driver service:
+    // an install that failed between deleting the old service and creating
+    // the new one has recorded the version already, and only a full install
+    // brings the service back. A driver that is there but stopped (its start
+    // failed, which does not fail an install) gets another start, silently.
+    switch (QueryServicePresence(KOTA_DRIVER_SERVICE)) {
+      case ServicePresence::Absent:
+        break;
+      case ServicePresence::NotRunning:
+        StartServiceAndWait(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, 0);
+        return RegisterReference(reference_name, pre_proc_image, verbose);
+      case ServicePresence::Running:
+      case ServicePresence::Unknown:
+        return RegisterReference(reference_name, pre_proc_image, verbose);
+    }
+  }
 
   NotifyAllReferencesEnd(verbose);
   // Silent: on a first install there is no driver service to stop.

@@ -26,6 +26,27 @@ Remaining RemainingReferences() {
   return Remaining::Unknown;
 }
 
+// The reference is not registered, no other one is, and the component key
+// is still there. Only answers of the registry that the keys do not exist
+// count: a key that cannot be read is never taken for a missing one.
+bool IsComponentLeftBehind(const char* reference_name) {
+  std::string key_path;
+  if (!FormReferenceKeyPath(reference_name, &key_path)) return false;
+  ScopedKey key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key_path.c_str(), 0, KEY_READ, key.Receive()) != ERROR_FILE_NOT_FOUND)
+    return false;
+  LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, KOTA_REFERENCES_KEY, 0, KEY_READ, key.Receive());
+  if (status == ERROR_SUCCESS) {
+    char name[kTextBufferSize];
+    DWORD name_size = sizeof name;
+    if (RegEnumKeyExA(key.Get(), 0, name, &name_size, nullptr, nullptr, nullptr, nullptr) != ERROR_NO_MORE_ITEMS)
+      return false;
+  } else if (status != ERROR_FILE_NOT_FOUND) {
+    return false;
+  }
+  return RegOpenKeyExA(HKEY_LOCAL_MACHINE, KOTA_COMPONENT_KEY, 0, KEY_READ, key.Receive()) == ERROR_SUCCESS;
+}
+
 Flag DeleteInstalledFile(const char* windows_directory, ComponentRole role, Flag verbose) {
   for (const ComponentFile& file : kComponentFiles) {
     if (file.Role != role) continue;
@@ -48,16 +69,21 @@ Flag UninstallComponent(const char* reference_name, Flag verbose) {
   }
   // Only the product that goes is told, and only to let go.
   NotifyReferenceEnd(reference_name, verbose);
-  if (!DeleteReference(reference_name, verbose)) return 0;
-
-  switch (RemainingReferences()) {
-    case Remaining::Others:
-      return 1;
-    case Remaining::Unknown:
-      if (verbose) ConsolePrint("\tERROR: Could not locate KOTA components.\n");
-      return 0;
-    case Remaining::None:
-      break;
+  // A removal that failed after it had deleted the last reference left the
+  // component without any: asked again, the removal finishes the job instead
+  // of refusing a reference that is gone already, since nothing else could
+  // ever remove that component.
+  if (!IsComponentLeftBehind(reference_name)) {
+    if (!DeleteReference(reference_name, verbose)) return 0;
+    switch (RemainingReferences()) {
+      case Remaining::Others:
+        return 1;
+      case Remaining::Unknown:
+        if (verbose) ConsolePrint("\tERROR: Could not locate KOTA components.\n");
+        return 0;
+      case Remaining::None:
+        break;
+    }
   }
 
   // The last reference is gone: the component goes, every step tried

@@ -8,6 +8,7 @@
 #include "probe/environment_profile.h"
 #include "services/agent_sequences.h"
 #include "services/service_control.h"
+#include "services/service_query.h"
 
 namespace {
 
@@ -43,7 +44,12 @@ Flag StopLegacyServices(Flag verbose) {
   if (IsManagedNode()) {
     Count(&result, StopServiceTree(kSnmpService, kSnmpDisplay, verbose));
     Count(&result, StopServiceTree(kDmiService, kDmiDisplay, verbose));
-    Count(&result, StopServiceTree(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, verbose));
+    // The driver is stopped to free its old file. A driver service that does
+    // not exist holds none: an install that failed between deleting the old
+    // service and creating the new one leaves it so, and counting it would
+    // refuse every later "-g" on this machine.
+    if (QueryServicePresence(KOTA_DRIVER_SERVICE) != ServicePresence::Absent)
+      Count(&result, StopServiceTree(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, verbose));
   }
   return result;
 }

@@ -103,7 +103,8 @@ int64_t ChildPeakRssKb(const std::string& program, const std::vector<std::string
 
 PlainDatabase::PlainDatabase() {
   dir_ = testsupport::MakeTempDir("mevrid-bench-db");
-  if (dir_.empty() || sqlite3_open((dir_ + "/plain.db").c_str(), &db_) != SQLITE_OK) {
+  path_ = dir_ + "/plain.db";
+  if (dir_.empty() || sqlite3_open(path_.c_str(), &db_) != SQLITE_OK) {
     sqlite3_close(db_);
     db_ = nullptr;
     return;
@@ -113,13 +114,15 @@ PlainDatabase::PlainDatabase() {
   sqlite3_exec(db_, "CREATE TABLE rows(id INTEGER PRIMARY KEY, text TEXT NOT NULL)", nullptr, nullptr, nullptr);
   if (sqlite3_prepare_v2(db_, "INSERT INTO rows(id, text) VALUES(?1, ?2) ON CONFLICT(id) DO UPDATE SET text=?2", -1,
                          &insert_, nullptr) != SQLITE_OK ||
-      sqlite3_prepare_v2(db_, "DELETE FROM rows WHERE id=?1", -1, &delete_, nullptr) != SQLITE_OK) {
+      sqlite3_prepare_v2(db_, "DELETE FROM rows WHERE id=?1", -1, &delete_, nullptr) != SQLITE_OK ||
+      sqlite3_prepare_v2(db_, "SELECT text FROM rows WHERE id=?1", -1, &select_, nullptr) != SQLITE_OK) {
     sqlite3_close_v2(db_);
     db_ = nullptr;
   }
 }
 
 PlainDatabase::~PlainDatabase() {
+  sqlite3_finalize(select_);
   sqlite3_finalize(insert_);
   sqlite3_finalize(delete_);
   sqlite3_close(db_);
@@ -142,6 +145,14 @@ bool PlainDatabase::InsertRow(int64_t id, const std::string& text) {
 bool PlainDatabase::DeleteRow(int64_t id) {
   sqlite3_bind_int64(delete_, 1, id);
   return InTransaction(delete_);
+}
+
+bool PlainDatabase::ReadRow(int64_t id, std::string* text) {
+  sqlite3_bind_int64(select_, 1, id);
+  bool found = sqlite3_step(select_) == SQLITE_ROW;
+  if (found) *text = reinterpret_cast<const char*>(sqlite3_column_text(select_, 0));
+  sqlite3_reset(select_);
+  return found;
 }
 
 bool PlainDatabase::WriteRows(int64_t n) {

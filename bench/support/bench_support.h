@@ -78,11 +78,15 @@ class PlainDatabase {
   // n single-row transactions on rows 1..n (an upsert each), as the floor of
   // n durable writes.
   bool WriteRows(int64_t n);
+  // One row read by its key through a statement prepared once.
+  bool ReadRow(int64_t id, std::string* text);
+  const std::string& path() const { return path_; }
 
  private:
   bool InTransaction(sqlite3_stmt* statement);
-  std::string dir_;
+  std::string dir_, path_;
   sqlite3* db_ = nullptr;
+  sqlite3_stmt* select_ = nullptr;
   sqlite3_stmt* insert_ = nullptr;
   sqlite3_stmt* delete_ = nullptr;
 };

@@ -11,19 +11,19 @@
 
 namespace emu {
 
-// files.cc: a Windows path ("C:\WINDOWS\x", "nt_node\x", "\s1.") as a host
+// paths.cc: a Windows path ("C:\WINDOWS\x", "nt_node\x", "\s1.") as a host
 // path. Drive letters map to drive directories of the machine, "\" to "/",
 // existing components are matched case-insensitively; a relative path is
 // relative to the real current directory, a rooted path without a drive is on
 // the current drive. Returns false for a path that has no host form.
 bool TranslatePath(const std::string& windows_path, std::string* host_path);
-// files.cc: the current drive letter: the emulated drive that holds the real
+// paths.cc: the current drive letter: the emulated drive that holds the real
 // current directory, else 'C'.
 char CurrentDrive();
 // files.cc: true when a host file may not be deleted because it is in use:
 // the image of a running driver service, or the image of a live process.
 bool IsFileInUse(const std::string& host_path);
-// files.cc: carries out PendingFileRenameOperations (the reboot's part).
+// pending_renames.cc: carries out PendingFileRenameOperations (the reboot's part).
 bool RunPendingFileOperations(std::string* error);
 // kernel_handles.cc: kernel handles (files, processes, threads) now open in
 // this process, so a test can prove that none is left behind.

@@ -124,6 +124,49 @@ void EnsureDefaultKey(sqlite3* db, const std::string& path) {
   }
 }
 
+// A fingerprint of the schema and default settings, kept in the database's
+// user_version once they are in place: a machine opened by a build with the
+// same ones skips those statements (parsing them is most of what opening a
+// machine costs every program that runs on it), and any change to them runs
+// them again. Never 0, the version of a database nobody has set up.
+int64_t SchemaFingerprint() {
+  uint32_t hash = 2166136261u;  // FNV-1a
+  auto add = [&hash](const char* text) {
+    for (const char* c = text; *c; ++c) hash = (hash ^ static_cast<unsigned char>(*c)) * 16777619u;
+    hash = (hash ^ 0xFFu) * 16777619u;
+  };
+  for (const char* sql : kSchema) add(sql);
+  for (const char* sql : kAddedColumns) add(sql);
+  for (const auto& setting : kDefaultSettings) {
+    add(setting[0]);
+    add(setting[1]);
+  }
+  return (hash & 0x7FFFFFFFu) | 1u;
+}
+
+int64_t UserVersion(sqlite3* db) {
+  Statement st(db, "PRAGMA user_version");
+  return st.Step() == SQLITE_ROW ? st.Int(0) : -1;
+}
+
+// True when every default key is there, read without taking the write lock.
+bool DefaultKeysPresent(sqlite3* db) {
+  for (const char* path : kDefaultKeys) {
+    int64_t parent = 1;
+    size_t start = 0;
+    while (start <= strlen(path)) {
+      std::string rest(path + start);
+      std::string name = rest.substr(0, rest.find('\\'));
+      Statement find(db, "SELECT id FROM reg_keys WHERE parent=?1 AND uname=?2");
+      find.Bind(1, parent).Bind(2, Upper(name));
+      if (find.Step() != SQLITE_ROW) return false;
+      parent = find.Int(0);
+      start += name.size() + 1;
+    }
+  }
+  return true;
+}
+
 bool InitializeDefaults(sqlite3* db) {
   for (const char* sql : kSchema)
     if (!Exec(db, sql)) return false;
@@ -135,7 +178,7 @@ bool InitializeDefaults(sqlite3* db) {
     if (!st.Run()) return false;
   }
   for (const char* key : kDefaultKeys) EnsureDefaultKey(db, key);
-  return true;
+  return Exec(db, ("PRAGMA user_version=" + std::to_string(SchemaFingerprint())).c_str());
 }
 
 // Writes back the hits that settled rules counted in memory (see CheckFault).
@@ -327,8 +370,8 @@ bool OpenMachine(const std::string& dir, bool create, std::string* error) {
   g_machine.dir = Absolute(dir);
   g_machine.db = db;
   g_open = true;
-  bool initialized;
-  {
+  bool initialized = UserVersion(db) == SchemaFingerprint() && DefaultKeysPresent(db);
+  if (!initialized) {
     Transaction tx;
     initialized = tx.ok() && InitializeDefaults(db) && tx.Commit();
   }

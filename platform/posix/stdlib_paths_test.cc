@@ -59,16 +59,19 @@ TEST(PlatformTmpnam, CountsFromAnEmptySuffixInTheRootOfTheCurrentDrive) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(
       {
-        TestMachine machine;
-        const std::string prefix = "\\s" + Base32(static_cast<unsigned long>(getpid())) + ".";
-        bool ok = std::string(PlatformTmpnam()) == prefix;
-        ok = ok && std::string(PlatformTmpnam()) == prefix + "1";
-        // Names that exist are skipped; the trailing dot of the first name
-        // is no part of the file's name.
-        testsupport::WriteFile(machine.DriveC() + "/s" + Base32(static_cast<unsigned long>(getpid())) + ".2", "");
-        testsupport::WriteFile(machine.DriveC() + "/s" + Base32(static_cast<unsigned long>(getpid())) + ".3", "");
-        ok = ok && std::string(PlatformTmpnam()) == prefix + "4";
-        for (int i = 5; i < 40; ++i) ok = ok && std::string(PlatformTmpnam()) == prefix + Base32(i);
+        bool ok = false;
+        {  // the machine goes before the exit, with its directory
+          TestMachine machine;
+          const std::string prefix = "\\s" + Base32(static_cast<unsigned long>(getpid())) + ".";
+          ok = std::string(PlatformTmpnam()) == prefix;
+          ok = ok && std::string(PlatformTmpnam()) == prefix + "1";
+          // Names that exist are skipped; the trailing dot of the first name
+          // is no part of the file's name.
+          testsupport::WriteFile(machine.DriveC() + "/s" + Base32(static_cast<unsigned long>(getpid())) + ".2", "");
+          testsupport::WriteFile(machine.DriveC() + "/s" + Base32(static_cast<unsigned long>(getpid())) + ".3", "");
+          ok = ok && std::string(PlatformTmpnam()) == prefix + "4";
+          for (int i = 5; i < 40; ++i) ok = ok && std::string(PlatformTmpnam()) == prefix + Base32(i);
+        }
         exit(ok ? 0 : 1);
       },
       ::testing::ExitedWithCode(0), "");

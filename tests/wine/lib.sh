@@ -84,7 +84,8 @@ machine_create() {
       # between one wine command and the next.
       wine_env wineserver -p || return 1
       mkdir -p "$machine/drive_c/mvt" "$machine/drive_c/release"
-      cp "$wine_programs/test_service.exe" "$wine_programs/record_call.exe" "$machine/drive_c/mvt/"
+      cp "$wine_programs/test_service.exe" "$wine_programs/record_call.exe" "$wine_programs/component_check.exe" \
+        "$machine/drive_c/mvt/"
       cp -a "$wine_release/." "$machine/drive_c/release/"
       ;;
     posix)
