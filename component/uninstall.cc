@@ -7,6 +7,7 @@
 #include "platform/handles.h"
 #include "platform/registry_access.h"
 #include "services/service_control.h"
+#include "services/service_query.h"
 
 namespace {
 
@@ -68,12 +69,12 @@ Flag UninstallComponent(const char* reference_name, Flag verbose) {
     return 0;
   }
   // Only the product that goes is told, and only to let go.
-  NotifyReferenceEnd(reference_name, verbose);
+  const Flag notified = NotifyReferenceEnd(reference_name, verbose);
   // A removal that failed after it had deleted the last reference left the
   // component without any: asked again, the removal finishes the job instead
   // of refusing a reference that is gone already, since nothing else could
-  // ever remove that component.
-  if (!IsComponentLeftBehind(reference_name)) {
+  // ever remove that component. (A reference that was notified exists.)
+  if (notified || !IsComponentLeftBehind(reference_name)) {
     if (!DeleteReference(reference_name, verbose)) return 0;
     switch (RemainingReferences()) {
       case Remaining::Others:
@@ -91,7 +92,8 @@ Flag UninstallComponent(const char* reference_name, Flag verbose) {
   // subkeys cannot be deleted; files go once the driver no longer runs.
   RegDeleteKeyA(HKEY_LOCAL_MACHINE, KOTA_REFERENCES_KEY);
   if (!StopServiceTree(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, verbose)) result = 0;
-  if (!RemoveService(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, verbose)) result = 0;
+  const Flag driver_removed = RemoveService(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, verbose);
+  if (!driver_removed) result = 0;
   if (!DeleteInstalledFile(windows_directory, ComponentRole::Driver, verbose)) result = 0;
   if (!DeleteInstalledFile(windows_directory, ComponentRole::Library, verbose)) result = 0;
 
@@ -111,6 +113,11 @@ Flag UninstallComponent(const char* reference_name, Flag verbose) {
     }
   }
 
+  // A driver service that is still defined keeps the component's keys: it
+  // would try to load a deleted driver at every restart, and only a removal
+  // that finds the component left behind can delete it later. One that was
+  // gone already is no reason to keep them.
+  if (!driver_removed && QueryServicePresence(KOTA_DRIVER_SERVICE) != ServicePresence::Absent) return result;
   RegDeleteKeyA(HKEY_LOCAL_MACHINE, KOTA_VERSION_KEY);
   RegDeleteKeyA(HKEY_LOCAL_MACHINE, KOTA_COMPONENT_KEY);
   return result;

@@ -48,8 +48,9 @@ Flag StopLegacyServices(Flag verbose) {
     // not exist holds none: an install that failed between deleting the old
     // service and creating the new one leaves it so, and counting it would
     // refuse every later "-g" on this machine.
-    if (QueryServicePresence(KOTA_DRIVER_SERVICE) != ServicePresence::Absent)
-      Count(&result, StopServiceTree(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, verbose));
+    if (!StopServiceTree(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, verbose) &&
+        QueryServicePresence(KOTA_DRIVER_SERVICE) != ServicePresence::Absent)
+      result = 0;
   }
   return result;
 }

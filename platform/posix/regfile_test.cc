@@ -260,9 +260,8 @@ TEST_F(RegFileTest, ImportingAnExportGivesBackTheSameTree) {
   std::string every_byte;
   for (int i = 0; i < 256; ++i) every_byte += static_cast<char>(i);
   store::SetValue(top, "bytes", 3, every_byte);
-  store::SetValue(top, "bare", 1, "no terminator");
   store::SetValue(top, "ended", 1, std::string("ended\0", 6));
-  store::SetValue(top, "empty sz", 1, "");
+  store::SetValue(top, "empty sz", 1, std::string("\0", 1));
   store::SetValue(top, "latin", 1, std::string("caf\xE9\0", 5));
   store::SetValue(top, "", 2, "%SystemRoot%\\x.exe -o");
   store::SetValue(top, "\"odd\\name\"", 7, std::string("one\0two\0\0", 9));
@@ -271,7 +270,7 @@ TEST_F(RegFileTest, ImportingAnExportGivesBackTheSameTree) {
   store::SetValue(top, "none", 0, "");
   store::SetValue(top, "long text", 2, std::string(400, 'y'));
   for (const char* path : {"b\\deep\\deeper", "A", "a_b", "C with space"})
-    store::SetValue(store::CreateKey(top, path, ""), "v", 1, path);
+    store::SetValue(store::CreateKey(top, path, ""), "v", 1, std::string(path) + '\0');
 
   auto before = Dump("SOFTWARE\\Round");
   std::string text = Export("SOFTWARE\\Round");
@@ -280,6 +279,23 @@ TEST_F(RegFileTest, ImportingAnExportGivesBackTheSameTree) {
   ASSERT_TRUE(Import(text, &error)) << error << "\n" << text;
   EXPECT_EQ(Dump("SOFTWARE\\Round"), before);
   EXPECT_EQ(Export("SOFTWARE\\Round"), text);
+}
+
+// The tool writes its strings without a terminator; regedit shows them as
+// text all the same, and importing that text stores it with a terminator.
+TEST_F(RegFileTest, AStringWithoutTerminatorExportsAsTextAndImportsTerminated) {
+  int64_t key = store::CreateKey(store::kRootKeyId, "SOFTWARE\\Bare", "");
+  store::SetValue(key, "bare", 1, "no terminator");
+  store::SetValue(key, "empty", 1, "");
+  std::string text = Export("SOFTWARE\\Bare");
+  EXPECT_EQ(text, std::string(kHeader5) +
+                      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Bare]\r\n"
+                      "\"bare\"=\"no terminator\"\r\n"
+                      "\"empty\"=\"\"\r\n\r\n");
+  ASSERT_TRUE(store::DeleteTree(key));
+  ASSERT_TRUE(Import(text));
+  EXPECT_EQ(Stored("SOFTWARE\\Bare", "bare"),
+            std::make_pair(1u, std::string("no terminator\0", 14)));
 }
 
 TEST_F(RegFileTest, ExportingAnImportGivesBackTheSameText) {

@@ -68,8 +68,8 @@ std::vector<Scenario> FaultScenarios() {
        {"-k", "gamma", "-p", kGammaImage},
        {{Entry("ALPHA", kAlphaImage), Entry("BETA", kBetaImage)}, "", Entry("GAMMA", kGammaImage)}},
       {"legacy-over-3.2.1", {"-k", "alpha", "-p", kAlphaImage, "-g"}, {{}, "", Entry("ALPHA", kAlphaImage)}},
-      {"remove-one-of-two", {"-k", "alpha", "-r"}, {{Entry("BETA", kBetaImage)}, "ALPHA", ""}},
-      {"remove-last", {"-k", "alpha", "-r"}, {{}, "ALPHA", ""}},
+      {"remove-one-of-two", {"-k", "alpha", "-r"}, {{Entry("BETA", kBetaImage)}, "ALPHA", ""}, true},
+      {"remove-last", {"-k", "alpha", "-r"}, {{}, "ALPHA", ""}, true},
   };
 }
 

@@ -99,7 +99,11 @@ bool HostFileExists(const std::string& below_windows) {
 }  // namespace
 
 Lab::Lab(const std::string& prefix) {
-  dir_ = testsupport::MakeTempDir(prefix);
+  if (access("/dev/shm", W_OK) == 0) {
+    std::string pattern = "/dev/shm/" + prefix + "-XXXXXX";
+    if (mkdtemp(pattern.data())) dir_ = pattern;
+  }
+  if (dir_.empty()) dir_ = testsupport::MakeTempDir(prefix);
   release_ = testsupport::MakeReleaseCopy(dir_);
 }
 
@@ -188,6 +192,18 @@ EndState CaptureEndState() {
   std::sort(files.begin(), files.end());
   for (const std::string& file : files) state.files += file + "\n";
   return state;
+}
+
+size_t MachineDigest() {
+  std::string registry, error;
+  emu::admin::ExportRegText("", &registry, &error);
+  EndState state = CaptureEndState();
+  return std::hash<std::string>()(registry + '\0' + state.services + '\0' + state.files);
+}
+
+bool Restart() {
+  std::string error;
+  return emu::admin::Reboot(&error);
 }
 
 std::vector<std::string> RegisteredReferences() {

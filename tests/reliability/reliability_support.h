@@ -22,7 +22,9 @@ inline constexpr char kReferencesKey[] = "SOFTWARE\\Kelm Computer Corporation\\K
 // the process that makes the matching call (see emu::CheckFault).
 inline constexpr uint32_t kCrashHere = 0xDEAD0009u;
 
-// A working directory with a private release copy; removed with its tree.
+// A working directory with a private release copy, in memory (/dev/shm) when
+// the host has it: the runs sync the machine's database often, and a disk
+// makes every sync a wait. Removed with its tree.
 class Lab {
  public:
   explicit Lab(const std::string& prefix);
@@ -81,6 +83,14 @@ std::string DescribeDifference(const EndState& expected, const EndState& actual)
 
 // Reads of the current machine (an OpenedMachine is held).
 EndState CaptureEndState();
+// A digest of everything a following run could depend on: the whole
+// registry, the services and the Windows directory's files. Two machines with
+// the same digest give the same run.
+size_t MachineDigest();
+// Restarts the current machine (pending deletions, services); false when the
+// restart fails.
+bool Restart();
+
 // Registered references with their stored images, "NAME=image", in order.
 std::vector<std::string> RegisteredReferences();
 bool KeyExists(const std::string& key_path);
