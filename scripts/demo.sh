@@ -19,6 +19,8 @@ status=0
 show ./mevrid.exe -k DemoProduct -p '%SystemRoot%\mevrid.exe -o' || status=$?
 echo "(exit status $status)"
 show "$machine_tool" reg export 'HKLM\SOFTWARE\Kelm Computer Corporation\KelmKOTA'
+show "$machine_tool" reg query 'HKLM\SOFTWARE\Kelm Computer Corporation\KelmKOTA\CurrentVersion'
+show "$machine_tool" reg query 'HKLM\SOFTWARE\Kelm Computer Corporation\KelmKOTA\References\DEMOPRODUCT'
 show "$machine_tool" service query vtrin
 show "$machine_tool" service qc vtrin
 show "$machine_tool" files 'C:\WINDOWS'
