@@ -40,34 +40,12 @@ void NotifyWalkOurs(benchmark::State& state) {
   memory.Report(state);
 }
 
-void NotifyWalkFloor(benchmark::State& state) {
-  testsupport::TestMachine machine;
-  const std::string program = benchsupport::InstallPreProc(machine.DriveC());
-  // The arguments the walk passes: the switch and the quiet flag.
-  char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>("-e"), const_cast<char*>("-q"), nullptr};
-  benchsupport::PeakMemory memory;
-  for (auto _ : state) {
-    for (int64_t i = 0; i < state.range(0); ++i) {
-      pid_t pid;
-      if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, environ) != 0) {
-        state.SkipWithError("posix_spawn failed");
-        return;
-      }
-      int status;
-      waitpid(pid, &status, 0);
-    }
-  }
-  PerReference(state);
-  memory.Report(state);
-}
-
-// What the walk's "console of its own" costs on this host: a pre-processor
-// runs in a session of its own (setsid), which the floor's bare spawn does
-// not ask for. This pair isolates that cost: the same n spawns with and
-// without POSIX_SPAWN_SETSID.
+// The floor: the same program spawned and waited for n times; with
+// new_session, each in a session of its own as the walk starts them.
 void SpawnLoop(benchmark::State& state, bool new_session) {
   testsupport::TestMachine machine;
   const std::string program = benchsupport::InstallPreProc(machine.DriveC());
+  // The arguments the walk passes: the switch and the quiet flag.
   char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>("-e"), const_cast<char*>("-q"), nullptr};
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
@@ -78,7 +56,7 @@ void SpawnLoop(benchmark::State& state, bool new_session) {
       pid_t pid;
       if (posix_spawn(&pid, program.c_str(), nullptr, &attributes, argv, environ) != 0) {
         state.SkipWithError("posix_spawn failed");
-        break;
+        return;
       }
       int status;
       waitpid(pid, &status, 0);
@@ -88,8 +66,14 @@ void SpawnLoop(benchmark::State& state, bool new_session) {
   PerReference(state);
   memory.Report(state);
 }
+void NotifyWalkFloor(benchmark::State& state) { SpawnLoop(state, false); }
+
+// What the walk's "console of its own" costs on this host: a pre-processor
+// runs in a session of its own (setsid), which the floor's bare spawn does
+// not ask for. spawn_setsid isolates that cost (the same spawns with and
+// without POSIX_SPAWN_SETSID), and notify_walk_sid holds the walk against
+// a floor that pays it too, which leaves the walk's own cost.
 void NewSessionOurs(benchmark::State& state) { SpawnLoop(state, true); }
-void NewSessionFloor(benchmark::State& state) { SpawnLoop(state, false); }
 
 void Sizes(benchmark::internal::Benchmark* b) {
   b->Arg(10)->Arg(100)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -97,9 +81,13 @@ void Sizes(benchmark::internal::Benchmark* b) {
 
 const auto* ours = benchmark::RegisterBenchmark("notify_walk/ours", NotifyWalkOurs)->Apply(Sizes);
 const auto* floor = benchmark::RegisterBenchmark("notify_walk/floor", NotifyWalkFloor)->Apply(Sizes);
+const auto* sid_ours = benchmark::RegisterBenchmark("notify_walk_sid/ours", NotifyWalkOurs)
+                           ->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
+const auto* sid_floor = benchmark::RegisterBenchmark("notify_walk_sid/floor", NewSessionOurs)
+                            ->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
 const auto* session_ours = benchmark::RegisterBenchmark("spawn_setsid/ours", NewSessionOurs)
                                ->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
-const auto* session_floor = benchmark::RegisterBenchmark("spawn_setsid/floor", NewSessionFloor)
+const auto* session_floor = benchmark::RegisterBenchmark("spawn_setsid/floor", NotifyWalkFloor)
                                 ->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace

@@ -25,7 +25,7 @@ RENAMED = {
 
 # Cases whose size counts items (references, keys, spawns): the per-item
 # time is shown beside the total.
-PER_ITEM = {"setting_lookup", "notify_walk", "register_refs", "delete_refs", "spawn_setsid", "reg_enum_subkeys", "reg_enum_backwards"}
+PER_ITEM = {"setting_lookup", "notify_walk", "notify_walk_sid", "register_refs", "delete_refs", "spawn_setsid", "reg_enum_subkeys", "reg_enum_backwards"}
 
 TO_US = {"ns": 1e-3, "us": 1.0, "ms": 1e3, "s": 1e6}
 
@@ -43,8 +43,8 @@ def split_name(run_name):
 
 def collect(paths):
     runs = {}  # (case, size) -> role -> list of run dicts
-    order = []
-    for path in paths:
+    rank = {}  # (case, size) -> (file, first registration, size) for the row order
+    for file_index, path in enumerate(paths):
         with open(path) as f:
             report = json.load(f)
         for bench in report.get("benchmarks", []):
@@ -54,11 +54,10 @@ def collect(paths):
             if key is None:
                 continue
             case, role, size = key
-            if (case, size) not in runs:
-                runs[(case, size)] = {}
-                order.append((case, size))
-            runs[(case, size)].setdefault(role, []).append(bench)
-    return runs, order
+            runs.setdefault((case, size), {}).setdefault(role, []).append(bench)
+            place = (file_index, bench.get("family_index", 0), int(size) if size.isdigit() else 0)
+            rank[(case, size)] = min(rank.get((case, size), place), place)
+    return runs, sorted(runs, key=lambda key: rank[key])
 
 
 def fmt_time(us):

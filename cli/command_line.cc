@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "cli/reference_modes.h"
+#include "platform/install_lock.h"
 #include "services/agent_sequences.h"
 
 namespace {
@@ -105,5 +106,10 @@ int RunMevrid(int argc, char** argv) {
     PrintUsage(program_name);
     return 1;
   }
-  return RunReferenceModes(options, program_name) == 0 ? 0 : 1;
+  // One install or removal at a time on the machine: taken only now, so the
+  // no-op, usage and agent modes never wait for it.
+  if (!AcquireInstallLock(options.Verbose)) return 1;
+  const int exit_status = RunReferenceModes(options, program_name) == 0 ? 0 : 1;
+  ReleaseInstallLock();
+  return exit_status;
 }

@@ -1,5 +1,7 @@
 #include "component/uninstall.h"
 
+#include <cstring>
+
 #include "component/component_files.h"
 #include "component/component_keys.h"
 #include "component/component_text.h"
@@ -31,6 +33,10 @@ Remaining RemainingReferences() {
 // is still there. Only answers of the registry that the keys do not exist
 // count: a key that cannot be read is never taken for a missing one.
 bool IsComponentLeftBehind(const char* reference_name) {
+  // Every ordinary removal drops the legacy reference silently after the
+  // caller's own, where its absence is the normal case: it must never take
+  // away a component that the caller's removal has just chosen to keep.
+  if (strcmp(reference_name, LEGACY_REFERENCE_NAME) == 0) return false;
   std::string key_path;
   if (!FormReferenceKeyPath(reference_name, &key_path)) return false;
   ScopedKey key;
@@ -99,7 +105,12 @@ Flag UninstallComponent(const char* reference_name, Flag verbose) {
 
   {
     ScopedKey version;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, KOTA_VERSION_KEY, 0, KEY_READ, version.Receive()) != ERROR_SUCCESS) {
+    LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, KOTA_VERSION_KEY, 0, KEY_READ, version.Receive());
+    if (status != ERROR_SUCCESS) {
+      // A version key that is there but cannot be read still records where
+      // the tool's copy lies: like an unreadable record below, it keeps the
+      // keys, so a later removal can still find and delete that copy.
+      if (status != ERROR_FILE_NOT_FOUND) return 0;
       result = 0;
     } else {
       // The uninstaller is whatever file the install recorded. Without that
@@ -107,9 +118,14 @@ Flag UninstallComponent(const char* reference_name, Flag verbose) {
       char uninstaller[kTextBufferSize];
       if (!QueryRegistryText(version.Get(), "UnInstallImage", uninstaller, sizeof uninstaller)) return 0;
       version.Close();
-      // A failed (or cut) expansion deletes nothing and costs nothing.
       char expanded[kTextBufferSize];
-      if (ExpandText(uninstaller, expanded) && !DeleteComponentFile(expanded, verbose)) result = 0;
+      DWORD needed = ExpandEnvironmentStringsA(uninstaller, expanded, kTextBufferSize);
+      // An expansion that failed has deleted nothing: the removal is not
+      // done, and the record stays for the one that finishes it. One that
+      // does not fit names no file the tool could delete (a cut path would
+      // name another): it deletes nothing and costs nothing.
+      if (needed == 0) return 0;
+      if (needed <= static_cast<DWORD>(kTextBufferSize) && !DeleteComponentFile(expanded, verbose)) result = 0;
     }
   }
 

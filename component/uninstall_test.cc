@@ -138,14 +138,27 @@ TEST_F(UninstallTest, MissingPiecesFailTheirStepsButEveryStepRuns) {
   ExpectComponentGone();
 }
 
-TEST_F(UninstallTest, AnUnopenableVersionKeyKeepsTheToolButDeletesTheKeys) {
+// The version key records where the tool's copy lies: one that is there but
+// cannot be read keeps the keys, and a later removal of the same name finds
+// the component left behind and finishes with it.
+TEST_F(UninstallTest, AnUnopenableVersionKeyKeepsTheToolAndItsRecord) {
   ASSERT_EQ(Uninstall("ALPHA"), 1);
   Fault("RegOpenKeyExA", "CurrentVersion", ERROR_ACCESS_DENIED);
   EXPECT_EQ(Uninstall("BETA"), 0);
   EXPECT_EQ(output_, kStopAndRemove);
-  EXPECT_FALSE(KeyExists(KOTA_COMPONENT_KEY));
+  EXPECT_TRUE(KeyExists(KOTA_VERSION_KEY));
+  EXPECT_FALSE(KeyExists(KOTA_REFERENCES_KEY));
   EXPECT_TRUE(Exists(kInstalledTool));
   EXPECT_FALSE(Exists(kInstalledDriver));
+
+  ASSERT_TRUE(emu::ClearFaultRules());
+  EXPECT_EQ(Uninstall("BETA"), 0);
+  EXPECT_EQ(output_,
+            "\tERROR: Could not open handle to service - vtrin\n"
+            "\tERROR: Could not open handle to service - vtrin\n"
+            "\tERROR: Could not delete (C:\\WINDOWS\\system32\\drivers\\vtrin.sys)\n"
+            "\tERROR: Could not delete (C:\\WINDOWS\\system32\\qelmot32.dll)\n");
+  ExpectComponentGone();
 }
 
 TEST_F(UninstallTest, WithoutUnInstallImageTheVersionAndComponentKeysStay) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "platform/posix/machine.h"
 #include "probe/environment_profile.h"
@@ -345,6 +346,82 @@ TEST(EnvironmentProbe, ProbeStartsAfresh) {
   EXPECT_EQ(g_EnvironmentProfile.ConsolePresent, 0);
   EXPECT_EQ(g_EnvironmentProfile.ConsoleRole, None);
   EXPECT_STREQ(g_EnvironmentProfile.NodeVersion, "");
+}
+
+}  // namespace
+
+namespace {
+
+// The registry calls of one probe, one line each: the operation and the key
+// path or value name it was asked about.
+std::vector<std::string> ProbeTrace(const TestMachine& machine, const std::string& body) {
+  machine.Import(Reg(body));
+  std::vector<std::string> trace;
+  emu::SetCallTrace(&trace);
+  ProbeEnvironment();
+  emu::SetCallTrace(nullptr);
+  std::vector<std::string> registry;
+  for (const std::string& line : trace)
+    if (line.rfind("Reg", 0) == 0) registry.push_back(line);
+  return registry;
+}
+
+// Every key is opened once, read through that one handle and closed before
+// the next is opened, in the probe's order: a fault rule on the n-th opening
+// of a key then means the same thing whatever the probe reads from it.
+TEST(EnvironmentProbe, EachKeyOpenedOnceReadAndClosedBeforeTheNext) {
+  TestMachine machine;
+  const std::vector<std::string> trace = ProbeTrace(
+      machine, kOlderNode + Str("Version", "3.1") + Str("DMIPath", "C:\\DMI") + kNewerNode + Str("Version", "3.4") +
+                   Str("PathName", "C:\\K\\ihv\\bin") + kServerManager + Str("Version", "2.0") + kOpenView +
+                   Str("OV_PATH", "C:\\OV") + kNnm + Str("ManagerType", "MANAGER") + kRemoteAssistantService);
+  std::vector<std::string> opened;
+  int open_keys = 0;
+  for (const std::string& line : trace) {
+    if (line.rfind("RegOpenKeyExA ", 0) == 0) {
+      EXPECT_EQ(open_keys, 0) << "opened while another key is open: " << line;
+      ++open_keys;
+      opened.push_back(line.substr(14));
+    } else if (line.rfind("RegCloseKey", 0) == 0) {
+      --open_keys;
+    }
+  }
+  EXPECT_EQ(open_keys, 0);
+  // The suite key is not read when the newer registration opens, nor the
+  // server console's when the server manager's does, nor the remote
+  // assistant's when OpenView decides the role.
+  const std::vector<std::string> expected = {
+      "SOFTWARE\\Kelm\\KelmZAQ\\Current Version",
+      "SOFTWARE\\Kelm Computer Corporation\\Kelm ZAQ\\CurrentVersion",
+      "SOFTWARE\\Kelm\\Kelm Server Manager\\Current Version",
+      "SOFTWARE\\Hewlett-Packard\\OpenView",
+      "SOFTWARE\\Hewlett-Packard\\OpenView\\Network Node Manager",
+      "SYSTEM\\CurrentControlSet\\Services\\Kelm Remote Assistant Server",
+  };
+  ASSERT_EQ(opened.size(), expected.size());
+  for (size_t i = 0; i < expected.size(); ++i) EXPECT_NE(opened[i].find(expected[i]), std::string::npos) << opened[i];
+  EXPECT_EQ(g_EnvironmentProfile.ConsoleRole, Manager);
+  EXPECT_STREQ(g_EnvironmentProfile.ProgramFilesPath, "C:\\K");
+}
+
+// A fault on the second opening of the older registration's key does not
+// touch the probe, which opens it once; a fault on the first hides it.
+TEST(EnvironmentProbe, FaultOnAKeyCountsItsOpeningsNotItsReads) {
+  const std::string body = kOlderNode + Str("Version", "3.2") + Str("DMIPath", "C:\\DMI");
+  {
+    TestMachine machine;
+    ASSERT_TRUE(emu::AddFaultRule("RegOpenKeyExA", "KelmZAQ", ERROR_ACCESS_DENIED, 2, false));
+    const auto& p = Probe(machine, body);
+    EXPECT_EQ(p.NodePresent, 1);
+    EXPECT_STREQ(p.NodeVersion, "3.2");
+  }
+  {
+    TestMachine machine;
+    ASSERT_TRUE(emu::AddFaultRule("RegOpenKeyExA", "KelmZAQ", ERROR_ACCESS_DENIED, 1, false));
+    const auto& p = Probe(machine, body);
+    EXPECT_EQ(p.NodePresent, 0);
+    EXPECT_STREQ(p.NodeVersion, "");
+  }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 // there.
 #include <cstring>
 
+#include "platform/handles.h"
 #include "platform/registry_access.h"
 #include "probe/environment_profile.h"
 #include "probe/text_compare.h"
@@ -28,20 +29,31 @@ constexpr DWORD kVersionBufferSize = 16;
 constexpr DWORD kPathBufferSize = 260;
 constexpr char kJapaneseLocale[] = "Japanese_Japan.932";
 
-bool KeyOpens(const char* key_path) { return RegistryKeyExists(key_path, KEY_QUERY_VALUE); }
+// Each key is opened once, read through that handle and closed before the
+// next is opened, so the probe asks the registry exactly one question per key
+// it looks at.
+bool OpenKey(const char* key_path, ScopedKey* key) {
+  return RegOpenKeyExA(HKEY_LOCAL_MACHINE, key_path, 0, KEY_QUERY_VALUE, key->Receive()) == ERROR_SUCCESS;
+}
+
+bool KeyOpens(const char* key_path) {
+  ScopedKey key;
+  return OpenKey(key_path, &key);
+}
 
 // A failed read leaves the buffer empty, whatever the query put in it.
-bool ReadField(const char* key_path, const char* value_name, char* field, DWORD size) {
-  return ReadRegistryText(key_path, value_name, KEY_QUERY_VALUE, field, size);
+bool ReadField(const ScopedKey& key, const char* value_name, char* field, DWORD size) {
+  return QueryRegistryText(key.Get(), value_name, field, size);
 }
 
 void ProbeOlderNodeRegistration(EnvironmentProfile* p) {
-  if (!KeyOpens(kOlderNodeKey)) return;
-  if (!ReadField(kOlderNodeKey, "Version", p->NodeVersion, kVersionBufferSize)) return;
+  ScopedKey key;
+  if (!OpenKey(kOlderNodeKey, &key)) return;
+  if (!ReadField(key, "Version", p->NodeVersion, kVersionBufferSize)) return;
   // The DMI path itself is not used: the registration only counts when it is
   // complete.
   char dmi_path[kPathBufferSize];
-  p->NodePresent = ReadField(kOlderNodeKey, "DMIPath", dmi_path, sizeof dmi_path) ? 1 : 0;
+  p->NodePresent = ReadField(key, "DMIPath", dmi_path, sizeof dmi_path) ? 1 : 0;
 }
 
 // The package records its binaries directory; the suite's programs live two
@@ -51,30 +63,28 @@ void CutBinariesDirectory(char* path) {
 }
 
 void ProbeNewerNodeRegistration(EnvironmentProfile* p) {
-  if (KeyOpens(kNewerNodeKey)) {
-    if (!ReadField(kNewerNodeKey, "Version", p->NodeVersion, kVersionBufferSize)) {
+  ScopedKey key;
+  if (OpenKey(kNewerNodeKey, &key)) {
+    if (!ReadField(key, "Version", p->NodeVersion, kVersionBufferSize)) {
       p->NodePresent = 0;
       return;
     }
     p->NodePresent = 1;
-    if (!ReadField(kNewerNodeKey, "PathName", p->ProgramFilesPath, kPathBufferSize)) {
+    if (!ReadField(key, "PathName", p->ProgramFilesPath, kPathBufferSize)) {
       p->NodePresent = 0;
       return;
     }
     CutBinariesDirectory(p->ProgramFilesPath);
     return;
   }
-  if (KeyOpens(kSuiteKey)) ReadField(kSuiteKey, "KelmPath", p->ProgramFilesPath, kPathBufferSize);
+  if (OpenKey(kSuiteKey, &key)) ReadField(key, "KelmPath", p->ProgramFilesPath, kPathBufferSize);
 }
 
+// The server manager's key wins; the server console's is only looked at
+// when the manager's does not open.
 void ProbeConsoleVersion(EnvironmentProfile* p) {
-  const char* key = nullptr;
-  if (KeyOpens(kServerManagerKey)) {
-    key = kServerManagerKey;
-  } else if (KeyOpens(kServerConsoleKey)) {
-    key = kServerConsoleKey;
-  }
-  if (key == nullptr) return;
+  ScopedKey key;
+  if (!OpenKey(kServerManagerKey, &key) && !OpenKey(kServerConsoleKey, &key)) return;
   p->ConsolePresent = ReadField(key, "Version", p->ConsoleVersion, kVersionBufferSize) ? 1 : 0;
 }
 
@@ -88,17 +98,23 @@ void ProbeLanguageDirectory(EnvironmentProfile* p) {
   }
 }
 
+// The manager type of an installed Network Node Manager; false when its key
+// does not open or the type cannot be read.
+bool ReadManagerType(char (&manager_type)[kVersionBufferSize]) {
+  ScopedKey key;
+  return OpenKey(kNetworkNodeManagerKey, &key) && ReadField(key, "ManagerType", manager_type, sizeof manager_type);
+}
+
 // OpenView decides the role when it is installed; only without it do the
 // suite's own consoles count.
 void ProbeRole(EnvironmentProfile* p) {
   p->ConsoleRole = None;
-  if (KeyOpens(kOpenViewKey)) {
-    ReadField(kOpenViewKey, "OV_PATH", p->OpenViewPath, kPathBufferSize);
+  ScopedKey open_view;
+  if (OpenKey(kOpenViewKey, &open_view)) {
+    ReadField(open_view, "OV_PATH", p->OpenViewPath, kPathBufferSize);
+    open_view.Close();
     char manager_type[kVersionBufferSize];
-    if (!KeyOpens(kNetworkNodeManagerKey) ||
-        !ReadField(kNetworkNodeManagerKey, "ManagerType", manager_type, sizeof manager_type)) {
-      return;
-    }
+    if (!ReadManagerType(manager_type)) return;
     if (EqualsIgnoringCase(manager_type, "MANAGER")) {
       p->ConsoleRole = Manager;
     } else if (EqualsIgnoringCase(manager_type, "CONSOLE")) {
@@ -114,9 +130,10 @@ void ProbeRole(EnvironmentProfile* p) {
 // it records; a version that cannot be read leaves the console as it was.
 void ProbeRemoteAssistant(EnvironmentProfile* p) {
   if (!KeyOpens(kRemoteAssistantServiceKey) || p->ConsoleRole != Applications) return;
-  if (!KeyOpens(kRemoteAssistantKey)) return;
+  ScopedKey key;
+  if (!OpenKey(kRemoteAssistantKey, &key)) return;
   char version[kVersionBufferSize];
-  if (!ReadField(kRemoteAssistantKey, "Version", version, sizeof version)) return;
+  if (!ReadField(key, "Version", version, sizeof version)) return;
   p->ConsolePresent = 1;
   std::strcpy(p->ConsoleVersion, "1.3");
 }

@@ -8,7 +8,6 @@
 #include "probe/environment_profile.h"
 #include "services/agent_sequences.h"
 #include "services/service_control.h"
-#include "services/service_query.h"
 
 namespace {
 
@@ -44,13 +43,10 @@ Flag StopLegacyServices(Flag verbose) {
   if (IsManagedNode()) {
     Count(&result, StopServiceTree(kSnmpService, kSnmpDisplay, verbose));
     Count(&result, StopServiceTree(kDmiService, kDmiDisplay, verbose));
-    // The driver is stopped to free its old file. A driver service that does
-    // not exist holds none: an install that failed between deleting the old
-    // service and creating the new one leaves it so, and counting it would
-    // refuse every later "-g" on this machine.
-    if (!StopServiceTree(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, verbose) &&
-        QueryServicePresence(KOTA_DRIVER_SERVICE) != ServicePresence::Absent)
-      result = 0;
+    // The driver is stopped to free its old file. Like every row, it counts
+    // even when the service is missing: a node without its driver service is
+    // not the installation this preparation knows how to take over.
+    Count(&result, StopServiceTree(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, verbose));
   }
   return result;
 }

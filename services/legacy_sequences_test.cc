@@ -223,6 +223,25 @@ TEST_F(LegacySequences, MissingServicesOnManagedNodeCountAndPrintOnlyWhenVerbose
   EXPECT_EQ(result, 0);
 }
 
+// The driver's stop is a counted row like the others: a node without the
+// driver service fails the sequence, after every other stop has run.
+TEST_F(LegacySequences, MissingDriverServiceCountsLikeAnyOtherStop) {
+  DefineOlderInstallation(kRunning);
+  std::string error;
+  ASSERT_TRUE(emu::admin::RemoveServiceDefinition("vtrin", &error)) << error;
+  BeManagedNode();
+  Flag result = 1;
+  EXPECT_EQ(Output(StopLegacyServices, 1, &result),
+            "Stopping Service (Kelm Local Response Agent)\n"
+            "Stopping Service (Kelm Baseboard Agent)\n"
+            "Stopping Service (Kelm SNMP Extension Agent)\n"
+            "Stopping Service (SNMP)\n"
+            "Stopping Service (Win32 DMI Service Layer)\n"
+            "\tERROR: Could not open handle to service - vtrin\n");
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(State("win32sl"), kStopped);
+}
+
 TEST_F(LegacySequences, StartRunsTheReverseOrderWithoutTheDriver) {
   DefineOlderInstallation(kStopped);
   BeManagedNode();

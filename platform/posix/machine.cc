@@ -14,6 +14,7 @@
 #include <ctime>
 #include <memory>
 #include <mutex>
+#include <string_view>
 #include <unordered_map>
 
 namespace emu {
@@ -219,8 +220,13 @@ namespace {
 // The emulated calls run the same few dozen statements over and over, and
 // parsing one costs more than running it, so each is prepared once per
 // connection.
+// Looked up by the caller's text without copying it into a key first.
+struct TextHash {
+  using is_transparent = void;
+  size_t operator()(std::string_view text) const { return std::hash<std::string_view>()(text); }
+};
 std::mutex g_statements_mutex;
-std::unordered_map<std::string, std::unique_ptr<CachedStatement>> g_statements;
+std::unordered_map<std::string, std::unique_ptr<CachedStatement>, TextHash, std::equal_to<>> g_statements;
 
 // Finalizes every cached statement before the connection closes; one still
 // in use is finalized by its Statement instead.
@@ -242,16 +248,16 @@ void DropCachedStatements() {
 Statement::Statement(sqlite3* db, const char* sql) {
   if (db && db == g_machine.db) {
     std::lock_guard<std::mutex> lock(g_statements_mutex);
-    auto& slot = g_statements[sql];
-    if (!slot) {
+    auto found = g_statements.find(std::string_view(sql));
+    if (found == g_statements.end()) {
       auto prepared = std::make_unique<CachedStatement>();
       if (sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &prepared->stmt, nullptr) != SQLITE_OK) {
         sqlite3_finalize(prepared->stmt);
-        g_statements.erase(sql);
         return;
       }
-      slot = std::move(prepared);
+      found = g_statements.emplace(sql, std::move(prepared)).first;
     }
+    std::unique_ptr<CachedStatement>& slot = found->second;
     if (!slot->in_use) {
       slot->in_use = true;
       cached_ = slot.get();

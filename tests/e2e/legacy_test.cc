@@ -53,9 +53,9 @@ class LegacyEndToEnd : public testing::Test {
   void TearDown() override { testsupport::RemoveTree(work_); }
 
   std::string Tool() const { return release_ + "/mevrid.exe"; }
-  ProcessResult Run(std::vector<std::string> args) {
+  ProcessResult Run(std::vector<std::string> args, const std::vector<std::string>& env = {}) {
     args.insert(args.begin(), Tool());
-    return testsupport::RunProgram(args, release_);
+    return testsupport::RunProgram(args, release_, env);
   }
   std::string Host(const std::string& windows_path) const { return machine_.HostPath(windows_path); }
   std::string Usage() const {
@@ -332,6 +332,106 @@ TEST_F(LegacyEndToEnd, LifeOfALegacyMachine) {
   // The older installation's own services are left as they are.
   EXPECT_EQ(State("SNMP"), kRunning);
   EXPECT_EQ(State("Kelm Baseboard Agent"), kRunning);
+}
+
+// Every stop of the preparation counts, the driver's included: a node whose
+// driver service is missing ends the run at that stop, before any file is
+// deleted or anything installed, and the services stopped stay stopped.
+TEST_F(LegacyEndToEnd, OverOlderNodeWithoutItsDriverServiceInstallsNothing) {
+  SeedOlderNode("3.2.1");
+  SeedNodeInstallation();
+  std::string error;
+  ASSERT_TRUE(emu::admin::RemoveServiceDefinition("vtrin", &error)) << error;
+  ProcessResult r = Run({"-g", "-k", "alpha", "-p", "C:\\alpha.exe"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, kNnmHeading + Report("3.2.1") + kNodeStops +
+                       "Stopping Service (SNMP)\n"
+                       "Stopping Service (Win32 DMI Service Layer)\n"
+                       "\tERROR: Could not open handle to service - vtrin\n");
+  EXPECT_FALSE(ComponentKeyExists());
+  EXPECT_EQ(State("vtrin"), 0u);
+  EXPECT_EQ(testsupport::ReadFile(Host("C:\\WINDOWS\\system32\\qelmot32.dll")), "old library");
+  EXPECT_EQ(testsupport::ReadFile(Host("C:\\WINDOWS\\system32\\drivers\\vtrin.sys")), "old driver");
+  for (const char* name : {"Kelm Baseboard Agent", "Kelm Local Response Agent", "SNMP", "win32sl"})
+    EXPECT_EQ(State(name), kStopped) << name;
+
+  r = Run({"-q", "-g", "-k", "alpha", "-p", "C:\\alpha.exe"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_FALSE(ComponentKeyExists());
+}
+
+// Without the Windows directory the preparation ends after the stops: the
+// old copies stay, nothing is installed, and the services are not restarted.
+TEST_F(LegacyEndToEnd, OverOlderNodeWithoutSystemRootEndsAfterTheStops) {
+  SeedOlderNode("3.1");
+  SeedNodeInstallation();
+  ProcessResult r = Run({"-g", "-k", "alpha", "-p", "C:\\alpha.exe"}, {"SystemRoot="});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, kNnmHeading + Report("3.1") + kNodeStops + kNodeServiceStops +
+                       "\n\tERROR: Could not determine %SystemRoot% directory.\n");
+  EXPECT_FALSE(ComponentKeyExists());
+  EXPECT_EQ(testsupport::ReadFile(Host("C:\\WINDOWS\\system32\\qelmot32.dll")), "old library");
+  EXPECT_EQ(testsupport::ReadFile(Host("C:\\WINDOWS\\system32\\drivers\\vtrin.sys")), "old driver");
+  for (const char* name : {"Kelm Baseboard Agent", "SNMP", "win32sl", "vtrin"}) EXPECT_EQ(State(name), kStopped) << name;
+}
+
+// "-g" where no older node is found shows what the probe found and installs
+// as usual: no service is stopped, no legacy reference registered. The
+// report shows the suite's applications with the remote assistant server as
+// console 1.3, and the newer node's path without its "\ihv\bin".
+TEST_F(LegacyEndToEnd, OverOlderWithoutAnOlderNodeOnlyShowsTheReport) {
+  machine_.Import(std::string(kReg) +
+                  "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\Kelm ZAQ\\CurrentVersion]\n"
+                  "\"Version\"=\"4.0\"\n\"PathName\"=\"D:\\\\Suite\\\\ihv\\\\bin\\\\x\"\n"
+                  "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\Kelm Remote Assistant Server\\"
+                  "Current Version]\n\"Version\"=\"7.2\"\n"
+                  "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Kelm Remote Assistant Server]\n");
+  Define("SNMP", "SNMP");
+  ProcessResult r = Run({"-g", "-k", "alpha", "-p", "C:\\alpha.exe"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, std::string(kNnmHeading) +
+                       "Console version (1.3), Wardhaven Applications\nProgram Files Path (D:\\Suite)\n"
+                       "Managed Node version (4.0)\n\n" +
+                       kInstallBanner + kNewDriver + "\n" + kInstallOk);
+  EXPECT_EQ(Image("ALPHA"), "C:\\alpha.exe");
+  EXPECT_EQ(Image("BROMVELD"), "<none>");
+  EXPECT_EQ(State("SNMP"), kRunning);
+
+  // A removal with "-g" shows the same report, then removes as usual.
+  r = Run({"/G", "-k", "beta", "-r"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, std::string(kNnmHeading) +
+                       "Console version (1.3), Wardhaven Applications\nProgram Files Path (D:\\Suite)\n"
+                       "Managed Node version (4.0)\n\n" +
+                       kRemoveBanner + "\tERROR: Could not delete referenced component - BETA\n" +
+                       "\nRemove Summary\n**************\nRemove Complete: Encountered errors -\n"
+                       "\t* During KOTA component uninstall.\n\n");
+}
+
+// What the probe finds on a management station that is no managed node:
+// OpenView decides the role over the suite's console, and the language
+// directory follows the user's locale.
+TEST_F(LegacyEndToEnd, ReportOfAJapaneseManagementStation) {
+  SeedManagementStation();
+  machine_.Import(std::string(kReg) +
+                  "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\Kelm Wardhaven Server Console\\"
+                  "Current Version]\n\"Version\"=\"9.9\"\n");
+  emu::SetSetting("user-locale", "Japanese_Japan.932");
+  ProcessResult r = Run({"-g", "-q", "-k", "alpha", "-p", "C:\\alpha.exe"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "");
+  r = Run({"-g", "-k", "alpha", "-r"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, std::string(kNnmHeading) +
+                       "Console version (2.1), Management Station\n"
+                       "OpenView Path (C:\\OV), Language Directory (Japanese_Japan.932)\n"
+                       "Not a Managed Node\n\n" +
+                       kRemoveBanner +
+                       "Stopping Service (Kelm Embedded System Management Driver)\n"
+                       "Removing Service (Kelm Embedded System Management Driver).\n" +
+                       kRemoveOk);
+  EXPECT_FALSE(ComponentKeyExists());
 }
 
 }  // namespace

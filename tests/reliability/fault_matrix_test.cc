@@ -20,6 +20,7 @@ namespace {
 
 struct Totals {
   int points = 0;
+  int reruns = 0;
   std::vector<std::string> failures;
 };
 
@@ -56,6 +57,7 @@ bool TryFaultPoint(const Lab& lab, const Scenario& scenario, const std::string& 
   }
   if (fired) out->push_back("T");
   if (fired && repaired->count(digest) == 0) {
+    out->push_back("R");
     testsupport::ProcessResult again = RunTool(lab, dir, scenario.args, env);
     OpenedMachine machine(dir);
     for (const std::string& broken : CheckRunInvariants(again, scenario.expect))
@@ -77,12 +79,7 @@ bool TryFaultPoint(const Lab& lab, const Scenario& scenario, const std::string& 
 
 class FaultMatrix : public testing::TestWithParam<Scenario> {};
 
-}  // namespace
 
-// The scenario's name, not its bytes, in the test's messages.
-void PrintTo(const Scenario& scenario, std::ostream* os) { *os << scenario.name; }
-
-namespace {
 
 TEST_P(FaultMatrix, EveryFailingCallKeepsTheInvariantsAndARerunRepairs) {
   const Scenario& scenario = GetParam();
@@ -114,7 +111,9 @@ TEST_P(FaultMatrix, EveryFailingCallKeepsTheInvariantsAndARerunRepairs) {
     ASSERT_EQ(run.status, 0) << run.out;
     std::vector<std::string> broken = CheckRunInvariants(run, scenario.expect);
     ASSERT_TRUE(broken.empty()) << broken[0];
-    if (scenario.restart_completes) ASSERT_TRUE(Restart());
+    if (scenario.restart_completes) {
+      ASSERT_TRUE(Restart());
+    }
     expected = CaptureEndState();
   }
   ASSERT_GT(calls, 0);
@@ -129,12 +128,16 @@ TEST_P(FaultMatrix, EveryFailingCallKeepsTheInvariantsAndARerunRepairs) {
     for (const std::string& line : lines) {
       if (line == "T")
         ++totals.points;
+      else if (line == "R")
+        ++totals.reruns;
       else
         totals.failures.push_back(line.substr(2));
     }
   }
-  printf("fault matrix %s: %lld calls without faults, %d fault points tried (stride %d), %zu failures\n",
-         scenario.name.c_str(), static_cast<long long>(calls), totals.points, stride, totals.failures.size());
+  printf("fault matrix %s: %lld calls without faults, %d fault points tried (stride %d), %d runs that follow"
+         " (the rest left a machine already repaired once), %zu failures\n",
+         scenario.name.c_str(), static_cast<long long>(calls), totals.points, stride, totals.reruns,
+         totals.failures.size());
   EXPECT_GE(totals.points, 2 * calls / stride);
   // Every failure in one line, the first few in full.
   for (const std::string& failure : totals.failures) printf("  %s\n", failure.substr(0, failure.find('\n')).c_str());
@@ -143,11 +146,7 @@ TEST_P(FaultMatrix, EveryFailingCallKeepsTheInvariantsAndARerunRepairs) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenarios, FaultMatrix, testing::ValuesIn(FaultScenarios()),
-                         [](const testing::TestParamInfo<Scenario>& info) {
-                           std::string name;
-                           for (char c : info.param.name) name += isalnum(static_cast<unsigned char>(c)) ? c : '_';
-                           return name;
-                         });
+                         [](const testing::TestParamInfo<Scenario>& info) { return ScenarioTestName(info.param); });
 
 }  // namespace
 }  // namespace reliability

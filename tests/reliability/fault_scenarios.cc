@@ -1,5 +1,6 @@
 #include "tests/reliability/fault_scenarios.h"
 
+#include <cctype>
 #include <cstdio>
 
 #include "platform/posix/admin.h"
@@ -60,6 +61,14 @@ bool Install(const Lab& lab, const std::string& dir, const std::string& name, co
 }
 
 }  // namespace
+
+void PrintTo(const Scenario& scenario, std::ostream* os) { *os << scenario.name; }
+
+std::string ScenarioTestName(const Scenario& scenario) {
+  std::string name;
+  for (char c : scenario.name) name += isalnum(static_cast<unsigned char>(c)) ? c : '_';
+  return name;
+}
 
 std::vector<Scenario> FaultScenarios() {
   return {

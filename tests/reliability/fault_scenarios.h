@@ -3,6 +3,7 @@
 // tool itself where it can be) and one command run on copies of it.
 #pragma once
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,11 @@ struct Scenario {
   // a restart.
   bool restart_completes = false;
 };
+
+// The scenario's name, not its bytes, in test messages.
+void PrintTo(const Scenario& scenario, std::ostream* os);
+// A test name made of the scenario's name.
+std::string ScenarioTestName(const Scenario& scenario);
 
 // The five scenarios: a first install; an upgrade over 3.9 with two
 // references whose pre-processors record their calls; "-g" over an older

@@ -63,9 +63,17 @@ bool CopyFileKeepingTimes(const std::string& from, const std::string& to, const 
   return close(out) == 0 && ok;
 }
 
-std::string Digest(const std::string& host_path) {
+// A file's bytes, digested. Large files (the tool's copy) are told apart by
+// size and last-write time: every copy the emulation makes is whole (written
+// aside, then renamed into place) and keeps its source's time, and reading
+// megabytes for every run would cost more than the run.
+std::string Digest(const std::string& host_path, const struct stat& st) {
+  char text[64];
+  if (st.st_size > (1 << 16)) {
+    snprintf(text, sizeof text, "t%lld.%09ld", static_cast<long long>(st.st_mtim.tv_sec), st.st_mtim.tv_nsec);
+    return text;
+  }
   std::string bytes = testsupport::ReadFile(host_path);
-  char text[32];
   snprintf(text, sizeof text, "%016zx", std::hash<std::string_view>()(bytes));
   return text;
 }
@@ -85,11 +93,6 @@ std::vector<std::string> SplitLines(const std::string& text) {
   std::istringstream in(text);
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
-}
-
-std::string VersionText() {
-  int64_t key = store::FindKey(store::kRootKeyId, kVersionKey);
-  return key == store::kNoKey ? std::string() : store::GetString(key, "Version");
 }
 
 bool HostFileExists(const std::string& below_windows) {
@@ -150,7 +153,8 @@ testsupport::ProcessResult RunTool(const Lab& lab, const std::string& machine_di
                                    const std::vector<std::string>& args, const std::vector<std::string>& env) {
   std::vector<std::string> argv{"mevrid.exe"};
   argv.insert(argv.end(), args.begin(), args.end());
-  std::vector<std::string> environment{"MEVRID_MACHINE=" + machine_dir, "SystemRoot"};
+  // A fresh run: no token of a lock holder, whatever this process holds.
+  std::vector<std::string> environment{"MEVRID_MACHINE=" + machine_dir, "SystemRoot", "MEVRID_INSTALL_LOCK"};
   environment.insert(environment.end(), env.begin(), env.end());
   return testsupport::RunProgram(argv, lab.release(), environment);
 }
@@ -187,7 +191,7 @@ EndState CaptureEndState() {
     struct stat st;
     if (lstat(it->path().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
     files.push_back(it->path().string().substr(windows.size()) + " " + std::to_string(st.st_size) +
-                    ((st.st_mode & 0200) ? "" : " read-only") + " " + Digest(it->path().string()));
+                    ((st.st_mode & 0200) ? "" : " read-only") + " " + Digest(it->path().string(), st));
   }
   std::sort(files.begin(), files.end());
   for (const std::string& file : files) state.files += file + "\n";
@@ -212,6 +216,11 @@ std::vector<std::string> RegisteredReferences() {
   if (key == store::kNoKey) return references;
   for (const auto& [id, name] : store::Subkeys(key)) references.push_back(name + "=" + store::GetString(id, "PreProcImage"));
   return references;
+}
+
+std::string RecordedVersion() {
+  int64_t key = store::FindKey(store::kRootKeyId, kVersionKey);
+  return key == store::kNoKey ? std::string() : store::GetString(key, "Version");
 }
 
 bool KeyExists(const std::string& key_path) { return store::FindKey(store::kRootKeyId, key_path) != store::kNoKey; }
@@ -261,7 +270,7 @@ std::vector<std::string> CheckRunInvariants(const testsupport::ProcessResult& ru
     }
     if (!references.empty()) {
       // A registered reference promises its product a component.
-      if (VersionText() != "4.0") broken.push_back("reported success with references but version \"" + VersionText() + "\"");
+      if (RecordedVersion() != "4.0") broken.push_back("reported success with references but version \"" + RecordedVersion() + "\"");
       for (const char* file : {"mevrid.exe", "system32/qelmot32.dll", "system32/drivers/vtrin.sys"})
         if (!HostFileExists(file)) broken.push_back(std::string("reported success with references but no ") + file);
       emu::admin::ServiceInfo info;
@@ -360,8 +369,17 @@ int WorkerCount() {
 
 int FaultStride() {
   const char* text = getenv("MEVRID_FAULT_MATRIX_STRIDE");
-  int stride = text && *text ? atoi(text) : 1;
-  return std::max(stride, 1);
+  if (text && *text) return std::max(atoi(text), 1);
+  // Under AddressSanitizer every run costs several times as much: a sample
+  // of every third call keeps the suite's time.
+#if defined(__SANITIZE_ADDRESS__)
+  return 3;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+  return 3;
+#endif
+#endif
+  return 1;
 }
 
 bool PutHelper(const OpenedMachine& machine, const std::string& helper, const std::string& windows_path) {

@@ -65,7 +65,8 @@ bool CopyMachine(const std::string& from, const std::string& to);
 
 // Runs the lab's release copy of the tool as "mevrid.exe" in the release
 // directory on the machine at machine_dir, without "SystemRoot" (so the
-// machine's C:\WINDOWS applies), with extra environment entries.
+// machine's C:\WINDOWS applies) and without an install lock's token, with
+// extra environment entries.
 testsupport::ProcessResult RunTool(const Lab& lab, const std::string& machine_dir,
                                    const std::vector<std::string>& args, const std::vector<std::string>& env = {});
 
@@ -94,6 +95,8 @@ bool Restart();
 // Registered references with their stored images, "NAME=image", in order.
 std::vector<std::string> RegisteredReferences();
 bool KeyExists(const std::string& key_path);
+// The component's recorded "Version" ("" without one).
+std::string RecordedVersion();
 std::string IntegrityCheck();  // "ok" when the database is whole
 int64_t TotalCallCount();
 // Hits of the first fault rule (0 without one).
@@ -118,7 +121,8 @@ std::vector<std::string> CheckRunInvariants(const testsupport::ProcessResult& ru
 std::vector<std::string> RunInWorkers(int workers, const std::function<bool(int, std::vector<std::string>*)>& job);
 
 // The number of worker processes (MEVRID_RELIABILITY_JOBS, else 2) and the
-// stride of a sampled matrix (MEVRID_FAULT_MATRIX_STRIDE, else 1).
+// stride of a sampled matrix (MEVRID_FAULT_MATRIX_STRIDE, else 1, or 3 in a
+// build with AddressSanitizer).
 int WorkerCount();
 int FaultStride();
 

@@ -18,12 +18,12 @@ wine_programs=$top/build/windows/wine-programs
 [ -f "$wine_release/mevrid.exe" ] || { echo "build the windows preset first" >&2; exit 2; }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/mevrid-wine-bench.XXXXXX")
-trap 'rm -rf "$work"' EXIT
 export WINEDEBUG=-all DISPLAY= WAYLAND_DISPLAY= WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
-wine_base_prefix=$work/base
-WINEPREFIX=$wine_base_prefix wineboot -i >/dev/null 2>&1 && WINEPREFIX=$wine_base_prefix wineserver -w
 backend=wine transcript=/dev/null
 . "$here/lib.sh"
+wine_base_prefix=$work/base
+trap 'wine_stop_server "$wine_base_prefix"; rm -rf "$work"' EXIT
+WINEPREFIX=$wine_base_prefix wineboot -i >/dev/null 2>&1 && WINEPREFIX=$wine_base_prefix wineserver -w
 
 cat >"$work/install.cmd" <<'EOF'
 @echo off

@@ -98,8 +98,23 @@ machine_create() {
 }
 
 machine_destroy() {
-  [ "$backend" = wine ] && wine_env wineserver -k 2>/dev/null
+  [ "$backend" = wine ] && wine_stop_server "$machine"
   [ -n "${keep_machines:-}" ] || rm -rf "$machine"
+}
+
+# Ends a prefix's server and removes the directory Wine made for its socket
+# (/tmp/wine-XXXXXX/server-<device>-<inode>), which it leaves behind.
+wine_stop_server() {
+  local prefix=$1 dir
+  [ -d "$prefix" ] || return 0
+  WINEPREFIX=$prefix wineserver -k 2>/dev/null
+  WINEPREFIX=$prefix wineserver -w 2>/dev/null
+  for dir in /tmp/wine-*/"server-$(stat -c %D "$prefix")-$(printf %x "$(stat -c %i "$prefix")")"; do
+    [ -d "$dir" ] || continue
+    rm -rf "$dir"
+    rmdir "${dir%/*}" 2>/dev/null
+  done
+  return 0
 }
 
 # A restart: deletions deferred to the next restart are carried out.
@@ -107,6 +122,7 @@ machine_reboot() {
   case $backend in
     wine)
       wine_env wineserver -k 2>/dev/null
+      wine_env wineserver -w 2>/dev/null
       wine_env wineserver -p
       wine_env wine wineboot -r >/dev/null 2>&1
       ;;

@@ -19,7 +19,10 @@
 #
 # --update writes the Wine transcripts as the new expected files (review the
 # diff before keeping it); --keep keeps the work directory; --no-build uses
-# the builds as they are; --no-posix skips step 5.
+# the builds as they are; --no-posix skips step 5. MEVRID_POSIX_BUILD names
+# the POSIX build (default build/default), MEVRID_WINE_PARALLEL how many
+# scenarios run at once (3), MEVRID_WINE_RETRIES how often a failed Wine
+# scenario is run again alone (1).
 # Ends with "N passed, M failed" and status 1 when anything failed.
 set -uo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -35,7 +38,7 @@ for arg in "$@"; do
     --keep) keep_machines=1 ;;
     --no-build) build="" ;;
     --no-posix) posix="" ;;
-    -h | --help) sed -n '2,23p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,26p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     -*) echo "run.sh: unknown option $arg" >&2; exit 2 ;;
     *) only+=("$arg") ;;
   esac
@@ -80,11 +83,12 @@ ensure_tools() {
 }
 ensure_tools
 
+. "$here/lib.sh"
 work=$(mktemp -d "${TMPDIR:-/tmp}/mevrid-wine.XXXXXX")
 # Whatever happens, no wineserver of ours outlives the run.
 cleanup() {
   local prefix
-  for prefix in "$work"/*/; do [ -d "$prefix" ] && WINEPREFIX=$prefix wineserver -k 2>/dev/null; done
+  for prefix in "$work"/*/; do [ -d "$prefix" ] && wine_stop_server "${prefix%/}"; done
   [ -z "$keep_machines" ] && rm -rf "$work"
 }
 trap cleanup EXIT
@@ -138,8 +142,6 @@ if ! WINEPREFIX=$wine_base_prefix wineboot -i >"$work/wineboot.log" 2>&1 ||
   finish
 fi
 pass "wine prefix (wineboot -i)"
-
-. "$here/lib.sh"
 . "$here/scenarios.sh"
 seeds_dir=$here/seeds
 

@@ -1,0 +1,24 @@
+// One install or removal of the KOTA component at a time, machine-wide. Two
+// products installing and removing at the same moment could otherwise
+// interleave their steps (one deleting the component while the other
+// registers a reference to it) and leave a registered reference without its
+// component.
+//
+// The holder puts a token naming itself in its own environment, which the
+// pre-processors it starts (and so any run of the tool that they start)
+// inherit: a run whose token names a holder that is alive and holds the lock
+// runs under its parent's lock instead of waiting for it, since the parent
+// is waiting for that very run.
+#pragma once
+
+#include "platform/platform.h"
+
+// The environment variable that carries the holder's process id.
+constexpr char kInstallLockToken[] = "MEVRID_INSTALL_LOCK";
+
+// Takes the lock, waiting for as long as another run holds it; when verbose,
+// says once that it waits. false (with an error line when verbose) when the
+// lock cannot be had at all.
+bool AcquireInstallLock(Flag verbose);
+// Lets the lock go (and drops the token); nothing when not held.
+void ReleaseInstallLock();
