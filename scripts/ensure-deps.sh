@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the native build's packages when they are missing (Debian 12, as root).
-# Usage: scripts/ensure-deps.sh [--windows]   (--windows adds MinGW-w64 and Wine)
+# Usage: scripts/ensure-deps.sh [--windows] [--fuzz]
+#   --windows adds MinGW-w64 and Wine; --fuzz adds clang and libFuzzer (tests/fuzz/run.sh).
 set -euo pipefail
 
 need=()
@@ -10,10 +11,19 @@ command -v g++ >/dev/null || need+=(g++)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 [ -d /usr/src/googletest ] || need+=(googletest)
 [ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
-if [ "${1:-}" = "--windows" ]; then
-  command -v x86_64-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-x86-64)
-  command -v wine >/dev/null || need+=(wine wine64)
-fi
+for option in "$@"; do
+  case "$option" in
+    --windows)
+      command -v x86_64-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-x86-64)
+      command -v wine >/dev/null || need+=(wine wine64)
+      ;;
+    --fuzz)
+      command -v clang++ >/dev/null || command -v clang++-14 >/dev/null || need+=(clang-14)
+      compgen -G "/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a" >/dev/null ||
+        need+=(libclang-rt-14-dev)
+      ;;
+  esac
+done
 
 if [ ${#need[@]} -gt 0 ]; then
   echo "installing missing packages: ${need[*]}"

@@ -128,5 +128,125 @@ TEST_F(InstallEndToEnd, ARefusedCopyOfTheDriverRestartsTheOldOne) {
   EXPECT_EQ(Export(kComponentKey).find("\\References\\BETA]"), std::string::npos);
 }
 
+// A reference whose pre-processor cannot be run is still named and then
+// passed over, in both walks: no image, a program that does not exist, an
+// image too long for the tool's buffer. An image with %SystemRoot% is
+// expanded when it is notified and stays stored as written. A version of one
+// number is no version: the upgrade goes ahead without a word about it.
+TEST_F(InstallEndToEnd, WalksNameEveryReferenceAndRunOnlyThoseThatCanRun) {
+  const std::string long_image = "C:\\\\Products\\\\Alpha\\\\pre.exe " + std::string(250, 'x');
+  const std::string zeta =
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\References\\zeta]\r\n"
+      "\"PreProcImage\"=\"%SystemRoot%\\\\..\\\\Products\\\\Alpha\\\\pre.exe Z\"\r\n\r\n";
+  m_.machine().Import(
+      "Windows Registry Editor Version 5.00\r\n\r\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\CurrentVersion]\r\n"
+      "\"Version\"=\"4\"\r\n\r\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\References\\Bare]\r\n\r\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\References\\Cannot]\r\n"
+      "\"PreProcImage\"=\"C:\\\\Products\\\\Nowhere\\\\pre.exe\"\r\n\r\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\References\\Long]\r\n"
+      "\"PreProcImage\"=\"" + long_image + "\"\r\n\r\n" + zeta);
+
+  e2e::ToolRun run = InstallAlpha();
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, kInstallBanner + "\nStopping: Bare\n\nStopping: Cannot\n\nStopping: Long\n\nStopping: zeta\n" +
+                         kNewDriver + "\nStarting: Bare\n\nStarting: Cannot\n\nStarting: Long\n\nStarting: zeta\n" +
+                         kInstallOk);
+  EXPECT_EQ(Recorded(), (Lines{"Z -e", "Z -b"}));
+  EXPECT_EQ(Export(std::string(kComponentKey) + "\\References\\zeta"),
+            "Windows Registry Editor Version 5.00\r\n\r\n" + zeta);
+  EXPECT_TRUE(AllInstalled());
+
+  // Quiet, the same walks say nothing and pass " -q" on.
+  m_.machine().Import(
+      "Windows Registry Editor Version 5.00\r\n\r\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\CurrentVersion]\r\n"
+      "\"Version\"=\"3.9\"\r\n");
+  run = Run({"-k", "alpha", "-p", "C:\\Products\\Alpha\\pre.exe ALPHA", "-q"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(Recorded(), (Lines{"Z -e", "Z -b", "ALPHA -e -q", "Z -e -q", "ALPHA -b -q", "Z -b -q"}));
+}
+
+TEST_F(InstallEndToEnd, AnEmptyReferencesKeyTellsNobody) {
+  m_.machine().Import(
+      "Windows Registry Editor Version 5.00\r\n\r\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\CurrentVersion]\r\n"
+      "\"Version\"=\"3.9\"\r\n\r\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\References]\r\n\r\n");
+  e2e::ToolRun run = InstallAlpha();
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, kInstallBanner + "Found KOTA Version: 3.9 installed.\n" + kNewDriver + kInstallOk);
+  EXPECT_TRUE(Recorded().empty());
+  EXPECT_TRUE(AllInstalled());
+}
+
+// A release file that is missing counts as current: the installed driver is
+// kept and nothing is replaced. Registering a name again only replaces its
+// image.
+TEST_F(InstallEndToEnd, AReleaseWithoutTheDriverKeepsTheInstalledOne) {
+  ASSERT_EQ(InstallAlpha().status, 0);
+  ASSERT_EQ(unlink(Release("nt_node/vtrin.sys").c_str()), 0);
+  std::string version_key = Export(kVersionKey);
+  e2e::ToolRun run = Run({"-k", "ALPHA", "-p", "C:\\Products\\Beta\\pre.exe AGAIN"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, kInstallBanner + "Found KOTA Version: 4.0 installed.\n" + kInstallOk);
+  EXPECT_TRUE(Recorded().empty());
+  EXPECT_TRUE(Exists(kInstalledDriver));
+  EXPECT_EQ(Export(kVersionKey), version_key);
+  EXPECT_EQ(Export(std::string(kComponentKey) + "\\References"),
+            "Windows Registry Editor Version 5.00\r\n\r\n"
+            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\References]\r\n\r\n"
+            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\References\\ALPHA]\r\n"
+            "\"PreProcImage\"=hex(2):43,00,3a,00,5c,00,50,00,72,00,6f,00,64,00,75,00,63,00,74,\\\r\n"
+            "  00,73,00,5c,00,42,00,65,00,74,00,61,00,5c,00,70,00,72,00,65,00,2e,00,65,00,\\\r\n"
+            "  78,00,65,00,20,00,41,00,47,00,41,00,49,00,4e,00\r\n\r\n");
+}
+
+// The old driver service outlives its silent removal: the new one cannot be
+// created, which ends the install after the files and the version record
+// were replaced. The old service stays stopped, nobody is told "-b" and the
+// caller is not registered.
+TEST_F(InstallEndToEnd, AnOldDriverServiceThatStaysBlocksTheNewOne) {
+  ASSERT_EQ(InstallAlpha().status, 0);
+  m_.machine().Import(
+      "Windows Registry Editor Version 5.00\r\n\r\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\CurrentVersion]\r\n"
+      "\"Version\"=\"3.9\"\r\n"
+      "\"UnInstallImage\"=-\r\n");
+  PutFile(kInstalledLibrary, "old library", kOld);
+  m_.AddFault("DeleteService", "vtrin", 5 /* ERROR_ACCESS_DENIED */);
+  e2e::ToolRun run = InstallBeta();
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, kInstallBanner + "Found KOTA Version: 3.9 installed.\n\nStopping: ALPHA\n" + "Installing Driver (" +
+                         kDisplay + ").\n" + kInstallFailed);
+  EXPECT_EQ(Recorded(), (Lines{"ALPHA -e"}));
+  EXPECT_TRUE(AllInstalled());
+  EXPECT_EQ(Export(kVersionKey),
+            "Windows Registry Editor Version 5.00\r\n\r\n"
+            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\CurrentVersion]\r\n"
+            "\"Version\"=\"4.0\"\r\n"
+            "\"UnInstallImage\"=hex(2):43,00,3a,00,5c,00,57,00,49,00,4e,00,44,00,4f,00,57,00,\\\r\n"
+            "  53,00,5c,00,6d,00,65,00,76,00,72,00,69,00,64,00,2e,00,65,00,78,00,65,00\r\n\r\n");
+  EXPECT_EQ(m_.StateOf("vtrin"), SERVICE_STOPPED);
+  EXPECT_EQ(Export(kComponentKey).find("\\References\\BETA]"), std::string::npos);
+}
+
+// A driver that does not start does not fail the install: the products are
+// told "-b" all the same and the caller is registered.
+TEST_F(InstallEndToEnd, ADriverThatDoesNotStartStillCompletesTheUpgrade) {
+  ASSERT_EQ(InstallAlpha().status, 0);
+  PutFile(kInstalledTool, "older tool", kOld);
+  m_.AddFault("StartServiceA", "vtrin", 1058 /* ERROR_SERVICE_DISABLED */);
+  e2e::ToolRun run = InstallBeta();
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, kInstallBanner + "Found KOTA Version: 4.0 installed.\n\nStopping: ALPHA\n" + kNewDriver +
+                         "\nStarting: ALPHA\n" + kInstallOk);
+  EXPECT_EQ(Recorded(), (Lines{"ALPHA -e", "ALPHA -b"}));
+  EXPECT_EQ(m_.StateOf("vtrin"), SERVICE_STOPPED);
+  EXPECT_NE(Export(kComponentKey).find("\\References\\BETA]"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace componente2e

@@ -29,9 +29,14 @@ class ModesEndToEnd : public testing::Test {
   }
   void TearDown() override { testsupport::RemoveTree(work_); }
 
-  ProcessResult Run(std::vector<std::string> args) {
+  ProcessResult Run(std::vector<std::string> args, const std::vector<std::string>& env = {}) {
     args.insert(args.begin(), release_ + "/mevrid.exe");
-    return testsupport::RunProgram(args, release_);
+    return testsupport::RunProgram(args, release_, env);
+  }
+  static std::string Image(const std::string& reference) {
+    char image[260];
+    const std::string key = "SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\References\\" + reference;
+    return ReadRegistryText(key.c_str(), "PreProcImage", KEY_READ, image, sizeof image) ? image : "<none>";
   }
   std::string Host(const std::string& windows_path) const { return machine_.HostPath(windows_path); }
   static bool ServiceExists(const std::string& name) {
@@ -83,6 +88,33 @@ TEST_F(ModesEndToEnd, QuietRunsPrintNothingAndKeepTheirStatus) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "");
   EXPECT_TRUE(ServiceExists("vtrin"));
+}
+
+// Options start with "-" or "/" in either letter case, only their letter
+// counts, and free arguments are passed over wherever they stand.
+TEST_F(ModesEndToEnd, OptionsAreLettersAfterEitherSwitchCharacter) {
+  ProcessResult r = Run({"free", "/K", "abc", "/P", "C:\\abc.exe -x", "more", "-"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, std::string(kInstallBanner) + kNewDriver + kInstallOk);
+  EXPECT_EQ(Image("ABC"), "C:\\abc.exe -x");
+  EXPECT_EQ(Image("abc"), "C:\\abc.exe -x");  // one key, whatever the case asked
+
+  // "-kalpha abc": the text after the letter is ignored, the next argument
+  // is the name; "-Remove" and "-Quiet" are "-r" and "-q".
+  r = Run({"-kalpha", "abc", "-Remove", "-Quiet"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_FALSE(RegistryKeyExists("SOFTWARE\\Kelm Computer Corporation\\KelmKOTA", KEY_READ));
+  EXPECT_FALSE(ServiceExists("vtrin"));
+}
+
+// Quiet, a failed install says nothing at all: no banner, no error line, no
+// summary; the status alone tells.
+TEST_F(ModesEndToEnd, QuietFailedInstallPrintsNothing) {
+  ProcessResult r = Run({"-k", "alpha", "-p", "C:\\alpha.exe", "-q"}, {"SystemRoot="});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_FALSE(RegistryKeyExists("SOFTWARE\\Kelm Computer Corporation\\KelmKOTA", KEY_READ));
 }
 
 }  // namespace

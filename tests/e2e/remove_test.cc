@@ -6,6 +6,8 @@
 namespace componente2e {
 namespace {
 
+constexpr time_t kOld = 1000000000;
+
 using RemoveEndToEnd = ComponentEndToEnd;
 
 TEST_F(RemoveEndToEnd, RemovingOneProductThenTheLastLeavesNothing) {
@@ -144,6 +146,89 @@ TEST_F(RemoveEndToEnd, AReadOnlyInstalledLibraryIsStillRemoved) {
   EXPECT_EQ(Recorded(), (Lines{"ALPHA -e -q"}));
   EXPECT_FALSE(Exists(kInstalledLibrary));
   EXPECT_TRUE(PendingDeletions().empty());
+}
+
+// References that cannot be counted after the reference was deleted: the
+// removal cannot know whether the component is still used, so it stays as
+// it is, and the legacy reference's silent removal that follows must not
+// take it away either.
+TEST_F(RemoveEndToEnd, ReferencesThatCannotBeCountedKeepTheComponent) {
+  ASSERT_EQ(InstallAlpha().status, 0);
+  std::string version_key = Export(kVersionKey);
+  m_.AddFault("RegEnumKeyExA", "References", 1011 /* ERROR_CANTOPEN */);
+  e2e::ToolRun run = Run({"-k", "alpha", "-r"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, kRemoveBanner + "\tERROR: Could not locate KOTA components.\n" + kRemoveFailed);
+  EXPECT_EQ(Recorded(), (Lines{"ALPHA -e"}));
+  EXPECT_EQ(Export(std::string(kComponentKey) + "\\References"),
+            "Windows Registry Editor Version 5.00\r\n\r\n"
+            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\References]\r\n\r\n");
+  EXPECT_EQ(Export(kVersionKey), version_key);
+  EXPECT_EQ(m_.StateOf("vtrin"), SERVICE_RUNNING);
+  EXPECT_TRUE(AllInstalled());
+}
+
+// The last removal on a machine that lost pieces of the component: each
+// missing piece fails its own step, every other step still runs, and the
+// keys go all the same.
+TEST_F(RemoveEndToEnd, TheLastRemovalGoesOnPastMissingPieces) {
+  ASSERT_EQ(InstallAlpha().status, 0);
+  m_.RemoveService("vtrin");
+  ASSERT_EQ(unlink(Host(kInstalledLibrary).c_str()), 0);
+  e2e::ToolRun run = Run({"-k", "alpha", "-r"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, kRemoveBanner +
+                         "\tERROR: Could not open handle to service - vtrin\n"
+                         "\tERROR: Could not open handle to service - vtrin\n"
+                         "\tERROR: Could not delete (C:\\WINDOWS\\system32\\qelmot32.dll)\n" +
+                         kRemoveFailed);
+  EXPECT_EQ(Export(kComponentKey).find("[HKEY"), std::string::npos);
+  EXPECT_FALSE(Exists(kInstalledDriver));
+  EXPECT_FALSE(Exists(kInstalledTool));
+  EXPECT_TRUE(PendingDeletions().empty());
+}
+
+// The uninstaller deleted is the file the version key records, expanded
+// when it is read; the copy that lies where the tool installs itself is
+// then nobody's to delete.
+TEST_F(RemoveEndToEnd, TheRecordedUninstallerIsTheOneDeleted) {
+  ASSERT_EQ(InstallAlpha().status, 0);
+  PutFile("C:\\WINDOWS\\Kelm\\uninst.exe", "recorded uninstaller", kOld);
+  m_.machine().Import(
+      "Windows Registry Editor Version 5.00\r\n\r\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\CurrentVersion]\r\n"
+      // %SystemRoot%\Kelm\uninst.exe
+      "\"UnInstallImage\"=hex(2):25,00,53,00,79,00,73,00,74,00,65,00,6d,00,52,00,6f,00,6f,00,74,00,25,00,"
+      "5c,00,4b,00,65,00,6c,00,6d,00,5c,00,75,00,6e,00,69,00,6e,00,73,00,74,00,2e,00,65,00,78,00,65,00,"
+      "00,00\r\n");
+  e2e::ToolRun run = Run({"-k", "alpha", "-r"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, kRemoveBanner + kStopAndRemove + kRemoveOk);
+  EXPECT_FALSE(Exists("C:\\WINDOWS\\Kelm\\uninst.exe"));
+  EXPECT_TRUE(SameAsRelease(kInstalledTool, "mevrid.exe"));
+  EXPECT_EQ(Export(kComponentKey).find("[HKEY"), std::string::npos);
+}
+
+// A key that holds a subkey the tool never made cannot be deleted: it stays,
+// with the component key above it, and that costs the removal nothing.
+TEST_F(RemoveEndToEnd, AVersionKeyWithAForeignSubkeyStays) {
+  ASSERT_EQ(InstallAlpha().status, 0);
+  const std::string foreign =
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\CurrentVersion\\Extra]\r\n"
+      "\"Note\"=\"kept\"\r\n\r\n";
+  m_.machine().Import("Windows Registry Editor Version 5.00\r\n\r\n" + foreign);
+  std::string version_key = Export(kVersionKey);
+  e2e::ToolRun run = Run({"-k", "alpha", "-r"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, kRemoveBanner + kStopAndRemove + kRemoveOk);
+  EXPECT_EQ(Export(kComponentKey),
+            "Windows Registry Editor Version 5.00\r\n\r\n"
+            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA]\r\n\r\n" +
+                version_key.substr(version_key.find("[HKEY")));
+  EXPECT_FALSE(m_.ServiceExists("vtrin"));
+  EXPECT_FALSE(Exists(kInstalledDriver));
+  EXPECT_FALSE(Exists(kInstalledLibrary));
+  EXPECT_FALSE(Exists(kInstalledTool));
 }
 
 }  // namespace

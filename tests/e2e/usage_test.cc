@@ -72,6 +72,7 @@ TEST_F(UsageEndToEnd, MissingOrOptionLikeValues) {
 
 TEST_F(UsageEndToEnd, IncompleteRequests) {
   ExpectUsage({"-k", "abc"});        // no image, no "-r"
+  ExpectUsage({"-kabc", "img"});     // the name is IMG; there is no image
   ExpectUsage({"-q", "-k", "abc"});  // still printed when quiet
   ExpectUsage({"-p", "img"});        // no name
   ExpectUsage({"-r"});

@@ -76,7 +76,8 @@ std::vector<Scenario> FaultScenarios() {
       {"upgrade-over-3.9",
        {"-k", "gamma", "-p", kGammaImage},
        {{Entry("ALPHA", kAlphaImage), Entry("BETA", kBetaImage)}, "", Entry("GAMMA", kGammaImage)}},
-      {"legacy-over-3.2.1", {"-k", "alpha", "-p", kAlphaImage, "-g"}, {{}, "", Entry("ALPHA", kAlphaImage)}},
+      {"legacy-over-3.2.1", {"-k", "alpha", "-p", kAlphaImage, "-g"}, {{}, "", Entry("ALPHA", kAlphaImage)}, false,
+       true},
       {"remove-one-of-two", {"-k", "alpha", "-r"}, {{Entry("BETA", kBetaImage)}, "ALPHA", ""}, true},
       {"remove-last", {"-k", "alpha", "-r"}, {{}, "ALPHA", ""}, true},
   };
@@ -115,6 +116,39 @@ bool PrepareScenario(const Lab& lab, const Scenario& scenario, const std::string
   // What the preparation's own runs recorded is not the scenario's.
   std::remove((dir + "/record.txt").c_str());
   return true;
+}
+
+FollowingRun CheckFollowingRun(const Lab& lab, const Scenario& scenario, const std::string& dir,
+                               const EndState& expected, const std::string& where, const std::string& interrupted_output,
+                               std::vector<std::string>* out) {
+  bool driver_missing = false;
+  if (scenario.refuses_without_driver) {
+    OpenedMachine machine(dir);
+    emu::admin::ServiceInfo info;
+    std::string error;
+    driver_missing = !emu::admin::QueryService("vtrin", &info, &error);
+  }
+  const size_t failures_before = out->size();
+  testsupport::ProcessResult again = RunTool(lab, dir, scenario.args, ScenarioEnvironment(dir));
+  OpenedMachine machine(dir);
+  for (const std::string& broken : CheckRunInvariants(again, scenario.expect))
+    out->push_back("F " + where + "the run that follows: " + broken + "\n--- output:\n" + again.out);
+  const std::string refusal = "\tERROR: Could not open handle to service - vtrin\n";
+  if (driver_missing) {
+    if (again.status != 1 || again.out.size() < refusal.size() ||
+        again.out.compare(again.out.size() - refusal.size(), refusal.size(), refusal) != 0) {
+      out->push_back("F " + where + "without its driver service the run that follows is no refusal:\n" + again.out);
+    }
+    return out->size() == failures_before ? FollowingRun::DeadEnd : FollowingRun::Failed;
+  }
+  if (scenario.restart_completes && !Restart()) out->push_back("F " + where + "the restart failed");
+  EndState state = CaptureEndState();
+  if (!(state == expected)) {
+    out->push_back("F " + where + "the run that follows leaves another state:\n" + DescribeDifference(expected, state) +
+                   "--- interrupted run:\n" + interrupted_output + "--- following run (status " +
+                   std::to_string(again.status) + "):\n" + again.out);
+  }
+  return out->size() == failures_before ? FollowingRun::Repaired : FollowingRun::Failed;
 }
 
 std::vector<std::string> ScenarioEnvironment(const std::string& dir) {

@@ -23,6 +23,10 @@ struct Scenario {
   // for deletion, files in use set aside): its end state is compared after
   // a restart.
   bool restart_completes = false;
+  // "-g" refuses an older node whose driver service is missing (its legacy
+  // stop counts the driver's stop), and an install interrupted between
+  // deleting the old driver service and creating the new one leaves it so.
+  bool refuses_without_driver = false;
 };
 
 // The scenario's name, not its bytes, in test messages.
@@ -38,6 +42,16 @@ std::vector<Scenario> FaultScenarios();
 // Prepares the scenario's machine at dir (created there). false, with the
 // reason in *error, when the preparation itself fails.
 bool PrepareScenario(const Lab& lab, const Scenario& scenario, const std::string& dir, std::string* error);
+
+enum class FollowingRun { Repaired, DeadEnd, Failed };
+
+// The run that follows a fault or a crash on the machine at dir: the same
+// command without faults, which must leave `expected`. The one exception is
+// the documented dead end of refuses_without_driver: then the run must be
+// exactly that refusal. Failures go to *out as "F <where><what>" lines.
+FollowingRun CheckFollowingRun(const Lab& lab, const Scenario& scenario, const std::string& dir,
+                               const EndState& expected, const std::string& where, const std::string& interrupted_output,
+                               std::vector<std::string>* out);
 
 // The environment of a run on the machine at dir: the pre-processors record
 // into dir/record.txt.
