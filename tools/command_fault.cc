@@ -35,6 +35,7 @@ const char* const kOperations[] = {
     "CreateDirectoryA",   "GetStartupInfoA",
     "CreateProcessA",     "WaitForSingleObject",
     "GetExitCodeProcess", "TerminateProcess",
+    "CreateMutexA",
 };
 
 // The operation's name as the emulation spells it ("*" for every call);

@@ -107,7 +107,9 @@ Faults and call counts
       (ignoring case) count. CODE: a number or a name such as
       ERROR_SHARING_VIOLATION; default 5 (ERROR_ACCESS_DENIED), the refusal
       every call can meet. --always: that call and every later one fail.
-      Calls are counted across every process using the machine.
+      Calls are counted across every process using the machine. CODE
+      0xDEAD0009 stands for a crash: the process that makes the call kills
+      itself there (SIGKILL), as a power cut would end it.
       Operations: RegOpenKeyExA RegCreateKeyExA RegQueryValueExA
       RegSetValueExA RegEnumKeyExA RegEnumValueA RegDeleteKeyA
       RegDeleteValueA RegCloseKey ExpandEnvironmentStringsA OpenSCManagerA
@@ -117,6 +119,7 @@ Faults and call counts
       GetFileAttributesA SetFileAttributesA CopyFileA DeleteFileA MoveFileA
       MoveFileExA CreateDirectoryA GetStartupInfoA CreateProcessA
       WaitForSingleObject GetExitCodeProcess TerminateProcess
+      CreateMutexA (the install lock, Global\MevridKotaInstall)
   fault list
       The rules, with how many matching calls each has seen.
   fault clear
