@@ -64,22 +64,16 @@ Flag InstallComponent(const char* reference_name, const char* pre_proc_image, Fl
   std::string key_path;
   if (!FormReferenceKeyPath(reference_name, &key_path)) return RegisterReference(reference_name, pre_proc_image, verbose);
 
-  if (!IsComponentInstallNeeded(windows_directory, verbose)) {
-    // Current files are not a current component without its driver service:
-    // an install that failed between deleting the old service and creating
-    // the new one has recorded the version already, and only a full install
-    // brings the service back. A driver that is there but stopped (its start
-    // failed, which does not fail an install) gets another start, silently.
-    switch (QueryServicePresence(KOTA_DRIVER_SERVICE)) {
-      case ServicePresence::Absent:
-        break;
-      case ServicePresence::NotRunning:
-        StartServiceAndWait(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, 0);
-        return RegisterReference(reference_name, pre_proc_image, verbose);
-      case ServicePresence::Running:
-      case ServicePresence::Unknown:
-        return RegisterReference(reference_name, pre_proc_image, verbose);
-    }
+  // Current files and version do not make a current component when the
+  // manager says the driver service does not exist: an install that failed
+  // between deleting the old service and creating the new one has recorded
+  // the version already, and registering a reference alone would report
+  // success without a driver. Only a full install brings the service back.
+  // A service that merely does not run, or that cannot be asked about, is
+  // left alone: the component is current and only the reference is added.
+  if (!IsComponentInstallNeeded(windows_directory, verbose) &&
+      QueryServicePresence(KOTA_DRIVER_SERVICE) != ServicePresence::Absent) {
+    return RegisterReference(reference_name, pre_proc_image, verbose);
   }
 
   NotifyAllReferencesEnd(verbose);

@@ -138,27 +138,62 @@ TEST_F(UninstallTest, MissingPiecesFailTheirStepsButEveryStepRuns) {
   ExpectComponentGone();
 }
 
-// The version key records where the tool's copy lies: one that is there but
-// cannot be read keeps the keys, and a later removal of the same name finds
-// the component left behind and finishes with it.
-TEST_F(UninstallTest, AnUnopenableVersionKeyKeepsTheToolAndItsRecord) {
+// A version key that cannot be opened fails the removal but ends it as
+// usual: the keys go, and only the tool's copy, which it records, stays.
+TEST_F(UninstallTest, AnUnopenableVersionKeyKeepsOnlyTheToolsCopy) {
   ASSERT_EQ(Uninstall("ALPHA"), 1);
   Fault("RegOpenKeyExA", "CurrentVersion", ERROR_ACCESS_DENIED);
   EXPECT_EQ(Uninstall("BETA"), 0);
   EXPECT_EQ(output_, kStopAndRemove);
-  EXPECT_TRUE(KeyExists(KOTA_VERSION_KEY));
-  EXPECT_FALSE(KeyExists(KOTA_REFERENCES_KEY));
-  EXPECT_TRUE(Exists(kInstalledTool));
+  EXPECT_FALSE(KeyExists(KOTA_COMPONENT_KEY));
+  EXPECT_FALSE(ServiceExists(KOTA_DRIVER_SERVICE));
   EXPECT_FALSE(Exists(kInstalledDriver));
+  EXPECT_FALSE(Exists(kInstalledLibrary));
+  EXPECT_TRUE(Exists(kInstalledTool));
+  EXPECT_TRUE(PendingRenames().empty());
+}
 
-  ASSERT_TRUE(emu::ClearFaultRules());
+// A failed expansion of "UnInstallImage" deletes nothing and does not count:
+// the result stays 1 and the keys go all the same.
+TEST_F(UninstallTest, AFailedExpansionKeepsTheToolButNotTheKeys) {
+  ASSERT_EQ(Uninstall("ALPHA"), 1);
+  Fault("ExpandEnvironmentStringsA", "WINDOWS\\mevrid.exe", ERROR_NOT_ENOUGH_MEMORY);
+  EXPECT_EQ(Uninstall("BETA"), 1);
+  EXPECT_EQ(output_, kStopAndRemove);
+  EXPECT_FALSE(KeyExists(KOTA_COMPONENT_KEY));
+  EXPECT_FALSE(ServiceExists(KOTA_DRIVER_SERVICE));
+  EXPECT_FALSE(Exists(kInstalledDriver));
+  EXPECT_TRUE(Exists(kInstalledTool));
+}
+
+// A component left with no reference at all (a removal interrupted after the
+// deletion of the last one) is not taken away by removing a name that is not
+// registered: the name is refused and nothing else is touched.
+TEST_F(UninstallTest, AnUnknownNameLeavesAComponentWithoutReferencesAlone) {
+  int64_t references = emu::store::FindKey(emu::store::kRootKeyId, KOTA_REFERENCES_KEY);
+  ASSERT_NE(references, emu::store::kNoKey);
+  ASSERT_TRUE(emu::store::DeleteTree(references));
+  std::string before = machine_.Export(KOTA_COMPONENT_KEY);
+  EXPECT_EQ(Uninstall("ALPHA"), 0);
+  EXPECT_EQ(output_, "\tERROR: Could not delete referenced component - ALPHA\n");
+  EXPECT_TRUE(RecordedLines().empty());
+  EXPECT_EQ(machine_.Export(KOTA_COMPONENT_KEY), before);
+  ExpectComponentKept();
+}
+
+// The driver service that could not be deleted does not keep the keys: the
+// keys go whatever became of the service.
+TEST_F(UninstallTest, ADriverServiceThatStaysDoesNotKeepTheKeys) {
+  ASSERT_EQ(Uninstall("ALPHA"), 1);
+  Fault("DeleteService", KOTA_DRIVER_SERVICE, ERROR_ACCESS_DENIED);
   EXPECT_EQ(Uninstall("BETA"), 0);
-  EXPECT_EQ(output_,
-            "\tERROR: Could not open handle to service - vtrin\n"
-            "\tERROR: Could not open handle to service - vtrin\n"
-            "\tERROR: Could not delete (C:\\WINDOWS\\system32\\drivers\\vtrin.sys)\n"
-            "\tERROR: Could not delete (C:\\WINDOWS\\system32\\qelmot32.dll)\n");
-  ExpectComponentGone();
+  EXPECT_EQ(output_, kStopAndRemove);
+  emu::admin::ServiceInfo driver;
+  ASSERT_TRUE(ServiceExists(KOTA_DRIVER_SERVICE, &driver));
+  EXPECT_EQ(driver.state, SERVICE_STOPPED);
+  EXPECT_FALSE(KeyExists(KOTA_COMPONENT_KEY));
+  EXPECT_FALSE(Exists(kInstalledDriver));
+  EXPECT_FALSE(Exists(kInstalledTool));
 }
 
 TEST_F(UninstallTest, WithoutUnInstallImageTheVersionAndComponentKeysStay) {

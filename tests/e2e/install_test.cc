@@ -248,5 +248,37 @@ TEST_F(InstallEndToEnd, ADriverThatDoesNotStartStillCompletesTheUpgrade) {
   EXPECT_NE(Export(kComponentKey).find("\\References\\BETA]"), std::string::npos);
 }
 
+// A driver that did not start stays stopped through the next install: the
+// component is current, so the caller is only registered and no service is
+// touched.
+TEST_F(InstallEndToEnd, AStoppedDriverOfACurrentComponentIsLeftStopped) {
+  m_.AddFault("StartServiceA", "vtrin", 1058 /* ERROR_SERVICE_DISABLED */);
+  ASSERT_EQ(InstallAlpha().status, 0);
+  ASSERT_EQ(m_.StateOf("vtrin"), SERVICE_STOPPED);
+  std::string version_key = Export(kVersionKey);
+  e2e::ToolRun run = InstallBeta();
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, kInstallBanner + "Found KOTA Version: 4.0 installed.\n" + kInstallOk);
+  EXPECT_TRUE(Recorded().empty());
+  EXPECT_EQ(m_.StateOf("vtrin"), SERVICE_STOPPED);
+  EXPECT_EQ(Export(kVersionKey), version_key);
+  EXPECT_NE(Export(kComponentKey).find("\\References\\BETA]"), std::string::npos);
+}
+
+// A current component whose driver service is gone (an install interrupted
+// between deleting the old service and creating the new one) is installed
+// in full, so that a reported success always comes with a driver.
+TEST_F(InstallEndToEnd, ACurrentComponentWithoutItsDriverServiceIsInstalledAgain) {
+  ASSERT_EQ(InstallAlpha().status, 0);
+  m_.RemoveService("vtrin");
+  e2e::ToolRun run = InstallBeta();
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, kInstallBanner + "Found KOTA Version: 4.0 installed.\n\nStopping: ALPHA\n" + kNewDriver +
+                         "\nStarting: ALPHA\n" + kInstallOk);
+  EXPECT_EQ(Recorded(), (Lines{"ALPHA -e", "ALPHA -b"}));
+  EXPECT_EQ(m_.StateOf("vtrin"), SERVICE_RUNNING);
+  EXPECT_TRUE(AllInstalled());
+}
+
 }  // namespace
 }  // namespace componente2e

@@ -231,5 +231,55 @@ TEST_F(RemoveEndToEnd, AVersionKeyWithAForeignSubkeyStays) {
   EXPECT_FALSE(Exists(kInstalledTool));
 }
 
+// The last removal fails to delete the driver service: the keys and files go
+// all the same and the service stays, stopped. Removing the name again is
+// refused, since the reference is gone, and touches nothing; installing it
+// again and removing it finishes the job.
+TEST_F(RemoveEndToEnd, AFailedLastRemovalIsFinishedByAnInstallAndARemoval) {
+  std::string clean = m_.Registry();
+  ASSERT_EQ(InstallAlpha().status, 0);
+  m_.AddFault("DeleteService", "vtrin", 5 /* ERROR_ACCESS_DENIED */);
+  e2e::ToolRun run = Run({"-k", "alpha", "-r"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, kRemoveBanner + kStopAndRemove + kRemoveFailed);
+  EXPECT_EQ(Export(kComponentKey).find("[HKEY"), std::string::npos);
+  EXPECT_EQ(m_.StateOf("vtrin"), SERVICE_STOPPED);
+  EXPECT_FALSE(Exists(kInstalledDriver));
+  EXPECT_FALSE(Exists(kInstalledTool));
+
+  std::string before = m_.Registry();
+  run = Run({"-k", "alpha", "-r"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, kRemoveBanner + "\tERROR: Could not delete referenced component - ALPHA\n" + kRemoveFailed);
+  EXPECT_EQ(m_.Registry(), before);
+  EXPECT_EQ(m_.StateOf("vtrin"), SERVICE_STOPPED);
+
+  ASSERT_EQ(InstallAlpha().status, 0);
+  EXPECT_EQ(m_.StateOf("vtrin"), SERVICE_RUNNING);
+  run = Run({"-k", "alpha", "-r"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, kRemoveBanner + kStopAndRemove + kRemoveOk);
+  EXPECT_FALSE(m_.ServiceExists("vtrin"));
+  EXPECT_FALSE(Exists(kInstalledDriver));
+  EXPECT_FALSE(Exists(kInstalledLibrary));
+  EXPECT_FALSE(Exists(kInstalledTool));
+  EXPECT_EQ(Recorded(), (Lines{"ALPHA -e", "ALPHA -e"}));
+}
+
+// A version key that cannot be opened: the removal fails, the keys go, and
+// only the tool's copy, which that key records, is left.
+TEST_F(RemoveEndToEnd, AnUnopenableVersionKeyLeavesOnlyTheToolsCopy) {
+  ASSERT_EQ(InstallAlpha().status, 0);
+  m_.AddFault("RegOpenKeyExA", "KelmKOTA\\CurrentVersion", 5 /* ERROR_ACCESS_DENIED */, 1, true);
+  e2e::ToolRun run = Run({"-k", "alpha", "-r"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, kRemoveBanner + kStopAndRemove + kRemoveFailed);
+  EXPECT_EQ(Export(kComponentKey).find("[HKEY"), std::string::npos);
+  EXPECT_FALSE(m_.ServiceExists("vtrin"));
+  EXPECT_FALSE(Exists(kInstalledDriver));
+  EXPECT_FALSE(Exists(kInstalledLibrary));
+  EXPECT_TRUE(SameAsRelease(kInstalledTool, "mevrid.exe"));
+}
+
 }  // namespace
 }  // namespace componente2e

@@ -3,11 +3,14 @@
 // call failing (that call alone, and that call with every later one) until a
 // run meets no fault. After each run the exit status and the summary agree,
 // no reference but the one removed is lost, a reported success never leaves
-// references without their component, and the database is whole; the same
-// command run again without faults then leaves exactly what a run without
-// faults leaves.
+// references without their component, and the database is whole. Then the
+// runs that follow without faults (the install again; for a removal a plain
+// install of the same reference and the removal again) leave exactly what a
+// run without faults leaves, but for the known exceptions that the tool's
+// documented steps make unavoidable (KnownException names each).
 #include <cctype>
 #include <cstdio>
+#include <map>
 #include <set>
 
 #include <gtest/gtest.h>
@@ -22,14 +25,15 @@ struct Totals {
   int points = 0;
   int reruns = 0;
   int dead_ends = 0;
+  std::map<std::string, int> known;  // documented exceptions, by reason
   std::vector<std::string> failures;
 };
 
 // One fault point: a copy of the prepared machine, the command with call
 // `nth` failing (and, if `always`, every later call), then the checks and the
-// run that follows. `repaired` holds the digests of machines from which the
-// run that follows is known to give the expected state (many faults leave the
-// same machine behind). Returns false when the fault never fired: the run
+// runs that follow. `repaired` holds the digests of machines from which the
+// runs that follow are known to give the expected state, or a known exception
+// (many faults leave the same machine behind). Returns false when the fault never fired: the run
 // made fewer calls, and so will every run with a later fault point.
 bool TryFaultPoint(const Lab& lab, const Scenario& scenario, const std::string& prepared, const EndState& expected,
                    int64_t nth, bool always, std::set<size_t>* repaired, std::vector<std::string>* out) {
@@ -67,6 +71,10 @@ bool TryFaultPoint(const Lab& lab, const Scenario& scenario, const std::string& 
       case FollowingRun::DeadEnd:
         out->push_back("D");
         break;
+      case FollowingRun::Known:
+        // The same machine would give the same known difference again.
+        repaired->insert(digest);
+        break;
       case FollowingRun::Failed:
         break;
     }
@@ -79,7 +87,7 @@ class FaultMatrix : public testing::TestWithParam<Scenario> {};
 
 
 
-TEST_P(FaultMatrix, EveryFailingCallKeepsTheInvariantsAndARerunRepairs) {
+TEST_P(FaultMatrix, EveryFailingCallKeepsTheInvariantsAndTheRunsThatFollowRepair) {
   const Scenario& scenario = GetParam();
   Lab lab("mevrid-fault-matrix");
   const std::string prepared = lab.Path("prepared");
@@ -130,6 +138,8 @@ TEST_P(FaultMatrix, EveryFailingCallKeepsTheInvariantsAndARerunRepairs) {
         ++totals.reruns;
       else if (line == "D")
         ++totals.dead_ends;
+      else if (line.rfind("K ", 0) == 0)
+        ++totals.known[line.substr(2)];
       else
         totals.failures.push_back(line.substr(2));
     }
@@ -138,6 +148,7 @@ TEST_P(FaultMatrix, EveryFailingCallKeepsTheInvariantsAndARerunRepairs) {
          " (the rest left a machine already repaired once), %d refused for a missing driver service, %zu failures\n",
          scenario.name.c_str(), static_cast<long long>(calls), totals.points, stride, totals.reruns,
          totals.dead_ends, totals.failures.size());
+  for (const auto& [reason, count] : totals.known) printf("  known exception (%d): %s\n", count, reason.c_str());
   EXPECT_GE(totals.points, 2 * calls / stride);
   // Every failure in one line, the first few in full.
   for (const std::string& failure : totals.failures) printf("  %s\n", failure.substr(0, failure.find('\n')).c_str());
