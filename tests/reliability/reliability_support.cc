@@ -250,7 +250,9 @@ std::vector<std::string> CheckRunInvariants(const testsupport::ProcessResult& ru
   const bool says_ok = run.out.find("No errors encountered.\n\n") != std::string::npos;
   const bool says_failed = run.out.find("Encountered errors -\n") != std::string::npos;
   if (run.status == 0 && (!says_ok || says_failed)) broken.push_back("exit status 0 but the summary is no success");
-  if (run.status == 1 && says_ok) broken.push_back("exit status 1 but the summary says \"No errors encountered.\"");
+  if (run.status == 1 && says_ok)
+    broken.push_back("exit status 1 but the summary says \"No errors encountered.\"" +
+                     (run.err.empty() ? std::string() : ", stderr: " + run.err));
   if (run.status == 1 && run.out.find("Complete: ") != std::string::npos && !says_failed)
     broken.push_back("exit status 1 but the summary lists no errors");
 
