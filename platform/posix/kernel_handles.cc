@@ -14,12 +14,14 @@ namespace emu::k32 {
 namespace {
 
 std::mutex g_mutex;
+// Declared before the handle table so that it outlives it: file objects
+// still open at exit unregister themselves here as the table is destroyed.
+std::vector<const FileObject*> g_open_files;
 std::map<uintptr_t, std::shared_ptr<KernelObject>> g_handles;
 // Values are never reused, so a handle used after its close fails with
 // ERROR_INVALID_HANDLE instead of reaching whatever was opened next. They
 // are multiples of four, as Windows hands them out.
 uintptr_t g_next_handle = 0x100;
-std::vector<const FileObject*> g_open_files;
 
 bool Wants(DWORD access, DWORD right) { return (access & right) != 0; }
 
