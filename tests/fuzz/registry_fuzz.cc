@@ -42,8 +42,8 @@ const char* const kKeys[] = {
 };
 constexpr size_t kKeyCount = sizeof kKeys / sizeof kKeys[0];
 
-const char* const kValueNames[] = {"Version", "UnInstallImage", "PreProcImage", "DMIPath", "PathName",
-                                   "KelmPath", "OV_PATH", "ManagerType", ""};
+const char* const kValueNames[] = {"Version",  "UnInstallImage", "PreProcImage", "DMIPath", "PathName",
+                                   "KelmPath", "OV_PATH",        "ManagerType",  ""};
 constexpr size_t kValueNameCount = sizeof kValueNames / sizeof kValueNames[0];
 
 const uint32_t kTypes[] = {REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_MULTI_SZ, REG_NONE};

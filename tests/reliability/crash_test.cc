@@ -5,6 +5,7 @@
 // same reference and the removal again) leave exactly what an uninterrupted
 // run leaves, but for the known exceptions that KnownException names.
 #include <dirent.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,8 +17,6 @@
 #include <map>
 #include <set>
 #include <thread>
-
-#include <gtest/gtest.h>
 
 #include "platform/posix/machine.h"
 #include "tests/reliability/fault_scenarios.h"
@@ -122,9 +121,10 @@ TEST_P(CrashAtEveryCall, KeepsTheDatabaseWholeAndTheRunsThatFollowFinish) {
     else
       failures.push_back(line.substr(2));
   }
-  printf("crash test %s: %lld calls, killed at %d of them (stride %d), %d refused for a missing driver service,"
-         " %zu failures\n",
-         scenario.name.c_str(), static_cast<long long>(calls), points, stride, dead_ends, failures.size());
+  printf(
+      "crash test %s: %lld calls, killed at %d of them (stride %d), %d refused for a missing driver service,"
+      " %zu failures\n",
+      scenario.name.c_str(), static_cast<long long>(calls), points, stride, dead_ends, failures.size());
   for (const auto& [reason, count] : known) printf("  known exception (%d): %s\n", count, reason.c_str());
   EXPECT_GE(points, calls / stride);
   for (const std::string& failure : failures) printf("  %s\n", failure.substr(0, failure.find('\n')).c_str());
@@ -220,7 +220,8 @@ TEST(CrashWhileWaiting, AKillDuringAPreProcessorsWaitIsRepairedByTheNextRun) {
     EXPECT_EQ(RecordedVersion(), "3.9");
   }
   std::vector<std::string> out;
-  EXPECT_EQ(CheckFollowingRun(lab, scenario, dir, expected, "killed while waiting: ", "", &out), FollowingRun::Repaired);
+  EXPECT_EQ(CheckFollowingRun(lab, scenario, dir, expected, "killed while waiting: ", "", &out),
+            FollowingRun::Repaired);
   for (const std::string& failure : out) ADD_FAILURE() << failure.substr(2);
 }
 

@@ -8,12 +8,12 @@
 // install of the same reference and the removal again) leave exactly what a
 // run without faults leaves, but for the known exceptions that the tool's
 // documented steps make unavoidable (KnownException names each).
+#include <gtest/gtest.h>
+
 #include <cctype>
 #include <cstdio>
 #include <map>
 #include <set>
-
-#include <gtest/gtest.h>
 
 #include "platform/posix/machine.h"
 #include "tests/reliability/fault_scenarios.h"
@@ -85,8 +85,6 @@ bool TryFaultPoint(const Lab& lab, const Scenario& scenario, const std::string& 
 
 class FaultMatrix : public testing::TestWithParam<Scenario> {};
 
-
-
 TEST_P(FaultMatrix, EveryFailingCallKeepsTheInvariantsAndTheRunsThatFollowRepair) {
   const Scenario& scenario = GetParam();
   Lab lab("mevrid-fault-matrix");
@@ -144,10 +142,11 @@ TEST_P(FaultMatrix, EveryFailingCallKeepsTheInvariantsAndTheRunsThatFollowRepair
         totals.failures.push_back(line.substr(2));
     }
   }
-  printf("fault matrix %s: %lld calls without faults, %d fault points tried (stride %d), %d runs that follow"
-         " (the rest left a machine already repaired once), %d refused for a missing driver service, %zu failures\n",
-         scenario.name.c_str(), static_cast<long long>(calls), totals.points, stride, totals.reruns,
-         totals.dead_ends, totals.failures.size());
+  printf(
+      "fault matrix %s: %lld calls without faults, %d fault points tried (stride %d), %d runs that follow"
+      " (the rest left a machine already repaired once), %d refused for a missing driver service, %zu failures\n",
+      scenario.name.c_str(), static_cast<long long>(calls), totals.points, stride, totals.reruns, totals.dead_ends,
+      totals.failures.size());
   for (const auto& [reason, count] : totals.known) printf("  known exception (%d): %s\n", count, reason.c_str());
   EXPECT_GE(totals.points, 2 * calls / stride);
   // Every failure in one line, the first few in full.

@@ -57,8 +57,7 @@ bool SeedOlderNode(const OpenedMachine& machine, std::string* error) {
   return emu::admin::DefineService(driver, error);
 }
 
-bool Install(const Lab& lab, const std::string& dir, const std::string& name, const char* image,
-             std::string* error) {
+bool Install(const Lab& lab, const std::string& dir, const std::string& name, const char* image, std::string* error) {
   testsupport::ProcessResult run = RunTool(lab, dir, {"-k", name, "-p", image}, ScenarioEnvironment(dir));
   if (run.status == 0) return true;
   *error = "preparing install of " + name + " failed:\n" + run.out + run.err;
@@ -81,7 +80,10 @@ std::vector<Scenario> FaultScenarios() {
       {"upgrade-over-3.9",
        {"-k", "gamma", "-p", kGammaImage},
        {{Entry("ALPHA", kAlphaImage), Entry("BETA", kBetaImage)}, "", Entry("GAMMA", kGammaImage)}},
-      {"legacy-over-3.2.1", {"-k", "alpha", "-p", kAlphaImage, "-g"}, {{}, "", Entry("ALPHA", kAlphaImage)}, false,
+      {"legacy-over-3.2.1",
+       {"-k", "alpha", "-p", kAlphaImage, "-g"},
+       {{}, "", Entry("ALPHA", kAlphaImage)},
+       false,
        true},
       {"remove-one-of-two",
        {"-k", "alpha", "-r"},
@@ -129,8 +131,8 @@ bool PrepareScenario(const Lab& lab, const Scenario& scenario, const std::string
 }
 
 FollowingRun CheckFollowingRun(const Lab& lab, const Scenario& scenario, const std::string& dir,
-                               const EndState& expected, const std::string& where, const std::string& interrupted_output,
-                               std::vector<std::string>* out) {
+                               const EndState& expected, const std::string& where,
+                               const std::string& interrupted_output, std::vector<std::string>* out) {
   bool driver_missing = false;
   if (scenario.refuses_without_driver) {
     OpenedMachine machine(dir);
@@ -203,8 +205,7 @@ std::string KnownException(const Scenario& scenario, const EndState& interrupted
   const std::string running = "\nvtrin running ";
   const std::string stopped = "\nvtrin stopped ";
   auto line_start = [](const std::string& services) { return "\n" + services; };
-  if (scenario.repair_install.empty() &&
-      interrupted.component_keys.find("\"Version\"=\"4.0\"") != std::string::npos &&
+  if (scenario.repair_install.empty() && interrupted.component_keys.find("\"Version\"=\"4.0\"") != std::string::npos &&
       line_start(interrupted.services).find(stopped) != std::string::npos &&
       repaired.component_keys == expected.component_keys && repaired.files == expected.files) {
     std::string expected_services = line_start(expected.services);

@@ -57,11 +57,9 @@ enum class FollowingRun { Repaired, DeadEnd, Known, Failed };
 // run must be exactly that refusal) and the known ones of KnownException.
 // Failures go to *out as "F <where><what>" lines.
 FollowingRun CheckFollowingRun(const Lab& lab, const Scenario& scenario, const std::string& dir,
-                               const EndState& expected, const std::string& where, const std::string& interrupted_output,
-                               std::vector<std::string>* out);
+                               const EndState& expected, const std::string& where,
+                               const std::string& interrupted_output, std::vector<std::string>* out);
 
-// The environment of a run on the machine at dir: the pre-processors record
-// into dir/record.txt.
 // Why the machine `interrupted` (as the failed run left it) cannot be brought
 // to `expected` by the runs that follow, which left `repaired`, when that is
 // a known consequence of the tool's documented behaviour; "" otherwise. Only
@@ -69,6 +67,8 @@ FollowingRun CheckFollowingRun(const Lab& lab, const Scenario& scenario, const s
 std::string KnownException(const Scenario& scenario, const EndState& interrupted, const EndState& expected,
                            const EndState& repaired);
 
+// The environment of a run on the machine at dir: the pre-processors record
+// into dir/record.txt.
 std::vector<std::string> ScenarioEnvironment(const std::string& dir);
 
 }  // namespace reliability

@@ -3,6 +3,9 @@
 // and never leave one without its component; a run waits (and says so once)
 // while another holds the lock, the modes that install nothing never wait,
 // and a pre-processor that runs the tool itself runs under its parent's lock.
+#include "platform/install_lock.h"
+
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,9 +15,6 @@
 #include <random>
 #include <thread>
 
-#include <gtest/gtest.h>
-
-#include "platform/install_lock.h"
 #include "platform/posix/admin.h"
 #include "platform/posix/machine.h"
 #include "tests/reliability/reliability_support.h"
@@ -77,19 +77,19 @@ TEST(InstallLock, ConcurrentInstallsAndRemovalsLoseNoReference) {
     for (int round = 0; round < rounds; ++round) {
       const bool install = random() % 2 == 0;
       const std::string name = ProductName(product);
-      testsupport::ProcessResult run = RunTool(
-          lab, dir, install ? std::vector<std::string>{"-k", name, "-p", ProductImage(product)}
-                            : std::vector<std::string>{"-k", name, "-r"},
-          env);
+      testsupport::ProcessResult run =
+          RunTool(lab, dir,
+                  install ? std::vector<std::string>{"-k", name, "-p", ProductImage(product)}
+                          : std::vector<std::string>{"-k", name, "-r"},
+                  env);
       out->push_back(install ? "I" : "R");
-      if (run.out.find("Waiting for another installation of the KOTA component to finish.\n") == 0)
-        out->push_back("W");
+      if (run.out.find("Waiting for another installation of the KOTA component to finish.\n") == 0) out->push_back("W");
       // An install always succeeds; a removal succeeds exactly when the
       // reference was registered.
       const int expected_status = install || registered ? 0 : 1;
       if (run.status != expected_status) {
-        out->push_back("F " + name + (install ? " install" : " removal") + " ended with " +
-                       std::to_string(run.status) + ":\n" + run.out);
+        out->push_back("F " + name + (install ? " install" : " removal") + " ended with " + std::to_string(run.status) +
+                       ":\n" + run.out);
       }
       if (run.status == 0) registered = install;
       OpenedMachine machine(dir);
@@ -111,9 +111,12 @@ TEST(InstallLock, ConcurrentInstallsAndRemovalsLoseNoReference) {
   int installs = 0, removals = 0, waits = 0, lost = 0;
   std::vector<std::string> failures;
   for (const std::string& line : lines) {
-    if (line == "I") ++installs;
-    else if (line == "R") ++removals;
-    else if (line == "W") ++waits;
+    if (line == "I")
+      ++installs;
+    else if (line == "R")
+      ++removals;
+    else if (line == "W")
+      ++waits;
     else {
       if (line[0] == 'L') ++lost;
       failures.push_back(line.substr(2));

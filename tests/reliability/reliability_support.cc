@@ -80,11 +80,16 @@ std::string Digest(const std::string& host_path, const struct stat& st) {
 
 const char* StateName(uint32_t state) {
   switch (state) {
-    case 1: return "stopped";
-    case 2: return "start-pending";
-    case 3: return "stop-pending";
-    case 4: return "running";
-    default: return "other";
+    case 1:
+      return "stopped";
+    case 2:
+      return "start-pending";
+    case 3:
+      return "stop-pending";
+    case 4:
+      return "running";
+    default:
+      return "other";
   }
 }
 
@@ -149,8 +154,8 @@ bool CopyMachine(const std::string& from, const std::string& to) {
   return !ec;
 }
 
-testsupport::ProcessResult RunTool(const Lab& lab, const std::string& machine_dir,
-                                   const std::vector<std::string>& args, const std::vector<std::string>& env) {
+testsupport::ProcessResult RunTool(const Lab& lab, const std::string& machine_dir, const std::vector<std::string>& args,
+                                   const std::vector<std::string>& env) {
   std::vector<std::string> argv{"mevrid.exe"};
   argv.insert(argv.end(), args.begin(), args.end());
   // A fresh run: no token of a lock holder, whatever this process holds.
@@ -178,7 +183,8 @@ std::string DescribeDifference(const EndState& expected, const EndState& actual)
 EndState CaptureEndState() {
   EndState state;
   std::string error;
-  if (!emu::admin::ExportRegText(kComponentKey, &state.component_keys, &error)) state.component_keys = "(no component key)";
+  if (!emu::admin::ExportRegText(kComponentKey, &state.component_keys, &error))
+    state.component_keys = "(no component key)";
   for (const emu::admin::ServiceInfo& service : emu::admin::ListServices()) {
     state.services += service.name + " " + StateName(service.state) + (service.marked_for_delete ? " marked" : "") +
                       " start=" + std::to_string(service.start_type) + " image=" + service.image + "\n";
@@ -214,7 +220,8 @@ std::vector<std::string> RegisteredReferences() {
   std::vector<std::string> references;
   int64_t key = store::FindKey(store::kRootKeyId, kReferencesKey);
   if (key == store::kNoKey) return references;
-  for (const auto& [id, name] : store::Subkeys(key)) references.push_back(name + "=" + store::GetString(id, "PreProcImage"));
+  for (const auto& [id, name] : store::Subkeys(key))
+    references.push_back(name + "=" + store::GetString(id, "PreProcImage"));
   return references;
 }
 
@@ -272,7 +279,8 @@ std::vector<std::string> CheckRunInvariants(const testsupport::ProcessResult& ru
     }
     if (!references.empty()) {
       // A registered reference promises its product a component.
-      if (RecordedVersion() != "4.0") broken.push_back("reported success with references but version \"" + RecordedVersion() + "\"");
+      if (RecordedVersion() != "4.0")
+        broken.push_back("reported success with references but version \"" + RecordedVersion() + "\"");
       for (const char* file : {"mevrid.exe", "system32/qelmot32.dll", "system32/drivers/vtrin.sys"})
         if (!HostFileExists(file)) broken.push_back(std::string("reported success with references but no ") + file);
       emu::admin::ServiceInfo info;
@@ -372,8 +380,8 @@ int WorkerCount() {
 int FaultStride() {
   const char* text = getenv("MEVRID_FAULT_MATRIX_STRIDE");
   if (text && *text) return std::max(atoi(text), 1);
-  // Under AddressSanitizer every run costs several times as much: a sample
-  // of every third call keeps the suite's time.
+    // Under AddressSanitizer every run costs several times as much: a sample
+    // of every third call keeps the suite's time.
 #if defined(__SANITIZE_ADDRESS__)
   return 3;
 #elif defined(__has_feature)

@@ -67,8 +67,8 @@ bool CopyMachine(const std::string& from, const std::string& to);
 // directory on the machine at machine_dir, without "SystemRoot" (so the
 // machine's C:\WINDOWS applies) and without an install lock's token, with
 // extra environment entries.
-testsupport::ProcessResult RunTool(const Lab& lab, const std::string& machine_dir,
-                                   const std::vector<std::string>& args, const std::vector<std::string>& env = {});
+testsupport::ProcessResult RunTool(const Lab& lab, const std::string& machine_dir, const std::vector<std::string>& args,
+                                   const std::vector<std::string>& env = {});
 
 // What a run leaves that a later run depends on: the component's keys as a
 // .reg text, every service with its state, and every file below C:\WINDOWS
