@@ -39,9 +39,13 @@ else
   echo "wine suite skipped: tests/wine/run.sh is missing"
 fi
 
+# Suites run: native, asan, fuzz (when present), wine.
+total=3
+[ -x tests/fuzz/run.sh ] && total=4
 echo
 if [ ${#failed[@]} -gt 0 ]; then
   echo "FAILED: ${failed[*]}"
+  echo "suites: $((total - ${#failed[@]})) passed, ${#failed[@]} failed"
   exit 1
 fi
-echo "all test suites passed"
+echo "suites: $total passed, 0 failed"
