@@ -22,9 +22,6 @@ namespace {
 // The node versions that keep their own copies of the component's files.
 constexpr const char* kOlderNodeVersions[] = {"3.0", "3.1", "3.2", "3.2.1", "3.3", "3.4"};
 
-constexpr char kLibraryFileName[] = "qelmot32.dll";
-constexpr char kDriverFileName[] = "vtrin.sys";
-
 Flag IsOlderNode() {
   if (!IsManagedNode()) return 0;
   for (const char* version : kOlderNodeVersions) {
@@ -40,10 +37,12 @@ Flag IsOlderNode() {
 // one that is too long is refused by the deletion itself, which names the
 // whole path in its error line.
 void DeleteOldComponentCopies(const char* windows_directory, Flag verbose) {
-  const std::string library = (IsNodeVersion("3.3") || IsNodeVersion("3.4"))
-                                  ? FormatText("%s\\bin\\%s", g_EnvironmentProfile.ProgramFilesPath, kLibraryFileName)
-                                  : FormatText("%s\\system32\\%s", windows_directory, kLibraryFileName);
-  const std::string driver = FormatText("%s\\system32\\drivers\\%s", windows_directory, kDriverFileName);
+  const std::string library =
+      (IsNodeVersion("3.3") || IsNodeVersion("3.4"))
+          ? FormatText("%s\\bin\\%s", g_EnvironmentProfile.ProgramFilesPath,
+                       ComponentFileOf(ComponentRole::Library).FileName)
+          : InstalledPathOf(ComponentRole::Library, windows_directory);
+  const std::string driver = InstalledPathOf(ComponentRole::Driver, windows_directory);
   DeleteComponentFile(library.c_str(), verbose);
   DeleteComponentFile(driver.c_str(), verbose);
 }

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "component/component_text.h"
 #include "platform/handles.h"
 
 const ComponentFile kComponentFiles[3] = {
@@ -9,6 +10,17 @@ const ComponentFile kComponentFiles[3] = {
     {ComponentRole::Driver, "vtrin.sys", "nt_node\\%s", "%s\\system32\\drivers\\%s"},
     {ComponentRole::Tool, "mevrid.exe", "%s", "%s\\%s"},
 };
+
+const ComponentFile& ComponentFileOf(ComponentRole role) {
+  for (const ComponentFile& file : kComponentFiles)
+    if (file.Role == role) return file;
+  return kComponentFiles[0];
+}
+
+std::string InstalledPathOf(ComponentRole role, const char* windows_directory) {
+  const ComponentFile& file = ComponentFileOf(role);
+  return FormatText(file.InstalledPathFormat, windows_directory, file.FileName);
+}
 
 namespace {
 

@@ -2,6 +2,8 @@
 // the copy and deletion of one component file.
 #pragma once
 
+#include <string>
+
 #include "platform/platform.h"
 
 enum class ComponentRole { Library, Driver, Tool };
@@ -15,6 +17,12 @@ struct ComponentFile {
 
 // Library, driver, tool: the order of the currency check.
 extern const ComponentFile kComponentFiles[3];
+// The row of the file set with that role.
+const ComponentFile& ComponentFileOf(ComponentRole role);
+// Where a role's file is installed below the Windows directory, formed in
+// full: a path too long for the tool's buffers is never cut to another name.
+std::string InstalledPathOf(ComponentRole role, const char* windows_directory);
+
 constexpr int kComponentVersionMajor = 4;
 constexpr int kComponentVersionMinor = 0;
 

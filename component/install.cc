@@ -11,19 +11,13 @@
 
 namespace {
 
-const ComponentFile& FileOf(ComponentRole role) {
-  for (const ComponentFile& file : kComponentFiles)
-    if (file.Role == role) return file;
-  return kComponentFiles[0];
-}
-
 // Copies one release file over its installed copy. The paths are formed in
 // full; one too long for the tool's buffers fails the copy, naming the whole
 // path, rather than being cut to a different file.
 Flag CopyReleaseFile(const char* windows_directory, ComponentRole role, Flag verbose) {
-  const ComponentFile& file = FileOf(role);
+  const ComponentFile& file = ComponentFileOf(role);
   std::string source = FormatText(file.ReleasePathFormat, file.FileName);
-  std::string target = FormatText(file.InstalledPathFormat, windows_directory, file.FileName);
+  std::string target = InstalledPathOf(role, windows_directory);
   return CopyComponentFile(source.c_str(), target.c_str(), verbose);
 }
 
@@ -44,8 +38,7 @@ bool RecordComponentVersion(const char* windows_directory) {
   }
   // The path as installed, already expanded; the copy of the tool to this
   // very path has succeeded, so it fits.
-  const ComponentFile& tool = FileOf(ComponentRole::Tool);
-  std::string uninstaller = FormatText(tool.InstalledPathFormat, windows_directory, tool.FileName);
+  std::string uninstaller = InstalledPathOf(ComponentRole::Tool, windows_directory);
   return RegSetValueExA(key.Get(), "UnInstallImage", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(uninstaller.data()),
                         static_cast<DWORD>(uninstaller.size())) == ERROR_SUCCESS;
 }

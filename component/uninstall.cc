@@ -26,15 +26,10 @@ Remaining RemainingReferences() {
   return Remaining::Unknown;
 }
 
+// A path too long to hold fails the deletion with its whole text instead of
+// deleting a file with a cut name.
 Flag DeleteInstalledFile(const char* windows_directory, ComponentRole role, Flag verbose) {
-  for (const ComponentFile& file : kComponentFiles) {
-    if (file.Role != role) continue;
-    // Formed in full: a path too long to hold fails the deletion with its
-    // whole text instead of deleting a file with a cut name.
-    std::string path = FormatText(file.InstalledPathFormat, windows_directory, file.FileName);
-    return DeleteComponentFile(path.c_str(), verbose);
-  }
-  return 0;
+  return DeleteComponentFile(InstalledPathOf(role, windows_directory).c_str(), verbose);
 }
 
 enum class Uninstaller { Handled, Unreadable };
