@@ -6,14 +6,14 @@
 //
 // The holder puts a token naming itself in its own environment, which the
 // pre-processors it starts (and so any run of the tool that they start)
-// inherit: a run whose token names a holder that is alive and holds the lock
+// inherit: a run whose token names the present holder of the lock
 // runs under its parent's lock instead of waiting for it, since the parent
 // is waiting for that very run.
 #pragma once
 
 #include "platform/platform.h"
 
-// The environment variable that carries the holder's process id.
+// The environment variable that carries the holder's token.
 constexpr char kInstallLockToken[] = "MEVRID_INSTALL_LOCK";
 
 // Takes the lock, waiting for as long as another run holds it; when verbose,

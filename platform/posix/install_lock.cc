@@ -3,19 +3,21 @@
 // holder never blocks the machine, as an abandoned mutex does not on Windows.
 // It consults the fault rules under the name of the Windows call that opens
 // the named mutex there (CreateMutexA), so a failure to lock can be tested.
+//
+// The holder writes its token ("pid:nonce") into the lock file once it has
+// the lock. A run whose inherited token is the one in the file while the
+// lock is taken runs under that holder: the file names the present holder
+// whatever file system it lives on, and a token left by an earlier holder
+// never matches, as every holder draws a new nonce.
 #include "platform/install_lock.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/file.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <random>
 #include <string>
 
 #include "platform/posix/machine.h"
@@ -27,42 +29,30 @@ constexpr char kMutexName[] = "Global\\MevridKotaInstall";
 
 int g_lock_fd = -1;
 
-// True when the process holds an exclusive flock on the open file fd names:
-// /proc/locks lists every lock with its holder and the file's device and
-// inode ("1: FLOCK  ADVISORY  WRITE 4242 fd:01:131 0 EOF"; waiters begin
-// with "->" and do not count).
-bool HoldsLock(pid_t pid, int fd) {
-  struct stat st;
-  if (fstat(fd, &st) != 0) return false;
-  FILE* locks = fopen("/proc/locks", "re");
-  if (!locks) return kill(pid, 0) == 0;  // no lock table: a live holder is trusted
-  bool held = false;
-  char line[256];
-  while (!held && fgets(line, sizeof line, locks)) {
-    int id = 0;
-    char kind[16], mode[16], access[16];
-    long holder = 0;
-    unsigned major = 0, minor = 0;
-    unsigned long long inode = 0;
-    if (sscanf(line, "%d: %15s %15s %15s %ld %x:%x:%llu", &id, kind, mode, access, &holder, &major, &minor, &inode) ==
-            8 &&
-        strcmp(kind, "FLOCK") == 0 && strcmp(access, "WRITE") == 0 && holder == pid && inode == st.st_ino &&
-        makedev(major, minor) == st.st_dev) {
-      held = true;
-    }
-  }
-  fclose(locks);
-  return held;
+std::string NewToken() {
+  std::random_device entropy;
+  const unsigned long long nonce = (static_cast<unsigned long long>(entropy()) << 32) ^ entropy();
+  return std::to_string(getpid()) + ":" + std::to_string(nonce);
 }
 
-// The inherited token names another process that holds the lock now.
+// The token the present holder wrote; empty when the file holds none.
+std::string HolderToken(int fd) {
+  char text[64];
+  const ssize_t length = pread(fd, text, sizeof text, 0);
+  if (length <= 0 || length == static_cast<ssize_t>(sizeof text)) return std::string();
+  return std::string(text, static_cast<size_t>(length));
+}
+
+bool WriteToken(int fd, const std::string& token) {
+  return ftruncate(fd, 0) == 0 &&
+         pwrite(fd, token.data(), token.size(), 0) == static_cast<ssize_t>(token.size());
+}
+
+// Called while another holds the lock: the inherited token is that holder's.
 bool RunsUnderHolder(int fd) {
   const char* token = getenv(kInstallLockToken);
   if (!token || !*token) return false;
-  char* end = nullptr;
-  long pid = strtol(token, &end, 10);
-  if (*end != '\0' || pid <= 0 || pid == getpid()) return false;
-  return HoldsLock(static_cast<pid_t>(pid), fd);
+  return HolderToken(fd) == token;
 }
 
 bool Fail(Flag verbose, int fd) {
@@ -78,19 +68,21 @@ bool AcquireInstallLock(Flag verbose) {
   const std::string path = emu::Current().dir + "/install.lock";
   int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0 || emu::CheckFault("CreateMutexA", kMutexName) != 0) return Fail(verbose, fd);
-  if (RunsUnderHolder(fd)) {
-    close(fd);
-    return true;
-  }
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     if (errno != EWOULDBLOCK) return Fail(verbose, fd);
+    if (RunsUnderHolder(fd)) {
+      close(fd);
+      return true;
+    }
     if (verbose) ConsolePrint("Waiting for another installation of the KOTA component to finish.\n");
     while (flock(fd, LOCK_EX) != 0) {
       if (errno != EINTR) return Fail(verbose, fd);
     }
   }
+  const std::string token = NewToken();
+  if (!WriteToken(fd, token)) return Fail(verbose, fd);  // closing the file drops the lock
   g_lock_fd = fd;
-  setenv(kInstallLockToken, std::to_string(getpid()).c_str(), 1);
+  setenv(kInstallLockToken, token.c_str(), 1);
   return true;
 }
 

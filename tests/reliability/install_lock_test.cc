@@ -147,14 +147,15 @@ int RunToolWithin(int seconds, const Lab& lab, const std::string& dir, const std
 // The tool started in the background, its status and output collected later.
 class BackgroundRun {
  public:
-  BackgroundRun(const Lab& lab, const std::string& dir, const std::vector<std::string>& args) {
+  BackgroundRun(const Lab& lab, const std::string& dir, const std::vector<std::string>& args,
+                const std::vector<std::string>& env = {}) {
     int fds[2];
     if (pipe(fds) != 0) return;
     fflush(stdout);
     pid_ = fork();
     if (pid_ == 0) {
       close(fds[0]);
-      testsupport::ProcessResult run = RunTool(lab, dir, args);
+      testsupport::ProcessResult run = RunTool(lab, dir, args, env);
       std::string report = std::to_string(run.status) + "\n" + run.out;
       ssize_t ignored = write(fds[1], report.data(), report.size());
       (void)ignored;
@@ -235,6 +236,37 @@ TEST_F(InstallLockTest, AFailureToLockEndsTheRunBeforeAnything) {
   EXPECT_EQ(run.out, "\tERROR: Could not gain exclusive access to the KOTA component.\n");
   OpenedMachine machine(dir_);
   EXPECT_FALSE(KeyExists(kComponentKey));
+}
+
+// The token names one holding of the lock: the present holder's lets a run
+// go ahead under it, an earlier holder's (a pre-processor left running by a
+// run that has ended) does not.
+TEST_F(InstallLockTest, OnlyThePresentHoldersTokenSkipsTheWait) {
+  const std::string waiting = "Waiting for another installation of the KOTA component to finish.\n";
+  OpenedMachine machine(dir_);
+  ASSERT_TRUE(AcquireInstallLock(0));
+  ASSERT_TRUE(getenv(kInstallLockToken));
+  const std::string earlier = getenv(kInstallLockToken);
+  ReleaseInstallLock();
+  ASSERT_TRUE(AcquireInstallLock(0));
+  ASSERT_TRUE(getenv(kInstallLockToken));
+  const std::string present = getenv(kInstallLockToken);
+  EXPECT_NE(earlier, present);
+
+  testsupport::ProcessResult under =
+      RunTool(lab_, dir_, {"-k", "alpha", "-p", "C:\\alpha.exe"}, {std::string(kInstallLockToken) + "=" + present});
+  EXPECT_EQ(under.status, 0);
+  EXPECT_EQ(under.out.find("Waiting"), std::string::npos) << under.out;
+
+  BackgroundRun stale(lab_, dir_, {"-k", "beta", "-p", "C:\\beta.exe"},
+                      {std::string(kInstallLockToken) + "=" + earlier});
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_TRUE(stale.Running());
+  EXPECT_EQ(RegisteredReferences(), (std::vector<std::string>{"ALPHA=C:\\alpha.exe"}));
+  ReleaseInstallLock();
+  const std::string report = stale.Finish();
+  EXPECT_EQ(report.substr(0, 2 + waiting.size()), "0\n" + waiting) << report;
+  EXPECT_EQ(RegisteredReferences(), (std::vector<std::string>{"ALPHA=C:\\alpha.exe", "BETA=C:\\beta.exe"}));
 }
 
 // NESTER's pre-processor registers INNER with the tool itself while the
