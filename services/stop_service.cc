@@ -10,6 +10,34 @@ namespace {
 // that does not fit is an enumeration failure like any other.
 constexpr DWORD kDependentsBufferSize = 1440;
 
+// The services whose stops enclose the current one, innermost first. Windows
+// refuses a circular dependency, but one written straight into the registry
+// would make a service its own dependent's dependent, and the walk would
+// recurse until the stack ran out; a service already under way further up
+// is therefore passed over. Without a cycle no dependent is ever on the walk.
+struct WalkFrame {
+  const char* service_name;
+  const WalkFrame* outer;
+};
+
+bool SameServiceName(const char* a, const char* b) {
+  // Service names are case-insensitive to the manager.
+  for (; *a && *b; ++a, ++b) {
+    char x = (*a >= 'a' && *a <= 'z') ? static_cast<char>(*a - 'a' + 'A') : *a;
+    char y = (*b >= 'a' && *b <= 'z') ? static_cast<char>(*b - 'a' + 'A') : *b;
+    if (x != y) return false;
+  }
+  return *a == *b;
+}
+
+bool OnWalk(const WalkFrame* frame, const char* service_name) {
+  for (; frame; frame = frame->outer)
+    if (SameServiceName(frame->service_name, service_name)) return true;
+  return false;
+}
+
+Flag StopTree(const char* service_name, const char* display_text, Flag verbose, const WalkFrame* outer);
+
 // The stop of an open service whose progress line is already printed: a
 // running service is asked to stop, then watched while it still runs and
 // waited for while it is stop-pending. A service in any other state gets no
@@ -46,7 +74,7 @@ Flag StopOpenService(SC_HANDLE service, Flag verbose) {
 // first. Their results do not matter: a dependent that stays running makes
 // the service's own stop fail, which is what gets reported. False when the
 // dependents cannot be listed.
-bool StopActiveDependents(SC_HANDLE service, const char* display_text, Flag verbose) {
+bool StopActiveDependents(SC_HANDLE service, const char* display_text, Flag verbose, const WalkFrame* walk) {
   // Each level of the walk has its own buffer: the entries' names point into it.
   alignas(ENUM_SERVICE_STATUSA) BYTE buffer[kDependentsBufferSize];
   DWORD bytes_needed = 0;
@@ -59,13 +87,14 @@ bool StopActiveDependents(SC_HANDLE service, const char* display_text, Flag verb
   // No more entries can lie in the buffer than fit in it, whatever the count says.
   const DWORD capacity = sizeof buffer / sizeof(ENUM_SERVICE_STATUSA);
   if (count > capacity) count = capacity;
-  for (DWORD i = 0; i < count; ++i) StopServiceTree(entries[i].lpServiceName, entries[i].lpDisplayName, verbose);
+  for (DWORD i = 0; i < count; ++i) {
+    if (OnWalk(walk, entries[i].lpServiceName)) continue;
+    StopTree(entries[i].lpServiceName, entries[i].lpDisplayName, verbose, walk);
+  }
   return true;
 }
 
-}  // namespace
-
-Flag StopServiceTree(const char* service_name, const char* display_text, Flag verbose) {
+Flag StopTree(const char* service_name, const char* display_text, Flag verbose, const WalkFrame* outer) {
   ScopedService manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
   if (!manager) {
     if (verbose) ConsolePrint("\tERROR: Could not open handle to Service Control Manager to stop - %s\n", service_name);
@@ -76,11 +105,18 @@ Flag StopServiceTree(const char* service_name, const char* display_text, Flag ve
     if (verbose) ConsolePrint("\tERROR: Could not open handle to service - %s\n", service_name);
     return 0;
   }
+  const WalkFrame here = {service_name, outer};
   // A service whose dependents cannot be listed is left running: stopping it
   // would fail anyway while an unseen dependent runs.
-  if (!StopActiveDependents(service.Get(), display_text, verbose)) return 0;
+  if (!StopActiveDependents(service.Get(), display_text, verbose, &here)) return 0;
   if (verbose) ConsolePrint("Stopping Service (%s)", display_text);
   return StopOpenService(service.Get(), verbose);
+}
+
+}  // namespace
+
+Flag StopServiceTree(const char* service_name, const char* display_text, Flag verbose) {
+  return StopTree(service_name, display_text, verbose, nullptr);
 }
 
 Flag StopSingleService(const char* service_name, const char* display_text, Flag verbose) {

@@ -303,6 +303,43 @@ TEST_F(StopServiceTreeTest, StopRequestFaults) {
   ExpectClosedInOrder();
 }
 
+// Dependencies written into the registry can form a loop that the manager
+// would never create. The walk passes over a service whose stop already
+// encloses it (names compared as the manager does, ignoring case), so it
+// ends: in a loop of two each service gets its line once, and the manager
+// refuses both stops while the other runs.
+TEST_F(StopServiceTreeTest, DependencyLoopEndsTheWalk) {
+  auto alpha = Service("Alpha", SERVICE_RUNNING);
+  alpha.depends = {"Beta"};
+  Define(alpha);
+  auto beta = Service("Beta", SERVICE_RUNNING, "Beta Display");
+  beta.depends = {"Alpha"};
+  Define(beta);
+  Outcome o = Stop("ALPHA");
+  EXPECT_EQ(o.out, "Stopping Service (Beta Display)\nStopping Service (Alpha Display)\n");
+  EXPECT_EQ(o.result, 0);
+  EXPECT_EQ(Calls("OpenSCManagerA").size(), 2u);
+  EXPECT_EQ(Calls("ControlService"), (std::vector<std::string>{"ControlService Beta", "ControlService ALPHA"}));
+  EXPECT_EQ(StateOf("Alpha"), SERVICE_RUNNING);
+  EXPECT_EQ(StateOf("Beta"), SERVICE_RUNNING);
+  ExpectBalanced();
+
+  // A loop of three, entered in its middle: every service's line comes out,
+  // none of them stops, and the walk still ends.
+  auto gamma = Service("Gamma", SERVICE_RUNNING, "Gamma Display");
+  gamma.depends = {"Beta"};
+  Define(gamma);
+  alpha.depends = {"Gamma"};
+  Define(alpha);
+  o = Stop();
+  EXPECT_TRUE(o.out.ends_with("Stopping Service (Alpha Display)\n")) << o.out;
+  EXPECT_NE(o.out.find("Stopping Service (Beta Display)\n"), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find("Stopping Service (Gamma Display)\n"), std::string::npos) << o.out;
+  EXPECT_EQ(o.result, 0);
+  EXPECT_EQ(StateOf("Alpha"), SERVICE_RUNNING);
+  ExpectBalanced();
+}
+
 class StopSingleServiceTest : public ServiceTest {
  protected:
   Outcome Stop(const char* name = "Alpha", Flag verbose = 1) {
