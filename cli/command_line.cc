@@ -20,16 +20,19 @@ void UpperAscii(char* text) {
     if (*text >= 'a' && *text <= 'z') *text = static_cast<char>(*text - 'a' + 'A');
 }
 
-// Stores an option's value in its field. A value that does not fit is a
-// parse error, like a missing value: the parser either keeps a value exactly
-// or refuses the command line, never cuts it, so no later step can act on a
-// text the user did not type. Being a parse error, it also follows the rule
-// of every parse error: an earlier "-o" wins, and "-e"/"-b" do not run.
-bool StoreValue(const char* value, char (&field)[kTextBufferSize]) {
-  size_t length = strlen(value);
-  if (length >= sizeof field) return false;
+// Stores an option's value in its field. A value too long for the field is
+// kept as no value at all, never cut, so no later step can act on a text the
+// user did not type: validation then refuses it with the usage text, as it
+// refuses an empty one. It is not a parse error, so it does not outrank what
+// the command line asks for regardless of the value: "-o" still ends the run,
+// "-e"/"-b" still run, and "-p" with "-r" is still ignored.
+void StoreValue(const char* value, char (&field)[kTextBufferSize]) {
+  const size_t length = strlen(value);
+  if (length >= sizeof field) {
+    field[0] = '\0';
+    return;
+  }
   memcpy(field, value, length + 1);
-  return true;
 }
 
 }  // namespace
@@ -56,10 +59,10 @@ ParseOutcome ParseCommandLine(int argc, char** argv, RunOptions* options) {
         if (i + 1 >= argc || StartsLikeOption(argv[i + 1])) return ParseOutcome::Usage;
         const char* value = argv[++i];
         if (letter == 'k') {
-          if (!StoreValue(value, options->ReferenceName)) return ParseOutcome::Usage;
+          StoreValue(value, options->ReferenceName);
           UpperAscii(options->ReferenceName);
-        } else if (!StoreValue(value, options->PreProcImage)) {
-          return ParseOutcome::Usage;
+        } else {
+          StoreValue(value, options->PreProcImage);
         }
         break;
       }

@@ -151,15 +151,31 @@ TEST(ParseCommandLineTest, ValuesUpTo259CharactersAreKeptWhole) {
   EXPECT_EQ(std::string(p.options.PreProcImage), longest);
 }
 
-TEST(ParseCommandLineTest, LongerValuesAreRefusedNotCut) {
-  std::string too_long(260, 'n');
-  EXPECT_EQ(Parse({"-k", too_long, "-p", "img"}).outcome, ParseOutcome::Usage);
-  EXPECT_EQ(Parse({"-k", "abc", "-p", too_long}).outcome, ParseOutcome::Usage);
-  EXPECT_EQ(Parse({"-k", std::string(5000, 'x'), "-r"}).outcome, ParseOutcome::Usage);
-  // A parse error like any other: "-o" before it still wins, "-e" does not run.
-  EXPECT_EQ(Parse({"-o", "-k", too_long}).outcome, ParseOutcome::NoOp);
-  EXPECT_EQ(Parse({"-p", too_long, "-o"}).outcome, ParseOutcome::Usage);
-  EXPECT_EQ(Parse({"-e", "-p", too_long}).outcome, ParseOutcome::Usage);
+// A value too long for its field is kept as no value, never cut: the request
+// is then refused by validation, but the value does not outrank the options
+// that do not use it.
+TEST(ParseCommandLineTest, LongerValuesAreDroppedNotCut) {
+  const std::string too_long(260, 'n');
+  Parsed p = Parse({"-k", too_long, "-p", "img"});
+  EXPECT_EQ(p.outcome, ParseOutcome::Run);
+  EXPECT_STREQ(p.options.ReferenceName, "");
+  EXPECT_FALSE(IsValidReferenceRequest(p.options));
+  p = Parse({"-k", "abc", "-p", too_long});
+  EXPECT_EQ(p.outcome, ParseOutcome::Run);
+  EXPECT_STREQ(p.options.PreProcImage, "");
+  EXPECT_FALSE(IsValidReferenceRequest(p.options));
+  // With "-r" the image is not used, so its length does not matter.
+  p = Parse({"-p", too_long, "-k", "abc", "-r"});
+  EXPECT_TRUE(IsValidReferenceRequest(p.options));
+  EXPECT_STREQ(p.options.ReferenceName, "ABC");
+  // A later value replaces a dropped one, and a dropped one an earlier value.
+  EXPECT_STREQ(Parse({"-k", too_long, "-k", "abc"}).options.ReferenceName, "ABC");
+  EXPECT_STREQ(Parse({"-k", "abc", "-k", std::string(5000, 'x')}).options.ReferenceName, "");
+  // Not a parse error: "-o" after it still ends the run, "-e" still runs.
+  EXPECT_EQ(Parse({"-p", too_long, "-o"}).outcome, ParseOutcome::NoOp);
+  p = Parse({"-e", "-p", too_long});
+  EXPECT_EQ(p.outcome, ParseOutcome::Run);
+  EXPECT_EQ(p.options.End, 1);
 }
 
 RunOptions Request(const std::string& name, const std::string& image, bool remove) {
