@@ -26,7 +26,10 @@ std::string InstalledPathOf(ComponentRole role, const char* windows_directory);
 constexpr int kComponentVersionMajor = 4;
 constexpr int kComponentVersionMinor = 0;
 
-Flag IsComponentInstallNeeded(const char* windows_directory, Flag verbose);
+// this_version_recorded, when given, learns whether the recorded version is
+// exactly the one this tool records: only such a record can have been left
+// by an install of this very tool that stopped half-way.
+Flag IsComponentInstallNeeded(const char* windows_directory, Flag verbose, bool* this_version_recorded = nullptr);
 Flag IsInstalledFileOlder(const char* installed_path, const char* release_path);
 Flag CopyComponentFile(const char* source_path, const char* target_path, Flag verbose);
 Flag DeleteComponentFile(const char* path, Flag verbose);

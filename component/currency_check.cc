@@ -33,7 +33,8 @@ bool ParseVersion(const char* text, int* major, int* minor) {
 
 }  // namespace
 
-Flag IsComponentInstallNeeded(const char* windows_directory, Flag verbose) {
+Flag IsComponentInstallNeeded(const char* windows_directory, Flag verbose, bool* this_version_recorded) {
+  if (this_version_recorded) *this_version_recorded = false;
   // No version key, no value, or a value that does not parse: nothing is
   // installed that could be current, so the install goes ahead silently.
   char version[kTextBufferSize];
@@ -41,6 +42,8 @@ Flag IsComponentInstallNeeded(const char* windows_directory, Flag verbose) {
   int major = 0, minor = 0;
   if (!ParseVersion(version, &major, &minor)) return 1;
   if (verbose) ConsolePrint("Found KOTA Version: %d.%d installed.\n", major, minor);
+  if (this_version_recorded)
+    *this_version_recorded = major == kComponentVersionMajor && minor == kComponentVersionMinor;
   if (major < kComponentVersionMajor || (major == kComponentVersionMajor && minor < kComponentVersionMinor)) return 1;
 
   // A recorded version that is current still needs every installed file to

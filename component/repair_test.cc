@@ -1,8 +1,9 @@
-// The one mend beyond the documented steps: a current component whose driver
-// service the manager says does not exist is installed in full, since an
-// install that only registered would report success without a driver. A
-// driver that is merely stopped, or that cannot be asked about, is not
-// touched.
+// The one mend beyond the documented steps: a current component that records
+// this tool's own version 4.0 and whose driver service the manager says does
+// not exist is installed in full, since an install that only registered would
+// report success without a driver. A driver that is merely stopped, or that
+// cannot be asked about, is not touched, and neither is a component that a
+// newer installer recorded.
 #include <cerrno>
 
 #include "component/component_keys.h"
