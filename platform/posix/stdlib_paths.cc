@@ -75,6 +75,16 @@ bool NamesJapanese(const std::string& host_locale) {
   return host_locale.size() == 5 || host_locale[5] == '.' || host_locale[5] == '@';
 }
 
+// The machine's setting may name the Japanese locale as Windows does
+// ("Japanese_Japan.932", "Japanese"), by its language tag ("ja-JP") or as
+// the host does ("ja_JP.UTF-8"): each is the one user locale Windows has for
+// Japan, with code page 932.
+bool SettingNamesJapanese(const std::string& setting) {
+  if (NamesJapanese(setting) || emu::EqualsNoCase(setting, "ja-JP") || emu::EqualsNoCase(setting, "ja")) return true;
+  if (setting.size() < 8 || !emu::EqualsNoCase(setting.substr(0, 8), "Japanese")) return false;
+  return setting.size() == 8 || setting[8] == '_' || setting[8] == '.';
+}
+
 }  // namespace
 
 int PlatformRemove(const char* path) {
@@ -134,5 +144,7 @@ const char* PlatformSetUserLocale() {
     }
   }
   if (NamesJapanese(host_locale)) return "Japanese_Japan.932";
-  return Intern(emu::GetSetting("user-locale", "English_United States.1252"));
+  const std::string setting = emu::GetSetting("user-locale", "English_United States.1252");
+  if (SettingNamesJapanese(setting)) return "Japanese_Japan.932";
+  return Intern(setting);
 }

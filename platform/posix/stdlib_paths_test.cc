@@ -161,4 +161,22 @@ TEST(PlatformSetUserLocale, JapaneseOnlyForAJapaneseUser) {
   EXPECT_STREQ(PlatformSetUserLocale(), "Japanese_Japan.932");
 }
 
+TEST(PlatformSetUserLocale, EveryNameOfTheJapaneseSettingIsTheOneWindowsLocale) {
+  TestMachine machine;
+  ScopedEnv env;
+  env.Set("LC_ALL", nullptr);
+  env.Set("LC_CTYPE", nullptr);
+  env.Set("LANG", nullptr);
+  for (const char* japanese : {"japanese_japan.932", "Japanese", "Japanese_Japan", "ja-JP", "ja", "ja_JP.SJIS",
+                               "ja_JP.UTF-8", "ja_JP"}) {
+    ASSERT_TRUE(emu::SetSetting("user-locale", japanese));
+    EXPECT_STREQ(PlatformSetUserLocale(), "Japanese_Japan.932") << japanese;
+  }
+  // Anything else keeps its own name, whatever it begins with.
+  for (const char* other : {"Japan", "JapaneseX", "jap", "ja_JPX", "C", "English_United Kingdom.1252"}) {
+    ASSERT_TRUE(emu::SetSetting("user-locale", other));
+    EXPECT_STREQ(PlatformSetUserLocale(), other) << other;
+  }
+}
+
 }  // namespace
