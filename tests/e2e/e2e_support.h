@@ -51,6 +51,9 @@ class ReleaseMachine {
   std::string release_;
 };
 
+// The usage text, naming the program as it was invoked.
+std::string UsageText(const std::string& program = "mevrid.exe");
+
 // A service definition in one line: name, state, display text.
 emu::admin::ServiceSpec Service(const std::string& name, uint32_t state, const std::string& display = "");
 

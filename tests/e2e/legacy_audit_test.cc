@@ -55,18 +55,6 @@ std::string Str(const std::string& name, const std::string& data) {
   return "\"" + name + "\"=\"" + escaped + "\"\n";
 }
 
-std::string Usage() {
-  return "\nUsage : mevrid.exe -k ReferenceName -p PreProcImage [-b] [-e] [-g] [-q] [-r]\n\n"
-         "\twhere -k = Reference name to be linked to KOTA component\n"
-         "\t      -p = Reference pre-processor executable image\n"
-         "\t      -b = Start/Begin Kelm Wardhaven Server Agent\n"
-         "\t      -e = Stop/End Kelm Wardhaven Server Agent\n"
-         "\t      -g = Install over an older version of NNM/SE\n"
-         "\t      -q = Do not output any messages\n"
-         "\t      -r = Remove KOTA component\n"
-         "\n";
-}
-
 class LegacyAudit : public testing::Test {
  protected:
   void Import(const std::string& body) { m_.machine().Import(kReg + body); }
@@ -111,7 +99,7 @@ TEST_F(LegacyAudit, TheNewerRegistrationDecidesWhetherTheNodeIsOlder) {
   r = m_.Run({"-k", "beta", "-p", "C:\\beta.exe"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, std::string(kRefusalHeading) +
-                       "Not a Mangement Station or Remote Console\nManaged Node version (3.1)\n\n" + Usage());
+                       "Not a Mangement Station or Remote Console\nManaged Node version (3.1)\n\n" + e2e::UsageText());
   EXPECT_EQ(Image("BETA"), "<none>");
 
   // Without "PathName" the newer key clears the node, and "KelmPath" is not

@@ -9,6 +9,7 @@
 #include "platform/posix/admin.h"
 #include "platform/posix/machine.h"
 #include "platform/registry_access.h"
+#include "tests/e2e/e2e_support.h"
 #include "tests/support/test_machine.h"
 
 namespace {
@@ -58,18 +59,7 @@ class LegacyEndToEnd : public testing::Test {
     return testsupport::RunProgram(args, release_, env);
   }
   std::string Host(const std::string& windows_path) const { return machine_.HostPath(windows_path); }
-  std::string Usage() const {
-    return "\nUsage : " + Tool() +
-           " -k ReferenceName -p PreProcImage [-b] [-e] [-g] [-q] [-r]\n\n"
-           "\twhere -k = Reference name to be linked to KOTA component\n"
-           "\t      -p = Reference pre-processor executable image\n"
-           "\t      -b = Start/Begin Kelm Wardhaven Server Agent\n"
-           "\t      -e = Stop/End Kelm Wardhaven Server Agent\n"
-           "\t      -g = Install over an older version of NNM/SE\n"
-           "\t      -q = Do not output any messages\n"
-           "\t      -r = Remove KOTA component\n"
-           "\n";
-  }
+  std::string Usage() const { return e2e::UsageText(Tool()); }
 
   void SeedOlderNode(const std::string& version) {
     machine_.Import(kReg + (kOlderNodeKey + ("\"Version\"=\"" + version + "\"\n\"DMIPath\"=\"C:\\\\DMI\"\n")));

@@ -7,16 +7,7 @@
 
 namespace {
 
-const std::string kUsage =
-    "\nUsage : mevrid.exe -k ReferenceName -p PreProcImage [-b] [-e] [-g] [-q] [-r]\n\n"
-    "\twhere -k = Reference name to be linked to KOTA component\n"
-    "\t      -p = Reference pre-processor executable image\n"
-    "\t      -b = Start/Begin Kelm Wardhaven Server Agent\n"
-    "\t      -e = Stop/End Kelm Wardhaven Server Agent\n"
-    "\t      -g = Install over an older version of NNM/SE\n"
-    "\t      -q = Do not output any messages\n"
-    "\t      -r = Remove KOTA component\n"
-    "\n";
+const std::string kUsage = e2e::UsageText();
 
 class UsageEndToEnd : public testing::Test {
  protected:
