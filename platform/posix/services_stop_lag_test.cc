@@ -11,6 +11,7 @@
 #include "platform/handles.h"
 #include "platform/posix/admin.h"
 #include "platform/posix/machine.h"
+#include "platform/posix/scm_test_fixture.h"
 #include "platform/posix/services_db.h"
 #include "platform/win32.h"
 #include "tests/support/test_machine.h"
@@ -29,43 +30,15 @@ emu::admin::ServiceSpec Lagging(const std::string& name, int64_t lag_ms, int64_t
   return spec;
 }
 
-SERVICE_STATUS SentinelStatus() {
-  SERVICE_STATUS status;
-  memset(&status, 0xEE, sizeof status);
-  return status;
-}
+using scmtest::SentinelStatus;
 
-class StopLagTest : public ::testing::Test {
+class StopLagTest : public scmtest::ScmFixture {
  protected:
-  void SetUp() override {
-    manager_ = ScopedService(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    ASSERT_TRUE(manager_);
-  }
-  void Define(const emu::admin::ServiceSpec& spec) {
-    std::string error;
-    ASSERT_TRUE(emu::admin::DefineService(spec, &error)) << error;
-  }
-  ScopedService Open(const std::string& name) {
-    ScopedService service(OpenServiceA(manager_.Get(), name.c_str(), SERVICE_ALL_ACCESS));
-    EXPECT_TRUE(service) << name << " error " << GetLastError();
-    return service;
-  }
-  SERVICE_STATUS Status(SC_HANDLE service) {
-    SERVICE_STATUS status = SentinelStatus();
-    EXPECT_TRUE(QueryServiceStatus(service, &status)) << GetLastError();
-    return status;
-  }
   // A stop request that is accepted; the status it reports.
   SERVICE_STATUS AcceptedStop(SC_HANDLE service) {
     SERVICE_STATUS status = SentinelStatus();
     EXPECT_TRUE(ControlService(service, SERVICE_CONTROL_STOP, &status)) << GetLastError();
     return status;
-  }
-  emu::admin::ServiceInfo Info(const std::string& name) {
-    emu::admin::ServiceInfo info;
-    std::string error;
-    EXPECT_TRUE(emu::admin::QueryService(name, &info, &error)) << error;
-    return info;
   }
   // A service that runs, accepts a stop and says it can be stopped.
   void ExpectRunning(SERVICE_STATUS status) {
@@ -74,9 +47,6 @@ class StopLagTest : public ::testing::Test {
     EXPECT_EQ(status.dwCheckPoint, 0u);
     EXPECT_EQ(status.dwWaitHint, 0u);
   }
-
-  testsupport::TestMachine machine_;
-  ScopedService manager_;
 };
 
 TEST_F(StopLagTest, AcceptedStopRunsForTheLagThenPendsThenStops) {

@@ -13,6 +13,7 @@
 #include "platform/posix/internal.h"
 #include "platform/posix/machine.h"
 #include "platform/posix/registry_store.h"
+#include "platform/posix/scm_test_fixture.h"
 #include "platform/win32.h"
 #include "tests/support/test_machine.h"
 
@@ -29,43 +30,15 @@ emu::admin::ServiceSpec Spec(const std::string& name, DWORD state = SERVICE_STOP
   return spec;
 }
 
-SERVICE_STATUS SentinelStatus() {
-  SERVICE_STATUS status;
-  memset(&status, 0xEE, sizeof status);
-  return status;
-}
+using scmtest::SentinelStatus;
 
-class ScmTest : public ::testing::Test {
+class ScmTest : public scmtest::ScmFixture {
  protected:
-  void SetUp() override {
-    manager_ = ScopedService(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    ASSERT_TRUE(manager_);
-  }
-
-  void Define(const emu::admin::ServiceSpec& spec) {
-    std::string error;
-    ASSERT_TRUE(emu::admin::DefineService(spec, &error)) << error;
-  }
-  ScopedService Open(const std::string& name, DWORD access = SERVICE_ALL_ACCESS) {
-    ScopedService service(OpenServiceA(manager_.Get(), name.c_str(), access));
-    EXPECT_TRUE(service) << name << " error " << GetLastError();
-    return service;
-  }
   bool Exists(const std::string& name) {
     emu::admin::ServiceInfo info;
     return emu::admin::QueryService(name, &info, nullptr);
   }
-  DWORD StateOf(const std::string& name) {
-    emu::admin::ServiceInfo info;
-    std::string error;
-    EXPECT_TRUE(emu::admin::QueryService(name, &info, &error)) << error;
-    return info.state;
-  }
-  SERVICE_STATUS Status(SC_HANDLE service) {
-    SERVICE_STATUS status = SentinelStatus();
-    EXPECT_TRUE(QueryServiceStatus(service, &status)) << GetLastError();
-    return status;
-  }
+  DWORD StateOf(const std::string& name) { return Info(name).state; }
   // The call failed and left exactly this last error.
   static void ExpectError(BOOL ok, DWORD error) {
     EXPECT_FALSE(ok);
@@ -80,9 +53,6 @@ class ScmTest : public ::testing::Test {
   void WriteDriverImage(const std::string& file_name) {
     ASSERT_TRUE(testsupport::WriteFile(machine_.DriveC() + "/WINDOWS/system32/drivers/" + file_name, "MZ"));
   }
-
-  testsupport::TestMachine machine_;
-  ScopedService manager_;
 };
 
 TEST_F(ScmTest, CreateServiceWritesWindowsValuesAndRefusesTakenNames) {
