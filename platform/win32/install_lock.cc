@@ -1,6 +1,9 @@
 // The install lock on Windows: a named mutex in the global namespace, so
 // runs in every session (a service's installer, a user's) share it. A holder
 // that died leaves the mutex abandoned, and the next run owns it all the same.
+// The holder also keeps a named event whose name is its token; a run started
+// (through a pre-processor) by the holder finds that event and runs under the
+// holder's lock. Process ids are reused on Windows, so the token is not one.
 #include "platform/install_lock.h"
 
 #include <cstdio>
@@ -9,24 +12,32 @@
 namespace {
 
 constexpr char kMutexName[] = "Global\\MevridKotaInstall";
+// The holder's own object, named by its token: it exists exactly while that
+// holder holds the lock, whatever became of the process id since.
+constexpr char kHolderPrefix[] = "Global\\MevridKotaInstallHolder-";
 
 HANDLE g_mutex = nullptr;
+HANDLE g_holder = nullptr;
 
-// The inherited token names another process that is still running; that
-// process set the token only while it held the mutex and waits for the
-// pre-processor this run was started by.
+bool IsToken(const char* token) {
+  if (!*token) return false;
+  for (const char* c = token; *c; ++c)
+    if ((*c < '0' || *c > '9') && *c != '-') return false;
+  return true;
+}
+
+// The inherited token names the present holder: its object still exists.
+// That holder waits for the pre-processor this run was started by.
 bool RunsUnderHolder() {
-  char token[32];
+  char token[64];
   DWORD length = GetEnvironmentVariableA(kInstallLockToken, token, sizeof token);
-  if (length == 0 || length >= sizeof token) return false;
-  char* end = nullptr;
-  unsigned long pid = strtoul(token, &end, 10);
-  if (*end != '\0' || pid == 0 || pid == GetCurrentProcessId()) return false;
-  HANDLE holder = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
+  if (length == 0 || length >= sizeof token || !IsToken(token)) return false;
+  char name[128];
+  snprintf(name, sizeof name, "%s%s", kHolderPrefix, token);
+  HANDLE holder = OpenEventA(SYNCHRONIZE, FALSE, name);
   if (holder == nullptr) return false;
-  const bool running = WaitForSingleObject(holder, 0) == WAIT_TIMEOUT;
   CloseHandle(holder);
-  return running;
+  return true;
 }
 
 bool Fail(Flag verbose) {
@@ -51,9 +62,20 @@ bool AcquireInstallLock(Flag verbose) {
     CloseHandle(mutex);
     return Fail(verbose);
   }
+  // A token no earlier holder had: the process id and the time of taking.
+  char token[64];
+  snprintf(token, sizeof token, "%lu-%llu", static_cast<unsigned long>(GetCurrentProcessId()),
+           static_cast<unsigned long long>(GetTickCount64()));
+  char name[128];
+  snprintf(name, sizeof name, "%s%s", kHolderPrefix, token);
+  HANDLE holder = CreateEventA(nullptr, TRUE, FALSE, name);
+  if (holder == nullptr) {
+    ReleaseMutex(mutex);
+    CloseHandle(mutex);
+    return Fail(verbose);
+  }
   g_mutex = mutex;
-  char token[32];
-  snprintf(token, sizeof token, "%lu", static_cast<unsigned long>(GetCurrentProcessId()));
+  g_holder = holder;
   SetEnvironmentVariableA(kInstallLockToken, token);
   return true;
 }
@@ -61,6 +83,8 @@ bool AcquireInstallLock(Flag verbose) {
 void ReleaseInstallLock() {
   if (g_mutex == nullptr) return;
   SetEnvironmentVariableA(kInstallLockToken, nullptr);
+  CloseHandle(g_holder);
+  g_holder = nullptr;
   ReleaseMutex(g_mutex);
   CloseHandle(g_mutex);
   g_mutex = nullptr;
