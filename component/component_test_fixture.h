@@ -4,7 +4,6 @@
 // seed and read the machine through the same Win32 calls the tool uses.
 #pragma once
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -216,24 +215,7 @@ class ComponentTest : public ::testing::Test {
   // Programs of this machine still running (a pre-processor that never
   // ended): found by their image below the machine's directory and ended by
   // their process id, so nothing of this test outlives it.
-  std::vector<pid_t> StartedPrograms() const {
-    std::vector<pid_t> pids;
-    DIR* proc = opendir("/proc");
-    if (!proc) return pids;
-    while (dirent* entry = readdir(proc)) {
-      char* end = nullptr;
-      long pid = strtol(entry->d_name, &end, 10);
-      if (*end != '\0' || pid <= 0) continue;
-      char link[64], target[PATH_MAX];
-      snprintf(link, sizeof link, "/proc/%ld/exe", pid);
-      ssize_t n = readlink(link, target, sizeof target - 1);
-      if (n <= 0) continue;
-      target[n] = '\0';
-      if (strncmp(target, machine_.dir().c_str(), machine_.dir().size()) == 0) pids.push_back(static_cast<pid_t>(pid));
-    }
-    closedir(proc);
-    return pids;
-  }
+  std::vector<pid_t> StartedPrograms() const { return testsupport::ProgramsRunningFrom(machine_.dir()); }
   void KillStartedPrograms() const {
     for (pid_t pid : StartedPrograms()) kill(pid, SIGKILL);
   }

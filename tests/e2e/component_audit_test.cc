@@ -3,10 +3,8 @@
 // values too long for their buffers, references that cannot be removed or
 // hold no image, two files set aside in one run, and a pre-processor that
 // never ends while its reference is removed.
-#include <dirent.h>
 #include <signal.h>
 
-#include <climits>
 #include <cstdlib>
 
 #include "tests/e2e/component_e2e_support.h"
@@ -189,26 +187,6 @@ TEST_F(ComponentAudit, TwoFilesSetAsideInOneRunGetTwoNamesInOrder) {
   EXPECT_TRUE(PendingDeletions().empty());
 }
 
-// Programs started from this machine's drive that still run.
-std::vector<pid_t> RunningFrom(const std::string& dir) {
-  std::vector<pid_t> pids;
-  DIR* proc = opendir("/proc");
-  if (!proc) return pids;
-  while (dirent* entry = readdir(proc)) {
-    char* end = nullptr;
-    long pid = strtol(entry->d_name, &end, 10);
-    if (*end != '\0' || pid <= 0) continue;
-    char link[64], target[PATH_MAX];
-    snprintf(link, sizeof link, "/proc/%ld/exe", pid);
-    ssize_t n = readlink(link, target, sizeof target - 1);
-    if (n <= 0) continue;
-    target[n] = '\0';
-    if (std::string(target).rfind(dir, 0) == 0) pids.push_back(static_cast<pid_t>(pid));
-  }
-  closedir(proc);
-  return pids;
-}
-
 // The product being removed never lets go: its pre-processor holds the
 // removal for exactly two minutes of machine time and is then left running
 // while the reference and the component are removed.
@@ -220,7 +198,7 @@ TEST_F(ComponentAudit, APreProcessorThatNeverEndsHoldsTheRemovalTwoMinutes) {
   const long long before = m_.machine().NowMs();
   e2e::ToolRun run = Run({"-k", "hang", "-r"});
   const long long waited = m_.machine().NowMs() - before;
-  std::vector<pid_t> left = RunningFrom(m_.machine().DriveC());
+  std::vector<pid_t> left = testsupport::ProgramsRunningFrom(m_.machine().DriveC());
   for (pid_t pid : left) kill(pid, SIGKILL);
 
   EXPECT_EQ(run.status, 0);

@@ -1,5 +1,6 @@
 #include "tests/support/test_machine.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
@@ -7,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -179,6 +181,25 @@ bool WriteFile(const std::string& host_path, const std::string& contents, bool e
 bool FileExists(const std::string& host_path) {
   struct stat st;
   return stat(host_path.c_str(), &st) == 0;
+}
+
+std::vector<pid_t> ProgramsRunningFrom(const std::string& host_dir) {
+  std::vector<pid_t> pids;
+  DIR* proc = opendir("/proc");
+  if (!proc) return pids;
+  while (dirent* entry = readdir(proc)) {
+    char* end = nullptr;
+    long pid = strtol(entry->d_name, &end, 10);
+    if (*end != '\0' || pid <= 0) continue;
+    char link[64], target[PATH_MAX];
+    snprintf(link, sizeof link, "/proc/%ld/exe", pid);
+    ssize_t n = readlink(link, target, sizeof target - 1);
+    if (n <= 0) continue;
+    target[n] = '\0';
+    if (strncmp(target, host_dir.c_str(), host_dir.size()) == 0) pids.push_back(static_cast<pid_t>(pid));
+  }
+  closedir(proc);
+  return pids;
 }
 
 }  // namespace testsupport

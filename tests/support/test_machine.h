@@ -3,6 +3,8 @@
 // capturing their standard output and exit status.
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 #include <vector>
 
@@ -52,6 +54,10 @@ ProcessResult RunProgram(const std::vector<std::string>& argv, const std::string
 // A private copy of the build's release directory (mevrid.exe, nt_node\) in
 // a new directory below parent; returns its path.
 std::string MakeReleaseCopy(const std::string& parent);
+
+// The processes whose program lies below host_dir (a machine's pre-processors
+// left running), found through /proc so that a test can end them.
+std::vector<pid_t> ProgramsRunningFrom(const std::string& host_dir);
 
 std::string ToolPath();          // the built mevrid.exe
 std::string MachineToolPath();   // the built mevrid-machine
