@@ -178,7 +178,9 @@ SC_HANDLE CreateServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, LPCSTR lpDi
     tx.Commit();
     return Fail<SC_HANDLE>(error, nullptr);
   }
-  if (lpDisplayName && *lpDisplayName && !emu::EqualsNoCase(lpDisplayName, name) && DisplayNameTaken(lpDisplayName))
+  // A display name may not be another service's name or display name, even
+  // when it is the new service's own name.
+  if (lpDisplayName && *lpDisplayName && DisplayNameTaken(lpDisplayName))
     return Fail<SC_HANDLE>(ERROR_DUPLICATE_SERVICE_NAME, nullptr);
   if (WouldDependOnItself(name, depends)) return Fail<SC_HANDLE>(ERROR_CIRCULAR_DEPENDENCY, nullptr);
   DWORD tag = lpdwTagId ? NextTag(lpLoadOrderGroup) : 0;

@@ -77,6 +77,15 @@ TEST_F(ScmTest, CreateServiceWritesWindowsValuesAndRefusesTakenNames) {
   ExpectError(Create("Agent2", SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, "a.exe", "agent display").Get() !=
                   nullptr,
               ERROR_DUPLICATE_SERVICE_NAME);
+  ExpectError(Create("Other", SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, "o.exe", "AGENT").Get() != nullptr,
+              ERROR_DUPLICATE_SERVICE_NAME);
+  // Its own name as display name is taken too once another service shows it.
+  Define(Spec("Shows"));
+  ASSERT_TRUE(emu::store::SetValue(Key("Shows"), "DisplayName", REG_SZ, std::string("Newcomer\0", 9)));
+  ExpectError(Create("Newcomer", SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, "n.exe", "Newcomer").Get() !=
+                  nullptr,
+              ERROR_DUPLICATE_SERVICE_NAME);
+  EXPECT_FALSE(Exists("Newcomer"));
   EXPECT_TRUE(Open("VtRiN"));
 }
 

@@ -97,6 +97,33 @@ TEST_F(ServiceConformance, CreatingAnExistingNameAnswersServiceExists) {
   EXPECT_TRUE(CloseServiceHandle(driver));
 }
 
+// A display name must be free among the other services' names and display
+// names, even when it is the new service's own name.
+TEST_F(ServiceConformance, ATakenDisplayNameAnswersDuplicateServiceName) {
+  SC_HANDLE shows = CreateServiceA(manager_, kProcess, kDependent, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                                   SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, kProcessImage, nullptr, nullptr,
+                                   nullptr, nullptr, nullptr);
+  ASSERT_NE(shows, nullptr) << "CreateServiceA failed with " << GetLastError();
+  auto create_showing = [this](const char* display) {
+    SetLastError(kSentinel);
+    SC_HANDLE created = CreateServiceA(manager_, kDependent, display, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                                       SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, kProcessImage, nullptr, nullptr,
+                                       nullptr, nullptr, nullptr);
+    const DWORD error = created ? 0 : GetLastError();
+    if (created) {
+      DeleteService(created);
+      CloseServiceHandle(created);
+      EXPECT_TRUE(GoneWithinASecond(kDependent));
+    }
+    return error;
+  };
+  // Another service's display name.
+  EXPECT_EQ(create_showing(kDependent), static_cast<DWORD>(ERROR_DUPLICATE_SERVICE_NAME));
+  // Another service's name: Wine compares display names only.
+  WINE_DIVERGENCE_EQ(static_cast<DWORD>(ERROR_DUPLICATE_SERVICE_NAME), 0u, create_showing(kProcess));
+  EXPECT_TRUE(CloseServiceHandle(shows));
+}
+
 TEST_F(ServiceConformance, ANewServiceIsStoppedAndStoppingItAnswersNotActive) {
   SC_HANDLE driver = CreateDriver();
   SC_HANDLE process = CreateProcessService(kProcess);
