@@ -9,10 +9,10 @@ namespace {
 const char kHelp[] = R"(Usage: mevrid-machine [--machine DIR] COMMAND [ARGUMENTS]
 
 Administers an emulated Windows machine, the way regedit, reg, sc and a
-restart do on Windows. The machine is a directory: --machine DIR (given
-before the command), else $MEVRID_MACHINE, else the per-user default
-($XDG_DATA_HOME/mevrid/machine or ~/.mevrid-machine). Every command except
-init needs an existing machine.
+restart do on Windows. The machine is a directory: --machine DIR (or
+--machine=DIR, before or after the command), else $MEVRID_MACHINE, else the
+per-user default ($XDG_DATA_HOME/mevrid/machine or ~/.mevrid-machine).
+Every command except init needs an existing machine.
 
 Machine
   init [--virtual-clock]

@@ -51,6 +51,23 @@ TEST_F(MachineToolTest, MachineComesFromTheEnvironmentWithoutMachineOption) {
   EXPECT_EQ(result.out, "virtual\n");
 }
 
+// --machine is global: after the command it names the machine all the same,
+// ahead of $MEVRID_MACHINE, and is never passed on as the command's argument.
+TEST_F(MachineToolTest, MachineOptionAfterTheCommand) {
+  const std::string tool = testsupport::MachineToolPath();
+  const std::string other = root_ + "/other";
+  ProcessResult created = testsupport::RunProgram({tool, "init", "--machine", dir_, "--virtual-clock"}, "",
+                                                  {"MEVRID_MACHINE=" + other});
+  EXPECT_EQ(created.status, 0) << created.err;
+  EXPECT_EQ(created.out, "Created an emulated machine at " + HostDir() + " (virtual clock)\n");
+  EXPECT_FALSE(FileExists(other));
+  ProcessResult clock = testsupport::RunProgram({tool, "clock", "--machine=" + dir_}, "", {"MEVRID_MACHINE"});
+  EXPECT_EQ(clock.out, "virtual\n");
+  ProcessResult missing = testsupport::RunProgram({tool, "clock", "--machine"}, "", {"MEVRID_MACHINE"});
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_EQ(missing.err, "mevrid-machine: --machine needs a directory\n");
+}
+
 TEST_F(MachineToolTest, ClockTimeAndAdvance) {
   Init(false);
   ProcessResult refused = Tool({"advance", "5"});

@@ -55,7 +55,23 @@ int Main(int argc, char** argv) {
   }
   if (i >= argc) return Fail("no command given (see 'mevrid-machine help')");
   std::string name = argv[i];
-  Args args(argv + i + 1, argv + argc);
+  // --machine is a global option, so it is taken after the command's name
+  // too ("init --machine DIR"); no command has an argument of that spelling.
+  Args args;
+  for (int j = i + 1; j < argc; ++j) {
+    std::string arg = argv[j];
+    if (arg == "--machine") {
+      if (j + 1 >= argc || argv[j + 1][0] == '\0') return Fail("--machine needs a directory");
+      ctx.machine_dir = argv[++j];
+      machine_given = true;
+    } else if (arg.rfind("--machine=", 0) == 0) {
+      ctx.machine_dir = arg.substr(strlen("--machine="));
+      if (ctx.machine_dir.empty()) return Fail("--machine needs a directory");
+      machine_given = true;
+    } else {
+      args.push_back(arg);
+    }
+  }
   if (name == "help") {
     PrintHelp();
     return kExitOk;

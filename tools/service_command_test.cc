@@ -126,6 +126,30 @@ TEST_F(MachineToolTest, BadServiceDefinitionsAreRefusedAndDefineNothing) {
   EXPECT_EQ(Ok({"service", "list"}), kAgentStopped);
 }
 
+// As CreateServiceA refuses it (1059): a service may not depend on itself,
+// directly or through a loop of others; a group of the same name is no loop.
+TEST_F(MachineToolTest, CircularDependenciesAreRefusedAndChangeNothing) {
+  Init();
+  Ok({"service", "add", "A", "--depends", "B"});
+  Ok({"service", "add", "B", "--depends", "C,+A"});
+  std::string before = Ok({"reg", "export"});
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"service", "add", "C", "--depends", "a"},
+           {"service", "add", "C", "--depends", "X,Y,A"},
+           {"service", "add", "C", "--depends", "c"},
+       }) {
+    ProcessResult result = Tool(args);
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.err, "mevrid-machine: service C would depend on itself (circular dependency, error 1059)\n");
+    EXPECT_EQ(result.out, "");
+  }
+  EXPECT_EQ(Ok({"reg", "export"}), before);
+  EXPECT_EQ(Tool({"service", "query", "C"}).status, 2);
+  // Sharing a dependency is no loop.
+  Ok({"service", "add", "C", "--depends", "D"});
+  Ok({"service", "add", "E", "--depends", "A,C,D"});
+}
+
 TEST_F(MachineToolTest, RemoveTakesTheDefinitionAway) {
   Init();
   Ok({"service", "add", "Agent", "--state", "running"});

@@ -62,6 +62,9 @@ bool DefineService(const ServiceSpec& spec, std::string* error);
 bool RemoveServiceDefinition(const std::string& name, std::string* error);
 bool QueryService(const std::string& name, ServiceInfo* info, std::string* error);
 std::vector<ServiceInfo> ListServices();
+// True when a service of this name with these dependencies would depend on
+// itself, which Windows refuses (ERROR_CIRCULAR_DEPENDENCY).
+bool WouldDependOnItself(const std::string& name, const std::vector<std::string>& depends);
 // services.cc: a reboot of the service database: marked services go,
 // runtime states are cleared, automatic-start services are started.
 bool RebootServices(std::string* error);

@@ -4,8 +4,6 @@
 // with the same code on both.
 #include <algorithm>
 #include <cstring>
-#include <functional>
-#include <set>
 
 #include "platform/posix/machine.h"
 #include "platform/posix/registry_store.h"
@@ -48,24 +46,6 @@ bool ValidServiceType(DWORD type) {
     default:
       return false;
   }
-}
-
-// True when a service of this name would end up depending on itself.
-bool WouldDependOnItself(const std::string& name, const std::vector<std::string>& depends) {
-  std::vector<emu::svc::Config> all = emu::svc::AllServices();
-  std::set<std::string> visited;
-  std::function<bool(const std::string&)> reaches = [&](const std::string& current) {
-    if (emu::EqualsNoCase(current, name)) return true;
-    if (!visited.insert(emu::Upper(current)).second) return false;
-    for (const emu::svc::Config& config : all)
-      if (emu::EqualsNoCase(config.name, current))
-        for (const std::string& next : config.depends)
-          if (next[0] != emu::svc::kGroupPrefix && reaches(next)) return true;
-    return false;
-  };
-  for (const std::string& dependency : depends)
-    if (dependency[0] != emu::svc::kGroupPrefix && reaches(dependency)) return true;
-  return false;
 }
 
 bool DisplayNameTaken(const std::string& display) {
@@ -182,7 +162,7 @@ SC_HANDLE CreateServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, LPCSTR lpDi
   // when it is the new service's own name.
   if (lpDisplayName && *lpDisplayName && DisplayNameTaken(lpDisplayName))
     return Fail<SC_HANDLE>(ERROR_DUPLICATE_SERVICE_NAME, nullptr);
-  if (WouldDependOnItself(name, depends)) return Fail<SC_HANDLE>(ERROR_CIRCULAR_DEPENDENCY, nullptr);
+  if (emu::svc::WouldDependOnItself(name, depends)) return Fail<SC_HANDLE>(ERROR_CIRCULAR_DEPENDENCY, nullptr);
   DWORD tag = lpdwTagId ? NextTag(lpLoadOrderGroup) : 0;
   int64_t key = emu::store::CreateKey(emu::svc::ServicesKey(), name, "");
   emu::svc::Runtime runtime;  // stopped, no pending times, stops when asked

@@ -126,6 +126,10 @@ bool DefineService(const ServiceSpec& spec, std::string* error) {
   return true;
 }
 
+bool WouldDependOnItself(const std::string& name, const std::vector<std::string>& depends) {
+  return svc::WouldDependOnItself(name, depends);
+}
+
 bool RemoveServiceDefinition(const std::string& name, std::string* error) {
   if (svc::FindServiceKey(name) == store::kNoKey) return Failed(error, "no service named " + name);
   return svc::EraseService(name) || Failed(error, "cannot remove service " + name);

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <set>
 
 #include "platform/posix/internal.h"
@@ -131,6 +132,24 @@ std::vector<Config> AllServices() {
     if (ReadConfig(key, &config)) services.push_back(config);
   }
   return services;
+}
+
+bool WouldDependOnItself(const std::string& name, const std::vector<std::string>& depends) {
+  const std::vector<Config> all = AllServices();
+  std::set<std::string> visited;
+  std::function<bool(const std::string&)> reaches = [&](const std::string& current) {
+    if (current.empty() || current[0] == kGroupPrefix) return false;
+    if (EqualsNoCase(current, name)) return true;
+    if (!visited.insert(Upper(current)).second) return false;
+    for (const Config& config : all)
+      if (EqualsNoCase(config.name, current))
+        for (const std::string& next : config.depends)
+          if (reaches(next)) return true;
+    return false;
+  };
+  for (const std::string& dependency : depends)
+    if (reaches(dependency)) return true;
+  return false;
 }
 
 Runtime LoadRuntime(const std::string& name) {

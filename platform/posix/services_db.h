@@ -62,6 +62,9 @@ int64_t FindServiceKey(const std::string& name);
 bool ReadConfig(int64_t key, Config* config);
 // Every service's configuration, in the registry's (case-insensitive) order.
 std::vector<Config> AllServices();
+// True when a service of this name depending on these would end up depending
+// on itself (ERROR_CIRCULAR_DEPENDENCY); load order groups never close a loop.
+bool WouldDependOnItself(const std::string& name, const std::vector<std::string>& depends);
 
 // The runtime row with the clock applied (a default stopped row when none
 // exists yet); a lag or pending state that has run out is written back.
