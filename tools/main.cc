@@ -31,6 +31,22 @@ const Command kCommands[] = {
     {"console-log", RunConsoleLog},
 };
 
+enum class MachineOption { NotIt, Taken, Bad };
+
+// "--machine DIR" or "--machine=DIR" at argv[*i]; on Taken, *i is left on
+// the option's last word.
+MachineOption TakeMachineOption(int argc, char** argv, int* i, std::string* machine_dir) {
+  const std::string arg = argv[*i];
+  if (arg == "--machine") {
+    if (*i + 1 >= argc || argv[*i + 1][0] == '\0') return MachineOption::Bad;
+    *machine_dir = argv[++*i];
+    return MachineOption::Taken;
+  }
+  if (arg.rfind("--machine=", 0) != 0) return MachineOption::NotIt;
+  *machine_dir = arg.substr(strlen("--machine="));
+  return machine_dir->empty() ? MachineOption::Bad : MachineOption::Taken;
+}
+
 int Main(int argc, char** argv) {
   Context ctx;
   bool machine_given = false;
@@ -41,16 +57,14 @@ int Main(int argc, char** argv) {
       PrintHelp();
       return kExitOk;
     }
-    if (arg == "--machine") {
-      if (i + 1 >= argc || argv[i + 1][0] == '\0') return Fail("--machine needs a directory");
-      ctx.machine_dir = argv[++i];
-      machine_given = true;
-    } else if (arg.rfind("--machine=", 0) == 0) {
-      ctx.machine_dir = arg.substr(strlen("--machine="));
-      if (ctx.machine_dir.empty()) return Fail("--machine needs a directory");
-      machine_given = true;
-    } else {
-      return Fail("unknown option '" + arg + "' (see 'mevrid-machine help')");
+    switch (TakeMachineOption(argc, argv, &i, &ctx.machine_dir)) {
+      case MachineOption::Taken:
+        machine_given = true;
+        break;
+      case MachineOption::Bad:
+        return Fail("--machine needs a directory");
+      case MachineOption::NotIt:
+        return Fail("unknown option '" + arg + "' (see 'mevrid-machine help')");
     }
   }
   if (i >= argc) return Fail("no command given (see 'mevrid-machine help')");
@@ -59,17 +73,15 @@ int Main(int argc, char** argv) {
   // too ("init --machine DIR"); no command has an argument of that spelling.
   Args args;
   for (int j = i + 1; j < argc; ++j) {
-    std::string arg = argv[j];
-    if (arg == "--machine") {
-      if (j + 1 >= argc || argv[j + 1][0] == '\0') return Fail("--machine needs a directory");
-      ctx.machine_dir = argv[++j];
-      machine_given = true;
-    } else if (arg.rfind("--machine=", 0) == 0) {
-      ctx.machine_dir = arg.substr(strlen("--machine="));
-      if (ctx.machine_dir.empty()) return Fail("--machine needs a directory");
-      machine_given = true;
-    } else {
-      args.push_back(arg);
+    switch (TakeMachineOption(argc, argv, &j, &ctx.machine_dir)) {
+      case MachineOption::Taken:
+        machine_given = true;
+        break;
+      case MachineOption::Bad:
+        return Fail("--machine needs a directory");
+      case MachineOption::NotIt:
+        args.push_back(argv[j]);
+        break;
     }
   }
   if (name == "help") {
