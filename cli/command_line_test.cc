@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/usage_text.h"
+
 namespace {
 
 // An argument vector that owns its texts; element 0 is the program name.
@@ -37,16 +39,7 @@ Parsed Parse(std::initializer_list<std::string> list) {
   return parsed;
 }
 
-const char kUsage[] =
-    "\nUsage : mevrid -k ReferenceName -p PreProcImage [-b] [-e] [-g] [-q] [-r]\n\n"
-    "\twhere -k = Reference name to be linked to KOTA component\n"
-    "\t      -p = Reference pre-processor executable image\n"
-    "\t      -b = Start/Begin Kelm Wardhaven Server Agent\n"
-    "\t      -e = Stop/End Kelm Wardhaven Server Agent\n"
-    "\t      -g = Install over an older version of NNM/SE\n"
-    "\t      -q = Do not output any messages\n"
-    "\t      -r = Remove KOTA component\n"
-    "\n";
+const std::string kUsage = testsupport::UsageText("mevrid");
 
 TEST(ParseCommandLineTest, NoArgumentsIsAUsageError) {
   EXPECT_EQ(Parse({}).outcome, ParseOutcome::Usage);

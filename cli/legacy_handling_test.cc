@@ -13,6 +13,7 @@
 #include "component/component_keys.h"
 #include "component/component_test_fixture.h"
 #include "probe/environment_profile.h"
+#include "tests/support/usage_text.h"
 
 namespace {
 
@@ -20,16 +21,7 @@ constexpr char kReg[] = "Windows Registry Editor Version 5.00\n\n";
 constexpr uint32_t kRunning = 4;
 constexpr uint32_t kStopped = 1;
 
-const char kUsage[] =
-    "\nUsage : prog -k ReferenceName -p PreProcImage [-b] [-e] [-g] [-q] [-r]\n\n"
-    "\twhere -k = Reference name to be linked to KOTA component\n"
-    "\t      -p = Reference pre-processor executable image\n"
-    "\t      -b = Start/Begin Kelm Wardhaven Server Agent\n"
-    "\t      -e = Stop/End Kelm Wardhaven Server Agent\n"
-    "\t      -g = Install over an older version of NNM/SE\n"
-    "\t      -q = Do not output any messages\n"
-    "\t      -r = Remove KOTA component\n"
-    "\n";
+const std::string kUsage = testsupport::UsageText("prog");
 
 class LegacyHandling : public componenttest::ComponentTest {
  protected:

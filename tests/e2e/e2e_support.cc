@@ -55,17 +55,4 @@ emu::admin::ServiceSpec Service(const std::string& name, uint32_t state, const s
   return spec;
 }
 
-std::string UsageText(const std::string& program) {
-  return "\nUsage : " + program +
-         " -k ReferenceName -p PreProcImage [-b] [-e] [-g] [-q] [-r]\n\n"
-         "\twhere -k = Reference name to be linked to KOTA component\n"
-         "\t      -p = Reference pre-processor executable image\n"
-         "\t      -b = Start/Begin Kelm Wardhaven Server Agent\n"
-         "\t      -e = Stop/End Kelm Wardhaven Server Agent\n"
-         "\t      -g = Install over an older version of NNM/SE\n"
-         "\t      -q = Do not output any messages\n"
-         "\t      -r = Remove KOTA component\n"
-         "\n";
-}
-
 }  // namespace e2e

@@ -11,6 +11,7 @@
 #include "platform/posix/admin.h"
 #include "platform/win32.h"
 #include "tests/support/test_machine.h"
+#include "tests/support/usage_text.h"
 
 namespace e2e {
 
@@ -52,7 +53,7 @@ class ReleaseMachine {
 };
 
 // The usage text, naming the program as it was invoked.
-std::string UsageText(const std::string& program = "mevrid.exe");
+inline std::string UsageText(const std::string& program = "mevrid.exe") { return testsupport::UsageText(program); }
 
 // A service definition in one line: name, state, display text.
 emu::admin::ServiceSpec Service(const std::string& name, uint32_t state, const std::string& display = "");

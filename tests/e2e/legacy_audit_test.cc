@@ -15,30 +15,20 @@
 #include "platform/posix/machine.h"
 #include "platform/registry_access.h"
 #include "tests/e2e/e2e_support.h"
+#include "tests/e2e/legacy_e2e_texts.h"
 
 namespace {
 
-constexpr uint32_t kStopped = 1;
-constexpr uint32_t kRunning = 4;
+using namespace legacye2e;
 
-constexpr char kReg[] = "Windows Registry Editor Version 5.00\n\n";
-constexpr char kOlderNodeKey[] = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm\\KelmZAQ\\Current Version]\n";
 constexpr char kNewerNodeKey[] =
     "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\Kelm ZAQ\\CurrentVersion]\n";
-constexpr char kComponentKey[] = "SOFTWARE\\Kelm Computer Corporation\\KelmKOTA";
 
-constexpr char kNnmHeading[] = "\n\nNNM/SE Components\n*****************\n\n";
 constexpr char kRefusalHeading[] = "\n\nDetected older version of NNM/SE\n********************************\n\n";
 constexpr char kInstallBanner[] = "\n\nInstalling Components\n*********************\n\n";
-constexpr char kInstallBannerAfterReport[] = "Installing Components\n*********************\n\n";
-constexpr char kRemoveBannerAfterReport[] = "Removing Components\n*******************\n\n";
-constexpr char kInstallOk[] = "Install Summary\n***************\nInstall Complete: No errors encountered.\n\n";
 constexpr char kRemoveFailed[] =
     "\nRemove Summary\n**************\nRemove Complete: Encountered errors -\n"
     "\t* During KOTA component uninstall.\n\n";
-constexpr char kNewDriver[] =
-    "Installing Driver (Kelm Embedded System Management Driver).\n"
-    "Starting Service (Kelm Embedded System Management Driver)\n";
 constexpr char kNodeStops[] =
     "Stopping Service (Kelm Baseboard Agent)\n"
     "Stopping Service (SNMP)\n"

@@ -10,27 +10,16 @@
 #include "platform/posix/machine.h"
 #include "platform/registry_access.h"
 #include "tests/e2e/e2e_support.h"
+#include "tests/e2e/legacy_e2e_texts.h"
 #include "tests/support/test_machine.h"
 
 namespace {
 
+using namespace legacye2e;
+
 using testsupport::ProcessResult;
 
-constexpr uint32_t kStopped = 1;
-constexpr uint32_t kRunning = 4;
-
-constexpr char kReg[] = "Windows Registry Editor Version 5.00\n\n";
-constexpr char kOlderNodeKey[] = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm\\KelmZAQ\\Current Version]\n";
-constexpr char kComponentKey[] = "SOFTWARE\\Kelm Computer Corporation\\KelmKOTA";
-
-constexpr char kNnmHeading[] = "\n\nNNM/SE Components\n*****************\n\n";
-constexpr char kInstallBanner[] = "Installing Components\n*********************\n\n";
-constexpr char kRemoveBanner[] = "Removing Components\n*******************\n\n";
-constexpr char kInstallOk[] = "Install Summary\n***************\nInstall Complete: No errors encountered.\n\n";
 constexpr char kRemoveOk[] = "\nRemove Summary\n**************\nRemove Complete: No errors encountered.\n\n";
-constexpr char kNewDriver[] =
-    "Installing Driver (Kelm Embedded System Management Driver).\n"
-    "Starting Service (Kelm Embedded System Management Driver)\n";
 // What a managed node's legacy stop and start print: of the node agents only
 // the baseboard agent, which the local response agent depends on.
 constexpr char kNodeStops[] =
@@ -120,7 +109,7 @@ class LegacyEndToEnd : public testing::Test {
   }
   // What "-g" prints on a plain older node up to the legacy steps.
   std::string PreparedInstall(const std::string& version, const std::string& deletions = "") const {
-    return kNnmHeading + Report(version) + kNodeStops + kNodeServiceStops + "\n" + deletions + "\n" + kInstallBanner +
+    return kNnmHeading + Report(version) + kNodeStops + kNodeServiceStops + "\n" + deletions + "\n" + kInstallBannerAfterReport +
            kNewDriver + "\n";
   }
 
@@ -149,7 +138,7 @@ TEST_F(LegacyEndToEnd, NewerOrAbsentNodeInstallsAsUsual) {
   SeedOlderNode("3.5");
   ProcessResult r = Run({"-k", "alpha", "-p", "C:\\alpha.exe"});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, std::string("\n\n") + kInstallBanner + kNewDriver + "\n" + kInstallOk);
+  EXPECT_EQ(r.out, std::string("\n\n") + kInstallBannerAfterReport + kNewDriver + "\n" + kInstallOk);
   // A registration without its DMI path does not count, whatever version it
   // names.
   machine_.Import(kReg + (kOlderNodeKey + std::string("\"Version\"=\"3.2\"\n\"DMIPath\"=-\n")));
@@ -220,7 +209,7 @@ TEST_F(LegacyEndToEnd, OverOlderNodeThatIsAlsoAManagementStation) {
                        kNodeStops +
                        "Stopping Service (SNMP EMANATE Adapter for NT)\n"
                        "Stopping Service (SNMP EMANATE Master Agent)\n" +
-                       kNodeServiceStops + "\n\tERROR: Could not delete (\\bin\\qelmot32.dll)\n\n" + kInstallBanner +
+                       kNodeServiceStops + "\n\tERROR: Could not delete (\\bin\\qelmot32.dll)\n\n" + kInstallBannerAfterReport +
                        kNewDriver + "\nFound KOTA Version: 4.0 installed.\n" + kNodeServiceStarts +
                        "Starting Service (SNMP EMANATE Master Agent)\n"
                        "Starting Service (SNMP EMANATE Adapter for NT)\n" +
@@ -235,7 +224,7 @@ TEST_F(LegacyEndToEnd, OverOlderRemovalKeepsTheLegacyReference) {
   ASSERT_EQ(Run({"-g", "-q", "-k", "alpha", "-p", "C:\\alpha.exe"}).status, 0);
   ProcessResult r = Run({"-k", "alpha", "-r", "-g"});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, kNnmHeading + Report("3.2.1") + kRemoveBanner + kRemoveOk);
+  EXPECT_EQ(r.out, kNnmHeading + Report("3.2.1") + kRemoveBannerAfterReport + kRemoveOk);
   EXPECT_EQ(Image("ALPHA"), "<none>");
   EXPECT_EQ(Image("BROMVELD"), "%SystemRoot%\\mevrid.exe -o");
   EXPECT_EQ(State("vtrin"), kRunning);
@@ -248,7 +237,7 @@ TEST_F(LegacyEndToEnd, RemovingBromveldByName) {
   SeedOlderNode("4.0");
   ProcessResult r = Run({"-k", "bromveld", "-r"});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, std::string("\n\n") + kRemoveBanner + kRemoveOk);
+  EXPECT_EQ(r.out, std::string("\n\n") + kRemoveBannerAfterReport + kRemoveOk);
   EXPECT_EQ(Image("BROMVELD"), "<none>");
   EXPECT_EQ(Image("ALPHA"), "C:\\alpha.exe");
   EXPECT_EQ(State("vtrin"), kRunning);
@@ -278,7 +267,7 @@ TEST_F(LegacyEndToEnd, InstalledToolServesAsTheLegacyPreProcessor) {
   const long long before = machine_.NowMs();
   ProcessResult r = Run({"-k", "beta", "-p", "C:\\missing\\beta.exe"});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, std::string("\n\n") + kInstallBanner + "Found KOTA Version: 3.9 installed.\n" +
+  EXPECT_EQ(r.out, std::string("\n\n") + kInstallBannerAfterReport + "Found KOTA Version: 3.9 installed.\n" +
                        "\nStopping: ALPHA\n\nStopping: BROMVELD\n" + kNewDriver +
                        "\nStarting: ALPHA\n\nStarting: BROMVELD\n\n" + kInstallOk);
   const auto rules = emu::ListFaultRules();
@@ -313,7 +302,7 @@ TEST_F(LegacyEndToEnd, LifeOfALegacyMachine) {
   r = Run({"-k", "alpha", "-r"});
   EXPECT_EQ(r.status, 0);
   // The legacy reference goes silently, and with it the component.
-  EXPECT_EQ(r.out, std::string("\n\n") + kRemoveBanner + kRemoveOk);
+  EXPECT_EQ(r.out, std::string("\n\n") + kRemoveBannerAfterReport + kRemoveOk);
   EXPECT_FALSE(ComponentKeyExists());
   EXPECT_EQ(State("vtrin"), 0u);
   EXPECT_FALSE(testsupport::FileExists(Host("C:\\WINDOWS\\system32\\qelmot32.dll")));
@@ -383,7 +372,7 @@ TEST_F(LegacyEndToEnd, OverOlderWithoutAnOlderNodeOnlyShowsTheReport) {
   EXPECT_EQ(r.out, std::string(kNnmHeading) +
                        "Console version (1.3), Wardhaven Applications\nProgram Files Path (D:\\Suite)\n"
                        "Managed Node version (4.0)\n\n" +
-                       kInstallBanner + kNewDriver + "\n" + kInstallOk);
+                       kInstallBannerAfterReport + kNewDriver + "\n" + kInstallOk);
   EXPECT_EQ(Image("ALPHA"), "C:\\alpha.exe");
   EXPECT_EQ(Image("BROMVELD"), "<none>");
   EXPECT_EQ(State("SNMP"), kRunning);
@@ -394,7 +383,7 @@ TEST_F(LegacyEndToEnd, OverOlderWithoutAnOlderNodeOnlyShowsTheReport) {
   EXPECT_EQ(r.out, std::string(kNnmHeading) +
                        "Console version (1.3), Wardhaven Applications\nProgram Files Path (D:\\Suite)\n"
                        "Managed Node version (4.0)\n\n" +
-                       kRemoveBanner + "\tERROR: Could not delete referenced component - BETA\n" +
+                       kRemoveBannerAfterReport + "\tERROR: Could not delete referenced component - BETA\n" +
                        "\nRemove Summary\n**************\nRemove Complete: Encountered errors -\n"
                        "\t* During KOTA component uninstall.\n\n");
 }
@@ -417,7 +406,7 @@ TEST_F(LegacyEndToEnd, ReportOfAJapaneseManagementStation) {
                        "Console version (2.1), Management Station\n"
                        "OpenView Path (C:\\OV), Language Directory (Japanese_Japan.932)\n"
                        "Not a Managed Node\n\n" +
-                       kRemoveBanner +
+                       kRemoveBannerAfterReport +
                        "Stopping Service (Kelm Embedded System Management Driver)\n"
                        "Removing Service (Kelm Embedded System Management Driver).\n" +
                        kRemoveOk);
