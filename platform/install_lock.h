@@ -22,3 +22,6 @@ constexpr char kInstallLockToken[] = "MEVRID_INSTALL_LOCK";
 bool AcquireInstallLock(Flag verbose);
 // Lets the lock go (and drops the token); nothing when not held.
 void ReleaseInstallLock();
+// Whether some run holds the lock at this moment, asked without taking it
+// and without ever making a holder or a run about to take it wait.
+bool IsInstallLockHeldNow();
