@@ -236,6 +236,24 @@ TEST_F(StatusEndToEnd, TheReportShowsTheStateAndAHeldLock) {
   EXPECT_EQ(Field(Status({"--json"}).out, "install_lock_held"), "false");
 }
 
+// The uninstaller's own image, set aside by a removal run from it, waits for
+// the next restart; the report names it until then.
+TEST_F(StatusEndToEnd, TheReportShowsADeletionPendingForTheRestart) {
+  ASSERT_EQ(InstallAlpha().status, 0);
+  ASSERT_EQ(testsupport::RunProgram({Host(kInstalledTool), "-k", "alpha", "-r"}, Host("C:\\WINDOWS")).status, 0);
+  const Lines pending = PendingDeletions();
+  ASSERT_EQ(pending.size(), 1u);
+  std::string escaped;
+  for (char c : pending[0]) escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
+  testsupport::ProcessResult json = Status({"--json"});
+  EXPECT_EQ(Field(json.out, "pending_deletions"), "[\"" + escaped + "\"]");
+  EXPECT_EQ(Field(json.out, "version"), "null");
+  EXPECT_NE(Status({}).out.find("Deletions pending for the next restart\n  " + pending[0] + "\n"), std::string::npos);
+  std::string error;
+  ASSERT_TRUE(emu::admin::Reboot(&error)) << error;
+  EXPECT_EQ(Field(Status({"--json"}).out, "pending_deletions"), "[]");
+}
+
 TEST_F(StatusEndToEnd, BadArgumentsGiveOneLineAndStatusTwo) {
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
            {"--bogus"}, {"--detect"}, {"--release"}, {"-k", "alpha"}, {"--plan", "--detect", "x"}, {"--plan", "-e"}}) {
