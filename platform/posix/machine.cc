@@ -98,6 +98,11 @@ bool MakeDirs(const std::string& path) {
   return true;
 }
 
+bool IsDirectory(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 std::string Absolute(const std::string& dir) {
   char resolved[PATH_MAX];
   if (realpath(dir.c_str(), resolved)) return resolved;
@@ -143,6 +148,13 @@ int64_t SchemaFingerprint() {
     add(setting[1]);
   }
   return (hash & 0x7FFFFFFFu) | 1u;
+}
+
+// True when the database has the registry of a machine (set up by this
+// build or an older one), read without writing anything.
+bool HoldsMachine(sqlite3* db) {
+  Statement st(db, "SELECT 1 FROM sqlite_master WHERE type='table' AND name='reg_keys'");
+  return st.Step() == SQLITE_ROW;
 }
 
 int64_t UserVersion(sqlite3* db) {
@@ -354,7 +366,10 @@ bool OpenMachine(const std::string& dir, bool create, std::string* error) {
   struct stat st;
   bool exists = stat(db_path.c_str(), &st) == 0;
   if (!exists && !create) {
-    if (error) *error = "no machine at " + dir + " (create it with 'mevrid-machine init')";
+    if (error)
+      *error = IsDirectory(dir + "/drive_c") ? "no machine database in " + dir +
+                                                   " beside its drive_c; 'mevrid-machine init' starts a new one there"
+                                             : "no machine at " + dir + " (create it with 'mevrid-machine init')";
     return false;
   }
   if (!exists && !MakeDirs(dir)) {
@@ -369,6 +384,14 @@ bool OpenMachine(const std::string& dir, bool create, std::string* error) {
     return false;
   }
   sqlite3_busy_timeout(db, 60000);
+  // A database that exists but holds no machine (emptied, or not SQLite at
+  // all) is one that lost its registry: only a creation may start afresh.
+  if (exists && !create && !HoldsMachine(db)) {
+    if (error)
+      *error = db_path + " holds no machine (empty or damaged); remove it, then 'mevrid-machine init' starts a new one";
+    sqlite3_close(db);
+    return false;
+  }
   // WAL with synchronous=NORMAL keeps every committed transaction across a
   // killed process, and lets readers and one writer work at once.
   Exec(db, "PRAGMA journal_mode=WAL");
@@ -411,7 +434,11 @@ void CloseMachine() {
 Machine& Current() {
   if (!g_open) {
     std::string error;
-    if (!OpenMachine(DefaultMachineDir(), true, &error)) {
+    // A machine is made on first use only where none has ever been: a
+    // directory with a drive but no valid database lost its registry, and
+    // a new empty one would silently drop every product's reference.
+    const std::string dir = DefaultMachineDir();
+    if (!OpenMachine(dir, !IsDirectory(dir + "/drive_c"), &error)) {
       fprintf(stderr, "mevrid: emulated machine unavailable: %s\n", error.c_str());
       exit(1);
     }
@@ -462,8 +489,9 @@ DWORD CheckFault(const char* operation, const std::string& match) {
     count_calls = GetSetting("count-calls") == "1";
   }
   if (count_calls) {
-    Statement st(Db(), "INSERT INTO call_counts(operation, calls) VALUES(?1, 1)"
-                       " ON CONFLICT(operation) DO UPDATE SET calls=calls+1");
+    Statement st(Db(),
+                 "INSERT INTO call_counts(operation, calls) VALUES(?1, 1)"
+                 " ON CONFLICT(operation) DO UPDATE SET calls=calls+1");
     st.Bind(1, operation);
     st.Run();
   }
@@ -515,8 +543,8 @@ std::vector<FaultRuleInfo> ListFaultRules() {
   std::vector<FaultRuleInfo> rules;
   Statement st(Db(), "SELECT id, operation, match, error, nth, always, hits FROM faults ORDER BY id");
   while (st.Step() == SQLITE_ROW)
-    rules.push_back({st.Int(0), st.Text(1), st.Text(2), static_cast<DWORD>(st.Int(3)), st.Int(4), st.Int(5) != 0,
-                     st.Int(6)});
+    rules.push_back(
+        {st.Int(0), st.Text(1), st.Text(2), static_cast<DWORD>(st.Int(3)), st.Int(4), st.Int(5) != 0, st.Int(6)});
   return rules;
 }
 

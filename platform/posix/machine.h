@@ -77,12 +77,14 @@ std::string DefaultMachineDir();
 
 // Opens (creating directory, database and defaults when asked) the machine at
 // dir and makes it the process's current machine. false with *error set when
-// it cannot; a machine that does not exist is an error unless create is set.
+// it cannot; a machine that does not exist, or a database that holds none
+// (emptied or damaged), is an error unless create is set.
 bool OpenMachine(const std::string& dir, bool create, std::string* error);
 // Closes the current machine; the next emulated call opens the default one.
 void CloseMachine();
-// The current machine, opened (and created) from DefaultMachineDir() on first
-// use. Aborts with a one-line message when the machine cannot be opened,
+// The current machine, opened from DefaultMachineDir() on first use, and
+// created there only when the directory has no drive yet (a drive without a
+// valid database is a machine that lost its registry, never a new one). Aborts with a one-line message when the machine cannot be opened,
 // since no emulated call can then answer truthfully.
 Machine& Current();
 sqlite3* Db();

@@ -144,7 +144,8 @@ bool WouldDependOnItself(const std::string& name, const std::vector<std::string>
     if (EqualsNoCase(current, name)) return true;
     if (!visited.insert(Upper(current)).second) continue;
     auto found = by_name.find(Upper(current));
-    if (found != by_name.end()) pending.insert(pending.end(), found->second->depends.rbegin(), found->second->depends.rend());
+    if (found != by_name.end())
+      pending.insert(pending.end(), found->second->depends.rbegin(), found->second->depends.rend());
   }
   return false;
 }
