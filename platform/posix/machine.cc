@@ -23,6 +23,9 @@ namespace {
 Machine g_machine;
 bool g_open = false;
 int g_transaction_depth = 0;
+// The code of the last statement step that failed on this connection since
+// the outermost transaction began (SQLITE_OK: none).
+int g_last_failure = SQLITE_OK;
 // Rows this connection changed to move the virtual clock: no registry row
 // moves with them (see RegistryChangeCount).
 int64_t g_clock_changes = 0;
@@ -315,7 +318,11 @@ Statement& Statement::BindNull(int index) {
   if (stmt_) sqlite3_bind_null(stmt_, index);
   return *this;
 }
-int Statement::Step() { return stmt_ ? sqlite3_step(stmt_) : SQLITE_ERROR; }
+int Statement::Step() {
+  int rc = stmt_ ? sqlite3_step(stmt_) : SQLITE_ERROR;
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) g_last_failure = rc;
+  return rc;
+}
 bool Statement::Run() {
   int rc;
   while ((rc = Step()) == SQLITE_ROW) {
@@ -339,6 +346,7 @@ bool Statement::IsNull(int column) const { return sqlite3_column_type(stmt_, col
 Transaction::Transaction() {
   outermost_ = g_transaction_depth == 0;
   ++g_transaction_depth;
+  if (outermost_) g_last_failure = SQLITE_OK;
   ok_ = outermost_ ? Statement(Db(), "BEGIN IMMEDIATE").Run() : true;
 }
 Transaction::~Transaction() {
@@ -476,6 +484,10 @@ void AdvanceClock(int64_t ms) {
   st.Bind(1, ms);
   if (st.Run()) g_clock_changes += sqlite3_changes64(Db());
 }
+
+bool LastFailureWasDiskFull() { return (g_last_failure & 0xFF) == SQLITE_FULL; }
+
+DWORD WriteError(DWORD otherwise) { return LastFailureWasDiskFull() ? ERROR_DISK_FULL : otherwise; }
 
 int64_t RegistryChangeCount() { return sqlite3_total_changes64(Db()) - g_clock_changes; }
 

@@ -99,6 +99,13 @@ bool IsVirtualClock();
 int64_t NowMs();
 void AdvanceClock(int64_t ms);
 
+// True when the last statement that failed since the outermost transaction
+// began failed for want of space (SQLITE_FULL: the host's disk is full).
+bool LastFailureWasDiskFull();
+// The Win32 error of a failed write: ERROR_DISK_FULL when the disk is full,
+// else the call's own error.
+DWORD WriteError(DWORD otherwise);
+
 // Changes this connection has made, less the moves of the virtual clock: a
 // registry enumeration that finds it unchanged (and no commit by another
 // connection) knows its rows are where they were, even across the waits of
