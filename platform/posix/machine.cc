@@ -79,6 +79,9 @@ const char* const kDefaultSettings[][2] = {
     // process lasts before it counts as the caller's whole timeout.
     {"process-real-wait-ms", "3000"},
     {"count-calls", "0"},
+    // How names are folded (see Upper); a machine made by a build that
+    // folded ASCII letters only has its rows refolded when opened.
+    {"name-folding", "utf8-or-cp1252"},
 };
 
 // Keys every Windows machine has; the services and the pending renames live there.
@@ -183,6 +186,39 @@ bool DefaultKeysPresent(sqlite3* db) {
   return true;
 }
 
+// Folds the upper-cased names again by the current Upper: rows written by a
+// build that folded ASCII letters only would not be found by their names
+// with other letters. A row whose folded name another row already has keeps
+// its old one (two keys a build with ASCII folding held apart).
+bool RefoldNames(sqlite3* db) {
+  struct Table {
+    const char* select;
+    const char* update;
+  };
+  const Table tables[] = {
+      {"SELECT rowid, uname FROM reg_keys", "UPDATE OR IGNORE reg_keys SET uname=?2 WHERE rowid=?1"},
+      {"SELECT rowid, uname FROM reg_values", "UPDATE OR IGNORE reg_values SET uname=?2 WHERE rowid=?1"},
+      {"SELECT rowid, uname FROM services", "UPDATE OR IGNORE services SET uname=?2 WHERE rowid=?1"},
+      {"SELECT rowid, uname FROM service_handles", "UPDATE service_handles SET uname=?2 WHERE rowid=?1"},
+  };
+  for (const Table& table : tables) {
+    std::vector<std::pair<int64_t, std::string>> changed;
+    Statement rows(db, table.select);
+    int rc;
+    while ((rc = rows.Step()) == SQLITE_ROW) {
+      std::string name = rows.Text(1), folded = Upper(name);
+      if (folded != name) changed.emplace_back(rows.Int(0), folded);
+    }
+    if (rc != SQLITE_DONE) return false;
+    for (const auto& [row, folded] : changed) {
+      Statement update(db, table.update);
+      update.Bind(1, row).Bind(2, folded);
+      if (!update.Run()) return false;
+    }
+  }
+  return true;
+}
+
 bool InitializeDefaults(sqlite3* db) {
   for (const char* sql : kSchema)
     if (!Exec(db, sql)) return false;
@@ -194,6 +230,7 @@ bool InitializeDefaults(sqlite3* db) {
     if (!st.Run()) return false;
   }
   for (const char* key : kDefaultKeys) EnsureDefaultKey(db, key);
+  if (!RefoldNames(db)) return false;
   return Exec(db, ("PRAGMA user_version=" + std::to_string(SchemaFingerprint())).c_str());
 }
 
@@ -576,13 +613,5 @@ std::vector<std::pair<std::string, int64_t>> CallCounts() {
 std::string DriveDirectory(char letter) {
   return Current().dir + "/drive_" + static_cast<char>(tolower(static_cast<unsigned char>(letter)));
 }
-
-std::string Upper(std::string text) {
-  for (char& c : text)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return text;
-}
-
-bool EqualsNoCase(const std::string& a, const std::string& b) { return Upper(a) == Upper(b); }
 
 }  // namespace emu

@@ -150,7 +150,9 @@ std::vector<std::pair<std::string, int64_t>> CallCounts();
 // The directory that holds drive letter (lower case: "drive_c").
 std::string DriveDirectory(char letter);
 
-// ASCII case folding, as the registry and the file system compare names.
+// Case folding, as the registry, the services and the file system compare
+// names: a valid UTF-8 name by Unicode's simple upper case (Latin, Greek,
+// Cyrillic), any other as code page 1252 bytes (case_fold.cc).
 std::string Upper(std::string text);
 bool EqualsNoCase(const std::string& a, const std::string& b);
 
