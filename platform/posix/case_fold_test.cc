@@ -5,6 +5,8 @@
 #include <string>
 
 #include "platform/posix/machine.h"
+#include "platform/posix/registry_store.h"
+#include "tests/support/test_machine.h"
 
 namespace {
 
@@ -34,6 +36,22 @@ TEST(CaseFold, NamesFoldAsWindowsFoldsThem) {
     EXPECT_EQ(emu::EqualsNoCase(c.a, c.b), c.equal) << c.a << " / " << c.b;
     EXPECT_EQ(emu::Upper(c.a), emu::Upper(emu::Upper(c.a))) << "folding twice changes " << c.a;
   }
+}
+
+// A machine made by a build that folded ASCII letters only keeps "CAF\xC3\xA9"
+// as the folded name of "caf\xC3\xA9": opened by this build, it is found by
+// every spelling.
+TEST(CaseFold, OlderMachinesAreRefoldedWhenOpened) {
+  testsupport::TestMachine machine;
+  int64_t key = emu::store::CreateKey(emu::store::kRootKeyId, "SOFTWARE\\caf\xC3\xA9", "");
+  ASSERT_NE(key, emu::store::kNoKey);
+  emu::Statement older(emu::Db(), "UPDATE reg_keys SET uname='CAF\xC3\xA9' WHERE id=?1");
+  ASSERT_TRUE(older.Bind(1, key).Run());
+  ASSERT_TRUE(emu::Statement(emu::Db(), "PRAGMA user_version=1").Run());
+  std::string error;
+  ASSERT_TRUE(emu::OpenMachine(machine.dir(), false, &error)) << error;
+  EXPECT_EQ(emu::store::FindKey(emu::store::kRootKeyId, "SOFTWARE\\CAF\xC3\x89"), key);
+  EXPECT_EQ(emu::store::FindKey(emu::store::kRootKeyId, "SOFTWARE\\caf\xC3\xA9"), key);
 }
 
 }  // namespace
