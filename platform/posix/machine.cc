@@ -156,10 +156,10 @@ int64_t SchemaFingerprint() {
   return (hash & 0x7FFFFFFFu) | 1u;
 }
 
-// True when the database has the registry of a machine (set up by this
-// build or an older one), read without writing anything.
+// True when the database has tables of a machine (set up by this build or
+// an older one), read without writing anything.
 bool HoldsMachine(sqlite3* db) {
-  Statement st(db, "SELECT 1 FROM sqlite_master WHERE type='table' AND name='reg_keys'");
+  Statement st(db, "SELECT 1 FROM sqlite_master WHERE type='table' AND name IN ('reg_keys', 'services', 'settings')");
   return st.Step() == SQLITE_ROW;
 }
 
