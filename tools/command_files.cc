@@ -33,7 +33,8 @@ void ListDirectory(const std::string& host_dir, const std::string& windows_dir) 
   if (DIR* dir = opendir(host_dir.c_str())) {
     while (struct dirent* entry = readdir(dir)) {
       std::string name = entry->d_name;
-      if (name != "." && name != "..") names.push_back(name);
+      // A copy in progress is not yet a file of the machine.
+      if (name != "." && name != ".." && !emu::IsCopyInProgressName(name)) names.push_back(name);
     }
     closedir(dir);
   }

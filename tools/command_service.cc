@@ -126,6 +126,8 @@ int RunServiceAdd(const Context& ctx, const Args& args) {
   // Redefining in place would mix two services' states; say so instead.
   if (admin::QueryService(spec.name, &existing, &error))
     return Fail("service " + existing.name + " already exists (remove it first)");
+  if (!spec.display.empty() && admin::DisplayNameTaken(spec.display))
+    return Fail("display name '" + spec.display + "' is another service's name or display name (error 1078)");
   if (admin::WouldDependOnItself(spec.name, spec.depends))
     return Fail("service " + spec.name + " would depend on itself (circular dependency, error 1059)");
   if (!admin::DefineService(spec, &error)) return Fail(error);

@@ -56,8 +56,8 @@ TEST_F(MachineToolTest, MachineComesFromTheEnvironmentWithoutMachineOption) {
 TEST_F(MachineToolTest, MachineOptionAfterTheCommand) {
   const std::string tool = testsupport::MachineToolPath();
   const std::string other = root_ + "/other";
-  ProcessResult created = testsupport::RunProgram({tool, "init", "--machine", dir_, "--virtual-clock"}, "",
-                                                  {"MEVRID_MACHINE=" + other});
+  ProcessResult created =
+      testsupport::RunProgram({tool, "init", "--machine", dir_, "--virtual-clock"}, "", {"MEVRID_MACHINE=" + other});
   EXPECT_EQ(created.status, 0) << created.err;
   EXPECT_EQ(created.out, "Created an emulated machine at " + HostDir() + " (virtual clock)\n");
   EXPECT_FALSE(FileExists(other));
@@ -146,6 +146,8 @@ TEST_F(MachineToolTest, FilesListsDirectoriesSizesAndReadOnlyFiles) {
   ASSERT_TRUE(WriteFile(dir_ + "/drive_c/WINDOWS/B.dll", "12345"));
   ASSERT_EQ(chmod((dir_ + "/drive_c/WINDOWS/B.dll").c_str(), 0444), 0);
   ASSERT_TRUE(WriteFile(dir_ + "/drive_c/WINDOWS/system32/drivers/vtrin.sys", std::string(1234, 'x')));
+  // A copy in progress (or one a killed process left) is no file of the machine.
+  ASSERT_TRUE(WriteFile(dir_ + "/drive_c/WINDOWS/system32/.mevrid-copy-1-Ab12Cd", "half"));
 
   const std::string listing =
       "--          3  C:\\WINDOWS\\a.txt\n"

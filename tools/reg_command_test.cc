@@ -184,6 +184,15 @@ TEST_F(MachineToolTest, BadAddChangesNothing) {
            {"reg", "add", "SOFTWARE\\New", "/v", "A", "/ve"},
            {"reg", "add", "SOFTWARE\\New", "/x"},
            {"reg", "add", "HKCU\\New"},
+           // What a .reg import refuses: no key below the hive, an empty or
+           // doubled separator, a name over 255 characters.
+           {"reg", "add", "HKLM"},
+           {"reg", "add", "HKEY_LOCAL_MACHINE\\", "/v", "N", "/d", "x"},
+           {"reg", "add", "HKLM\\SOFTWARE\\\\New"},
+           {"reg", "add", "HKLM\\\\SOFTWARE\\New"},
+           {"reg", "add", "\\SOFTWARE\\New"},
+           {"reg", "add", "SOFTWARE\\New\\\\"},
+           {"reg", "add", "SOFTWARE\\New\\" + std::string(256, 'k')},
            {"reg", "add"},
            {"reg", "frob"},
            {"reg"}}) {
@@ -193,6 +202,10 @@ TEST_F(MachineToolTest, BadAddChangesNothing) {
     EXPECT_EQ(result.err.rfind("mevrid-machine: ", 0), 0u) << result.err;
   }
   EXPECT_EQ(Tool({"reg", "query", "SOFTWARE\\New"}).status, 2);
+  EXPECT_EQ(Tool({"reg", "query", "HKLM", "/v", "N"}).status, 2);
+  // One trailing separator is dropped, as an import drops it.
+  EXPECT_EQ(Ok({"reg", "add", "SOFTWARE\\New\\" + std::string(255, 'k') + "\\"}),
+            "The operation completed successfully.\n");
 }
 
 TEST_F(MachineToolTest, DeleteRemovesValuesAndWholeKeys) {

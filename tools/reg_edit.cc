@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstdio>
 
+#include "platform/posix/admin.h"
 #include "platform/posix/machine.h"
 #include "platform/posix/registry_store.h"
 #include "tools/reg_common.h"
@@ -115,6 +116,15 @@ int RunRegAdd(const Context& ctx, const Args& args) {
   }
   if (!ParseKeyArgument(args[0], &path)) return kExitUsage;
   std::string data, error;
+  // The key as a .reg import would take it: below the hive, each name 1 to
+  // 255 characters (one trailing separator is dropped, as there).
+  std::string given = args[0];
+  size_t hive_end = given.find('\\');
+  std::string hive = given.substr(0, hive_end);
+  if (emu::EqualsNoCase(hive, "HKEY_LOCAL_MACHINE") || emu::EqualsNoCase(hive, "HKLM"))
+    given = hive_end == std::string::npos ? "" : given.substr(hive_end + 1);
+  if (!given.empty() && given.back() == '\\') given.pop_back();
+  if (!emu::admin::CheckKeyPath(given, args[0], &error)) return Fail(error);
   // /t or /d without a name set the default value, as reg does.
   bool set_value = value_given || data_given || type_given;
   if (set_value && !EncodeData(type, text, separator, &data, &error)) return Fail(error);

@@ -114,6 +114,9 @@ TEST_F(MachineToolTest, BadServiceDefinitionsAreRefusedAndDefineNothing) {
            {{"service", "add", "X", "--display"}, "mevrid-machine: 'service add --display' needs a value\n"},
            {{"service", "add", "X", "extra"}, "mevrid-machine: unexpected argument 'extra' for 'service add'\n"},
            {{"service", "add", "agent"}, "mevrid-machine: service Agent already exists (remove it first)\n"},
+           // As CreateServiceA refuses it (1078).
+           {{"service", "add", "X", "--display", "AGENT"},
+            "mevrid-machine: display name 'AGENT' is another service's name or display name (error 1078)\n"},
            {{"service", "pause", "Agent"},
             "mevrid-machine: unknown subcommand 'service pause' (add, remove, list, query, qc, start or stop)\n"},
        }) {

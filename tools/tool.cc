@@ -12,9 +12,11 @@
 namespace machine_tool {
 
 int Fail(const std::string& message) {
-  fprintf(stderr, "mevrid-machine: %s\n", message.c_str());
+  // A write the full disk refused is no bad input: it says so and fails.
+  bool disk_full = emu::LastFailureWasDiskFull();
+  fprintf(stderr, "mevrid-machine: %s%s\n", message.c_str(), disk_full ? ": disk full" : "");
   fflush(stderr);
-  return kExitUsage;
+  return disk_full ? kExitFailed : kExitUsage;
 }
 
 bool OpenExistingMachine(const Context& ctx) {

@@ -28,7 +28,9 @@ struct Context {
   std::string machine_dir;  // --machine, else $MEVRID_MACHINE, else the per-user default
 };
 
-// Prints "mevrid-machine: <message>" on standard error; returns kExitUsage.
+// Prints "mevrid-machine: <message>" on standard error; returns kExitUsage,
+// or kExitFailed after ": disk full" when a write just failed for want of
+// space.
 int Fail(const std::string& message);
 // Opens the existing machine of ctx (never creates one); prints the reason
 // and returns false when there is none.

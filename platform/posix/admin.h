@@ -20,6 +20,11 @@ bool ImportRegText(const std::string& text, std::string* error);
 // in the "Windows Registry Editor Version 5.00" format, as regedit writes it.
 bool ExportRegText(const std::string& key_path, std::string* text, std::string* error);
 
+// regfile_parse.cc: true when path (below HKEY_LOCAL_MACHINE) is a key a .reg
+// import takes: not empty, every name 1 to 255 characters (no empty or
+// doubled separator). Otherwise false with the reason in *why, naming shown.
+bool CheckKeyPath(const std::string& path, const std::string& shown, std::string* why);
+
 struct ServiceSpec {
   std::string name;
   std::string display;       // empty: the name
@@ -62,6 +67,9 @@ bool DefineService(const ServiceSpec& spec, std::string* error);
 bool RemoveServiceDefinition(const std::string& name, std::string* error);
 bool QueryService(const std::string& name, ServiceInfo* info, std::string* error);
 std::vector<ServiceInfo> ListServices();
+// True when display is another service's name or display name (case
+// ignored), which CreateServiceA refuses (ERROR_DUPLICATE_SERVICE_NAME).
+bool DisplayNameTaken(const std::string& display);
 // True when a service of this name with these dependencies would depend on
 // itself, which Windows refuses (ERROR_CIRCULAR_DEPENDENCY).
 bool WouldDependOnItself(const std::string& name, const std::vector<std::string>& depends);

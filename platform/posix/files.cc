@@ -5,13 +5,17 @@
 // deleted nor overwritten, as on Windows.
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "platform/posix/kernel32_internal.h"
 #include "platform/posix/machine.h"
@@ -41,9 +45,7 @@ bool IsReadOnly(const struct stat& st) { return (st.st_mode & S_IWUSR) == 0; }
 bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
 // What fault rules see for a call with two names.
-std::string NamePair(const char* from, const char* to) {
-  return std::string(from ? from : "") + " " + (to ? to : "");
-}
+std::string NamePair(const char* from, const char* to) { return std::string(from ? from : "") + " " + (to ? to : ""); }
 
 std::string ParentOf(const std::string& host_path) {
   size_t slash = host_path.rfind('/');
@@ -51,8 +53,8 @@ std::string ParentOf(const std::string& host_path) {
 }
 
 FILETIME ToFileTime(const struct timespec& ts) {
-  uint64_t ticks = static_cast<uint64_t>(static_cast<int64_t>(ts.tv_sec) * kTicksPerSecond + ts.tv_nsec / 100 +
-                                         kUnixEpochTicks);
+  uint64_t ticks =
+      static_cast<uint64_t>(static_cast<int64_t>(ts.tv_sec) * kTicksPerSecond + ts.tv_nsec / 100 + kUnixEpochTicks);
   return FILETIME{static_cast<DWORD>(ticks & 0xFFFFFFFFu), static_cast<DWORD>(ticks >> 32)};
 }
 
@@ -75,13 +77,30 @@ struct timespec FromFileTime(const FILETIME* ft) {
   return ts;
 }
 
+constexpr char kCopyPrefix[] = ".mevrid-copy-";
+
+// The process that writes a copy in progress, from its name
+// (".mevrid-copy-<pid>-XXXXXX"); 0 for a name of another form.
+pid_t CopyWriter(const std::string& name) {
+  const size_t start = sizeof kCopyPrefix - 1;
+  size_t end = start;
+  while (end < name.size() && isdigit(static_cast<unsigned char>(name[end]))) ++end;
+  if (end == start || end - start > 9 || end >= name.size() || name[end] != '-') return 0;
+  return static_cast<pid_t>(atol(name.substr(start, end - start).c_str()));
+}
+
+bool ProcessAlive(pid_t pid) { return pid > 0 && (kill(pid, 0) == 0 || errno == EPERM); }
+
 // Copies contents, permission bits and last-write time into a temporary
 // file beside the target, then renames it over the target: a reader sees
 // the old file or the new one, never half of one.
 DWORD CopyHostFile(const std::string& from, const std::string& to, const struct stat& source) {
   int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
   if (in < 0) return ErrorFromErrno(errno, from);
-  std::string temp = ParentOf(to) + "/.mevrid-copy-XXXXXX";
+  // The name carries the writer's process id: the next copy into this
+  // directory can tell one a killed process left from one still being made.
+  emu::RemoveStaleCopies(ParentOf(to), false);
+  std::string temp = ParentOf(to) + "/" + kCopyPrefix + std::to_string(getpid()) + "-XXXXXX";
   int out = mkostemp(temp.data(), O_CLOEXEC);
   if (out < 0) {
     DWORD error = ErrorFromErrno(errno, to);
@@ -155,6 +174,34 @@ DWORD MoveNow(const char* from, const char* to, DWORD flags) {
 
 namespace emu {
 
+bool IsCopyInProgressName(const std::string& name) { return name.compare(0, sizeof kCopyPrefix - 1, kCopyPrefix) == 0; }
+
+void RemoveStaleCopies(const std::string& host_dir, bool recursive) {
+  DIR* dir = opendir(host_dir.c_str());
+  if (!dir) return;
+  std::vector<std::string> below;
+  while (struct dirent* entry = readdir(dir)) {
+    std::string name = entry->d_name;
+    std::string path = host_dir + "/" + name;
+    if (IsCopyInProgressName(name)) {
+      // A name without a process id comes from an older build: nobody can
+      // be writing it any more.
+      if (!ProcessAlive(CopyWriter(name))) unlink(path.c_str());
+    } else if (recursive && name != "." && name != "..") {
+      struct stat st;
+      bool directory = entry->d_type == DT_DIR ||
+                       (entry->d_type == DT_UNKNOWN && lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode));
+      if (directory) below.push_back(path);
+    }
+  }
+  closedir(dir);
+  for (const std::string& path : below) RemoveStaleCopies(path, true);
+}
+
+}  // namespace emu
+
+namespace emu {
+
 bool IsFileInUse(const std::string& host_path) {
   struct stat target;
   if (stat(host_path.c_str(), &target) != 0) return false;
@@ -184,8 +231,8 @@ bool IsFileInUse(const std::string& host_path) {
 }  // namespace emu
 
 HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
-                   LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
-                   DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
+                   LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes,
+                   HANDLE hTemplateFile) {
   if (DWORD fault = emu::CheckFault("CreateFileA", lpFileName ? lpFileName : "")) return FailHandle(fault);
   std::string host;
   DWORD error = 0;
@@ -231,16 +278,15 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
     fchmod(fd, opened.st_mode & 07555);
     fstat(fd, &opened);
   }
-  HANDLE handle = emu::k32::AddHandle(
-      std::make_shared<FileObject>(fd, lpFileName, dwDesiredAccess, dwShareMode, opened));
+  HANDLE handle =
+      emu::k32::AddHandle(std::make_shared<FileObject>(fd, lpFileName, dwDesiredAccess, dwShareMode, opened));
   const bool opened_existing =
       exists && (dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == OPEN_ALWAYS);
   emu::SetLastErrorCode(opened_existing ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
   return handle;
 }
 
-BOOL GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime, LPFILETIME lpLastAccessTime,
-                 LPFILETIME lpLastWriteTime) {
+BOOL GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime, LPFILETIME lpLastAccessTime, LPFILETIME lpLastWriteTime) {
   auto file = emu::k32::FindHandleOf<FileObject>(hFile);
   if (DWORD fault = emu::CheckFault("GetFileTime", file ? file->Describe() : "")) return Fail(fault);
   if (!file) return Fail(ERROR_INVALID_HANDLE);
@@ -394,6 +440,7 @@ BOOL RemoveDirectoryA(LPCSTR lpPathName) {
   if (stat(host.c_str(), &st) != 0) return Fail(ErrorFromErrno(errno, host));
   if (!S_ISDIR(st.st_mode)) return Fail(ERROR_DIRECTORY);
   if (IsReadOnly(st)) return Fail(ERROR_ACCESS_DENIED);
-  if (rmdir(host.c_str()) != 0) return Fail(errno == ENOTEMPTY || errno == EEXIST ? ERROR_DIR_NOT_EMPTY : ErrorFromErrno(errno, host));
+  if (rmdir(host.c_str()) != 0)
+    return Fail(errno == ENOTEMPTY || errno == EEXIST ? ERROR_DIR_NOT_EMPTY : ErrorFromErrno(errno, host));
   return TRUE;
 }

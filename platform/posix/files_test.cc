@@ -4,13 +4,13 @@
 // renames deferred to a reboot, and fault rules.
 #include <dirent.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <climits>
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "platform/handles.h"
 #include "platform/posix/admin.h"
@@ -51,8 +51,7 @@ class FilesTest : public ::testing::Test {
   std::string Pending() {
     int64_t key = emu::store::FindKey(emu::store::kRootKeyId, kSessionManager);
     emu::store::Value value;
-    if (key == emu::store::kNoKey || !emu::store::GetValue(key, "PendingFileRenameOperations", &value))
-      return "<none>";
+    if (key == emu::store::kNoKey || !emu::store::GetValue(key, "PendingFileRenameOperations", &value)) return "<none>";
     EXPECT_EQ(value.type, static_cast<uint32_t>(REG_MULTI_SZ));
     return value.data;
   }
@@ -64,8 +63,8 @@ class FilesTest : public ::testing::Test {
     GetStartupInfoA(&startup);
     PROCESS_INFORMATION info = {};
     std::string command = windows_path;
-    EXPECT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr,
-                               nullptr, &startup, &info))
+    EXPECT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr, nullptr,
+                               &startup, &info))
         << GetLastError();
     return info;
   }
@@ -117,12 +116,46 @@ TEST_F(FilesTest, CopyKeepsModeAndLastWriteTimeAndReplacesTheTargetAtOnce) {
   // Nothing of the copy is left beside the target.
   DIR* dir = opendir(Host("C:\\WINDOWS").c_str());
   ASSERT_NE(dir, nullptr);
-  while (struct dirent* entry = readdir(dir)) EXPECT_EQ(std::string(entry->d_name).find(".mevrid-copy"), std::string::npos);
+  while (struct dirent* entry = readdir(dir))
+    EXPECT_EQ(std::string(entry->d_name).find(".mevrid-copy"), std::string::npos);
   closedir(dir);
   ExpectError(CopyFileA("C:\\src.dll", "C:\\WINDOWS\\dst.dll", TRUE), ERROR_FILE_EXISTS);
   ExpectError(CopyFileA("C:\\nothing.dll", "C:\\new.dll", FALSE), ERROR_FILE_NOT_FOUND);
   ExpectError(CopyFileA("C:\\src.dll", "C:\\nodir\\new.dll", FALSE), ERROR_PATH_NOT_FOUND);
   ExpectError(CopyFileA("C:\\src.dll", "C:\\SRC.DLL", FALSE), ERROR_SHARING_VIOLATION);
+}
+
+// Half-written copies a killed process left beside a copy target go with
+// the next copy into that directory, or with the reboot; a copy that a live
+// process is writing stays. Names carry the writer's process id.
+TEST_F(FilesTest, StaleCopiesGoWithTheNextCopyThereOrTheReboot) {
+  pid_t dead = fork();
+  if (dead == 0) _exit(0);
+  ASSERT_GT(dead, 0);
+  ASSERT_EQ(waitpid(dead, nullptr, 0), dead);
+  const std::string stale = ".mevrid-copy-" + std::to_string(dead) + "-Ab12Cd";
+  const std::string live = ".mevrid-copy-" + std::to_string(getpid()) + "-Ef34Gh";
+  const std::string older = ".mevrid-copy-Xy56Zw";  // an older build's name, without a process id
+  const std::vector<std::string> dirs = {"C:\\WINDOWS", "C:\\WINDOWS\\system32", "C:\\WINDOWS\\system32\\drivers"};
+  for (const std::string& dir : dirs)
+    for (const std::string& name : {stale, live, older}) Write(dir + "\\" + name, "half");
+  Write("C:\\source.dll", "new");
+  auto left = [&](const std::string& dir) {
+    std::vector<std::string> names;
+    for (const std::string& name : {stale, live, older})
+      if (FileExists(Host(dir) + "/" + name)) names.push_back(name);
+    return names;
+  };
+
+  ASSERT_TRUE(CopyFileA("C:\\source.dll", "C:\\WINDOWS\\system32\\qelmot32.dll", FALSE)) << GetLastError();
+  EXPECT_EQ(ReadFile(Host("C:\\WINDOWS\\system32\\qelmot32.dll")), "new");
+  EXPECT_EQ(left(dirs[1]), std::vector<std::string>{live});
+  for (const std::string& dir : {dirs[0], dirs[2]})
+    EXPECT_EQ(left(dir), (std::vector<std::string>{stale, live, older}));
+
+  std::string error;
+  ASSERT_TRUE(emu::admin::Reboot(&error)) << error;
+  for (const std::string& dir : dirs) EXPECT_EQ(left(dir), std::vector<std::string>{live}) << dir;
 }
 
 TEST_F(FilesTest, FileTimesAreHundredNanosecondTicksSince1601) {

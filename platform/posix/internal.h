@@ -23,6 +23,14 @@ char CurrentDrive();
 // files.cc: true when a host file may not be deleted because it is in use:
 // the image of a running driver service, or the image of a live process.
 bool IsFileInUse(const std::string& host_path);
+// files.cc: a copy in progress is written beside its target under a name
+// ".mevrid-copy-<pid>-XXXXXX" and renamed over it when complete; no listing
+// of the machine's files shows one.
+bool IsCopyInProgressName(const std::string& name);
+// files.cc: removes from host_dir (and, when recursive, every directory below
+// it) the copies that a killed process left half-written; copies of live
+// processes stay.
+void RemoveStaleCopies(const std::string& host_dir, bool recursive);
 // pending_renames.cc: carries out PendingFileRenameOperations (the reboot's part).
 bool RunPendingFileOperations(std::string* error);
 // kernel_handles.cc: kernel handles (files, processes, threads) now open in

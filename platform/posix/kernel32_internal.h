@@ -27,9 +27,6 @@
 #ifndef ERROR_BAD_NETPATH
 #define ERROR_BAD_NETPATH 53L
 #endif
-#ifndef ERROR_DISK_FULL
-#define ERROR_DISK_FULL 112L
-#endif
 #ifndef ERROR_DIR_NOT_EMPTY
 #define ERROR_DIR_NOT_EMPTY 145L
 #endif

@@ -23,6 +23,9 @@ namespace {
 Machine g_machine;
 bool g_open = false;
 int g_transaction_depth = 0;
+// The code of the last statement step that failed on this connection since
+// the outermost transaction began (SQLITE_OK: none).
+int g_last_failure = SQLITE_OK;
 // Rows this connection changed to move the virtual clock: no registry row
 // moves with them (see RegistryChangeCount).
 int64_t g_clock_changes = 0;
@@ -76,6 +79,9 @@ const char* const kDefaultSettings[][2] = {
     // process lasts before it counts as the caller's whole timeout.
     {"process-real-wait-ms", "3000"},
     {"count-calls", "0"},
+    // How names are folded (see Upper); a machine made by a build that
+    // folded ASCII letters only has its rows refolded when opened.
+    {"name-folding", "utf8-or-cp1252"},
 };
 
 // Keys every Windows machine has; the services and the pending renames live there.
@@ -96,6 +102,11 @@ bool MakeDirs(const std::string& path) {
     if (i < path.size()) partial += path[i];
   }
   return true;
+}
+
+bool IsDirectory(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 std::string Absolute(const std::string& dir) {
@@ -145,6 +156,13 @@ int64_t SchemaFingerprint() {
   return (hash & 0x7FFFFFFFu) | 1u;
 }
 
+// True when the database has tables of a machine (set up by this build or
+// an older one), read without writing anything.
+bool HoldsMachine(sqlite3* db) {
+  Statement st(db, "SELECT 1 FROM sqlite_master WHERE type='table' AND name IN ('reg_keys', 'services', 'settings')");
+  return st.Step() == SQLITE_ROW;
+}
+
 int64_t UserVersion(sqlite3* db) {
   Statement st(db, "PRAGMA user_version");
   return st.Step() == SQLITE_ROW ? st.Int(0) : -1;
@@ -168,6 +186,39 @@ bool DefaultKeysPresent(sqlite3* db) {
   return true;
 }
 
+// Folds the upper-cased names again by the current Upper: rows written by a
+// build that folded ASCII letters only would not be found by their names
+// with other letters. A row whose folded name another row already has keeps
+// its old one (two keys a build with ASCII folding held apart).
+bool RefoldNames(sqlite3* db) {
+  struct Table {
+    const char* select;
+    const char* update;
+  };
+  const Table tables[] = {
+      {"SELECT rowid, uname FROM reg_keys", "UPDATE OR IGNORE reg_keys SET uname=?2 WHERE rowid=?1"},
+      {"SELECT rowid, uname FROM reg_values", "UPDATE OR IGNORE reg_values SET uname=?2 WHERE rowid=?1"},
+      {"SELECT rowid, uname FROM services", "UPDATE OR IGNORE services SET uname=?2 WHERE rowid=?1"},
+      {"SELECT rowid, uname FROM service_handles", "UPDATE service_handles SET uname=?2 WHERE rowid=?1"},
+  };
+  for (const Table& table : tables) {
+    std::vector<std::pair<int64_t, std::string>> changed;
+    Statement rows(db, table.select);
+    int rc;
+    while ((rc = rows.Step()) == SQLITE_ROW) {
+      std::string name = rows.Text(1), folded = Upper(name);
+      if (folded != name) changed.emplace_back(rows.Int(0), folded);
+    }
+    if (rc != SQLITE_DONE) return false;
+    for (const auto& [row, folded] : changed) {
+      Statement update(db, table.update);
+      update.Bind(1, row).Bind(2, folded);
+      if (!update.Run()) return false;
+    }
+  }
+  return true;
+}
+
 bool InitializeDefaults(sqlite3* db) {
   for (const char* sql : kSchema)
     if (!Exec(db, sql)) return false;
@@ -179,6 +230,7 @@ bool InitializeDefaults(sqlite3* db) {
     if (!st.Run()) return false;
   }
   for (const char* key : kDefaultKeys) EnsureDefaultKey(db, key);
+  if (!RefoldNames(db)) return false;
   return Exec(db, ("PRAGMA user_version=" + std::to_string(SchemaFingerprint())).c_str());
 }
 
@@ -303,7 +355,11 @@ Statement& Statement::BindNull(int index) {
   if (stmt_) sqlite3_bind_null(stmt_, index);
   return *this;
 }
-int Statement::Step() { return stmt_ ? sqlite3_step(stmt_) : SQLITE_ERROR; }
+int Statement::Step() {
+  int rc = stmt_ ? sqlite3_step(stmt_) : SQLITE_ERROR;
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) g_last_failure = rc;
+  return rc;
+}
 bool Statement::Run() {
   int rc;
   while ((rc = Step()) == SQLITE_ROW) {
@@ -327,6 +383,7 @@ bool Statement::IsNull(int column) const { return sqlite3_column_type(stmt_, col
 Transaction::Transaction() {
   outermost_ = g_transaction_depth == 0;
   ++g_transaction_depth;
+  if (outermost_) g_last_failure = SQLITE_OK;
   ok_ = outermost_ ? Statement(Db(), "BEGIN IMMEDIATE").Run() : true;
 }
 Transaction::~Transaction() {
@@ -354,7 +411,10 @@ bool OpenMachine(const std::string& dir, bool create, std::string* error) {
   struct stat st;
   bool exists = stat(db_path.c_str(), &st) == 0;
   if (!exists && !create) {
-    if (error) *error = "no machine at " + dir + " (create it with 'mevrid-machine init')";
+    if (error)
+      *error = IsDirectory(dir + "/drive_c") ? "no machine database in " + dir +
+                                                   " beside its drive_c; 'mevrid-machine init' starts a new one there"
+                                             : "no machine at " + dir + " (create it with 'mevrid-machine init')";
     return false;
   }
   if (!exists && !MakeDirs(dir)) {
@@ -369,6 +429,14 @@ bool OpenMachine(const std::string& dir, bool create, std::string* error) {
     return false;
   }
   sqlite3_busy_timeout(db, 60000);
+  // A database that exists but holds no machine (emptied, or not SQLite at
+  // all) is one that lost its registry: only a creation may start afresh.
+  if (exists && !create && !HoldsMachine(db)) {
+    if (error)
+      *error = db_path + " holds no machine (empty or damaged); remove it, then 'mevrid-machine init' starts a new one";
+    sqlite3_close(db);
+    return false;
+  }
   // WAL with synchronous=NORMAL keeps every committed transaction across a
   // killed process, and lets readers and one writer work at once.
   Exec(db, "PRAGMA journal_mode=WAL");
@@ -411,7 +479,11 @@ void CloseMachine() {
 Machine& Current() {
   if (!g_open) {
     std::string error;
-    if (!OpenMachine(DefaultMachineDir(), true, &error)) {
+    // A machine is made on first use only where none has ever been: a
+    // directory with a drive but no valid database lost its registry, and
+    // a new empty one would silently drop every product's reference.
+    const std::string dir = DefaultMachineDir();
+    if (!OpenMachine(dir, !IsDirectory(dir + "/drive_c"), &error)) {
       fprintf(stderr, "mevrid: emulated machine unavailable: %s\n", error.c_str());
       exit(1);
     }
@@ -450,6 +522,10 @@ void AdvanceClock(int64_t ms) {
   if (st.Run()) g_clock_changes += sqlite3_changes64(Db());
 }
 
+bool LastFailureWasDiskFull() { return (g_last_failure & 0xFF) == SQLITE_FULL; }
+
+DWORD WriteError(DWORD otherwise) { return LastFailureWasDiskFull() ? ERROR_DISK_FULL : otherwise; }
+
 int64_t RegistryChangeCount() { return sqlite3_total_changes64(Db()) - g_clock_changes; }
 
 void SetCallTrace(std::vector<std::string>* trace) { g_call_trace = trace; }
@@ -462,8 +538,9 @@ DWORD CheckFault(const char* operation, const std::string& match) {
     count_calls = GetSetting("count-calls") == "1";
   }
   if (count_calls) {
-    Statement st(Db(), "INSERT INTO call_counts(operation, calls) VALUES(?1, 1)"
-                       " ON CONFLICT(operation) DO UPDATE SET calls=calls+1");
+    Statement st(Db(),
+                 "INSERT INTO call_counts(operation, calls) VALUES(?1, 1)"
+                 " ON CONFLICT(operation) DO UPDATE SET calls=calls+1");
     st.Bind(1, operation);
     st.Run();
   }
@@ -515,8 +592,8 @@ std::vector<FaultRuleInfo> ListFaultRules() {
   std::vector<FaultRuleInfo> rules;
   Statement st(Db(), "SELECT id, operation, match, error, nth, always, hits FROM faults ORDER BY id");
   while (st.Step() == SQLITE_ROW)
-    rules.push_back({st.Int(0), st.Text(1), st.Text(2), static_cast<DWORD>(st.Int(3)), st.Int(4), st.Int(5) != 0,
-                     st.Int(6)});
+    rules.push_back(
+        {st.Int(0), st.Text(1), st.Text(2), static_cast<DWORD>(st.Int(3)), st.Int(4), st.Int(5) != 0, st.Int(6)});
   return rules;
 }
 
@@ -536,13 +613,5 @@ std::vector<std::pair<std::string, int64_t>> CallCounts() {
 std::string DriveDirectory(char letter) {
   return Current().dir + "/drive_" + static_cast<char>(tolower(static_cast<unsigned char>(letter)));
 }
-
-std::string Upper(std::string text) {
-  for (char& c : text)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return text;
-}
-
-bool EqualsNoCase(const std::string& a, const std::string& b) { return Upper(a) == Upper(b); }
 
 }  // namespace emu

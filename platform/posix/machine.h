@@ -77,12 +77,14 @@ std::string DefaultMachineDir();
 
 // Opens (creating directory, database and defaults when asked) the machine at
 // dir and makes it the process's current machine. false with *error set when
-// it cannot; a machine that does not exist is an error unless create is set.
+// it cannot; a machine that does not exist, or a database that holds none
+// (emptied or damaged), is an error unless create is set.
 bool OpenMachine(const std::string& dir, bool create, std::string* error);
 // Closes the current machine; the next emulated call opens the default one.
 void CloseMachine();
-// The current machine, opened (and created) from DefaultMachineDir() on first
-// use. Aborts with a one-line message when the machine cannot be opened,
+// The current machine, opened from DefaultMachineDir() on first use, and
+// created there only when the directory has no drive yet (a drive without a
+// valid database is a machine that lost its registry, never a new one). Aborts with a one-line message when the machine cannot be opened,
 // since no emulated call can then answer truthfully.
 Machine& Current();
 sqlite3* Db();
@@ -96,6 +98,13 @@ bool SetSetting(const std::string& name, const std::string& value);
 bool IsVirtualClock();
 int64_t NowMs();
 void AdvanceClock(int64_t ms);
+
+// True when the last statement that failed since the outermost transaction
+// began failed for want of space (SQLITE_FULL: the host's disk is full).
+bool LastFailureWasDiskFull();
+// The Win32 error of a failed write: ERROR_DISK_FULL when the disk is full,
+// else the call's own error.
+DWORD WriteError(DWORD otherwise);
 
 // Changes this connection has made, less the moves of the virtual clock: a
 // registry enumeration that finds it unchanged (and no commit by another
@@ -141,7 +150,9 @@ std::vector<std::pair<std::string, int64_t>> CallCounts();
 // The directory that holds drive letter (lower case: "drive_c").
 std::string DriveDirectory(char letter);
 
-// ASCII case folding, as the registry and the file system compare names.
+// Case folding, as the registry, the services and the file system compare
+// names: a valid UTF-8 name by Unicode's simple upper case (Latin, Greek,
+// Cyrillic), any other as code page 1252 bytes (case_fold.cc).
 std::string Upper(std::string text);
 bool EqualsNoCase(const std::string& a, const std::string& b);
 

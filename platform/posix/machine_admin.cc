@@ -4,10 +4,13 @@
 // the service that would load it is looked at.
 #include "platform/posix/admin.h"
 #include "platform/posix/internal.h"
+#include "platform/posix/machine.h"
 
 namespace emu::admin {
 
 bool Reboot(std::string* error) {
+  // Copies a killed process left half-written do not survive a restart.
+  RemoveStaleCopies(DriveDirectory('c'), true);
   std::string file_error;
   bool files_done = RunPendingFileOperations(&file_error);
   std::string service_error;

@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cstdio>
 
+#include "platform/posix/admin.h"
 #include "platform/posix/machine.h"
 #include "platform/posix/regfile.h"
 #include "platform/posix/registry_store.h"
@@ -15,7 +16,6 @@ namespace {
 
 constexpr const char* kHeader5 = "Windows Registry Editor Version 5.00";
 constexpr const char* kHeader4 = "REGEDIT4";
-constexpr size_t kMaxKeyNameLength = 255;
 
 struct Line {
   int number;
@@ -140,10 +140,7 @@ class Parser {
     std::string rest = full.substr(slash + 1);
     if (!rest.empty() && rest.back() == '\\') rest.pop_back();  // regedit ignores one trailing '\'
     if (rest.empty()) return true;
-    if (rest.find("\\\\") != std::string::npos || rest.front() == '\\')
-      return (*why = "empty key name in '" + full + "'", false);
-    for (const std::string& part : store::SplitKeyPath(rest))
-      if (part.size() > kMaxKeyNameLength) return (*why = "key name longer than 255 characters", false);
+    if (!admin::CheckKeyPath(rest, full, why)) return false;
     *path = rest;
     return true;
   }
@@ -299,3 +296,20 @@ bool Parse(const std::string& text, std::vector<Edit>* edits, std::string* error
 }
 
 }  // namespace emu::regfile
+
+namespace emu::admin {
+
+bool CheckKeyPath(const std::string& path, const std::string& shown, std::string* why) {
+  constexpr size_t kMaxKeyNameLength = 255;
+  if (path.empty()) return (*why = "a key below HKEY_LOCAL_MACHINE is needed, not '" + shown + "'", false);
+  for (size_t start = 0;;) {
+    size_t end = path.find('\\', start);
+    size_t length = (end == std::string::npos ? path.size() : end) - start;
+    if (length == 0) return (*why = "empty key name in '" + shown + "'", false);
+    if (length > kMaxKeyNameLength) return (*why = "key name longer than 255 characters", false);
+    if (end == std::string::npos) return true;
+    start = end + 1;
+  }
+}
+
+}  // namespace emu::admin

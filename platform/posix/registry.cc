@@ -66,7 +66,7 @@ LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, 
   if (!store::KeyExists(parent->id)) return ERROR_KEY_DELETED;
   bool created = false;
   int64_t id = store::CreateKey(parent->id, lpSubKey ? lpSubKey : "", lpClass ? lpClass : "", &created);
-  if (id == store::kNoKey || !tx.Commit()) return ERROR_REGISTRY_IO_FAILED;
+  if (id == store::kNoKey || !tx.Commit()) return emu::WriteError(ERROR_REGISTRY_IO_FAILED);
   if (lpdwDisposition) *lpdwDisposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
   *phkResult = emu::reg::NewHandle(id, samDesired, path);
   return ERROR_SUCCESS;
@@ -119,7 +119,7 @@ LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
   if (!tx.ok()) return ERROR_REGISTRY_IO_FAILED;
   if (!store::KeyExists(key->id)) return ERROR_KEY_DELETED;
   if (!store::SetValue(key->id, lpValueName ? lpValueName : "", dwType, data) || !tx.Commit())
-    return ERROR_REGISTRY_IO_FAILED;
+    return emu::WriteError(ERROR_REGISTRY_IO_FAILED);
   return ERROR_SUCCESS;
 }
 
@@ -137,7 +137,7 @@ LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
   if (id == store::kNoKey) return KeyGoneOr(*parent, ERROR_FILE_NOT_FOUND);
   // The root cannot go, and a key goes only after its subkeys.
   if (id == store::kRootKeyId || store::HasSubkeys(id)) return ERROR_ACCESS_DENIED;
-  if (!store::DeleteKey(id) || !tx.Commit()) return ERROR_REGISTRY_IO_FAILED;
+  if (!store::DeleteKey(id) || !tx.Commit()) return emu::WriteError(ERROR_REGISTRY_IO_FAILED);
   return ERROR_SUCCESS;
 }
 
@@ -153,7 +153,7 @@ LONG RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
   if (!store::KeyExists(key->id)) return ERROR_KEY_DELETED;
   std::string name = lpValueName ? lpValueName : "";
   if (!store::GetValue(key->id, name, nullptr)) return ERROR_FILE_NOT_FOUND;
-  if (!store::DeleteValue(key->id, name) || !tx.Commit()) return ERROR_REGISTRY_IO_FAILED;
+  if (!store::DeleteValue(key->id, name) || !tx.Commit()) return emu::WriteError(ERROR_REGISTRY_IO_FAILED);
   return ERROR_SUCCESS;
 }
 

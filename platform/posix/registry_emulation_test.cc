@@ -3,6 +3,7 @@
 // handles, and enumeration cursors that never outlive a change of the tree.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -236,6 +237,46 @@ TEST_F(RegistryEmulationTest, ValueWalksFollowTheWriteOrder) {
   DWORD size = sizeof name;
   ASSERT_EQ(RegEnumValueA(key.Get(), 1, name, &size, nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
   EXPECT_STREQ(name, "Later") << "a deleted value's place closes up";
+}
+
+// A write the host's full disk refuses (SQLITE_FULL: here the database may
+// grow no more) fails with ERROR_DISK_FULL, and the next write, with room
+// again, succeeds.
+TEST(DiskFull, WritesFailWithErrorDiskFull) {
+  testsupport::TestMachine machine;
+  ScopedService manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  ASSERT_TRUE(manager);
+  const std::string big(200000, 'x');
+  struct Case {
+    const char* call;
+    std::function<DWORD()> write;
+  };
+  const Case cases[] = {
+      {"RegSetValueExA",
+       [&] {
+         ScopedKey key;
+         DWORD error = RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Full", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                       key.Receive(), nullptr);
+         if (error) return error;
+         return static_cast<DWORD>(RegSetValueExA(key.Get(), "Big", 0, REG_SZ,
+                                                  reinterpret_cast<const BYTE*>(big.c_str()), big.size() + 1));
+       }},
+      {"CreateServiceA",
+       [&] {
+         ScopedService service(CreateServiceA(manager.Get(), "Full", nullptr, SERVICE_ALL_ACCESS,
+                                              SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                                              ("C:\\full.exe " + big).c_str(), nullptr, nullptr, nullptr, nullptr,
+                                              nullptr));
+         return service ? ERROR_SUCCESS : GetLastError();
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.call);
+    ASSERT_EQ(sqlite3_exec(emu::Db(), "PRAGMA max_page_count=1", nullptr, nullptr, nullptr), SQLITE_OK);
+    EXPECT_EQ(c.write(), static_cast<DWORD>(ERROR_DISK_FULL));
+    ASSERT_EQ(sqlite3_exec(emu::Db(), "PRAGMA max_page_count=1073741823", nullptr, nullptr, nullptr), SQLITE_OK);
+    EXPECT_EQ(c.write(), static_cast<DWORD>(ERROR_SUCCESS));
+  }
 }
 
 }  // namespace

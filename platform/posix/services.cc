@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/posix/admin.h"
 #include "platform/posix/machine.h"
 #include "platform/posix/registry_store.h"
 #include "platform/posix/services_db.h"
@@ -46,12 +47,6 @@ bool ValidServiceType(DWORD type) {
     default:
       return false;
   }
-}
-
-bool DisplayNameTaken(const std::string& display) {
-  for (const emu::svc::Config& config : emu::svc::AllServices())
-    if (emu::EqualsNoCase(config.display, display) || emu::EqualsNoCase(config.name, display)) return true;
-  return false;
 }
 
 // Windows numbers the drivers of a load order group; a new one goes last.
@@ -127,7 +122,7 @@ SC_HANDLE OpenServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, DWORD dwDesir
   info.name = lpServiceName;
   info.row = emu::svc::AddHandleRow(lpServiceName);
   info.machine = manager.machine;
-  if (info.row == 0 || !tx.Commit()) return Fail<SC_HANDLE>(ERROR_SERVICE_DATABASE_LOCKED, nullptr);
+  if (info.row == 0 || !tx.Commit()) return Fail<SC_HANDLE>(emu::WriteError(ERROR_SERVICE_DATABASE_LOCKED), nullptr);
   return emu::svc::NewHandle(info);
 }
 
@@ -160,7 +155,7 @@ SC_HANDLE CreateServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, LPCSTR lpDi
   }
   // A display name may not be another service's name or display name, even
   // when it is the new service's own name.
-  if (lpDisplayName && *lpDisplayName && DisplayNameTaken(lpDisplayName))
+  if (lpDisplayName && *lpDisplayName && emu::admin::DisplayNameTaken(lpDisplayName))
     return Fail<SC_HANDLE>(ERROR_DUPLICATE_SERVICE_NAME, nullptr);
   if (emu::svc::WouldDependOnItself(name, depends)) return Fail<SC_HANDLE>(ERROR_CIRCULAR_DEPENDENCY, nullptr);
   DWORD tag = lpdwTagId ? NextTag(lpLoadOrderGroup) : 0;
@@ -170,13 +165,13 @@ SC_HANDLE CreateServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, LPCSTR lpDi
       !WriteServiceKey(key, lpDisplayName, dwServiceType, dwStartType, dwErrorControl, lpBinaryPathName,
                        lpLoadOrderGroup, lpdwTagId ? &tag : nullptr, depends, lpServiceStartName) ||
       !emu::svc::SaveRuntime(name, runtime))
-    return Fail<SC_HANDLE>(ERROR_REGISTRY_IO_FAILED, nullptr);
+    return Fail<SC_HANDLE>(emu::WriteError(ERROR_REGISTRY_IO_FAILED), nullptr);
   emu::svc::HandleInfo info;
   info.access = emu::svc::MapServiceAccess(dwDesiredAccess);
   info.name = name;
   info.row = emu::svc::AddHandleRow(name);
   info.machine = manager.machine;
-  if (info.row == 0 || !tx.Commit()) return Fail<SC_HANDLE>(ERROR_SERVICE_DATABASE_LOCKED, nullptr);
+  if (info.row == 0 || !tx.Commit()) return Fail<SC_HANDLE>(emu::WriteError(ERROR_SERVICE_DATABASE_LOCKED), nullptr);
   if (lpdwTagId) *lpdwTagId = tag;
   return emu::svc::NewHandle(info);
 }
@@ -213,3 +208,13 @@ BOOL CloseServiceHandle(SC_HANDLE hSCObject) {
   tx.Commit();
   return TRUE;
 }
+
+namespace emu::admin {
+
+bool DisplayNameTaken(const std::string& display) {
+  for (const svc::Config& config : svc::AllServices())
+    if (EqualsNoCase(config.display, display) || EqualsNoCase(config.name, display)) return true;
+  return false;
+}
+
+}  // namespace emu::admin

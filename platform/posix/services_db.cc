@@ -8,8 +8,8 @@
 
 #include <cerrno>
 #include <cstring>
-#include <functional>
-#include <set>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "platform/posix/internal.h"
 #include "platform/posix/machine.h"
@@ -41,25 +41,19 @@ bool StartsWithNoCase(const std::string& text, const std::string& prefix) {
   return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
 }
 
-bool DependsOn(const Config& config, const std::string& name) {
-  for (const std::string& dependency : config.depends)
-    if (!dependency.empty() && dependency[0] != kGroupPrefix && EqualsNoCase(dependency, name)) return true;
-  return false;
-}
-
-void CollectDependents(const std::vector<Config>& all, const std::string& name, DWORD state_mask,
-                       std::set<std::string>* seen, std::vector<Dependent>* out) {
-  for (const Config& config : all) {
-    if (seen->count(Upper(config.name)) || !DependsOn(config, name)) continue;
-    Runtime runtime = LoadRuntime(config.name);
-    DWORD kind = runtime.state == SERVICE_STOPPED ? SERVICE_INACTIVE : SERVICE_ACTIVE;
-    if (!(state_mask & kind)) continue;
-    seen->insert(Upper(config.name));
-    // Depth first, each service after its own dependents: the reverse of
-    // the order in which they would be started.
-    CollectDependents(all, config.name, state_mask, seen, out);
-    out->push_back({config, runtime});
+// The services that name each service in DependOnService, by upper-cased
+// name, each list in the order of the services key: one pass over every
+// service instead of one per service visited.
+std::unordered_map<std::string, std::vector<size_t>> DependentsIndex(const std::vector<Config>& all) {
+  std::unordered_map<std::string, std::vector<size_t>> index;
+  for (size_t i = 0; i < all.size(); ++i) {
+    for (const std::string& dependency : all[i].depends) {
+      if (dependency.empty() || dependency[0] == kGroupPrefix) continue;
+      std::vector<size_t>& dependents = index[Upper(dependency)];
+      if (dependents.empty() || dependents.back() != i) dependents.push_back(i);
+    }
   }
+  return index;
 }
 
 }  // namespace
@@ -136,19 +130,23 @@ std::vector<Config> AllServices() {
 
 bool WouldDependOnItself(const std::string& name, const std::vector<std::string>& depends) {
   const std::vector<Config> all = AllServices();
-  std::set<std::string> visited;
-  std::function<bool(const std::string&)> reaches = [&](const std::string& current) {
-    if (current.empty() || current[0] == kGroupPrefix) return false;
+  std::unordered_map<std::string, const Config*> by_name;
+  for (const Config& config : all) by_name.emplace(Upper(config.name), &config);
+  // Every service the new one would reach, each looked at once, on a list of
+  // our own rather than the thread's stack.
+  std::unordered_set<std::string> visited;
+  std::vector<std::string> pending(depends.rbegin(), depends.rend());
+  while (!pending.empty()) {
+    std::string current;
+    current.swap(pending.back());
+    pending.pop_back();
+    if (current.empty() || current[0] == kGroupPrefix) continue;
     if (EqualsNoCase(current, name)) return true;
-    if (!visited.insert(Upper(current)).second) return false;
-    for (const Config& config : all)
-      if (EqualsNoCase(config.name, current))
-        for (const std::string& next : config.depends)
-          if (reaches(next)) return true;
-    return false;
-  };
-  for (const std::string& dependency : depends)
-    if (reaches(dependency)) return true;
+    if (!visited.insert(Upper(current)).second) continue;
+    auto found = by_name.find(Upper(current));
+    if (found != by_name.end())
+      pending.insert(pending.end(), found->second->depends.rbegin(), found->second->depends.rend());
+  }
   return false;
 }
 
@@ -266,10 +264,42 @@ int LiveHandleCount(const std::string& name) {
 }
 
 std::vector<Dependent> Dependents(const std::string& name, DWORD state_mask) {
-  std::vector<Config> all = AllServices();
-  std::set<std::string> seen = {Upper(name)};
+  const std::vector<Config> all = AllServices();
+  const auto index = DependentsIndex(all);
+  static const std::vector<size_t> kNone;
+  auto dependents_of = [&index](const std::string& service) -> const std::vector<size_t>& {
+    auto found = index.find(Upper(service));
+    return found == index.end() ? kNone : found->second;
+  };
+  // Depth first, each service after its own dependents (the reverse of the
+  // order in which they would be started), on a stack of our own: a chain of
+  // thousands of services must not exhaust the thread's stack.
+  struct Frame {
+    const std::vector<size_t>* dependents;
+    size_t next;
+    size_t service;  // the service to report once its dependents are done
+    Runtime runtime;
+  };
+  constexpr size_t kQueried = static_cast<size_t>(-1);
+  std::unordered_set<std::string> seen = {Upper(name)};
   std::vector<Dependent> out;
-  CollectDependents(all, name, state_mask, &seen, &out);
+  std::vector<Frame> stack = {{&dependents_of(name), 0, kQueried, Runtime()}};
+  while (!stack.empty()) {
+    Frame& top = stack.back();
+    if (top.next == top.dependents->size()) {
+      if (top.service != kQueried) out.push_back({all[top.service], top.runtime});
+      stack.pop_back();
+      continue;
+    }
+    size_t i = (*top.dependents)[top.next++];
+    const Config& config = all[i];
+    if (seen.count(Upper(config.name))) continue;
+    Runtime runtime = LoadRuntime(config.name);
+    DWORD kind = runtime.state == SERVICE_STOPPED ? SERVICE_INACTIVE : SERVICE_ACTIVE;
+    if (!(state_mask & kind)) continue;
+    seen.insert(Upper(config.name));
+    stack.push_back({&dependents_of(config.name), 0, i, runtime});
+  }
   return out;
 }
 

@@ -344,6 +344,55 @@ TEST_F(DependentsTest, MoreDependentsThanFitIn1440BytesAnswerMoreData) {
   EXPECT_EQ(needed, expected);
 }
 
+// 20 000 dependents in a chain (each on the one before) and side by side
+// (each on Base): the walk neither runs out of stack nor skips or repeats a
+// service, and the tool's 1440-byte buffer gets ERROR_MORE_DATA with the
+// exact size. Each entry: 48 bytes, "DepNNNNN" and "DepNNNNN Display".
+TEST_F(DependentsTest, ThousandsOfDependentsDeepOrWideComeInOrder) {
+  constexpr int kCount = 20000;
+  auto dep = [](int i) {
+    char name[16];
+    snprintf(name, sizeof name, "Dep%05d", i);
+    return std::string(name);
+  };
+  for (bool chain : {true, false}) {
+    SCOPED_TRACE(chain ? "chain" : "side by side");
+    {
+      emu::Transaction tx;
+      for (int i = 0; i < kCount; ++i) {
+        auto spec = Spec(dep(i), SERVICE_RUNNING);
+        spec.depends = {chain && i > 0 ? dep(i - 1) : "Mid"};
+        spec.display = dep(i) + " Display";
+        Define(spec);
+      }
+      ASSERT_TRUE(tx.Commit());
+    }
+    DWORD error = 0;
+    EXPECT_TRUE(Enum(SERVICE_ACTIVE, &error).empty());
+    EXPECT_EQ(error, ERROR_MORE_DATA);
+    size_t expected = (kCount + 3) * sizeof(ENUM_SERVICE_STATUSA) + kCount * (9 + 17) + (4 + 12) * 2 + (5 + 13);
+    ASSERT_EQ(needed_, expected);
+
+    std::vector<unsigned char> all(expected);
+    auto* entries = reinterpret_cast<ENUM_SERVICE_STATUSA*>(all.data());
+    DWORD needed = 0, count = 0;
+    ASSERT_TRUE(EnumDependentServicesA(Open("Base").Get(), SERVICE_ACTIVE, entries, expected, &needed, &count));
+    ASSERT_EQ(count, kCount + 3u);
+    // A chain comes deepest first; side by side, in the services key's order.
+    for (int i = 0; i < kCount; ++i)
+      ASSERT_STREQ(entries[i].lpServiceName, dep(chain ? kCount - 1 - i : i).c_str());
+    EXPECT_STREQ(entries[kCount].lpServiceName, "Top");
+    EXPECT_STREQ(entries[kCount + 1].lpServiceName, "Mid");
+    EXPECT_STREQ(entries[kCount + 2].lpServiceName, "Side");
+    emu::Transaction tx;
+    for (int i = 0; i < kCount; ++i) {
+      std::string error_text;
+      ASSERT_TRUE(emu::admin::RemoveServiceDefinition(dep(i), &error_text)) << error_text;
+    }
+    ASSERT_TRUE(tx.Commit());
+  }
+}
+
 TEST_F(ScmTest, DeletedServiceStaysMarkedUntilItsLastHandleCloses) {
   SC_HANDLE first = Create("Doomed", SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, "d.exe").Release();
   ASSERT_NE(first, nullptr);

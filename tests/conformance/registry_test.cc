@@ -396,6 +396,25 @@ TEST_F(RegistryEnumKeysTest, NamesAreComparedUpperCased) {
                      SubkeyNames(key_));
 }
 
+TEST_F(RegistryEnumKeysTest, CaseIsFoldedBeyondAsciiInTheAnsiCodePage) {
+  // Code page 1252 bytes: e and E acute (0xE9 0xC9), s and S caron (0x9A
+  // 0x8A), y and Y diaeresis (0xFF 0x9F): one key and one value each.
+  const std::pair<const char*, const char*> pairs[] = {{"caf\xE9", "CAF\xC9"}, {"\x9A" "a", "\x8A" "A"}, {"\xFF", "\x9F"}};
+  for (const auto& [first, second] : pairs) {
+    DWORD disposition = 0;
+    RegCloseKey(Create(first, KEY_ALL_ACCESS, &disposition));
+    EXPECT_EQ(disposition, static_cast<DWORD>(REG_CREATED_NEW_KEY)) << first;
+    RegCloseKey(Create(second, KEY_ALL_ACCESS, &disposition));
+    EXPECT_EQ(disposition, static_cast<DWORD>(REG_OPENED_EXISTING_KEY)) << second;
+    Set(key_, first, REG_SZ, first);
+    EXPECT_EQ(Get(key_, second), first);
+  }
+  // Upper-cased, the three come in the order of their Unicode capitals.
+  WINE_DIVERGENCE_EQ((std::vector<std::string>{"caf\xE9", "\x9A" "a", "\xFF"}),
+                     (std::vector<std::string>{"caf\xE9", "\xFF", "\x9A" "a"}), SubkeyNames(key_));
+  EXPECT_EQ(ValueNames(key_).size(), 3u);
+}
+
 TEST_F(RegistryEnumKeysTest, ANameThatDoesNotFitWithItsTerminatorIsMoreData) {
   RegCloseKey(Create("Leaf"));
   char name[8 + 4];

@@ -57,6 +57,22 @@ TEST_F(InstallEndToEnd, ASecondInstallOnlyRegisters) {
   EXPECT_NE(Export(kComponentKey).find("\\References\\BETA]"), std::string::npos);
 }
 
+// Product names that differ only in the case of letters beyond ASCII are one
+// reference, as in Windows' registry: in UTF-8 as a Linux shell passes them,
+// and in code page 1252 bytes as a Windows program does.
+TEST_F(InstallEndToEnd, NamesDifferingOnlyInCaseBeyondAsciiAreOneReference) {
+  for (auto [first, second] : {std::pair<std::string, std::string>{"caf\xC3\xA9", "CAF\xC3\x89"},
+                               std::pair<std::string, std::string>{"\xE9t\xE9", "\xC9T\xC9"}}) {
+    ASSERT_EQ(Run({"-k", first, "-p", "C:\\Products\\Alpha\\pre.exe"}).status, 0);
+    ASSERT_EQ(Run({"-k", second, "-p", "C:\\Products\\Alpha\\pre.exe"}).status, 0);
+  }
+  std::string references = Export(std::string(kComponentKey) + "\\References");
+  EXPECT_EQ(std::count(references.begin(), references.end(), '['), 3) << references;
+  // The first spelling stays, its ASCII letters upper-cased by the tool.
+  EXPECT_NE(references.find("\\References\\CAF\xC3\xA9]"), std::string::npos) << references;
+  EXPECT_NE(references.find("\\References\\\xE9T\xE9]"), std::string::npos) << references;
+}
+
 // An older component (3.9, with read-only old files) that two products use:
 // both are told to let go before the files are replaced and to take the
 // driver up again after; the new product is registered last.
