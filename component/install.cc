@@ -1,5 +1,6 @@
 #include "component/install.h"
 
+#include "component/change_marker.h"
 #include "component/component_files.h"
 #include "component/component_keys.h"
 #include "component/component_text.h"
@@ -67,12 +68,20 @@ Flag InstallComponent(const char* reference_name, const char* pre_proc_image, Fl
   // older ones, and a service that merely does not run, or that cannot be
   // asked about, is left alone: the component is current and only the
   // reference is added.
+  // A change that an earlier run left unfinished (products told "-e" and
+  // never "-b", a driver left stopped) is finished by a full install even
+  // when the files and the version look current.
   bool this_version_recorded = false;
   if (!IsComponentInstallNeeded(windows_directory, verbose, &this_version_recorded) &&
-      !(this_version_recorded && QueryServicePresence(KOTA_DRIVER_SERVICE) == ServicePresence::Absent)) {
+      !(this_version_recorded && QueryServicePresence(KOTA_DRIVER_SERVICE) == ServicePresence::Absent) &&
+      ReadChangeMarker() == ChangeMarker::None) {
     return RegisterReference(reference_name, pre_proc_image, verbose);
   }
 
+  // Best effort: an install that cannot leave its marker still goes ahead.
+  // A first install has no component key to hold it until the version is
+  // recorded; what it does before that the next install redoes anyway.
+  const bool marked = WriteChangeMarker(ChangeMarker::Install);
   NotifyAllReferencesEnd(verbose);
   // Silent: on a first install there is no driver service to stop.
   StopServiceTree(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, 0);
@@ -88,6 +97,7 @@ Flag InstallComponent(const char* reference_name, const char* pre_proc_image, Fl
   }
 
   if (!RecordComponentVersion(windows_directory)) return 0;
+  if (!marked) WriteChangeMarker(ChangeMarker::Install);
 
   // The old definition goes (silently, it may not exist) and the driver is
   // created anew from the installed file.
@@ -97,5 +107,7 @@ Flag InstallComponent(const char* reference_name, const char* pre_proc_image, Fl
   StartServiceAndWait(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, verbose);
   NotifyAllReferencesBegin(verbose);
   // Registered last, so a reference new in this run is not sent "-b".
-  return RegisterReference(reference_name, pre_proc_image, verbose) ? 1 : 0;
+  const Flag registered = RegisterReference(reference_name, pre_proc_image, verbose);
+  ClearChangeMarker();
+  return registered ? 1 : 0;
 }

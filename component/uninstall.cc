@@ -1,5 +1,6 @@
 #include "component/uninstall.h"
 
+#include "component/change_marker.h"
 #include "component/component_files.h"
 #include "component/component_keys.h"
 #include "component/component_text.h"
@@ -7,17 +8,20 @@
 #include "platform/handles.h"
 #include "platform/registry_access.h"
 #include "services/service_control.h"
+#include "services/service_query.h"
 
 namespace {
 
 enum class Remaining { Others, None, Unknown };
 
 // Whether another product still holds a reference, asked of the first
-// subkey alone.
-Remaining RemainingReferences() {
+// subkey alone. A removal being finished may find the References key gone
+// already: its last reference went with it.
+Remaining RemainingReferences(bool finishing) {
   ScopedKey references;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, KOTA_REFERENCES_KEY, 0, KEY_READ, references.Receive()) != ERROR_SUCCESS)
-    return Remaining::Unknown;
+  LONG opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, KOTA_REFERENCES_KEY, 0, KEY_READ, references.Receive());
+  if (opened != ERROR_SUCCESS)
+    return finishing && opened == ERROR_FILE_NOT_FOUND ? Remaining::None : Remaining::Unknown;
   char name[kTextBufferSize];
   DWORD name_size = sizeof name;
   LONG status = RegEnumKeyExA(references.Get(), 0, name, &name_size, nullptr, nullptr, nullptr, nullptr);
@@ -26,10 +30,28 @@ Remaining RemainingReferences() {
   return Remaining::Unknown;
 }
 
+// Only a manager's or a file system's answer that the thing does not exist
+// counts as gone: a refused question is never taken for absence.
+bool ReferenceGone(const char* reference_name) {
+  std::string key_path;
+  if (!FormReferenceKeyPath(reference_name, &key_path)) return false;
+  ScopedKey reference;
+  return RegOpenKeyExA(HKEY_LOCAL_MACHINE, key_path.c_str(), 0, KEY_READ, reference.Receive()) == ERROR_FILE_NOT_FOUND;
+}
+
+bool FileGone(const std::string& path) {
+  if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) return false;
+  const DWORD error = GetLastError();
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
 // A path too long to hold fails the deletion with its whole text instead of
-// deleting a file with a cut name.
-Flag DeleteInstalledFile(const char* windows_directory, ComponentRole role, Flag verbose) {
-  return DeleteComponentFile(InstalledPathOf(role, windows_directory).c_str(), verbose);
+// deleting a file with a cut name. A removal being finished passes over a
+// file that the interrupted run deleted already.
+Flag DeleteInstalledFile(const char* windows_directory, ComponentRole role, bool finishing, Flag verbose) {
+  const std::string path = InstalledPathOf(role, windows_directory);
+  if (finishing && FileGone(path)) return 1;
+  return DeleteComponentFile(path.c_str(), verbose);
 }
 
 enum class Uninstaller { Handled, Unreadable };
@@ -38,10 +60,13 @@ enum class Uninstaller { Handled, Unreadable };
 // record that cannot be read stops the removal (the keys then stay, so the
 // copy can still be found); a key that cannot be opened or a deletion that
 // fails clears the result and the removal goes on.
-Uninstaller DeleteRecordedUninstaller(Flag verbose, Flag* result) {
+// A removal being finished may find the version key, and the copy with it,
+// gone already.
+Uninstaller DeleteRecordedUninstaller(bool finishing, Flag verbose, Flag* result) {
   ScopedKey version;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, KOTA_VERSION_KEY, 0, KEY_READ, version.Receive()) != ERROR_SUCCESS) {
-    *result = 0;
+  LONG opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, KOTA_VERSION_KEY, 0, KEY_READ, version.Receive());
+  if (opened != ERROR_SUCCESS) {
+    if (!(finishing && opened == ERROR_FILE_NOT_FOUND)) *result = 0;
     return Uninstaller::Handled;
   }
   char uninstaller[kTextBufferSize];
@@ -53,6 +78,7 @@ Uninstaller DeleteRecordedUninstaller(Flag verbose, Flag* result) {
   // A failed expansion deletes nothing and does not count. One that does not
   // fit is treated the same: a cut path would name another file.
   if (needed == 0 || needed > static_cast<DWORD>(kTextBufferSize)) return Uninstaller::Handled;
+  if (finishing && FileGone(expanded)) return Uninstaller::Handled;
   if (!DeleteComponentFile(expanded, verbose)) *result = 0;
   return Uninstaller::Handled;
 }
@@ -66,12 +92,22 @@ Flag UninstallComponent(const char* reference_name, Flag verbose) {
     if (verbose) ConsolePrint("\tERROR: Could not determine %%SystemRoot%% directory.\n");
     return 0;
   }
+  // A removal left unfinished by an earlier run is finished by this one; an
+  // install left unfinished keeps its marker for the next install.
+  const ChangeMarker found = ReadChangeMarker();
+  const bool finishing = found == ChangeMarker::Remove;
+  const bool marked = found == ChangeMarker::None && WriteChangeMarker(ChangeMarker::Remove);
   // Only the product that goes is told, and only to let go; whether it ran
-  // does not matter, the deletion of the reference decides.
+  // does not matter, the deletion of the reference decides. A removal being
+  // finished may find that the interrupted run deleted it already.
   NotifyReferenceEnd(reference_name, verbose);
-  if (!DeleteReference(reference_name, verbose)) return 0;
-  switch (RemainingReferences()) {
+  if (!(finishing && ReferenceGone(reference_name)) && !DeleteReference(reference_name, verbose)) {
+    if (marked) ClearChangeMarker();
+    return 0;
+  }
+  switch (RemainingReferences(finishing)) {
     case Remaining::Others:
+      if (found != ChangeMarker::Install) ClearChangeMarker();
       return 1;
     case Remaining::Unknown:
       if (verbose) ConsolePrint("\tERROR: Could not locate KOTA components.\n");
@@ -82,13 +118,17 @@ Flag UninstallComponent(const char* reference_name, Flag verbose) {
 
   // The last reference is gone: the component goes, every step tried
   // whatever became of the one before. Keys go leaf first, since a key with
-  // subkeys cannot be deleted; files go once the driver no longer runs.
+  // subkeys cannot be deleted; files go once the driver no longer runs. The
+  // marker goes with the component key. A removal being finished passes over
+  // a driver service that the interrupted run deleted already.
   RegDeleteKeyA(HKEY_LOCAL_MACHINE, KOTA_REFERENCES_KEY);
-  if (!StopServiceTree(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, verbose)) result = 0;
-  if (!RemoveService(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, verbose)) result = 0;
-  if (!DeleteInstalledFile(windows_directory, ComponentRole::Driver, verbose)) result = 0;
-  if (!DeleteInstalledFile(windows_directory, ComponentRole::Library, verbose)) result = 0;
-  if (DeleteRecordedUninstaller(verbose, &result) == Uninstaller::Unreadable) return 0;
+  if (!(finishing && QueryServicePresence(KOTA_DRIVER_SERVICE) == ServicePresence::Absent)) {
+    if (!StopServiceTree(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, verbose)) result = 0;
+    if (!RemoveService(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, verbose)) result = 0;
+  }
+  if (!DeleteInstalledFile(windows_directory, ComponentRole::Driver, finishing, verbose)) result = 0;
+  if (!DeleteInstalledFile(windows_directory, ComponentRole::Library, finishing, verbose)) result = 0;
+  if (DeleteRecordedUninstaller(finishing, verbose, &result) == Uninstaller::Unreadable) return 0;
 
   RegDeleteKeyA(HKEY_LOCAL_MACHINE, KOTA_VERSION_KEY);
   RegDeleteKeyA(HKEY_LOCAL_MACHINE, KOTA_COMPONENT_KEY);
