@@ -1,36 +1,40 @@
 #include "component/change_marker.h"
 
-#include <cstring>
-
 #include "component/component_keys.h"
+#include "component/component_text.h"
 #include "platform/handles.h"
 #include "platform/registry_access.h"
 
 namespace {
 
-constexpr char kInstall[] = "Install";
-constexpr char kRemove[] = "Remove";
+const std::string kInstall = "Install";
+const std::string kRemove = "Remove ";
 
 }  // namespace
 
 ChangeMarker ReadChangeMarker() {
-  char text[16];
-  if (!ReadRegistryText(KOTA_COMPONENT_KEY, KOTA_CHANGE_MARKER_VALUE, KEY_READ, text, sizeof text))
-    return ChangeMarker::None;
-  if (std::strcmp(text, kInstall) == 0) return ChangeMarker::Install;
-  if (std::strcmp(text, kRemove) == 0) return ChangeMarker::Remove;
-  return ChangeMarker::None;
+  char text[kTextBufferSize];
+  ChangeMarker marker;
+  if (!ReadRegistryText(KOTA_COMPONENT_KEY, KOTA_CHANGE_MARKER_VALUE, KEY_READ, text, sizeof text)) return marker;
+  const std::string value = text;
+  if (value == kInstall) {
+    marker.kind = ChangeKind::Install;
+  } else if (value.rfind(kRemove, 0) == 0) {
+    marker.kind = ChangeKind::Remove;
+    marker.reference = value.substr(kRemove.size());
+  }
+  return marker;
 }
 
-bool WriteChangeMarker(ChangeMarker kind) {
-  if (kind == ChangeMarker::None) return false;
-  const char* text = kind == ChangeMarker::Install ? kInstall : kRemove;
-  // Never creates the component key: where there is none, nothing has been
-  // installed that a run could leave half-done.
+bool WriteChangeMarker(ChangeKind kind, const char* reference_name) {
+  if (kind == ChangeKind::None) return false;
+  const std::string text = kind == ChangeKind::Install ? kInstall : kRemove + reference_name;
+  // Where there is no component key, nothing has been installed that a run
+  // could leave half-done.
   ScopedKey key;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, KOTA_COMPONENT_KEY, 0, KEY_WRITE, key.Receive()) != ERROR_SUCCESS) return false;
-  return RegSetValueExA(key.Get(), KOTA_CHANGE_MARKER_VALUE, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
-                        static_cast<DWORD>(std::strlen(text))) == ERROR_SUCCESS;
+  return RegSetValueExA(key.Get(), KOTA_CHANGE_MARKER_VALUE, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.data()),
+                        static_cast<DWORD>(text.size())) == ERROR_SUCCESS;
 }
 
 void ClearChangeMarker() {

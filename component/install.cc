@@ -74,14 +74,14 @@ Flag InstallComponent(const char* reference_name, const char* pre_proc_image, Fl
   bool this_version_recorded = false;
   if (!IsComponentInstallNeeded(windows_directory, verbose, &this_version_recorded) &&
       !(this_version_recorded && QueryServicePresence(KOTA_DRIVER_SERVICE) == ServicePresence::Absent) &&
-      ReadChangeMarker() == ChangeMarker::None) {
+      ReadChangeMarker().kind == ChangeKind::None) {
     return RegisterReference(reference_name, pre_proc_image, verbose);
   }
 
   // Best effort: an install that cannot leave its marker still goes ahead.
   // A first install has no component key to hold it until the version is
   // recorded; what it does before that the next install redoes anyway.
-  const bool marked = WriteChangeMarker(ChangeMarker::Install);
+  const bool marked = WriteChangeMarker(ChangeKind::Install);
   NotifyAllReferencesEnd(verbose);
   // Silent: on a first install there is no driver service to stop.
   StopServiceTree(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, 0);
@@ -97,7 +97,7 @@ Flag InstallComponent(const char* reference_name, const char* pre_proc_image, Fl
   }
 
   if (!RecordComponentVersion(windows_directory)) return 0;
-  if (!marked) WriteChangeMarker(ChangeMarker::Install);
+  if (!marked) WriteChangeMarker(ChangeKind::Install);
 
   // The old definition goes (silently, it may not exist) and the driver is
   // created anew from the installed file.

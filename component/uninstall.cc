@@ -92,11 +92,12 @@ Flag UninstallComponent(const char* reference_name, Flag verbose) {
     if (verbose) ConsolePrint("\tERROR: Could not determine %%SystemRoot%% directory.\n");
     return 0;
   }
-  // A removal left unfinished by an earlier run is finished by this one; an
-  // install left unfinished keeps its marker for the next install.
+  // A removal of this reference left unfinished by an earlier run is
+  // finished by this one; an install left unfinished keeps its marker for
+  // the next install.
   const ChangeMarker found = ReadChangeMarker();
-  const bool finishing = found == ChangeMarker::Remove;
-  const bool marked = found == ChangeMarker::None && WriteChangeMarker(ChangeMarker::Remove);
+  const bool finishing = found.kind == ChangeKind::Remove && found.reference == reference_name;
+  const bool marked = found.kind == ChangeKind::None && WriteChangeMarker(ChangeKind::Remove, reference_name);
   // Only the product that goes is told, and only to let go; whether it ran
   // does not matter, the deletion of the reference decides. A removal being
   // finished may find that the interrupted run deleted it already.
@@ -107,7 +108,7 @@ Flag UninstallComponent(const char* reference_name, Flag verbose) {
   }
   switch (RemainingReferences(finishing)) {
     case Remaining::Others:
-      if (found != ChangeMarker::Install) ClearChangeMarker();
+      if (found.kind != ChangeKind::Install) ClearChangeMarker();
       return 1;
     case Remaining::Unknown:
       if (verbose) ConsolePrint("\tERROR: Could not locate KOTA components.\n");
@@ -131,6 +132,8 @@ Flag UninstallComponent(const char* reference_name, Flag verbose) {
   if (DeleteRecordedUninstaller(finishing, verbose, &result) == Uninstaller::Unreadable) return 0;
 
   RegDeleteKeyA(HKEY_LOCAL_MACHINE, KOTA_VERSION_KEY);
-  RegDeleteKeyA(HKEY_LOCAL_MACHINE, KOTA_COMPONENT_KEY);
+  // A component key that stays (a foreign subkey holds it) keeps the marker
+  // only when the removal failed.
+  if (RegDeleteKeyA(HKEY_LOCAL_MACHINE, KOTA_COMPONENT_KEY) != ERROR_SUCCESS && result) ClearChangeMarker();
   return result;
 }

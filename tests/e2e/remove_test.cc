@@ -128,7 +128,8 @@ TEST_F(RemoveEndToEnd, AVersionKeyWithoutUnInstallImageKeepsTheKeysAndTheTool) {
   EXPECT_EQ(run.out, kRemoveBanner + kStopAndRemove + kRemoveFailed);
   EXPECT_EQ(Export(kComponentKey),
             "Windows Registry Editor Version 5.00\r\n\r\n"
-            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA]\r\n\r\n"
+            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA]\r\n"
+            "\"ChangeInProgress\"=\"Remove ALPHA\"\r\n\r\n"
             "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\CurrentVersion]\r\n"
             "\"Version\"=\"4.0\"\r\n\r\n");
   EXPECT_FALSE(m_.ServiceExists("vtrin"));
