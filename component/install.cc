@@ -103,11 +103,12 @@ Flag InstallComponent(const char* reference_name, const char* pre_proc_image, Fl
   // created anew from the installed file.
   RemoveService(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, 0);
   if (!CreateDriverService(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, verbose)) return 0;
-  // A driver that does not start does not fail the install.
-  StartServiceAndWait(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, verbose);
+  // A driver that does not start does not fail the install, but leaves it
+  // unfinished: the marker stays, so the next install starts it again.
+  const Flag driver_started = StartServiceAndWait(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, verbose);
   NotifyAllReferencesBegin(verbose);
   // Registered last, so a reference new in this run is not sent "-b".
   const Flag registered = RegisterReference(reference_name, pre_proc_image, verbose);
-  ClearChangeMarker();
+  if (driver_started) ClearChangeMarker();
   return registered ? 1 : 0;
 }

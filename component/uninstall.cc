@@ -1,5 +1,8 @@
 #include "component/uninstall.h"
 
+#include <cctype>
+#include <initializer_list>
+
 #include "component/change_marker.h"
 #include "component/component_files.h"
 #include "component/component_keys.h"
@@ -54,7 +57,33 @@ Flag DeleteInstalledFile(const char* windows_directory, ComponentRole role, bool
   return DeleteComponentFile(path.c_str(), verbose);
 }
 
-enum class Uninstaller { Handled, Unreadable };
+bool SameKeyName(const char* a, const char* b) {
+  for (; *a && *b; ++a, ++b)
+    if (std::toupper(static_cast<unsigned char>(*a)) != std::toupper(static_cast<unsigned char>(*b))) return false;
+  return *a == *b;
+}
+
+// Whether the key has a subkey other than the tool's own ones.
+bool HasForeignSubkey(const char* key_path, std::initializer_list<const char*> own) {
+  ScopedKey key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key_path, 0, KEY_READ, key.Receive()) != ERROR_SUCCESS) return false;
+  for (DWORD index = 0;; ++index) {
+    char name[kTextBufferSize];
+    DWORD name_size = sizeof name;
+    if (RegEnumKeyExA(key.Get(), index, name, &name_size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+      return false;
+    bool is_own = false;
+    for (const char* own_name : own) is_own = is_own || SameKeyName(name, own_name);
+    if (!is_own) return true;
+  }
+}
+
+// A subkey the tool never makes, below the component key or its version key.
+bool HeldByForeignKey() {
+  return HasForeignSubkey(KOTA_VERSION_KEY, {}) || HasForeignSubkey(KOTA_COMPONENT_KEY, {"References", "CurrentVersion"});
+}
+
+enum class Uninstaller { Handled, Unreadable, Unexpanded };
 
 // Deletes the tool's installed copy that the version key records. Only a
 // record that cannot be read stops the removal (the keys then stay, so the
@@ -77,7 +106,8 @@ Uninstaller DeleteRecordedUninstaller(bool finishing, Flag verbose, Flag* result
   DWORD needed = ExpandEnvironmentStringsA(uninstaller, expanded, kTextBufferSize);
   // A failed expansion deletes nothing and does not count. One that does not
   // fit is treated the same: a cut path would name another file.
-  if (needed == 0 || needed > static_cast<DWORD>(kTextBufferSize)) return Uninstaller::Handled;
+  if (needed == 0) return Uninstaller::Unexpanded;
+  if (needed > static_cast<DWORD>(kTextBufferSize)) return Uninstaller::Handled;
   if (finishing && FileGone(expanded)) return Uninstaller::Handled;
   if (!DeleteComponentFile(expanded, verbose)) *result = 0;
   return Uninstaller::Handled;
@@ -121,19 +151,34 @@ Flag UninstallComponent(const char* reference_name, Flag verbose) {
   // whatever became of the one before. Keys go leaf first, since a key with
   // subkeys cannot be deleted; files go once the driver no longer runs. The
   // marker goes with the component key. A removal being finished passes over
-  // a driver service that the interrupted run deleted already.
+  // a driver service that an earlier run deleted already, asked before each
+  // step: a service marked for deletion goes once it is stopped.
   RegDeleteKeyA(HKEY_LOCAL_MACHINE, KOTA_REFERENCES_KEY);
-  if (!(finishing && QueryServicePresence(KOTA_DRIVER_SERVICE) == ServicePresence::Absent)) {
-    if (!StopServiceTree(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, verbose)) result = 0;
-    if (!RemoveService(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, verbose)) result = 0;
-  }
+  auto driver_service_gone = [finishing] {
+    return finishing && QueryServicePresence(KOTA_DRIVER_SERVICE) == ServicePresence::Absent;
+  };
+  if (!driver_service_gone() && !StopServiceTree(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, verbose)) result = 0;
+  if (!driver_service_gone() && !RemoveService(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, verbose)) result = 0;
   if (!DeleteInstalledFile(windows_directory, ComponentRole::Driver, finishing, verbose)) result = 0;
   if (!DeleteInstalledFile(windows_directory, ComponentRole::Library, finishing, verbose)) result = 0;
-  if (DeleteRecordedUninstaller(finishing, verbose, &result) == Uninstaller::Unreadable) return 0;
+  switch (DeleteRecordedUninstaller(finishing, verbose, &result)) {
+    case Uninstaller::Unreadable:
+      return 0;
+    case Uninstaller::Unexpanded:
+      // Does not count, but the keys and the marker stay, so that the same
+      // removal again can still find the copy and delete it.
+      return result;
+    case Uninstaller::Handled:
+      break;
+  }
 
+  // A removal that failed keeps what lets the same command finish it: the
+  // component key with its marker, and the version key with the path of the
+  // uninstaller.
+  if (!result) return 0;
   RegDeleteKeyA(HKEY_LOCAL_MACHINE, KOTA_VERSION_KEY);
-  // A component key that stays (a foreign subkey holds it) keeps the marker
-  // only when the removal failed.
-  if (RegDeleteKeyA(HKEY_LOCAL_MACHINE, KOTA_COMPONENT_KEY) != ERROR_SUCCESS && result) ClearChangeMarker();
+  // A component key that a key of someone else's keeps is as much as can be
+  // removed: it keeps no marker. Any other that stays keeps it.
+  if (RegDeleteKeyA(HKEY_LOCAL_MACHINE, KOTA_COMPONENT_KEY) != ERROR_SUCCESS && HeldByForeignKey()) ClearChangeMarker();
   return result;
 }

@@ -1,5 +1,6 @@
 // The install mode end to end: first installs, installs that only register,
 // upgrades, and the failures a user meets, each compared byte for byte.
+#include "platform/handles.h"
 #include "tests/e2e/component_e2e_support.h"
 
 namespace componente2e {
@@ -248,21 +249,37 @@ TEST_F(InstallEndToEnd, ADriverThatDoesNotStartStillCompletesTheUpgrade) {
   EXPECT_NE(Export(kComponentKey).find("\\References\\BETA]"), std::string::npos);
 }
 
-// A driver that did not start stays stopped through the next install: the
-// component is current, so the caller is only registered and no service is
-// touched.
-TEST_F(InstallEndToEnd, AStoppedDriverOfACurrentComponentIsLeftStopped) {
+// A driver that did not start leaves the install unfinished: the next
+// install is a full one and starts it. A driver stopped later, outside an
+// install, is left alone: the component is current, so the caller is only
+// registered and no service is touched.
+TEST_F(InstallEndToEnd, ADriverThatDidNotStartIsStartedByTheNextInstallOnly) {
   m_.AddFault("StartServiceA", "vtrin", 1058 /* ERROR_SERVICE_DISABLED */);
   ASSERT_EQ(InstallAlpha().status, 0);
   ASSERT_EQ(m_.StateOf("vtrin"), SERVICE_STOPPED);
-  std::string version_key = Export(kVersionKey);
   e2e::ToolRun run = InstallBeta();
   EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, kInstallBanner + "Found KOTA Version: 4.0 installed.\n\nStopping: ALPHA\n" + kNewDriver +
+                         "\nStarting: ALPHA\n" + kInstallOk);
+  EXPECT_EQ(Recorded(), (Lines{"ALPHA -e", "ALPHA -b"}));
+  EXPECT_EQ(m_.StateOf("vtrin"), SERVICE_RUNNING);
+  EXPECT_EQ(Export(kComponentKey).find("ChangeInProgress"), std::string::npos);
+
+  ASSERT_EQ(Run({"-k", "alpha", "-r"}).status, 0);
+  {
+    ScopedService manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    ScopedService driver(OpenServiceA(manager.Get(), "vtrin", SERVICE_STOP));
+    SERVICE_STATUS status{};
+    ASSERT_TRUE(ControlService(driver.Get(), SERVICE_CONTROL_STOP, &status));
+  }
+  ASSERT_EQ(m_.StateOf("vtrin"), SERVICE_STOPPED);
+  std::string version_key = Export(kVersionKey);
+  run = InstallAlpha();
+  EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, kInstallBanner + "Found KOTA Version: 4.0 installed.\n" + kInstallOk);
-  EXPECT_TRUE(Recorded().empty());
+  EXPECT_EQ(Recorded(), (Lines{"ALPHA -e", "ALPHA -b", "ALPHA -e"}));
   EXPECT_EQ(m_.StateOf("vtrin"), SERVICE_STOPPED);
   EXPECT_EQ(Export(kVersionKey), version_key);
-  EXPECT_NE(Export(kComponentKey).find("\\References\\BETA]"), std::string::npos);
 }
 
 // A current component whose driver service is gone (an install interrupted
