@@ -65,17 +65,23 @@ Flag InstallComponent(const char* reference_name, const char* pre_proc_image, Fl
   // registering a reference alone would report success without a driver.
   // Only a full install brings the service back. A higher version was
   // recorded by a newer installer, whose files must never be replaced by
-  // older ones, and a service that merely does not run, or that cannot be
-  // asked about, is left alone: the component is current and only the
-  // reference is added.
-  // A change that an earlier run left unfinished (products told "-e" and
-  // never "-b", a driver left stopped) is finished by a full install even
-  // when the files and the version look current.
+  // older ones, and a service that cannot be asked about is left alone. An
+  // install that an earlier run left unfinished (products told "-e" and never
+  // "-b") is finished by a full install even when everything looks current;
+  // a removal's marker is the removal's own (a product's pre-processor may
+  // install while that removal waits for it).
   bool this_version_recorded = false;
   if (!IsComponentInstallNeeded(windows_directory, verbose, &this_version_recorded) &&
-      !(this_version_recorded && QueryServicePresence(KOTA_DRIVER_SERVICE) == ServicePresence::Absent) &&
-      ReadChangeMarker().kind == ChangeKind::None) {
-    return RegisterReference(reference_name, pre_proc_image, verbose);
+      ReadChangeMarker().kind != ChangeKind::Install) {
+    const ServicePresence driver =
+        this_version_recorded ? QueryServicePresence(KOTA_DRIVER_SERVICE) : ServicePresence::Unknown;
+    if (driver != ServicePresence::Absent) {
+      // This version's driver that does not run (its start failed in the
+      // install that made the component current) is started, silently: the
+      // run still shows a registration only.
+      if (driver == ServicePresence::NotRunning) StartServiceAndWait(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, 0);
+      return RegisterReference(reference_name, pre_proc_image, verbose);
+    }
   }
 
   // Best effort: an install that cannot leave its marker still goes ahead.
@@ -103,12 +109,11 @@ Flag InstallComponent(const char* reference_name, const char* pre_proc_image, Fl
   // created anew from the installed file.
   RemoveService(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, 0);
   if (!CreateDriverService(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, verbose)) return 0;
-  // A driver that does not start does not fail the install, but leaves it
-  // unfinished: the marker stays, so the next install starts it again.
-  const Flag driver_started = StartServiceAndWait(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, verbose);
+  // A driver that does not start does not fail the install.
+  StartServiceAndWait(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, verbose);
   NotifyAllReferencesBegin(verbose);
   // Registered last, so a reference new in this run is not sent "-b".
   const Flag registered = RegisterReference(reference_name, pre_proc_image, verbose);
-  if (driver_started) ClearChangeMarker();
+  ClearChangeMarker();
   return registered ? 1 : 0;
 }

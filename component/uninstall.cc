@@ -138,7 +138,8 @@ Flag UninstallComponent(const char* reference_name, Flag verbose) {
   }
   switch (RemainingReferences(finishing)) {
     case Remaining::Others:
-      if (found.kind != ChangeKind::Install) ClearChangeMarker();
+      // Only this removal's own marker: another is not finished by this one.
+      if (marked || finishing) ClearChangeMarker();
       return 1;
     case Remaining::Unknown:
       if (verbose) ConsolePrint("\tERROR: Could not locate KOTA components.\n");
