@@ -28,26 +28,38 @@ constexpr const char* kOlderNodeVersions[] = {"3.0", "3.1", "3.2", "3.2.1", "3.3
 // never cut to fit the tool's buffers (a cut path could name another file):
 // one that is too long is refused by the deletion itself, which names the
 // whole path in its error line.
+// A node registered without a program files path would make the library's
+// path "\bin\qelmot32.dll", a file at the root of the current drive that is
+// not the node's: that deletion is passed over with the line of a deletion
+// that failed.
 void DeleteOldComponentCopies(const char* windows_directory, Flag verbose) {
+  const bool program_files_copy = IsNodeVersion("3.3") || IsNodeVersion("3.4");
   const std::string library =
-      (IsNodeVersion("3.3") || IsNodeVersion("3.4"))
-          ? FormatText("%s\\bin\\%s", g_EnvironmentProfile.ProgramFilesPath,
-                       ComponentFileOf(ComponentRole::Library).FileName)
-          : InstalledPathOf(ComponentRole::Library, windows_directory);
+      program_files_copy ? FormatText("%s\\bin\\%s", g_EnvironmentProfile.ProgramFilesPath,
+                                      ComponentFileOf(ComponentRole::Library).FileName)
+                         : InstalledPathOf(ComponentRole::Library, windows_directory);
   const std::string driver = InstalledPathOf(ComponentRole::Driver, windows_directory);
-  DeleteComponentFile(library.c_str(), verbose);
+  if (program_files_copy && g_EnvironmentProfile.ProgramFilesPath[0] == '\0')
+    ReportUndeletedFile(library.c_str(), verbose);
+  else
+    DeleteComponentFile(library.c_str(), verbose);
   DeleteComponentFile(driver.c_str(), verbose);
 }
 
-// Returns false when the run must end with status 1.
+// Returns false when the run must end with status 1. A preparation that
+// fails has deleted nothing yet, so the services it stopped are started
+// again on their old files.
 bool PrepareLegacyInstall(Flag verbose, LegacyState* state) {
-  if (!StopLegacyServices(verbose)) return false;
+  if (!StopLegacyServices(verbose)) {
+    if (verbose) ConsolePrint("\n");
+    RestartLegacyServices(verbose);
+    return false;
+  }
   if (verbose) ConsolePrint("\n");
   const char* windows_directory = LookupWindowsDirectory();
   if (windows_directory == nullptr) {
-    // The services stopped above stay stopped: without the Windows directory
-    // nothing can be installed for them to come back to.
     if (verbose) ConsolePrint("\tERROR: Could not determine %%SystemRoot%% directory.\n");
+    RestartLegacyServices(verbose);
     return false;
   }
   DeleteOldComponentCopies(windows_directory, verbose);

@@ -149,44 +149,77 @@ TEST_F(LegacyHandling, OverOlderRemovalSkipsThePreparation) {
   EXPECT_TRUE(testsupport::FileExists(Host(componenttest::kInstalledDriver)));
 }
 
-TEST_F(LegacyHandling, FailedStopEndsTheRunBeforeAnythingIsDeleted) {
-  SeedNode("3.2");
-  DefineNodeServices();
-  std::string error;
-  ASSERT_TRUE(emu::admin::RemoveServiceDefinition("win32sl", &error)) << error;
-  PutFile(Host(componenttest::kInstalledLibrary), "old library");
-  Decision d = Decide("ALPHA", 1, 0);
-  EXPECT_EQ(d.mode, ReferenceMode::Exit);
-  EXPECT_EQ(d.exit_status, 1);
-  EXPECT_EQ(d.out,
-            "NNM/SE Components\n*****************\n\n"
-            "Not a Mangement Station or Remote Console\nManaged Node version (3.2)\n\n"
-            "Stopping Service (Kelm Baseboard Agent)\n"
-            "Stopping Service (SNMP)\n"
-            "\tERROR: Could not open handle to service - win32sl\n"
-            "Stopping Service (Kelm Embedded System Management Driver)\n");
-  EXPECT_TRUE(testsupport::FileExists(Host(componenttest::kInstalledLibrary)));
-  EXPECT_TRUE(testsupport::FileExists(Host(componenttest::kInstalledDriver)));
+// A preparation that fails has deleted nothing: the run ends with 1, and the
+// services it stopped run again on their old files, the driver first.
+TEST_F(LegacyHandling, AFailedPreparationStartsAgainWhatItStopped) {
+  struct Case {
+    const char* name;
+    bool dmi_missing;        // the counted stop of "win32sl" fails
+    bool system_root_unset;  // the Windows directory cannot be found
+    std::string tail;
+  };
+  const Case cases[] = {
+      {"failed stop", true, false,
+       "\tERROR: Could not open handle to service - win32sl\n"
+       "Stopping Service (Kelm Embedded System Management Driver)\n\n"
+       "\tERROR: Could not open handle to service - win32sl\n"
+       "Starting Service (SNMP)\n"
+       "Starting Service (Kelm Baseboard Agent)\n"},
+      {"no Windows directory", false, true,
+       "Stopping Service (Kelm Embedded System Management Driver)\n\n"
+       "\tERROR: Could not determine %SystemRoot% directory.\n"
+       "Starting Service (Win32 DMI Service Layer)\n"
+       "Starting Service (SNMP)\n"
+       "Starting Service (Kelm Baseboard Agent)\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SeedNode("3.2");
+    DefineNodeServices();
+    std::string error;
+    if (c.dmi_missing) {
+      ASSERT_TRUE(emu::admin::RemoveServiceDefinition("win32sl", &error)) << error;
+    }
+    if (c.system_root_unset) setenv("SystemRoot", "", 1);
+    PutFile(Host(componenttest::kInstalledLibrary), "old library");
+    trace_.clear();
+    Decision d = Decide("ALPHA", 1, 0);
+    EXPECT_EQ(d.mode, ReferenceMode::Exit);
+    EXPECT_EQ(d.exit_status, 1);
+    ASSERT_GE(d.out.size(), c.tail.size());
+    EXPECT_EQ(d.out.substr(d.out.size() - c.tail.size()), c.tail);
+    EXPECT_TRUE(testsupport::FileExists(Host(componenttest::kInstalledLibrary)));
+    EXPECT_TRUE(testsupport::FileExists(Host(componenttest::kInstalledDriver)));
+    // The driver starts before the agents that hold it open.
+    EXPECT_EQ(Count("StartServiceA", "vtrin"), 1);
+    for (const char* name : {"SNMP", "Kelm Baseboard Agent", "Kelm Local Response Agent", "vtrin"}) {
+      emu::admin::ServiceInfo info;
+      ASSERT_TRUE(ServiceExists(name, &info));
+      EXPECT_EQ(info.state, kRunning) << name;
+    }
+    for (const auto& info : emu::admin::ListServices())
+      ASSERT_TRUE(emu::admin::RemoveServiceDefinition(info.name, &error)) << error;
+    unsetenv("SystemRoot");
+  }
 }
 
-TEST_F(LegacyHandling, MissingWindowsDirectoryEndsTheRunWithServicesStopped) {
-  SeedNode("3.0");
+// A node registered without a program files path would have its library
+// deleted at the drive's root: that deletion is passed over, with the line
+// of a failed deletion, and the file there is left alone.
+TEST_F(LegacyHandling, AnEmptyProgramFilesPathDeletesNothingAtTheRoot) {
+  SeedNewerNode("3.3", "");
+  g_EnvironmentProfile = EnvironmentProfile{};
   DefineNodeServices();
-  setenv("SystemRoot", "", 1);
+  PutFile(Host("C:\\bin\\qelmot32.dll"), "not the node's library");
   Decision d = Decide("ALPHA", 1, 0);
-  EXPECT_EQ(d.mode, ReferenceMode::Exit);
-  EXPECT_EQ(d.exit_status, 1);
+  EXPECT_EQ(d.mode, ReferenceMode::Install);
   const std::string tail =
       "Stopping Service (Kelm Embedded System Management Driver)\n\n"
-      "\tERROR: Could not determine %SystemRoot% directory.\n";
+      "\tERROR: Could not delete (\\bin\\qelmot32.dll)\n\n";
   ASSERT_GE(d.out.size(), tail.size());
   EXPECT_EQ(d.out.substr(d.out.size() - tail.size()), tail);
-  EXPECT_EQ(Count("StartServiceA", ""), 0);
-  for (const char* name : {"SNMP", "win32sl", "Kelm Baseboard Agent", "vtrin"}) {
-    emu::admin::ServiceInfo info;
-    ASSERT_TRUE(ServiceExists(name, &info));
-    EXPECT_EQ(info.state, kStopped) << name;
-  }
+  EXPECT_TRUE(testsupport::FileExists(Host("C:\\bin\\qelmot32.dll")));
+  EXPECT_FALSE(testsupport::FileExists(Host(componenttest::kInstalledDriver)));
 }
 
 TEST_F(LegacyHandling, PreparationDeletesTheProgramFilesLibraryOfThreeThreeAndThreeFour) {

@@ -79,6 +79,10 @@ Flag DeleteComponentFile(const char* path, Flag verbose) {
       }
     }
   }
-  if (verbose) ConsolePrint("\tERROR: Could not delete (%s)\n", path);
+  ReportUndeletedFile(path, verbose);
   return 0;
+}
+
+void ReportUndeletedFile(const char* path, Flag verbose) {
+  if (verbose) ConsolePrint("\tERROR: Could not delete (%s)\n", path);
 }

@@ -49,3 +49,5 @@ Flag IsComponentInstallNeeded(const char* windows_directory, Flag verbose, bool*
 Flag IsInstalledFileOlder(const char* installed_path, const char* release_path);
 Flag CopyComponentFile(const char* source_path, const char* target_path, Flag verbose);
 Flag DeleteComponentFile(const char* path, Flag verbose);
+// The line of a deletion that failed, when verbose.
+void ReportUndeletedFile(const char* path, Flag verbose);

@@ -113,6 +113,19 @@ TEST_F(CopyComponentFileTest, ATargetTooLongFailsNamingTheWholePath) {
   EXPECT_FALSE(testsupport::FileExists(Host(target.substr(0, 259))));
 }
 
+// A target of 300 characters that names, once its ".\" steps are taken
+// out, the installed library: the system would copy to it, so only the
+// tool's own length check refuses it.
+TEST_F(CopyComponentFileTest, ATargetTooLongIsRefusedEvenWhenItsFullPathIsShort) {
+  std::string target = "C:\\WINDOWS";
+  while (target.size() + std::strlen("\\system32\\qelmot32.dll") < 300) target += "\\.";
+  target += "\\system32\\qelmot32.dll";
+  ASSERT_GT(target.size(), 259u);
+  std::string out = Captured([&] { EXPECT_EQ(CopyComponentFile("mevrid.exe", target.c_str(), 1), 0); });
+  EXPECT_EQ(out, "\tERROR: Could not copy to (" + target + ")\n");
+  EXPECT_FALSE(testsupport::FileExists(Host(kInstalledLibrary)));
+}
+
 using DeleteComponentFileTest = ComponentTest;
 
 TEST_F(DeleteComponentFileTest, DeletesAReadOnlyFile) {

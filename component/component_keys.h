@@ -5,6 +5,9 @@
 #define KOTA_VERSION_KEY KOTA_COMPONENT_KEY "\\CurrentVersion"
 #define KOTA_REFERENCES_KEY KOTA_COMPONENT_KEY "\\References"
 #define KOTA_REFERENCE_KEY_FORMAT KOTA_REFERENCES_KEY "\\%s"
+// A value of the component key that is there only while an install or a
+// removal is under way ("Install" or "Remove"); only this tool reads it.
+#define KOTA_CHANGE_MARKER_VALUE "ChangeInProgress"
 
 // The driver service, its display text, and the legacy reference.
 #define KOTA_DRIVER_SERVICE "vtrin"

@@ -1,5 +1,6 @@
 #include "component/install.h"
 
+#include "component/change_marker.h"
 #include "component/component_files.h"
 #include "component/component_keys.h"
 #include "component/component_text.h"
@@ -53,15 +54,25 @@ InstallChoice ChooseInstall(const char* windows_directory, Flag verbose) {
   // registering a reference alone would report success without a driver.
   // Only a full install brings the service back. A higher version was
   // recorded by a newer installer, whose files must never be replaced by
-  // older ones, and a service that merely does not run, or that cannot be
-  // asked about, is left alone: the component is current and only the
-  // reference is added.
+  // older ones, and a service that cannot be asked about is left alone. An
+  // install that an earlier run left unfinished (products told "-e" and never
+  // "-b") is finished by a full install even when everything looks current;
+  // a removal's marker is the removal's own (a product's pre-processor may
+  // install while that removal waits for it).
   InstallChoice choice;
   choice.Currency = CheckComponentCurrency(windows_directory, verbose);
   if (choice.Currency.InstallNeeded) return choice;
-  if (choice.Currency.ThisVersionRecorded && QueryServicePresence(KOTA_DRIVER_SERVICE) == ServicePresence::Absent) {
-    choice.DriverServiceAbsent = true;
+  if (ReadChangeMarker().kind == ChangeKind::Install) {
+    choice.UnfinishedInstall = true;
     return choice;
+  }
+  if (choice.Currency.ThisVersionRecorded) {
+    const ServicePresence driver = QueryServicePresence(KOTA_DRIVER_SERVICE);
+    if (driver == ServicePresence::Absent) {
+      choice.DriverServiceAbsent = true;
+      return choice;
+    }
+    choice.StartStoppedDriver = driver == ServicePresence::NotRunning;
   }
   choice.FullInstall = false;
   return choice;
@@ -79,9 +90,19 @@ Flag InstallComponent(const char* reference_name, const char* pre_proc_image, Fl
   std::string key_path;
   if (!FormReferenceKeyPath(reference_name, &key_path)) return RegisterReference(reference_name, pre_proc_image, verbose);
 
-  if (!ChooseInstall(windows_directory, verbose).FullInstall)
+  const InstallChoice choice = ChooseInstall(windows_directory, verbose);
+  if (!choice.FullInstall) {
+    // This version's driver that does not run (its start failed in the
+    // install that made the component current) is started, silently: the
+    // run still shows a registration only.
+    if (choice.StartStoppedDriver) StartServiceAndWait(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, 0);
     return RegisterReference(reference_name, pre_proc_image, verbose);
+  }
 
+  // Best effort: an install that cannot leave its marker still goes ahead.
+  // A first install has no component key to hold it until the version is
+  // recorded; what it does before that the next install redoes anyway.
+  const bool marked = WriteChangeMarker(ChangeKind::Install);
   NotifyAllReferencesEnd(verbose);
   // Silent: on a first install there is no driver service to stop.
   StopServiceTree(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, 0);
@@ -97,6 +118,7 @@ Flag InstallComponent(const char* reference_name, const char* pre_proc_image, Fl
   }
 
   if (!RecordComponentVersion(windows_directory)) return 0;
+  if (!marked) WriteChangeMarker(ChangeKind::Install);
 
   // The old definition goes (silently, it may not exist) and the driver is
   // created anew from the installed file.
@@ -106,5 +128,7 @@ Flag InstallComponent(const char* reference_name, const char* pre_proc_image, Fl
   StartServiceAndWait(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, verbose);
   NotifyAllReferencesBegin(verbose);
   // Registered last, so a reference new in this run is not sent "-b".
-  return RegisterReference(reference_name, pre_proc_image, verbose) ? 1 : 0;
+  const Flag registered = RegisterReference(reference_name, pre_proc_image, verbose);
+  ClearChangeMarker();
+  return registered ? 1 : 0;
 }

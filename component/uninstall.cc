@@ -1,5 +1,9 @@
 #include "component/uninstall.h"
 
+#include <cctype>
+#include <initializer_list>
+
+#include "component/change_marker.h"
 #include "component/component_files.h"
 #include "component/component_keys.h"
 #include "component/component_text.h"
@@ -7,17 +11,20 @@
 #include "platform/handles.h"
 #include "platform/registry_access.h"
 #include "services/service_control.h"
+#include "services/service_query.h"
 
 namespace {
 
 enum class Remaining { Others, None, Unknown };
 
 // Whether another product still holds a reference, asked of the first
-// subkey alone.
-Remaining RemainingReferences() {
+// subkey alone. A removal being finished may find the References key gone
+// already: its last reference went with it.
+Remaining RemainingReferences(bool finishing) {
   ScopedKey references;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, KOTA_REFERENCES_KEY, 0, KEY_READ, references.Receive()) != ERROR_SUCCESS)
-    return Remaining::Unknown;
+  LONG opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, KOTA_REFERENCES_KEY, 0, KEY_READ, references.Receive());
+  if (opened != ERROR_SUCCESS)
+    return finishing && opened == ERROR_FILE_NOT_FOUND ? Remaining::None : Remaining::Unknown;
   char name[kTextBufferSize];
   DWORD name_size = sizeof name;
   LONG status = RegEnumKeyExA(references.Get(), 0, name, &name_size, nullptr, nullptr, nullptr, nullptr);
@@ -26,22 +33,69 @@ Remaining RemainingReferences() {
   return Remaining::Unknown;
 }
 
-// A path too long to hold fails the deletion with its whole text instead of
-// deleting a file with a cut name.
-Flag DeleteInstalledFile(const char* windows_directory, ComponentRole role, Flag verbose) {
-  return DeleteComponentFile(InstalledPathOf(role, windows_directory).c_str(), verbose);
+// Only a manager's or a file system's answer that the thing does not exist
+// counts as gone: a refused question is never taken for absence.
+bool ReferenceGone(const char* reference_name) {
+  std::string key_path;
+  if (!FormReferenceKeyPath(reference_name, &key_path)) return false;
+  ScopedKey reference;
+  return RegOpenKeyExA(HKEY_LOCAL_MACHINE, key_path.c_str(), 0, KEY_READ, reference.Receive()) == ERROR_FILE_NOT_FOUND;
 }
 
-enum class Uninstaller { Handled, Unreadable };
+bool FileGone(const std::string& path) {
+  if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) return false;
+  const DWORD error = GetLastError();
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+// A path too long to hold fails the deletion with its whole text instead of
+// deleting a file with a cut name. A removal being finished passes over a
+// file that the interrupted run deleted already.
+Flag DeleteInstalledFile(const char* windows_directory, ComponentRole role, bool finishing, Flag verbose) {
+  const std::string path = InstalledPathOf(role, windows_directory);
+  if (finishing && FileGone(path)) return 1;
+  return DeleteComponentFile(path.c_str(), verbose);
+}
+
+bool SameKeyName(const char* a, const char* b) {
+  for (; *a && *b; ++a, ++b)
+    if (std::toupper(static_cast<unsigned char>(*a)) != std::toupper(static_cast<unsigned char>(*b))) return false;
+  return *a == *b;
+}
+
+// Whether the key has a subkey other than the tool's own ones.
+bool HasForeignSubkey(const char* key_path, std::initializer_list<const char*> own) {
+  ScopedKey key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key_path, 0, KEY_READ, key.Receive()) != ERROR_SUCCESS) return false;
+  for (DWORD index = 0;; ++index) {
+    char name[kTextBufferSize];
+    DWORD name_size = sizeof name;
+    if (RegEnumKeyExA(key.Get(), index, name, &name_size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+      return false;
+    bool is_own = false;
+    for (const char* own_name : own) is_own = is_own || SameKeyName(name, own_name);
+    if (!is_own) return true;
+  }
+}
+
+// A subkey the tool never makes, below the component key or its version key.
+bool HeldByForeignKey() {
+  return HasForeignSubkey(KOTA_VERSION_KEY, {}) || HasForeignSubkey(KOTA_COMPONENT_KEY, {"References", "CurrentVersion"});
+}
+
+enum class Uninstaller { Handled, Unreadable, Unexpanded };
 
 // Deletes the tool's installed copy that the version key records. Only a
 // record that cannot be read stops the removal (the keys then stay, so the
 // copy can still be found); a key that cannot be opened or a deletion that
 // fails clears the result and the removal goes on.
-Uninstaller DeleteRecordedUninstaller(Flag verbose, Flag* result) {
+// A removal being finished may find the version key, and the copy with it,
+// gone already.
+Uninstaller DeleteRecordedUninstaller(bool finishing, Flag verbose, Flag* result) {
   ScopedKey version;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, KOTA_VERSION_KEY, 0, KEY_READ, version.Receive()) != ERROR_SUCCESS) {
-    *result = 0;
+  LONG opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, KOTA_VERSION_KEY, 0, KEY_READ, version.Receive());
+  if (opened != ERROR_SUCCESS) {
+    if (!(finishing && opened == ERROR_FILE_NOT_FOUND)) *result = 0;
     return Uninstaller::Handled;
   }
   char uninstaller[kTextBufferSize];
@@ -52,7 +106,9 @@ Uninstaller DeleteRecordedUninstaller(Flag verbose, Flag* result) {
   DWORD needed = ExpandEnvironmentStringsA(uninstaller, expanded, kTextBufferSize);
   // A failed expansion deletes nothing and does not count. One that does not
   // fit is treated the same: a cut path would name another file.
-  if (needed == 0 || needed > static_cast<DWORD>(kTextBufferSize)) return Uninstaller::Handled;
+  if (needed == 0) return Uninstaller::Unexpanded;
+  if (needed > static_cast<DWORD>(kTextBufferSize)) return Uninstaller::Handled;
+  if (finishing && FileGone(expanded)) return Uninstaller::Handled;
   if (!DeleteComponentFile(expanded, verbose)) *result = 0;
   return Uninstaller::Handled;
 }
@@ -66,12 +122,24 @@ Flag UninstallComponent(const char* reference_name, Flag verbose) {
     if (verbose) ConsolePrint("\tERROR: Could not determine %%SystemRoot%% directory.\n");
     return 0;
   }
+  // A removal of this reference left unfinished by an earlier run is
+  // finished by this one; an install left unfinished keeps its marker for
+  // the next install.
+  const ChangeMarker found = ReadChangeMarker();
+  const bool finishing = found.kind == ChangeKind::Remove && found.reference == reference_name;
+  const bool marked = found.kind == ChangeKind::None && WriteChangeMarker(ChangeKind::Remove, reference_name);
   // Only the product that goes is told, and only to let go; whether it ran
-  // does not matter, the deletion of the reference decides.
+  // does not matter, the deletion of the reference decides. A removal being
+  // finished may find that the interrupted run deleted it already.
   NotifyReferenceEnd(reference_name, verbose);
-  if (!DeleteReference(reference_name, verbose)) return 0;
-  switch (RemainingReferences()) {
+  if (!(finishing && ReferenceGone(reference_name)) && !DeleteReference(reference_name, verbose)) {
+    if (marked) ClearChangeMarker();
+    return 0;
+  }
+  switch (RemainingReferences(finishing)) {
     case Remaining::Others:
+      // Only this removal's own marker: another is not finished by this one.
+      if (marked || finishing) ClearChangeMarker();
       return 1;
     case Remaining::Unknown:
       if (verbose) ConsolePrint("\tERROR: Could not locate KOTA components.\n");
@@ -82,15 +150,36 @@ Flag UninstallComponent(const char* reference_name, Flag verbose) {
 
   // The last reference is gone: the component goes, every step tried
   // whatever became of the one before. Keys go leaf first, since a key with
-  // subkeys cannot be deleted; files go once the driver no longer runs.
+  // subkeys cannot be deleted; files go once the driver no longer runs. The
+  // marker goes with the component key. A removal being finished passes over
+  // a driver service that an earlier run deleted already, asked before each
+  // step: a service marked for deletion goes once it is stopped.
   RegDeleteKeyA(HKEY_LOCAL_MACHINE, KOTA_REFERENCES_KEY);
-  if (!StopServiceTree(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, verbose)) result = 0;
-  if (!RemoveService(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, verbose)) result = 0;
-  if (!DeleteInstalledFile(windows_directory, ComponentRole::Driver, verbose)) result = 0;
-  if (!DeleteInstalledFile(windows_directory, ComponentRole::Library, verbose)) result = 0;
-  if (DeleteRecordedUninstaller(verbose, &result) == Uninstaller::Unreadable) return 0;
+  auto driver_service_gone = [finishing] {
+    return finishing && QueryServicePresence(KOTA_DRIVER_SERVICE) == ServicePresence::Absent;
+  };
+  if (!driver_service_gone() && !StopServiceTree(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, verbose)) result = 0;
+  if (!driver_service_gone() && !RemoveService(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, verbose)) result = 0;
+  if (!DeleteInstalledFile(windows_directory, ComponentRole::Driver, finishing, verbose)) result = 0;
+  if (!DeleteInstalledFile(windows_directory, ComponentRole::Library, finishing, verbose)) result = 0;
+  switch (DeleteRecordedUninstaller(finishing, verbose, &result)) {
+    case Uninstaller::Unreadable:
+      return 0;
+    case Uninstaller::Unexpanded:
+      // Does not count, but the keys and the marker stay, so that the same
+      // removal again can still find the copy and delete it.
+      return result;
+    case Uninstaller::Handled:
+      break;
+  }
 
+  // A removal that failed keeps what lets the same command finish it: the
+  // component key with its marker, and the version key with the path of the
+  // uninstaller.
+  if (!result) return 0;
   RegDeleteKeyA(HKEY_LOCAL_MACHINE, KOTA_VERSION_KEY);
-  RegDeleteKeyA(HKEY_LOCAL_MACHINE, KOTA_COMPONENT_KEY);
+  // A component key that a key of someone else's keeps is as much as can be
+  // removed: it keeps no marker. Any other that stays keeps it.
+  if (RegDeleteKeyA(HKEY_LOCAL_MACHINE, KOTA_COMPONENT_KEY) != ERROR_SUCCESS && HeldByForeignKey()) ClearChangeMarker();
   return result;
 }

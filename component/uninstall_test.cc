@@ -45,6 +45,15 @@ class UninstallTest : public ComponentTest {
     EXPECT_FALSE(Exists(kInstalledLibrary));
     EXPECT_FALSE(Exists(kInstalledTool));
   }
+  // A failed last removal keeps the component key with the marker that lets
+  // the same removal finish it; the References key is gone.
+  void ExpectRemovalUnfinished(const std::string& name) {
+    std::string marker;
+    DWORD type = 0;
+    EXPECT_TRUE(GetRegistryBytes(KOTA_COMPONENT_KEY, KOTA_CHANGE_MARKER_VALUE, &marker, &type));
+    EXPECT_EQ(marker, "Remove " + name);
+    EXPECT_FALSE(KeyExists(KOTA_REFERENCES_KEY));
+  }
   void ExpectComponentKept() {
     EXPECT_TRUE(KeyExists(KOTA_VERSION_KEY));
     emu::admin::ServiceInfo driver;
@@ -135,17 +144,24 @@ TEST_F(UninstallTest, MissingPiecesFailTheirStepsButEveryStepRuns) {
             "\tERROR: Could not open handle to service - vtrin\n"
             "\tERROR: Could not open handle to service - vtrin\n"
             "\tERROR: Could not delete (C:\\WINDOWS\\system32\\qelmot32.dll)\n");
+  ExpectRemovalUnfinished("BETA");
+  EXPECT_FALSE(ServiceExists(KOTA_DRIVER_SERVICE));
+  EXPECT_FALSE(Exists(kInstalledDriver));
+  EXPECT_FALSE(Exists(kInstalledTool));
+  // The same removal again passes over what is gone and ends it.
+  EXPECT_EQ(Uninstall("BETA"), 1);
+  EXPECT_EQ(output_, "");
   ExpectComponentGone();
 }
 
-// A version key that cannot be opened fails the removal but ends it as
-// usual: the keys go, and only the tool's copy, which it records, stays.
+// A version key that cannot be opened fails the removal: the keys stay,
+// marked, and of the files only the tool's copy, which it records, stays.
 TEST_F(UninstallTest, AnUnopenableVersionKeyKeepsOnlyTheToolsCopy) {
   ASSERT_EQ(Uninstall("ALPHA"), 1);
   Fault("RegOpenKeyExA", "CurrentVersion", ERROR_ACCESS_DENIED);
   EXPECT_EQ(Uninstall("BETA"), 0);
   EXPECT_EQ(output_, kStopAndRemove);
-  EXPECT_FALSE(KeyExists(KOTA_COMPONENT_KEY));
+  ExpectRemovalUnfinished("BETA");
   EXPECT_FALSE(ServiceExists(KOTA_DRIVER_SERVICE));
   EXPECT_FALSE(Exists(kInstalledDriver));
   EXPECT_FALSE(Exists(kInstalledLibrary));
@@ -154,16 +170,20 @@ TEST_F(UninstallTest, AnUnopenableVersionKeyKeepsOnlyTheToolsCopy) {
 }
 
 // A failed expansion of "UnInstallImage" deletes nothing and does not count:
-// the result stays 1 and the keys go all the same.
-TEST_F(UninstallTest, AFailedExpansionKeepsTheToolButNotTheKeys) {
+// the result stays 1, and the keys stay, marked, so that the same removal
+// again deletes the copy and ends it.
+TEST_F(UninstallTest, AFailedExpansionKeepsTheToolAndTheKeysForTheSameRemoval) {
   ASSERT_EQ(Uninstall("ALPHA"), 1);
   Fault("ExpandEnvironmentStringsA", "WINDOWS\\mevrid.exe", ERROR_NOT_ENOUGH_MEMORY);
   EXPECT_EQ(Uninstall("BETA"), 1);
   EXPECT_EQ(output_, kStopAndRemove);
-  EXPECT_FALSE(KeyExists(KOTA_COMPONENT_KEY));
+  ExpectRemovalUnfinished("BETA");
   EXPECT_FALSE(ServiceExists(KOTA_DRIVER_SERVICE));
   EXPECT_FALSE(Exists(kInstalledDriver));
   EXPECT_TRUE(Exists(kInstalledTool));
+  EXPECT_EQ(Uninstall("BETA"), 1);
+  EXPECT_EQ(output_, "");
+  ExpectComponentGone();
 }
 
 // A component left with no reference at all (a removal interrupted after the
@@ -181,9 +201,9 @@ TEST_F(UninstallTest, AnUnknownNameLeavesAComponentWithoutReferencesAlone) {
   ExpectComponentKept();
 }
 
-// The driver service that could not be deleted does not keep the keys: the
-// keys go whatever became of the service.
-TEST_F(UninstallTest, ADriverServiceThatStaysDoesNotKeepTheKeys) {
+// The driver service that could not be deleted fails the removal: the keys
+// stay, marked, and the same removal again deletes the service and ends it.
+TEST_F(UninstallTest, ADriverServiceThatStaysIsRemovedByTheSameRemovalAgain) {
   ASSERT_EQ(Uninstall("ALPHA"), 1);
   Fault("DeleteService", KOTA_DRIVER_SERVICE, ERROR_ACCESS_DENIED);
   EXPECT_EQ(Uninstall("BETA"), 0);
@@ -191,9 +211,14 @@ TEST_F(UninstallTest, ADriverServiceThatStaysDoesNotKeepTheKeys) {
   emu::admin::ServiceInfo driver;
   ASSERT_TRUE(ServiceExists(KOTA_DRIVER_SERVICE, &driver));
   EXPECT_EQ(driver.state, SERVICE_STOPPED);
-  EXPECT_FALSE(KeyExists(KOTA_COMPONENT_KEY));
+  ExpectRemovalUnfinished("BETA");
   EXPECT_FALSE(Exists(kInstalledDriver));
   EXPECT_FALSE(Exists(kInstalledTool));
+  EXPECT_EQ(Uninstall("BETA"), 1);
+  EXPECT_EQ(output_, kStopAndRemove);
+  ExpectComponentGone();
+  // Only the first removal told BETA: the second found its reference gone.
+  EXPECT_EQ(RecordedLines(), (std::vector<std::string>{"ALPHA -e", "BETA -e"}));
 }
 
 TEST_F(UninstallTest, WithoutUnInstallImageTheVersionAndComponentKeysStay) {
@@ -257,7 +282,7 @@ TEST_F(UninstallTest, ADriverInUseIsSetAsideAndTheRemovalFails) {
   EXPECT_EQ(pending[0].first.rfind("\\??\\C:\\s", 0), 0u);
   EXPECT_EQ(testsupport::ReadFile(Host(pending[0].first.substr(4))),
             testsupport::ReadFile(Release("nt_node/vtrin.sys")));
-  EXPECT_FALSE(KeyExists(KOTA_COMPONENT_KEY));
+  ExpectRemovalUnfinished("BETA");
 }
 
 TEST_F(UninstallTest, AComponentKeyThatCannotBeDeletedDoesNotCount) {

@@ -8,6 +8,7 @@
 #include "probe/environment_profile.h"
 #include "services/agent_sequences.h"
 #include "services/service_control.h"
+#include "services/service_query.h"
 
 namespace {
 
@@ -43,10 +44,14 @@ Flag StopLegacyServices(Flag verbose) {
   if (IsManagedNode()) {
     Count(&result, StopServiceTree(kSnmpService, kSnmpDisplay, verbose));
     Count(&result, StopServiceTree(kDmiService, kDmiDisplay, verbose));
-    // The driver is stopped to free its old file. Like every row, it counts
-    // even when the service is missing: a node without its driver service is
-    // not the installation this preparation knows how to take over.
-    Count(&result, StopServiceTree(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, verbose));
+    // The driver is stopped to free its old file. A driver service that the
+    // manager says does not exist holds no file: its failed stop (which
+    // prints its own line) does not count. An install over the node that was
+    // interrupted after deleting the old service leaves the node so, and
+    // only this run can finish that install.
+    if (!StopServiceTree(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, verbose) &&
+        QueryServicePresence(KOTA_DRIVER_SERVICE) != ServicePresence::Absent)
+      result = 0;
   }
   return result;
 }
@@ -66,5 +71,15 @@ Flag StartLegacyServices(Flag verbose) {
   if (IsManagedNode()) {
     Count(&result, StartNodeAgents(verbose));
   }
+  return result;
+}
+
+// After a preparation that failed before anything was deleted: the driver
+// first (silently, as it may be missing), since the node's agents hold it
+// open, then the services as after an install.
+Flag RestartLegacyServices(Flag verbose) {
+  Flag result = 1;
+  if (IsManagedNode()) Count(&result, StartServiceAndWait(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, 0));
+  Count(&result, StartLegacyServices(verbose));
   return result;
 }

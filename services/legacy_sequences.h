@@ -6,3 +6,6 @@
 
 Flag StopLegacyServices(Flag verbose);
 Flag StartLegacyServices(Flag verbose);
+// Brings back what a failed preparation stopped: the driver, then as
+// StartLegacyServices.
+Flag RestartLegacyServices(Flag verbose);

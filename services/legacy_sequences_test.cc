@@ -223,23 +223,41 @@ TEST_F(LegacySequences, MissingServicesOnManagedNodeCountAndPrintOnlyWhenVerbose
   EXPECT_EQ(result, 0);
 }
 
-// The driver's stop is a counted row like the others: a node without the
-// driver service fails the sequence, after every other stop has run.
-TEST_F(LegacySequences, MissingDriverServiceCountsLikeAnyOtherStop) {
-  DefineOlderInstallation(kRunning);
-  std::string error;
-  ASSERT_TRUE(emu::admin::RemoveServiceDefinition("vtrin", &error)) << error;
-  BeManagedNode();
-  Flag result = 1;
-  EXPECT_EQ(Output(StopLegacyServices, 1, &result),
-            "Stopping Service (Kelm Local Response Agent)\n"
-            "Stopping Service (Kelm Baseboard Agent)\n"
-            "Stopping Service (Kelm SNMP Extension Agent)\n"
-            "Stopping Service (SNMP)\n"
-            "Stopping Service (Win32 DMI Service Layer)\n"
-            "\tERROR: Could not open handle to service - vtrin\n");
-  EXPECT_EQ(result, 0);
-  EXPECT_EQ(State("win32sl"), kStopped);
+// A driver service the manager says does not exist holds no old file: its
+// failed stop prints its line but does not fail the sequence. A driver that
+// is there and cannot be stopped (here: cannot be opened) still does.
+TEST_F(LegacySequences, OnlyADriverServiceThatExistsCountsItsStop) {
+  struct Case {
+    const char* name;
+    bool remove_driver;
+    DWORD open_error;  // every open of "vtrin" refused with it, or 0
+    Flag result;
+  };
+  for (const Case& c : {Case{"missing", true, 0, 1}, Case{"refused", false, ERROR_ACCESS_DENIED, 0}}) {
+    SCOPED_TRACE(c.name);
+    DefineOlderInstallation(kRunning);
+    std::string error;
+    if (c.remove_driver) {
+      ASSERT_TRUE(emu::admin::RemoveServiceDefinition("vtrin", &error)) << error;
+    }
+    if (c.open_error) {
+      ASSERT_TRUE(emu::AddFaultRule("OpenServiceA", "vtrin", c.open_error, 1, true));
+    }
+    BeManagedNode();
+    Flag result = 0xFFFF;
+    EXPECT_EQ(Output(StopLegacyServices, 1, &result),
+              "Stopping Service (Kelm Local Response Agent)\n"
+              "Stopping Service (Kelm Baseboard Agent)\n"
+              "Stopping Service (Kelm SNMP Extension Agent)\n"
+              "Stopping Service (SNMP)\n"
+              "Stopping Service (Win32 DMI Service Layer)\n"
+              "\tERROR: Could not open handle to service - vtrin\n");
+    EXPECT_EQ(result, c.result);
+    EXPECT_EQ(State("win32sl"), kStopped);
+    emu::ClearFaultRules();
+    for (const auto& info : emu::admin::ListServices())
+      ASSERT_TRUE(emu::admin::RemoveServiceDefinition(info.name, &error)) << error;
+  }
 }
 
 TEST_F(LegacySequences, StartRunsTheReverseOrderWithoutTheDriver) {

@@ -217,6 +217,38 @@ TEST_F(StopServiceTreeTest, MoreDependentsThanFitLeaveTheServiceRunning) {
   ExpectClosedInOrder();
 }
 
+// The dependents' buffer holds 1440 bytes: entries and their two strings.
+// Dependents that need exactly that are stopped; one byte more and nothing is.
+TEST_F(StopServiceTreeTest, TheDependentsBufferHoldsExactlyItsSize) {
+  constexpr size_t kBuffer = 1440;
+  constexpr int kDependents = 10;
+  const size_t strings = kBuffer / kDependents - sizeof(ENUM_SERVICE_STATUSA) - 2;  // name + display
+  for (size_t extra : {0u, 1u}) {
+    SCOPED_TRACE(extra);
+    const std::string base = "Base" + std::to_string(extra);
+    Define(Service(base, SERVICE_RUNNING));
+    size_t needed = 0;
+    for (int i = 0; i < kDependents; ++i) {
+      std::string name = base + "Dependent" + std::to_string(i);
+      const size_t display_size = strings - name.size() + (i == kDependents - 1 ? extra : 0);
+      auto dependent = Service(name, SERVICE_RUNNING, std::string(display_size - 1, 'd') + std::to_string(i));
+      dependent.depends = {base};
+      needed += sizeof(ENUM_SERVICE_STATUSA) + name.size() + 1 + dependent.display.size() + 1;
+      Define(dependent);
+    }
+    ASSERT_EQ(needed, kBuffer + extra);
+    Outcome o = Stop(base.c_str(), "Base Display");
+    const DWORD dependents_state = extra ? SERVICE_RUNNING : SERVICE_STOPPED;
+    EXPECT_EQ(o.result, extra ? 0 : 1);
+    EXPECT_EQ(StateOf(base), dependents_state);
+    EXPECT_EQ(StateOf(base + "Dependent0"), dependents_state);
+    EXPECT_EQ(StateOf(base + "Dependent9"), dependents_state);
+    if (extra) {
+      EXPECT_EQ(o.out, "\tERROR: Could not enumerate dependent services of (Base Display)\n");
+    }
+  }
+}
+
 TEST_F(StopServiceTreeTest, MissingServiceIsReportedByName) {
   Outcome o = Stop("Nowhere", "Nowhere Display");
   EXPECT_EQ(o.out, "\tERROR: Could not open handle to service - Nowhere\n");

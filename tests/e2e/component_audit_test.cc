@@ -70,8 +70,8 @@ TEST_F(ComponentAudit, AVersionMissingOrTooLongForItsBufferIsNoVersion) {
 // An "UnInstallImage" too long for its buffer cannot be read: the removal
 // of the last reference ends there with 0. What came before stands (the
 // References key, the driver service, the driver and the library are gone);
-// the version key, the component key and the tool's copy stay, and no cut
-// form of the path is deleted.
+// the version key, the component key (marked as a removal left unfinished)
+// and the tool's copy stay, and no cut form of the path is deleted.
 TEST_F(ComponentAudit, AnUninstallerTooLongForItsBufferEndsTheRemoval) {
   ASSERT_EQ(InstallAlpha().status, 0);
   const std::string recorded = "C:\\\\WINDOWS\\\\mevrid.exe" + std::string(300, ' ');
@@ -83,7 +83,8 @@ TEST_F(ComponentAudit, AnUninstallerTooLongForItsBufferEndsTheRemoval) {
   EXPECT_EQ(run.out, kRemoveBanner + kStopAndRemove + kRemoveFailed);
   EXPECT_EQ(Recorded(), (Lines{"ALPHA -e"}));
   EXPECT_EQ(Export(kComponentKey),
-            kRegHeader + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA]\r\n\r\n" +
+            kRegHeader + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA]\r\n"
+                         "\"ChangeInProgress\"=\"Remove ALPHA\"\r\n\r\n" +
                 version_key.substr(version_key.find("[HKEY")));
   EXPECT_FALSE(m_.ServiceExists("vtrin"));
   EXPECT_FALSE(Exists(kInstalledDriver));

@@ -1,5 +1,6 @@
 // The install mode end to end: first installs, installs that only register,
 // upgrades, and the failures a user meets, each compared byte for byte.
+#include "platform/handles.h"
 #include "tests/e2e/component_e2e_support.h"
 
 namespace componente2e {
@@ -264,10 +265,10 @@ TEST_F(InstallEndToEnd, ADriverThatDoesNotStartStillCompletesTheUpgrade) {
   EXPECT_NE(Export(kComponentKey).find("\\References\\BETA]"), std::string::npos);
 }
 
-// A driver that did not start stays stopped through the next install: the
-// component is current, so the caller is only registered and no service is
-// touched.
-TEST_F(InstallEndToEnd, AStoppedDriverOfACurrentComponentIsLeftStopped) {
+// A current component's driver that does not run (its start failed, or it
+// was stopped since) is started by the next install, silently: the run
+// shows a registration only, and no product is told anything.
+TEST_F(InstallEndToEnd, AStoppedDriverOfACurrentComponentIsStartedSilently) {
   m_.AddFault("StartServiceA", "vtrin", 1058 /* ERROR_SERVICE_DISABLED */);
   ASSERT_EQ(InstallAlpha().status, 0);
   ASSERT_EQ(m_.StateOf("vtrin"), SERVICE_STOPPED);
@@ -276,9 +277,21 @@ TEST_F(InstallEndToEnd, AStoppedDriverOfACurrentComponentIsLeftStopped) {
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, kInstallBanner + "Found KOTA Version: 4.0 installed.\n" + kInstallOk);
   EXPECT_TRUE(Recorded().empty());
-  EXPECT_EQ(m_.StateOf("vtrin"), SERVICE_STOPPED);
+  EXPECT_EQ(m_.StateOf("vtrin"), SERVICE_RUNNING);
   EXPECT_EQ(Export(kVersionKey), version_key);
   EXPECT_NE(Export(kComponentKey).find("\\References\\BETA]"), std::string::npos);
+
+  {
+    ScopedService manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    ScopedService driver(OpenServiceA(manager.Get(), "vtrin", SERVICE_STOP));
+    SERVICE_STATUS status{};
+    ASSERT_TRUE(ControlService(driver.Get(), SERVICE_CONTROL_STOP, &status));
+  }
+  ASSERT_EQ(m_.StateOf("vtrin"), SERVICE_STOPPED);
+  run = Run({"-q", "-k", "gamma", "-p", "C:\\Products\\Gamma\\pre.exe"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(m_.StateOf("vtrin"), SERVICE_RUNNING);
 }
 
 // A current component whose driver service is gone (an install interrupted

@@ -316,43 +316,75 @@ TEST_F(LegacyEndToEnd, LifeOfALegacyMachine) {
 // Every stop of the preparation counts, the driver's included: a node whose
 // driver service is missing ends the run at that stop, before any file is
 // deleted or anything installed, and the services stopped stay stopped.
-TEST_F(LegacyEndToEnd, OverOlderNodeWithoutItsDriverServiceInstallsNothing) {
+// An older node without its driver service holds no old driver file for
+// the service to free: its failed stop prints its line but does not end the
+// run, and the install goes ahead.
+TEST_F(LegacyEndToEnd, OverOlderNodeWithoutItsDriverServiceStillInstalls) {
   SeedOlderNode("3.2.1");
   SeedNodeInstallation();
   std::string error;
   ASSERT_TRUE(emu::admin::RemoveServiceDefinition("vtrin", &error)) << error;
   ProcessResult r = Run({"-g", "-k", "alpha", "-p", "C:\\alpha.exe"});
-  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, kNnmHeading + Report("3.2.1") + kNodeStops +
                        "Stopping Service (SNMP)\n"
                        "Stopping Service (Win32 DMI Service Layer)\n"
-                       "\tERROR: Could not open handle to service - vtrin\n");
-  EXPECT_FALSE(ComponentKeyExists());
-  EXPECT_EQ(State("vtrin"), 0u);
-  EXPECT_EQ(testsupport::ReadFile(Host("C:\\WINDOWS\\system32\\qelmot32.dll")), "old library");
-  EXPECT_EQ(testsupport::ReadFile(Host("C:\\WINDOWS\\system32\\drivers\\vtrin.sys")), "old driver");
-  for (const char* name : {"Kelm Baseboard Agent", "Kelm Local Response Agent", "SNMP", "win32sl"})
-    EXPECT_EQ(State(name), kStopped) << name;
+                       "\tERROR: Could not open handle to service - vtrin\n\n\n" +
+                       kInstallBannerAfterReport + kNewDriver + "\n" + "Found KOTA Version: 4.0 installed.\n" +
+                       kNodeServiceStarts + kNodeAgentStart + "\n" + kInstallOk);
+  EXPECT_EQ(Image("ALPHA"), "C:\\alpha.exe");
+  EXPECT_EQ(Image("BROMVELD"), "%SystemRoot%\\mevrid.exe -o");
+  for (const char* name : {"Kelm Baseboard Agent", "Kelm Local Response Agent", "SNMP", "win32sl", "vtrin"})
+    EXPECT_EQ(State(name), kRunning) << name;
+}
 
-  r = Run({"-q", "-g", "-k", "alpha", "-p", "C:\\alpha.exe"});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, "");
-  EXPECT_FALSE(ComponentKeyExists());
+// A "-g" run killed after the old driver service was deleted and before the
+// new one was created leaves version 4.0 recorded, no driver service and no
+// reference. The same command again finishes the job.
+TEST_F(LegacyEndToEnd, AnInterruptedOverOlderInstallIsFinishedByTheSameCommand) {
+  SeedOlderNode("3.2.1");
+  SeedNodeInstallation();
+  const std::vector<std::string> command = {"-g", "-k", "alpha", "-p", "C:\\alpha.exe"};
+  ASSERT_TRUE(emu::AddFaultRule("CreateServiceA", "vtrin", emu::kFaultCrashHere, 1, false));
+  ASSERT_EQ(Run(command).status, 128 + 9);
+  emu::ClearFaultRules();
+  ASSERT_EQ(State("vtrin"), 0u);
+
+  ProcessResult r = Run(command);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, kNnmHeading + Report("3.2.1") +
+                       // The dependent agent was stopped by the killed run.
+                       "Stopping Service (Kelm Baseboard Agent)\n" +
+                       "Stopping Service (SNMP)\n"
+                       "Stopping Service (Win32 DMI Service Layer)\n"
+                       "\tERROR: Could not open handle to service - vtrin\n\n\n" + kInstallBannerAfterReport + "Found KOTA Version: 4.0 installed.\n" + kNewDriver + "\n" +
+                       "Found KOTA Version: 4.0 installed.\n" + kNodeServiceStarts + kNodeAgentStart + "\n" +
+                       kInstallOk);
+  EXPECT_EQ(Image("ALPHA"), "C:\\alpha.exe");
+  EXPECT_EQ(Image("BROMVELD"), "%SystemRoot%\\mevrid.exe -o");
+  for (const char* name : {"Kelm Baseboard Agent", "Kelm Local Response Agent", "SNMP", "win32sl", "vtrin"})
+    EXPECT_EQ(State(name), kRunning) << name;
+  EXPECT_EQ(testsupport::ReadFile(Host("C:\\WINDOWS\\system32\\drivers\\vtrin.sys")),
+            testsupport::ReadFile(release_ + "/nt_node/vtrin.sys"));
+  char marker[260];
+  EXPECT_FALSE(ReadRegistryText(kComponentKey, "ChangeInProgress", KEY_READ, marker, sizeof marker));
 }
 
 // Without the Windows directory the preparation ends after the stops: the
-// old copies stay, nothing is installed, and the services are not restarted.
+// old copies stay, nothing is installed, and the services it stopped run
+// again on them.
 TEST_F(LegacyEndToEnd, OverOlderNodeWithoutSystemRootEndsAfterTheStops) {
   SeedOlderNode("3.1");
   SeedNodeInstallation();
   ProcessResult r = Run({"-g", "-k", "alpha", "-p", "C:\\alpha.exe"}, {"SystemRoot="});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, kNnmHeading + Report("3.1") + kNodeStops + kNodeServiceStops +
-                       "\n\tERROR: Could not determine %SystemRoot% directory.\n");
+                       "\n\tERROR: Could not determine %SystemRoot% directory.\n" + kNodeServiceStarts +
+                       kNodeAgentStart);
   EXPECT_FALSE(ComponentKeyExists());
   EXPECT_EQ(testsupport::ReadFile(Host("C:\\WINDOWS\\system32\\qelmot32.dll")), "old library");
   EXPECT_EQ(testsupport::ReadFile(Host("C:\\WINDOWS\\system32\\drivers\\vtrin.sys")), "old driver");
-  for (const char* name : {"Kelm Baseboard Agent", "SNMP", "win32sl", "vtrin"}) EXPECT_EQ(State(name), kStopped) << name;
+  for (const char* name : {"Kelm Baseboard Agent", "SNMP", "win32sl", "vtrin"}) EXPECT_EQ(State(name), kRunning) << name;
 }
 
 // "-g" where no older node is found shows what the probe found and installs

@@ -12,11 +12,6 @@ namespace {
 
 constexpr uint32_t kRunning = 4;
 
-std::string ToUpper(std::string text) {
-  for (char& c : text) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-  return text;
-}
-
 std::string Entry(const std::string& name, const char* image) { return name + "=" + image; }
 
 bool DefineRunning(const std::string& name, const std::string& display, std::vector<std::string> depends,
@@ -80,18 +75,9 @@ std::vector<Scenario> FaultScenarios() {
       {"upgrade-over-3.9",
        {"-k", "gamma", "-p", kGammaImage},
        {{Entry("ALPHA", kAlphaImage), Entry("BETA", kBetaImage)}, "", Entry("GAMMA", kGammaImage)}},
-      {"legacy-over-3.2.1",
-       {"-k", "alpha", "-p", kAlphaImage, "-g"},
-       {{}, "", Entry("ALPHA", kAlphaImage)},
-       false,
-       true},
-      {"remove-one-of-two",
-       {"-k", "alpha", "-r"},
-       {{Entry("BETA", kBetaImage)}, "ALPHA", ""},
-       true,
-       false,
-       {"-k", "alpha", "-p", kAlphaImage}},
-      {"remove-last", {"-k", "alpha", "-r"}, {{}, "ALPHA", ""}, true, false, {"-k", "alpha", "-p", kAlphaImage}},
+      {"legacy-over-3.2.1", {"-k", "alpha", "-p", kAlphaImage, "-g"}, {{}, "", Entry("ALPHA", kAlphaImage)}},
+      {"remove-one-of-two", {"-k", "alpha", "-r"}, {{Entry("BETA", kBetaImage)}, "ALPHA", ""}, true},
+      {"remove-last", {"-k", "alpha", "-r"}, {{}, "ALPHA", ""}, true},
   };
 }
 
@@ -130,94 +116,46 @@ bool PrepareScenario(const Lab& lab, const Scenario& scenario, const std::string
   return true;
 }
 
-FollowingRun CheckFollowingRun(const Lab& lab, const Scenario& scenario, const std::string& dir,
-                               const EndState& expected, const std::string& where,
-                               const std::string& interrupted_output, std::vector<std::string>* out) {
-  bool driver_missing = false;
-  if (scenario.refuses_without_driver) {
-    OpenedMachine machine(dir);
-    emu::admin::ServiceInfo info;
-    std::string error;
-    driver_missing = !emu::admin::QueryService("vtrin", &info, &error);
-  }
-  const size_t failures_before = out->size();
-  EndState interrupted;
-  std::string before_removal;
-  if (!scenario.repair_install.empty()) {
-    {
-      OpenedMachine machine(dir);
-      interrupted = CaptureEndState();
+// The products that the scenario keeps, each of whose last notification (if
+// any) must be "-b": one told to let go of the driver and never told to take
+// it up again would stay without it.
+std::vector<std::string> ProductsLeftWithoutTheDriver(const Scenario& scenario, const std::string& record) {
+  std::vector<std::string> kept;
+  for (const std::string& entry : scenario.expect.kept) kept.push_back(entry.substr(0, entry.find('=')));
+  std::vector<std::string> without;
+  for (const std::string& product : kept) {
+    std::string last;
+    size_t at = 0;
+    while (at < record.size()) {
+      size_t end = record.find('\n', at);
+      if (end == std::string::npos) end = record.size();
+      const std::string line = record.substr(at, end - at);
+      if (line.rfind(product + " ", 0) == 0) last = line.substr(product.size() + 1);
+      at = end + 1;
     }
-    // The reference is registered again (the component installed again
-    // where the failed removal took part of it), whatever the failed run did.
-    Expectations install_expect = scenario.expect;
-    install_expect.removed.clear();
-    for (size_t i = 0; i + 1 < scenario.repair_install.size(); ++i)
-      if (scenario.repair_install[i] == "-p")
-        install_expect.installed = ToUpper(scenario.repair_install[1]) + "=" + scenario.repair_install[i + 1];
-    testsupport::ProcessResult install = RunTool(lab, dir, scenario.repair_install, ScenarioEnvironment(dir));
-    OpenedMachine machine(dir);
-    for (const std::string& broken : CheckRunInvariants(install, install_expect))
-      out->push_back("F " + where + "the install that follows: " + broken + "\n--- output:\n" + install.out);
-    if (install.status != 0) out->push_back("F " + where + "the install that follows failed:\n" + install.out);
-    before_removal = "--- install that follows (status " + std::to_string(install.status) + "):\n" + install.out;
-  } else {
-    OpenedMachine machine(dir);
-    interrupted = CaptureEndState();
+    if (!last.empty() && last.rfind("-b", 0) != 0) without.push_back(product + " last told \"" + last + "\"");
   }
+  return without;
+}
+
+bool CheckFollowingRun(const Lab& lab, const Scenario& scenario, const std::string& dir, const EndState& expected,
+                       const std::string& where, const std::string& interrupted_output,
+                       std::vector<std::string>* out) {
+  const size_t failures_before = out->size();
   testsupport::ProcessResult again = RunTool(lab, dir, scenario.args, ScenarioEnvironment(dir));
   OpenedMachine machine(dir);
   for (const std::string& broken : CheckRunInvariants(again, scenario.expect))
     out->push_back("F " + where + "the run that follows: " + broken + "\n--- output:\n" + again.out);
-  const std::string refusal = "\tERROR: Could not open handle to service - vtrin\n";
-  if (driver_missing) {
-    if (again.status != 1 || again.out.size() < refusal.size() ||
-        again.out.compare(again.out.size() - refusal.size(), refusal.size(), refusal) != 0) {
-      out->push_back("F " + where + "without its driver service the run that follows is no refusal:\n" + again.out);
-    }
-    return out->size() == failures_before ? FollowingRun::DeadEnd : FollowingRun::Failed;
-  }
   if (scenario.restart_completes && !Restart()) out->push_back("F " + where + "the restart failed");
-  EndState state = CaptureEndState();
-  if (!(state == expected) && out->size() == failures_before) {
-    const std::string reason = KnownException(scenario, interrupted, expected, state);
-    if (!reason.empty()) {
-      out->push_back("K " + reason);
-      return FollowingRun::Known;
-    }
-  }
+  const EndState state = CaptureEndState();
   if (!(state == expected)) {
     out->push_back("F " + where + "the run that follows leaves another state:\n" + DescribeDifference(expected, state) +
-                   "--- interrupted run:\n" + interrupted_output + before_removal + "--- following run (status " +
+                   "--- interrupted run:\n" + interrupted_output + "--- following run (status " +
                    std::to_string(again.status) + "):\n" + again.out);
   }
-  return out->size() == failures_before ? FollowingRun::Repaired : FollowingRun::Failed;
-}
-
-std::string KnownException(const Scenario& scenario, const EndState& interrupted, const EndState& expected,
-                           const EndState& repaired) {
-  // An install that recorded version 4.0 and (re)created the driver service
-  // but did not get it running (its start failed, which fails no install,
-  // or the run ended before the start) leaves a current component: the
-  // install again finds it current and only registers its reference, and a
-  // current component's service is never touched, so the driver stays
-  // stopped. Everything but the driver's state must match.
-  const std::string running = "\nvtrin running ";
-  const std::string stopped = "\nvtrin stopped ";
-  auto line_start = [](const std::string& services) { return "\n" + services; };
-  if (scenario.repair_install.empty() && interrupted.component_keys.find("\"Version\"=\"4.0\"") != std::string::npos &&
-      line_start(interrupted.services).find(stopped) != std::string::npos &&
-      repaired.component_keys == expected.component_keys && repaired.files == expected.files) {
-    std::string expected_services = line_start(expected.services);
-    const size_t at = expected_services.find(running);
-    if (at != std::string::npos) {
-      expected_services.replace(at, running.size(), stopped);
-      if (expected_services == line_start(repaired.services))
-        return "a current component's driver service left stopped by the interrupted install stays stopped: "
-               "the install again only registers its reference and touches no service";
-    }
-  }
-  return "";
+  for (const std::string& product : ProductsLeftWithoutTheDriver(scenario, testsupport::ReadFile(dir + "/record.txt")))
+    out->push_back("F " + where + "after the run that follows " + product);
+  return out->size() == failures_before;
 }
 
 std::vector<std::string> ScenarioEnvironment(const std::string& dir) {

@@ -23,13 +23,6 @@ struct Scenario {
   // for deletion, files in use set aside): its end state is compared after
   // a restart.
   bool restart_completes = false;
-  // "-g" refuses an older node whose driver service is missing (its legacy
-  // stop counts the driver's stop), and an install interrupted between
-  // deleting the old driver service and creating the new one leaves it so.
-  bool refuses_without_driver = false;
-  // A removal's repair: a plain install of the same reference, then the
-  // removal again. Empty for an install, whose repair is the install again.
-  std::vector<std::string> repair_install = {};
 };
 
 // The scenario's name, not its bytes, in test messages.
@@ -46,26 +39,12 @@ std::vector<Scenario> FaultScenarios();
 // reason in *error, when the preparation itself fails.
 bool PrepareScenario(const Lab& lab, const Scenario& scenario, const std::string& dir, std::string* error);
 
-// Known: the runs that follow leave a state that KnownException explains
-// (its reason is added to *out as a "K <reason>" line).
-enum class FollowingRun { Repaired, DeadEnd, Known, Failed };
-
-// The runs that follow a fault or a crash on the machine at dir, without
-// faults: the install again, or for a removal a plain install of the same
-// reference and then the removal again; they must leave `expected`. The
-// exceptions are the documented dead end of refuses_without_driver (then the
-// run must be exactly that refusal) and the known ones of KnownException.
-// Failures go to *out as "F <where><what>" lines.
-FollowingRun CheckFollowingRun(const Lab& lab, const Scenario& scenario, const std::string& dir,
-                               const EndState& expected, const std::string& where,
-                               const std::string& interrupted_output, std::vector<std::string>* out);
-
-// Why the machine `interrupted` (as the failed run left it) cannot be brought
-// to `expected` by the runs that follow, which left `repaired`, when that is
-// a known consequence of the tool's documented behaviour; "" otherwise. Only
-// the exact difference the reason explains is accepted.
-std::string KnownException(const Scenario& scenario, const EndState& interrupted, const EndState& expected,
-                           const EndState& repaired);
+// The run that follows a fault or a crash on the machine at dir: the same
+// command again, without faults. It must keep the run invariants and leave
+// `expected`, every product that stays last told "-b". Failures go to *out
+// as "F <where><what>" lines; true when there was none.
+bool CheckFollowingRun(const Lab& lab, const Scenario& scenario, const std::string& dir, const EndState& expected,
+                       const std::string& where, const std::string& interrupted_output, std::vector<std::string>* out);
 
 // The environment of a run on the machine at dir: the pre-processors record
 // into dir/record.txt.

@@ -22,6 +22,7 @@ scenarios=(
   remove_one_then_last
   remove_by_installed_copy
   older_node_refused_then_g
+  older_node_g_rerun
   older_node_33_station
 )
 
@@ -210,6 +211,31 @@ scenario_older_node_refused_then_g() {
   seed_reg_delete 'HKLM\SOFTWARE\Kelm\KelmZAQ'
   run_tool -k ProdA -r
   show_state
+}
+
+# A "-g" run on a 3.2.1 node that ended after the old driver service was
+# deleted and before the new one was created (seeded as it leaves the
+# machine, since Wine cannot end the tool at a chosen call): version 4.0
+# recorded with the install's marker, the new files copied, no driver
+# service, no reference, the node's services stopped. The missing driver's
+# stop does not end the run: the same command again finishes the install,
+# registers the legacy reference and starts the services.
+scenario_older_node_g_rerun() {
+  seed_reg older_node_321.reg
+  seed_reg_add 'HKLM\SOFTWARE\Kelm Computer Corporation\KelmKOTA' /v ChangeInProgress /d Install
+  seed_reg_add 'HKLM\SOFTWARE\Kelm Computer Corporation\KelmKOTA\CurrentVersion' /v Version /d 4.0
+  seed_reg_add 'HKLM\SOFTWARE\Kelm Computer Corporation\KelmKOTA\CurrentVersion' /v UnInstallImage \
+    /t REG_EXPAND_SZ /d 'C:\windows\mevrid.exe'
+  seed_file 'C:\windows\mevrid.exe' "$machine/drive_c/release/mevrid.exe"
+  seed_file 'C:\windows\system32\qelmot32.dll' "$machine/drive_c/release/nt_node/qelmot32.dll"
+  seed_file 'C:\windows\system32\drivers\vtrin.sys' "$machine/drive_c/release/nt_node/vtrin.sys"
+  seed_service "Kelm Baseboard Agent" "Kelm Baseboard Agent"
+  seed_service Tobrael Tobrael
+  seed_service SNMP SNMP
+  seed_service win32sl "Win32 DMI Service Layer"
+  run_tool -g -k ProdA -p "$(recorder PRODA)"
+  show_service_log
+  show_state "Kelm Baseboard Agent" Tobrael SNMP win32sl
 }
 
 # "-g" on a 3.3 node (newer registration, library under the suite's program

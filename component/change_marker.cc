@@ -1,0 +1,44 @@
+#include "component/change_marker.h"
+
+#include "component/component_keys.h"
+#include "component/component_text.h"
+#include "platform/handles.h"
+#include "platform/registry_access.h"
+
+namespace {
+
+const std::string kInstall = "Install";
+const std::string kRemove = "Remove ";
+
+}  // namespace
+
+ChangeMarker ReadChangeMarker() {
+  char text[kTextBufferSize];
+  ChangeMarker marker;
+  if (!ReadRegistryText(KOTA_COMPONENT_KEY, KOTA_CHANGE_MARKER_VALUE, KEY_READ, text, sizeof text)) return marker;
+  const std::string value = text;
+  if (value == kInstall) {
+    marker.kind = ChangeKind::Install;
+  } else if (value.rfind(kRemove, 0) == 0) {
+    marker.kind = ChangeKind::Remove;
+    marker.reference = value.substr(kRemove.size());
+  }
+  return marker;
+}
+
+bool WriteChangeMarker(ChangeKind kind, const char* reference_name) {
+  if (kind == ChangeKind::None) return false;
+  const std::string text = kind == ChangeKind::Install ? kInstall : kRemove + reference_name;
+  // Where there is no component key, nothing has been installed that a run
+  // could leave half-done.
+  ScopedKey key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, KOTA_COMPONENT_KEY, 0, KEY_WRITE, key.Receive()) != ERROR_SUCCESS) return false;
+  return RegSetValueExA(key.Get(), KOTA_CHANGE_MARKER_VALUE, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.data()),
+                        static_cast<DWORD>(text.size())) == ERROR_SUCCESS;
+}
+
+void ClearChangeMarker() {
+  ScopedKey key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, KOTA_COMPONENT_KEY, 0, KEY_WRITE, key.Receive()) != ERROR_SUCCESS) return;
+  RegDeleteValueA(key.Get(), KOTA_CHANGE_MARKER_VALUE);
+}
