@@ -83,7 +83,7 @@ bool HeldByForeignKey() {
   return HasForeignSubkey(KOTA_VERSION_KEY, {}) || HasForeignSubkey(KOTA_COMPONENT_KEY, {"References", "CurrentVersion"});
 }
 
-enum class Uninstaller { Handled, Unreadable, Unexpanded };
+enum class Uninstaller { Handled, Unreadable, Unexpanded, Left };
 
 // Deletes the tool's installed copy that the version key records. Only a
 // record that cannot be read stops the removal (the keys then stay, so the
@@ -95,8 +95,10 @@ Uninstaller DeleteRecordedUninstaller(bool finishing, Flag verbose, Flag* result
   ScopedKey version;
   LONG opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, KOTA_VERSION_KEY, 0, KEY_READ, version.Receive());
   if (opened != ERROR_SUCCESS) {
-    if (!(finishing && opened == ERROR_FILE_NOT_FOUND)) *result = 0;
-    return Uninstaller::Handled;
+    if (finishing && opened == ERROR_FILE_NOT_FOUND) return Uninstaller::Handled;
+    // The copy's path cannot be known: the keys stay for the same removal.
+    *result = 0;
+    return Uninstaller::Left;
   }
   char uninstaller[kTextBufferSize];
   if (!QueryRegistryText(version.Get(), "UnInstallImage", uninstaller, sizeof uninstaller))
@@ -109,8 +111,21 @@ Uninstaller DeleteRecordedUninstaller(bool finishing, Flag verbose, Flag* result
   if (needed == 0) return Uninstaller::Unexpanded;
   if (needed > static_cast<DWORD>(kTextBufferSize)) return Uninstaller::Handled;
   if (finishing && FileGone(expanded)) return Uninstaller::Handled;
-  if (!DeleteComponentFile(expanded, verbose)) *result = 0;
+  if (!DeleteComponentFile(expanded, verbose)) {
+    *result = 0;
+    if (!FileGone(expanded)) return Uninstaller::Left;
+  }
   return Uninstaller::Handled;
+}
+
+// Whether a failed removal left part of the component behind: the driver
+// service, or the driver or library file still where it was installed. A step
+// that failed because its object was gone already leaves nothing to finish.
+bool ComponentLeftBehind(const char* windows_directory) {
+  if (QueryServicePresence(KOTA_DRIVER_SERVICE) != ServicePresence::Absent) return true;
+  for (ComponentRole role : {ComponentRole::Driver, ComponentRole::Library})
+    if (!FileGone(InstalledPathOf(role, windows_directory))) return true;
+  return false;
 }
 
 }  // namespace
@@ -162,21 +177,24 @@ Flag UninstallComponent(const char* reference_name, Flag verbose) {
   if (!driver_service_gone() && !RemoveService(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, verbose)) result = 0;
   if (!DeleteInstalledFile(windows_directory, ComponentRole::Driver, finishing, verbose)) result = 0;
   if (!DeleteInstalledFile(windows_directory, ComponentRole::Library, finishing, verbose)) result = 0;
+  bool copy_left = false;
   switch (DeleteRecordedUninstaller(finishing, verbose, &result)) {
     case Uninstaller::Unreadable:
       return 0;
     case Uninstaller::Unexpanded:
-      // Does not count, but the keys and the marker stay, so that the same
-      // removal again can still find the copy and delete it.
-      return result;
+    case Uninstaller::Left:
+      copy_left = true;
+      break;
     case Uninstaller::Handled:
       break;
   }
 
-  // A removal that failed keeps what lets the same command finish it: the
-  // component key with its marker, and the version key with the path of the
-  // uninstaller.
-  if (!result) return 0;
+  // A removal that left part of the component behind keeps what lets the
+  // same command finish it: the component key with its marker, and the
+  // version key with the path of the uninstaller. One whose failed steps
+  // found their objects gone already has nothing to finish: the keys go all
+  // the same.
+  if (copy_left || (!result && ComponentLeftBehind(windows_directory))) return result;
   RegDeleteKeyA(HKEY_LOCAL_MACHINE, KOTA_VERSION_KEY);
   // A component key that a key of someone else's keeps is as much as can be
   // removed: it keeps no marker. Any other that stays keeps it.
