@@ -69,9 +69,13 @@ void JournalBegin(const JournalSettings& settings, int argc, char** argv) {
   if (!settings.LogPath.empty()) state.log = PlatformOpenLog(settings.LogPath.c_str());
   if (state.log == nullptr) return;
   std::string command_line;
-  for (int i = 0; i < argc; ++i) command_line += (i ? " " : "") + std::string(argv[i] ? argv[i] : "");
+  for (int i = 0; i < argc; ++i) {
+    if (i > 0) command_line += ' ';
+    if (argv[i] != nullptr) command_line += argv[i];
+  }
   Log("start: command line " + Quoted(command_line.c_str()) + ", release directory " +
-      Quoted(PlatformCurrentDirectory().c_str()) + ", machine " + Quoted(PlatformMachineName().c_str()));
+      Quoted(PlatformCurrentDirectory().c_str()) + ", machine " + Quoted(PlatformMachineName().c_str()) +
+      (state.record_path.empty() ? std::string() : ", record " + Quoted(state.record_path.c_str())));
 }
 
 bool JournalActive() { return Current().active; }

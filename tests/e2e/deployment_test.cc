@@ -220,8 +220,10 @@ TEST_F(DeploymentRecord, ANestedRunKeepsToItsOwnRecordAndLogsItsOwnLines) {
                    R"("failed_phases":[],"errors":[],"reference":"NESTER","version_before":"4.0","version_after":"4.0")"));
   const std::string log = testsupport::ReadFile(files.log);
   std::smatch outer, inner;
-  ASSERT_TRUE(std::regex_search(log, outer, std::regex(R"(mevrid\[(\d+)\] start: .*-k nester -r")")));
-  ASSERT_TRUE(std::regex_search(log, inner, std::regex(R"(mevrid\[(\d+)\] start: .*-k inner -p)")));
+  ASSERT_TRUE(std::regex_search(log, outer, std::regex(R"(mevrid\[(\d+)\] start: .*-k nester -r"[^\n]*)")));
+  ASSERT_TRUE(std::regex_search(log, inner, std::regex(R"(mevrid\[(\d+)\] start: .*-k inner -p[^\n]*)")));
+  EXPECT_NE(outer[0].str().find(", record \""), std::string::npos);
+  EXPECT_EQ(inner[0].str().find(", record \""), std::string::npos) << "the nested run was given a record";
   EXPECT_NE(outer[1], inner[1]);
   EXPECT_NE(log.find("mevrid[" + inner[1].str() + "] end: mode install, outcome registered"), std::string::npos)
       << log;
