@@ -52,11 +52,13 @@ std::string Quoted(const char* text) { return std::string("\"") + (text ? text :
 
 JournalSettings ReadJournalSettings() {
   JournalSettings settings;
-  if (const char* record = PlatformGetEnv(kRecordVariable); record && *record) settings.RecordPath = record;
-  if (const char* log = PlatformGetEnv(kLogVariable); log && *log) settings.LogPath = log;
+  // The runtime's getenv: the tool's own names are spelled as documented.
+  const char* record = getenv(kRecordVariable);
+  if (record && *record) settings.RecordPath = record;
+  if (const char* log = getenv(kLogVariable); log && *log) settings.LogPath = log;
   // The record belongs to this run alone: its pre-processors, and any run
   // of the tool they start, do not see where it goes.
-  if (PlatformGetEnv(kRecordVariable) != nullptr) PlatformUnsetEnv(kRecordVariable);
+  if (record != nullptr) PlatformUnsetEnv(kRecordVariable);
   return settings;
 }
 
