@@ -6,11 +6,11 @@
 namespace {
 
 constexpr int kSuccess = 0;
-constexpr int kSuccessRestartRequired = 3010;    // ERROR_SUCCESS_REBOOT_REQUIRED
-constexpr int kInstallInProgress = 1618;         // ERROR_INSTALL_ALREADY_RUNNING
-constexpr int kAnotherVersionInstalled = 1638;   // ERROR_PRODUCT_VERSION
-constexpr int kInvalidCommandLine = 1639;        // ERROR_INVALID_COMMAND_LINE
-constexpr int kInstallFailure = 1603;            // ERROR_INSTALL_FAILURE
+constexpr int kSuccessRestartRequired = 3010;   // ERROR_SUCCESS_REBOOT_REQUIRED
+constexpr int kInstallInProgress = 1618;        // ERROR_INSTALL_ALREADY_RUNNING
+constexpr int kAnotherVersionInstalled = 1638;  // ERROR_PRODUCT_VERSION
+constexpr int kInvalidCommandLine = 1639;       // ERROR_INVALID_COMMAND_LINE
+constexpr int kInstallFailure = 1603;           // ERROR_INSTALL_FAILURE
 
 // A whole count of seconds, nothing else: "5s", "-1" or "" are ignored, and
 // so is a count too large to be meant (over a year).
@@ -43,11 +43,16 @@ DeploymentSettings ReadDeploymentSettings() {
 int DeploymentExitStatus(const DeploymentSettings& settings, RunEnd end, int status, bool restart_required) {
   if (!settings.MsiExitCodes) return status;
   switch (end) {
-    case RunEnd::Success: return restart_required ? kSuccessRestartRequired : kSuccess;
-    case RunEnd::Busy: return kInstallInProgress;
-    case RunEnd::Refused: return kAnotherVersionInstalled;
-    case RunEnd::Usage: return kInvalidCommandLine;
-    case RunEnd::Failure: break;
+    case RunEnd::Success:
+      return restart_required ? kSuccessRestartRequired : kSuccess;
+    case RunEnd::Busy:
+      return kInstallInProgress;
+    case RunEnd::Refused:
+      return kAnotherVersionInstalled;
+    case RunEnd::Usage:
+      return kInvalidCommandLine;
+    case RunEnd::Failure:
+      break;
   }
   return kInstallFailure;
 }

@@ -10,8 +10,8 @@ TEST(DeploymentSettings, OnlyAWholeCountOfSecondsBoundsTheLockWait) {
   const struct {
     const char* text;  // nullptr: unset
     int seconds;
-  } cases[] = {{nullptr, -1}, {"", -1}, {"0", 0},     {"900", 900}, {"5s", -1},
-               {"-1", -1},    {" 5", -1}, {"31622400", 31622400}, {"31622401", -1}};
+  } cases[] = {{nullptr, -1},          {"", -1},        {"0", 0}, {"900", 900}, {"5s", -1}, {"-1", -1}, {" 5", -1},
+               {"31622400", 31622400}, {"31622401", -1}};
   for (const auto& c : cases) {
     if (c.text)
       setenv("MEVRID_LOCK_TIMEOUT", c.text, 1);
@@ -47,8 +47,8 @@ TEST(DeploymentExitStatus, EachEndHasItsInstallerCode) {
     bool restart;
     int code;
   } cases[] = {
-      {RunEnd::Success, 0, false, 0},   {RunEnd::Success, 0, true, 3010}, {RunEnd::Busy, 1, false, 1618},
-      {RunEnd::Refused, 1, false, 1638}, {RunEnd::Usage, 1, false, 1639}, {RunEnd::Failure, 1, true, 1603},
+      {RunEnd::Success, 0, false, 0},    {RunEnd::Success, 0, true, 3010}, {RunEnd::Busy, 1, false, 1618},
+      {RunEnd::Refused, 1, false, 1638}, {RunEnd::Usage, 1, false, 1639},  {RunEnd::Failure, 1, true, 1603},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(DeploymentExitStatus(msi, c.end, c.status, c.restart), c.code) << c.code;

@@ -44,8 +44,9 @@ Flag RegisterReference(const char* reference_name, const char* pre_proc_image, F
     if (status == ERROR_SUCCESS) {
       // Stored unexpanded and without a terminator: %NAME% references are
       // expanded anew at each notification.
-      status = RegSetValueExA(key.Get(), "PreProcImage", 0, REG_EXPAND_SZ,
-                              reinterpret_cast<const BYTE*>(pre_proc_image), static_cast<DWORD>(strlen(pre_proc_image)));
+      status =
+          RegSetValueExA(key.Get(), "PreProcImage", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(pre_proc_image),
+                         static_cast<DWORD>(strlen(pre_proc_image)));
       if (status == ERROR_SUCCESS) {
         if (!unchanged) JournalChange("registered", key_path.c_str());
         return 1;

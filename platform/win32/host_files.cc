@@ -19,8 +19,7 @@ PlatformLogFile* PlatformOpenLog(const char* path) {
 
 bool PlatformAppendToLog(PlatformLogFile* log, const char* data, size_t size) {
   DWORD written = 0;
-  return log != nullptr && WriteFile(log->file, data, static_cast<DWORD>(size), &written, nullptr) &&
-         written == size;
+  return log != nullptr && WriteFile(log->file, data, static_cast<DWORD>(size), &written, nullptr) && written == size;
 }
 
 void PlatformCloseLog(PlatformLogFile* log) {
@@ -31,8 +30,8 @@ void PlatformCloseLog(PlatformLogFile* log) {
 
 bool PlatformWriteFileAtomically(const char* path, const char* data, size_t size) {
   const std::string temporary = std::string(path) + ".tmp." + std::to_string(GetCurrentProcessId());
-  HANDLE file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                            nullptr);
+  HANDLE file =
+      CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   DWORD written = 0;
   const bool ok = WriteFile(file, data, static_cast<DWORD>(size), &written, nullptr) && written == size;

@@ -50,9 +50,7 @@ struct CodeCase {
   bool hold_lock = false;
 };
 
-void InstallAlphaOn(e2e::ReleaseMachine& m) {
-  ASSERT_EQ(m.Run({"-k", "alpha", "-p", kAlphaImage, "-q"}).status, 0);
-}
+void InstallAlphaOn(e2e::ReleaseMachine& m) { ASSERT_EQ(m.Run({"-k", "alpha", "-p", kAlphaImage, "-q"}).status, 0); }
 
 const CodeCase kCodeCases[] = {
     {"noop", nullptr, {"-o", "-k", "alpha"}, {}, 0, 0, R"("mode":"noop","outcome":"noop")"},
@@ -60,16 +58,35 @@ const CodeCase kCodeCases[] = {
     {"installed", nullptr, {"-k", "alpha", "-p", kAlphaImage}, {}, 0, 0, R"("mode":"install","outcome":"installed")"},
     {"failed copy",
      [](e2e::ReleaseMachine& m) { m.AddFault("CopyFileA", "vtrin.sys", 32 /* ERROR_SHARING_VIOLATION */); },
-     {"-k", "alpha", "-p", kAlphaImage}, {}, 1, 1603, R"("mode":"install","outcome":"failed")"},
+     {"-k", "alpha", "-p", kAlphaImage},
+     {},
+     1,
+     1603,
+     R"("mode":"install","outcome":"failed")"},
     {"older node",
      [](e2e::ReleaseMachine& m) {
        m.machine().Import(std::string(legacye2e::kReg) + legacye2e::kOlderNodeKey +
                           "\"Version\"=\"3.2.1\"\n\"DMIPath\"=\"C:\\\\DMI\"\n");
      },
-     {"-k", "alpha", "-p", kAlphaImage}, {}, 1, 1638, R"("mode":"refused","outcome":"refused-older-node")"},
-    {"lock held past its bound", nullptr, {"-k", "alpha", "-p", kAlphaImage}, {"MEVRID_LOCK_TIMEOUT=5"}, 1, 1618,
-     R"("mode":"install","outcome":"busy")", true},
-    {"removal by the installed copy", InstallAlphaOn, {}, {}, 0, 3010,
+     {"-k", "alpha", "-p", kAlphaImage},
+     {},
+     1,
+     1638,
+     R"("mode":"refused","outcome":"refused-older-node")"},
+    {"lock held past its bound",
+     nullptr,
+     {"-k", "alpha", "-p", kAlphaImage},
+     {"MEVRID_LOCK_TIMEOUT=5"},
+     1,
+     1618,
+     R"("mode":"install","outcome":"busy")",
+     true},
+    {"removal by the installed copy",
+     InstallAlphaOn,
+     {},
+     {},
+     0,
+     3010,
      R"("mode":"remove","outcome":"removed-component")"},
     {"agent stop without agents", nullptr, {"-e"}, {}, 1, 1603, R"("mode":"stop-agent","outcome":"failed")"},
 };
@@ -90,8 +107,8 @@ CodeRun RunCase(const CodeCase& c, bool deployed) {
   std::vector<std::string> env = deployed ? Joined(files.Env(), c.env) : c.env;
   CodeRun result;
   if (c.args.empty()) {
-    testsupport::ProcessResult run = testsupport::RunProgram(
-        {m.machine().HostPath(kInstalledTool), "-k", "alpha", "-r"}, m.release_dir(), env);
+    testsupport::ProcessResult run =
+        testsupport::RunProgram({m.machine().HostPath(kInstalledTool), "-k", "alpha", "-r"}, m.release_dir(), env);
     result.run = {run.status, run.out, run.err};
   } else {
     result.run = m.Run(c.args, env);
@@ -144,8 +161,7 @@ class DeploymentRecord : public ComponentEndToEnd {
     last_ = Run(args, Joined(files.Env(), env));
     return testsupport::ReadFile(files.record);
   }
-  static std::string Record(const std::string& mode_to_status, bool changed, bool restart,
-                            const std::string& rest) {
+  static std::string Record(const std::string& mode_to_status, bool changed, bool restart, const std::string& rest) {
     return R"({"schema":1,)" + mode_to_status + R"(,"changed":)" + (changed ? "true" : "false") +
            R"(,"restart_required":)" + (restart ? "true" : "false") + "," + rest + "}\n";
   }
@@ -196,8 +212,8 @@ TEST_F(DeploymentRecord, ARefusalAndAnUnwritableRecordChangeNothing) {
 
   DeployedFiles files(m_);
   const e2e::ToolRun plain = Run({"-k", "alpha", "-p", kAlphaImage});
-  const e2e::ToolRun unwritable =
-      Run({"-k", "alpha", "-p", kAlphaImage}, {"MEVRID_RESULT_FILE=/nonexistent/result.json", "MEVRID_LOG=" + files.log});
+  const e2e::ToolRun unwritable = Run({"-k", "alpha", "-p", kAlphaImage},
+                                      {"MEVRID_RESULT_FILE=/nonexistent/result.json", "MEVRID_LOG=" + files.log});
   EXPECT_EQ(unwritable.status, plain.status);
   EXPECT_EQ(unwritable.out, plain.out);
   EXPECT_NE(testsupport::ReadFile(files.log).find("record could not be written to \"/nonexistent/result.json\""),
@@ -215,9 +231,10 @@ TEST_F(DeploymentRecord, ANestedRunKeepsToItsOwnRecordAndLogsItsOwnLines) {
   std::filesystem::remove(files.log);
 
   // Not quiet: the nested run takes every argument but the last as its own.
-  EXPECT_EQ(Deployed({"-k", "nester", "-r"}),
-            Record(R"("mode":"remove","outcome":"removed-reference","exit_status":0)", true, false,
-                   R"("failed_phases":[],"errors":[],"reference":"NESTER","version_before":"4.0","version_after":"4.0")"));
+  EXPECT_EQ(
+      Deployed({"-k", "nester", "-r"}),
+      Record(R"("mode":"remove","outcome":"removed-reference","exit_status":0)", true, false,
+             R"("failed_phases":[],"errors":[],"reference":"NESTER","version_before":"4.0","version_after":"4.0")"));
   const std::string log = testsupport::ReadFile(files.log);
   std::smatch outer, inner;
   ASSERT_TRUE(std::regex_search(log, outer, std::regex(R"(mevrid\[(\d+)\] start: .*-k nester -r"[^\n]*)")));
@@ -225,8 +242,7 @@ TEST_F(DeploymentRecord, ANestedRunKeepsToItsOwnRecordAndLogsItsOwnLines) {
   EXPECT_NE(outer[0].str().find(", record \""), std::string::npos);
   EXPECT_EQ(inner[0].str().find(", record \""), std::string::npos) << "the nested run was given a record";
   EXPECT_NE(outer[1], inner[1]);
-  EXPECT_NE(log.find("mevrid[" + inner[1].str() + "] end: mode install, outcome registered"), std::string::npos)
-      << log;
+  EXPECT_NE(log.find("mevrid[" + inner[1].str() + "] end: mode install, outcome registered"), std::string::npos) << log;
 }
 
 // --- the log -----------------------------------------------------------------
