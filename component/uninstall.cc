@@ -8,6 +8,7 @@
 #include "component/component_keys.h"
 #include "component/component_text.h"
 #include "component/references.h"
+#include "journal/run_journal.h"
 #include "platform/handles.h"
 #include "platform/registry_access.h"
 #include "services/service_control.h"
@@ -22,14 +23,18 @@ enum class Remaining { Others, None, Unknown };
 // already: its last reference went with it.
 Remaining RemainingReferences(bool finishing) {
   ScopedKey references;
-  LONG opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, KOTA_REFERENCES_KEY, 0, KEY_READ, references.Receive());
-  if (opened != ERROR_SUCCESS)
-    return finishing && opened == ERROR_FILE_NOT_FOUND ? Remaining::None : Remaining::Unknown;
+  LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, KOTA_REFERENCES_KEY, 0, KEY_READ, references.Receive());
+  if (status != ERROR_SUCCESS) {
+    if (finishing && status == ERROR_FILE_NOT_FOUND) return Remaining::None;
+    JournalCallFailed("RegOpenKeyExA", static_cast<unsigned long>(status), KOTA_REFERENCES_KEY);
+    return Remaining::Unknown;
+  }
   char name[kTextBufferSize];
   DWORD name_size = sizeof name;
-  LONG status = RegEnumKeyExA(references.Get(), 0, name, &name_size, nullptr, nullptr, nullptr, nullptr);
+  status = RegEnumKeyExA(references.Get(), 0, name, &name_size, nullptr, nullptr, nullptr, nullptr);
   if (status == ERROR_SUCCESS) return Remaining::Others;
   if (status == ERROR_NO_MORE_ITEMS) return Remaining::None;
+  JournalCallFailed("RegEnumKeyExA", static_cast<unsigned long>(status), KOTA_REFERENCES_KEY);
   return Remaining::Unknown;
 }
 
@@ -83,6 +88,16 @@ bool HeldByForeignKey() {
   return HasForeignSubkey(KOTA_VERSION_KEY, {}) || HasForeignSubkey(KOTA_COMPONENT_KEY, {"References", "CurrentVersion"});
 }
 
+// The keys go silently; the journal still learns what became of each.
+LONG DeleteComponentKey(const char* key_path) {
+  const LONG status = RegDeleteKeyA(HKEY_LOCAL_MACHINE, key_path);
+  if (status == ERROR_SUCCESS)
+    JournalChange("key deleted", key_path);
+  else
+    JournalCallFailed("RegDeleteKeyA", static_cast<unsigned long>(status), key_path);
+  return status;
+}
+
 enum class Uninstaller { Handled, Unreadable, Unexpanded, Left };
 
 // Deletes the tool's installed copy that the version key records. Only a
@@ -93,16 +108,19 @@ enum class Uninstaller { Handled, Unreadable, Unexpanded, Left };
 // gone already.
 Uninstaller DeleteRecordedUninstaller(bool finishing, Flag verbose, Flag* result) {
   ScopedKey version;
-  LONG opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, KOTA_VERSION_KEY, 0, KEY_READ, version.Receive());
+  const LONG opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, KOTA_VERSION_KEY, 0, KEY_READ, version.Receive());
   if (opened != ERROR_SUCCESS) {
     if (finishing && opened == ERROR_FILE_NOT_FOUND) return Uninstaller::Handled;
+    JournalCallFailed("RegOpenKeyExA", static_cast<unsigned long>(opened), KOTA_VERSION_KEY);
     // The copy's path cannot be known: the keys stay for the same removal.
     *result = 0;
     return Uninstaller::Left;
   }
   char uninstaller[kTextBufferSize];
-  if (!QueryRegistryText(version.Get(), "UnInstallImage", uninstaller, sizeof uninstaller))
+  if (!QueryRegistryText(version.Get(), "UnInstallImage", uninstaller, sizeof uninstaller)) {
+    JournalNote("the recorded uninstaller cannot be read: the component's keys stay");
     return Uninstaller::Unreadable;
+  }
   version.Close();
   char expanded[kTextBufferSize];
   DWORD needed = ExpandEnvironmentStringsA(uninstaller, expanded, kTextBufferSize);
@@ -146,7 +164,9 @@ Flag UninstallComponent(const char* reference_name, Flag verbose) {
   // Only the product that goes is told, and only to let go; whether it ran
   // does not matter, the deletion of the reference decides. A removal being
   // finished may find that the interrupted run deleted it already.
+  JournalStep("notify-reference");
   NotifyReferenceEnd(reference_name, verbose);
+  JournalStep("unregister");
   if (!(finishing && ReferenceGone(reference_name)) && !DeleteReference(reference_name, verbose)) {
     if (marked) ClearChangeMarker();
     return 0;
@@ -169,12 +189,16 @@ Flag UninstallComponent(const char* reference_name, Flag verbose) {
   // marker goes with the component key. A removal being finished passes over
   // a driver service that an earlier run deleted already, asked before each
   // step: a service marked for deletion goes once it is stopped.
-  RegDeleteKeyA(HKEY_LOCAL_MACHINE, KOTA_REFERENCES_KEY);
+  JournalStep("remove-component");
+  DeleteComponentKey(KOTA_REFERENCES_KEY);
   auto driver_service_gone = [finishing] {
     return finishing && QueryServicePresence(KOTA_DRIVER_SERVICE) == ServicePresence::Absent;
   };
+  JournalStep("stop-driver");
   if (!driver_service_gone() && !StopServiceTree(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, verbose)) result = 0;
+  JournalStep("remove-driver");
   if (!driver_service_gone() && !RemoveService(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, verbose)) result = 0;
+  JournalStep("delete-files");
   if (!DeleteInstalledFile(windows_directory, ComponentRole::Driver, finishing, verbose)) result = 0;
   if (!DeleteInstalledFile(windows_directory, ComponentRole::Library, finishing, verbose)) result = 0;
   bool copy_left = false;
@@ -195,9 +219,10 @@ Flag UninstallComponent(const char* reference_name, Flag verbose) {
   // found their objects gone already has nothing to finish: the keys go all
   // the same.
   if (copy_left || (!result && ComponentLeftBehind(windows_directory))) return result;
-  RegDeleteKeyA(HKEY_LOCAL_MACHINE, KOTA_VERSION_KEY);
+  JournalStep("remove-keys");
+  DeleteComponentKey(KOTA_VERSION_KEY);
   // A component key that a key of someone else's keeps is as much as can be
   // removed: it keeps no marker. Any other that stays keeps it.
-  if (RegDeleteKeyA(HKEY_LOCAL_MACHINE, KOTA_COMPONENT_KEY) != ERROR_SUCCESS && HeldByForeignKey()) ClearChangeMarker();
+  if (DeleteComponentKey(KOTA_COMPONENT_KEY) != ERROR_SUCCESS && HeldByForeignKey()) ClearChangeMarker();
   return result;
 }

@@ -48,6 +48,8 @@ std::string CurrencyText(const InstallChoice& choice) {
     case CurrencyRow::Current: break;
   }
   if (choice.DriverServiceAbsent) return "this version is recorded but its driver service is absent";
+  if (choice.UnfinishedInstall) return "an earlier install was left unfinished";
+  if (choice.StartStoppedDriver) return "the component is current; its stopped driver service is started";
   return "the component is current";
 }
 
@@ -75,7 +77,7 @@ void PlanInstall(const RunOptions& options, Flag older_node, RunPlan* plan) {
   if (!full) {
     plan->Outcome = "registered";
     // Writing the image the reference already has changes nothing.
-    plan->Changed = legacy_install || !registered || image != options.PreProcImage;
+    plan->Changed = legacy_install || choice.StartStoppedDriver || !registered || image != options.PreProcImage;
     return;
   }
   std::string version;
