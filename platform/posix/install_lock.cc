@@ -110,6 +110,9 @@ LockResult TakeInstallLock(Flag verbose, int timeout_seconds) {
 void ReleaseInstallLock() {
   if (g_lock_fd < 0) return;
   unsetenv(kInstallLockToken);
+  // A holder that lets go empties its token, so only a live holder's token
+  // (or a killed one's, whose process is gone) is ever found in the file.
+  [[maybe_unused]] const int emptied = ftruncate(g_lock_fd, 0);
   flock(g_lock_fd, LOCK_UN);
   close(g_lock_fd);
   g_lock_fd = -1;

@@ -9,7 +9,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "platform/install_lock.h"
@@ -44,6 +46,22 @@ Answer FromLockTable(const struct stat& file) {
   return answer;
 }
 
+// The token a holder writes into the lock file ("pid:nonce") names a live
+// process only while that process holds the lock: it empties the file when it
+// lets go, and a killed holder's process is gone. This answers where the
+// kernel's table names the file by another device than stat() does (as
+// overlay and some sandboxed file systems do).
+bool HeldByLiveToken(int fd) {
+  char text[64];
+  const ssize_t length = pread(fd, text, sizeof text - 1, 0);
+  if (length <= 0) return false;
+  text[length] = '\0';
+  char* end = nullptr;
+  const long pid = strtol(text, &end, 10);
+  if (end == text || *end != ':' || pid <= 0) return false;
+  return kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+}
+
 }  // namespace
 
 bool IsInstallLockHeldNow() {
@@ -63,6 +81,7 @@ bool IsInstallLockHeldNow() {
       answer = errno == EWOULDBLOCK ? Answer::Held : Answer::Free;
     }
   }
+  if (answer != Answer::Held && HeldByLiveToken(fd)) answer = Answer::Held;
   close(fd);
   return answer == Answer::Held;
 }
