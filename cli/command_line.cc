@@ -4,9 +4,15 @@
 #include "cli/command_line.h"
 
 #include <cstring>
+#include <optional>
+#include <string>
 
+#include "cli/deployment.h"
 #include "cli/reference_modes.h"
+#include "component/component_keys.h"
+#include "journal/run_journal.h"
 #include "platform/install_lock.h"
+#include "platform/registry_access.h"
 #include "services/agent_sequences.h"
 
 namespace {
@@ -84,35 +90,103 @@ bool IsValidReferenceRequest(const RunOptions& options) {
   return options.Remove || options.PreProcImage[0] != '\0';
 }
 
-int RunMevrid(int argc, char** argv) {
+namespace {
+
+// The "Version" value the component records, for the run's record; empty
+// when none is recorded. Read only when the journal is kept.
+std::optional<std::string> RecordedVersion() {
+  char version[kTextBufferSize];
+  if (!ReadRegistryText(KOTA_VERSION_KEY, "Version", KEY_READ, version, sizeof version)) return std::nullopt;
+  return std::string(version);
+}
+
+// The install and remove modes under the install lock, and the record's
+// account of them: which outcome the steps carried out amount to.
+int RunLockedReferenceModes(const RunOptions& options, const char* program_name, int lock_timeout_seconds,
+                            RunEnd* end) {
+  JournalSetMode(options.Remove ? "remove" : "install");
+  JournalSetReference(options.ReferenceName);
+  // One install or removal at a time on the machine: taken only now, so the
+  // no-op, usage and agent modes never wait for it.
+  switch (TakeInstallLock(options.Verbose, lock_timeout_seconds)) {
+    case LockResult::Held:
+      break;
+    case LockResult::TimedOut:
+      JournalSetOutcome("busy");
+      *end = RunEnd::Busy;
+      return 1;
+    case LockResult::Failed:
+      JournalSetOutcome("failed");
+      *end = RunEnd::Failure;
+      return 1;
+  }
+  const std::optional<std::string> before = JournalActive() ? RecordedVersion() : std::nullopt;
+  const int exit_status = RunReferenceModes(options, program_name, end) == 0 ? 0 : 1;
+  if (JournalActive()) {
+    const std::optional<std::string> after = RecordedVersion();
+    JournalSetVersions(before ? before->c_str() : nullptr, after ? after->c_str() : nullptr);
+  }
+  ReleaseInstallLock();
+  if (*end == RunEnd::Refused) {
+    JournalSetMode("refused");
+    JournalSetOutcome("refused-older-node");
+  } else if (*end != RunEnd::Success) {
+    JournalSetOutcome("failed");
+  } else if (options.Remove) {
+    JournalSetOutcome(JournalReached("remove-component") ? "removed-component" : "removed-reference");
+  } else {
+    JournalSetOutcome(!JournalReached("copy") ? "registered" : before ? "upgraded" : "installed");
+  }
+  return exit_status;
+}
+
+int RunModes(int argc, char** argv, const DeploymentSettings& settings, RunEnd* end) {
   const char* program_name = argc > 0 && argv[0] != nullptr ? argv[0] : "";
   RunOptions options;
   switch (ParseCommandLine(argc, argv, &options)) {
     case ParseOutcome::NoOp:
+      *end = RunEnd::Success;
       return 0;
     case ParseOutcome::Usage:
+      JournalSetMode("usage");
+      JournalSetOutcome("usage");
+      *end = RunEnd::Usage;
       PrintUsage(program_name);
       return 1;
     case ParseOutcome::Run:
       break;
   }
   // "-e" wins over everything else on the command line, then "-b".
-  if (options.End) {
-    if (options.Verbose) ConsolePrint("\n\nStopping: %s\n*******************************\n\n", kServerAgentDisplay);
-    return StopServerAgent(options.Verbose) ? 0 : 1;
-  }
-  if (options.Begin) {
-    if (options.Verbose) ConsolePrint("\n\nStarting: %s\n*******************************\n\n", kServerAgentDisplay);
-    return StartServerAgent(options.Verbose) ? 0 : 1;
+  if (options.End || options.Begin) {
+    const bool stop = options.End;
+    JournalSetMode(stop ? "stop-agent" : "start-agent");
+    JournalStep(stop ? "stop-agent" : "start-agent");
+    if (options.Verbose)
+      ConsolePrint("\n\n%s: %s\n*******************************\n\n", stop ? "Stopping" : "Starting",
+                   kServerAgentDisplay);
+    const bool done = stop ? StopServerAgent(options.Verbose) : StartServerAgent(options.Verbose);
+    JournalSetOutcome(!done ? "failed" : stop ? "agent-stopped" : "agent-started");
+    *end = done ? RunEnd::Success : RunEnd::Failure;
+    return done ? 0 : 1;
   }
   if (!IsValidReferenceRequest(options)) {
+    JournalSetMode("usage");
+    JournalSetOutcome("usage");
+    *end = RunEnd::Usage;
     PrintUsage(program_name);
     return 1;
   }
-  // One install or removal at a time on the machine: taken only now, so the
-  // no-op, usage and agent modes never wait for it.
-  if (!AcquireInstallLock(options.Verbose)) return 1;
-  const int exit_status = RunReferenceModes(options, program_name) == 0 ? 0 : 1;
-  ReleaseInstallLock();
+  return RunLockedReferenceModes(options, program_name, settings.LockTimeoutSeconds, end);
+}
+
+}  // namespace
+
+int RunMevrid(int argc, char** argv) {
+  const DeploymentSettings settings = ReadDeploymentSettings();
+  JournalBegin(settings.Journal, argc, argv);
+  RunEnd end = RunEnd::Failure;
+  const int status = RunModes(argc, argv, settings, &end);
+  const int exit_status = DeploymentExitStatus(settings, end, status, JournalRestartRequired());
+  JournalFinish(exit_status);
   return exit_status;
 }

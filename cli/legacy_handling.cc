@@ -13,6 +13,7 @@
 #include "component/component_text.h"
 #include "component/install.h"
 #include "component/uninstall.h"
+#include "journal/run_journal.h"
 #include "platform/registry_access.h"
 #include "probe/environment_profile.h"
 #include "services/legacy_sequences.h"
@@ -49,6 +50,7 @@ void DeleteOldComponentCopies(const char* windows_directory, Flag verbose) {
 
 // Returns false when the run must end with status 1.
 bool PrepareLegacyInstall(Flag verbose, LegacyState* state) {
+  JournalStep("stop-legacy-services");
   if (!StopLegacyServices(verbose)) return false;
   if (verbose) ConsolePrint("\n");
   const char* windows_directory = LookupWindowsDirectory();
@@ -58,6 +60,7 @@ bool PrepareLegacyInstall(Flag verbose, LegacyState* state) {
     if (verbose) ConsolePrint("\tERROR: Could not determine %%SystemRoot%% directory.\n");
     return false;
   }
+  JournalStep("delete-old-copies");
   DeleteOldComponentCopies(windows_directory, verbose);
   if (verbose) ConsolePrint("\n");
   state->AddLegacyReference = 1;
@@ -96,6 +99,7 @@ ReferenceMode DecideReferenceMode(const RunOptions& options, const char* program
       PrintEnvironmentReport();
       PrintUsage(program_name);
     }
+    state->Refused = 1;
     *exit_status = 1;
     return ReferenceMode::Exit;
   }
@@ -107,6 +111,7 @@ void FinishLegacyInstall(const RunOptions& options, const LegacyState& state) {
   // The legacy reference's pre-processor is the installed tool with "-o":
   // stored unexpanded, so it follows the Windows directory at each call.
   InstallComponent(LEGACY_REFERENCE_NAME, LEGACY_PRE_PROC_IMAGE, options.Verbose);
+  JournalStep("start-legacy-services");
   StartLegacyServices(options.Verbose);
   if (options.Verbose) ConsolePrint("\n");
 }
@@ -116,5 +121,7 @@ void DropLegacyReference(const RunOptions& options, const LegacyState& state) {
   // component on its behalf; removing "BROMVELD" itself needs no second pass.
   if (state.OlderNode) return;
   if (std::strcmp(options.ReferenceName, LEGACY_REFERENCE_NAME) == 0) return;
+  // Usually there is no such reference to drop.
+  JournalAbsenceExpected absence_expected;
   UninstallComponent(LEGACY_REFERENCE_NAME, 0);
 }

@@ -8,6 +8,7 @@
 struct LegacyState {
   Flag OlderNode = 0;
   Flag AddLegacyReference = 0;
+  Flag Refused = 0;  // an install on an older node without "-g"
 };
 
 enum class ReferenceMode { Install, Remove, Exit };

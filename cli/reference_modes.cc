@@ -6,6 +6,7 @@
 #include "cli/legacy_handling.h"
 #include "component/install.h"
 #include "component/uninstall.h"
+#include "journal/run_journal.h"
 
 namespace {
 
@@ -26,6 +27,9 @@ int FinishWithSummary(Flag own_result, const ModeResults& results, Flag verbose)
     if (!results.InstallResult) ConsolePrint("\t* During KOTA component install.\n\n");
     if (!results.RemoveResult) ConsolePrint("\t* During KOTA component uninstall.\n\n");
   }
+  // The record names the same phases whether or not the summary is printed.
+  if (!results.InstallResult) JournalAddFailedPhase("During KOTA component install.");
+  if (!results.RemoveResult) JournalAddFailedPhase("During KOTA component uninstall.");
   return 1;
 }
 
@@ -52,17 +56,21 @@ int RunRemoveMode(const RunOptions& options, const LegacyState& state) {
 
 }  // namespace
 
-int RunReferenceModes(const RunOptions& options, const char* program_name) {
+int RunReferenceModes(const RunOptions& options, const char* program_name, RunEnd* end) {
   if (options.Verbose) ConsolePrint("\n\n");
   LegacyState state;
   int exit_status = 1;
   switch (DecideReferenceMode(options, program_name, &state, &exit_status)) {
     case ReferenceMode::Install:
-      return RunInstallMode(options, state);
-    case ReferenceMode::Remove:
-      return RunRemoveMode(options, state);
-    case ReferenceMode::Exit:
+      exit_status = RunInstallMode(options, state);
       break;
+    case ReferenceMode::Remove:
+      exit_status = RunRemoveMode(options, state);
+      break;
+    case ReferenceMode::Exit:
+      if (end) *end = state.Refused ? RunEnd::Refused : RunEnd::Failure;
+      return exit_status;
   }
+  if (end) *end = exit_status == 0 ? RunEnd::Success : RunEnd::Failure;
   return exit_status;
 }

@@ -3,6 +3,8 @@
 // exit status.
 #pragma once
 
+#include "cli/deployment.h"
 #include "cli/run_options.h"
 
-int RunReferenceModes(const RunOptions& options, const char* program_name);
+// end, when given, learns how the run ended for the deployment exit codes.
+int RunReferenceModes(const RunOptions& options, const char* program_name, RunEnd* end = nullptr);

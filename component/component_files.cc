@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "component/component_text.h"
+#include "journal/run_journal.h"
 #include "platform/handles.h"
 
 const ComponentFile kComponentFiles[3] = {
@@ -34,6 +35,16 @@ HANDLE OpenForTime(const char* path) {
   return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
+// Why a file could be neither deleted nor renamed, in Win32 terms: absent,
+// or there and refused.
+void NoteFailedDeletion(const char* path) {
+  if (!JournalActive()) return;
+  if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES)
+    JournalCallFailed("DeleteFileA", GetLastError(), path);
+  else
+    JournalCallFailed("DeleteFileA", ERROR_ACCESS_DENIED, path);
+}
+
 }  // namespace
 
 Flag IsInstalledFileOlder(const char* installed_path, const char* release_path) {
@@ -55,7 +66,13 @@ Flag CopyComponentFile(const char* source_path, const char* target_path, Flag ve
     // A read-only installed copy must not stop its own replacement; a target
     // that does not exist yet simply has nothing to clear.
     PlatformMakeWritable(target_path);
-    if (CopyFileA(source_path, target_path, FALSE)) return 1;
+    if (CopyFileA(source_path, target_path, FALSE)) {
+      JournalChange("copied", target_path);
+      return 1;
+    }
+    JournalCallFailed("CopyFileA", GetLastError(), target_path);
+  } else {
+    JournalCallFailed("CopyFileA", ERROR_FILENAME_EXCED_RANGE, target_path);
   }
   if (verbose) ConsolePrint("\tERROR: Could not copy to (%s)\n", target_path);
   return 0;
@@ -64,7 +81,10 @@ Flag CopyComponentFile(const char* source_path, const char* target_path, Flag ve
 Flag DeleteComponentFile(const char* path, Flag verbose) {
   if (FitsPath(path)) {
     PlatformMakeWritable(path);
-    if (PlatformRemove(path) == 0) return 1;
+    if (PlatformRemove(path) == 0) {
+      JournalChange("deleted", path);
+      return 1;
+    }
     // A file in use (a running driver's image, the running uninstaller) can
     // still be renamed: it is moved out of the way to a fresh name in the
     // root of the current drive and deleted at the next restart. The name is
@@ -75,9 +95,21 @@ Flag DeleteComponentFile(const char* path, Flag verbose) {
         strcpy(moved, temporary);
         // Should the scheduling fail, the file stays under its new name:
         // nothing is rolled back.
-        if (PlatformRename(path, moved) == 0 && MoveFileExA(moved, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) return 1;
+        if (PlatformRename(path, moved) == 0) {
+          if (MoveFileExA(moved, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+            JournalChange("moved out of the way", path);
+            JournalFileSetAside(path, moved);
+            return 1;
+          }
+          JournalCallFailed("MoveFileExA", GetLastError(), moved);
+          JournalChange("moved out of the way", path);
+        } else {
+          NoteFailedDeletion(path);
+        }
       }
     }
+  } else {
+    JournalCallFailed("DeleteFileA", ERROR_FILENAME_EXCED_RANGE, path);
   }
   if (verbose) ConsolePrint("\tERROR: Could not delete (%s)\n", path);
   return 0;

@@ -4,6 +4,7 @@
 #include "component/component_keys.h"
 #include "component/component_text.h"
 #include "component/references.h"
+#include "journal/run_journal.h"
 #include "platform/handles.h"
 #include "platform/registry_access.h"
 #include "services/service_control.h"
@@ -21,26 +22,32 @@ Flag CopyReleaseFile(const char* windows_directory, ComponentRole role, Flag ver
   return CopyComponentFile(source.c_str(), target.c_str(), verbose);
 }
 
+bool Failed(const char* call, LONG status) {
+  JournalCallFailed(call, static_cast<unsigned long>(status), KOTA_VERSION_KEY);
+  return false;
+}
+
 // The version key records what is installed and where its uninstaller lies.
 // These writes are silent: the caller only learns that they failed.
 bool RecordComponentVersion(const char* windows_directory) {
   char key_class[] = "REG_SZ";
   ScopedKey key;
   DWORD disposition = 0;
-  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, KOTA_VERSION_KEY, 0, key_class, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr,
-                      key.Receive(), &disposition) != ERROR_SUCCESS) {
-    return false;
-  }
+  LONG status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, KOTA_VERSION_KEY, 0, key_class, REG_OPTION_NON_VOLATILE, KEY_WRITE,
+                                nullptr, key.Receive(), &disposition);
+  if (status != ERROR_SUCCESS) return Failed("RegCreateKeyExA", status);
   std::string version = FormatText("%d.%d", kComponentVersionMajor, kComponentVersionMinor);
-  if (RegSetValueExA(key.Get(), "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version.data()),
-                     static_cast<DWORD>(version.size())) != ERROR_SUCCESS) {
-    return false;
-  }
+  status = RegSetValueExA(key.Get(), "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version.data()),
+                          static_cast<DWORD>(version.size()));
+  if (status != ERROR_SUCCESS) return Failed("RegSetValueExA", status);
   // The path as installed, already expanded; the copy of the tool to this
   // very path has succeeded, so it fits.
   std::string uninstaller = InstalledPathOf(ComponentRole::Tool, windows_directory);
-  return RegSetValueExA(key.Get(), "UnInstallImage", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(uninstaller.data()),
-                        static_cast<DWORD>(uninstaller.size())) == ERROR_SUCCESS;
+  status = RegSetValueExA(key.Get(), "UnInstallImage", 0, REG_EXPAND_SZ,
+                          reinterpret_cast<const BYTE*>(uninstaller.data()), static_cast<DWORD>(uninstaller.size()));
+  if (status != ERROR_SUCCESS) return Failed("RegSetValueExA", status);
+  JournalChange("version recorded", KOTA_VERSION_KEY);
+  return true;
 }
 
 }  // namespace
@@ -55,7 +62,11 @@ Flag InstallComponent(const char* reference_name, const char* pre_proc_image, Fl
   // it with the registration's own message before any product is told to let
   // go of the driver or any file is replaced for it.
   std::string key_path;
-  if (!FormReferenceKeyPath(reference_name, &key_path)) return RegisterReference(reference_name, pre_proc_image, verbose);
+  JournalStep("check");
+  if (!FormReferenceKeyPath(reference_name, &key_path)) {
+    JournalStep("register");
+    return RegisterReference(reference_name, pre_proc_image, verbose);
+  }
 
   // Current files and version do not make a current component when the
   // manager says the driver service does not exist and the version recorded
@@ -70,32 +81,49 @@ Flag InstallComponent(const char* reference_name, const char* pre_proc_image, Fl
   bool this_version_recorded = false;
   if (!IsComponentInstallNeeded(windows_directory, verbose, &this_version_recorded) &&
       !(this_version_recorded && QueryServicePresence(KOTA_DRIVER_SERVICE) == ServicePresence::Absent)) {
+    JournalStep("register");
     return RegisterReference(reference_name, pre_proc_image, verbose);
   }
 
+  JournalStep("notify-end");
   NotifyAllReferencesEnd(verbose);
-  // Silent: on a first install there is no driver service to stop.
-  StopServiceTree(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, 0);
+  {
+    // Silent: on a first install there is no driver service to stop.
+    JournalAbsenceExpected absence_expected;
+    JournalStep("stop-driver");
+    StopServiceTree(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, 0);
+  }
 
   // The tool first, the driver last: a failed copy leaves the earlier files
   // replaced and the later ones as they were; the only repair is to let the
   // stopped driver run again.
+  JournalStep("copy");
   for (ComponentRole role : {ComponentRole::Tool, ComponentRole::Library, ComponentRole::Driver}) {
     if (!CopyReleaseFile(windows_directory, role, verbose)) {
+      JournalStep("restart-driver");
       StartServiceAndWait(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, 0);
       return 0;
     }
   }
 
+  JournalStep("record-version");
   if (!RecordComponentVersion(windows_directory)) return 0;
 
-  // The old definition goes (silently, it may not exist) and the driver is
-  // created anew from the installed file.
-  RemoveService(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, 0);
+  {
+    // The old definition goes (silently, it may not exist) and the driver
+    // is created anew from the installed file.
+    JournalAbsenceExpected absence_expected;
+    JournalStep("remove-driver");
+    RemoveService(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, 0);
+  }
+  JournalStep("create-driver");
   if (!CreateDriverService(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, verbose)) return 0;
   // A driver that does not start does not fail the install.
+  JournalStep("start-driver");
   StartServiceAndWait(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, verbose);
+  JournalStep("notify-begin");
   NotifyAllReferencesBegin(verbose);
   // Registered last, so a reference new in this run is not sent "-b".
+  JournalStep("register");
   return RegisterReference(reference_name, pre_proc_image, verbose) ? 1 : 0;
 }

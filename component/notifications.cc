@@ -1,6 +1,7 @@
 #include "component/component_keys.h"
 #include "component/component_text.h"
 #include "component/references.h"
+#include "journal/run_journal.h"
 #include "platform/handles.h"
 #include "platform/registry_access.h"
 
@@ -29,20 +30,34 @@ Flag NotifyAllReferences(const char* notify_switch, const char* progress_format,
   ScopedKey references;
   LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, KOTA_REFERENCES_KEY, 0, KEY_READ, references.Receive());
   // No References key: nobody to tell, which is a walk that reached its end.
-  if (status != ERROR_SUCCESS) return status == ERROR_FILE_NOT_FOUND ? 1 : 0;
+  if (status != ERROR_SUCCESS) {
+    if (status == ERROR_FILE_NOT_FOUND) return 1;
+    JournalCallFailed("RegOpenKeyExA", static_cast<unsigned long>(status), KOTA_REFERENCES_KEY);
+    return 0;
+  }
   for (DWORD index = 0;; ++index) {
     char name[kTextBufferSize];
     DWORD name_size = sizeof name;
     status = RegEnumKeyExA(references.Get(), index, name, &name_size, nullptr, nullptr, nullptr, nullptr);
     if (status == ERROR_NO_MORE_ITEMS) return 1;
-    if (status != ERROR_SUCCESS) return 0;
+    if (status != ERROR_SUCCESS) {
+      JournalCallFailed("RegEnumKeyExA", static_cast<unsigned long>(status), KOTA_REFERENCES_KEY);
+      return 0;
+    }
     ScopedKey reference;
-    if (RegOpenKeyExA(references.Get(), name, 0, KEY_READ, reference.Receive()) != ERROR_SUCCESS) continue;
+    status = RegOpenKeyExA(references.Get(), name, 0, KEY_READ, reference.Receive());
+    if (status != ERROR_SUCCESS) {
+      JournalCallFailed("RegOpenKeyExA", static_cast<unsigned long>(status), name);
+      continue;
+    }
     // The line names the reference before its image is looked at, so a
     // reference that is then passed over still shows up.
     if (verbose) ConsolePrint(progress_format, name);
     char command_line[kTextBufferSize];
-    if (FormPreProcCommand(reference.Get(), notify_switch, verbose, command_line)) RunAndWait(command_line, verbose);
+    if (FormPreProcCommand(reference.Get(), notify_switch, verbose, command_line))
+      RunAndWait(command_line, verbose);
+    else
+      JournalNote((std::string("reference ") + name + " passed over: no image that forms a command line").c_str());
   }
 }
 
@@ -52,7 +67,11 @@ Flag NotifyReferenceEnd(const char* reference_name, Flag verbose) {
   std::string key_path;
   if (!FormReferenceKeyPath(reference_name, &key_path)) return 0;
   ScopedKey reference;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key_path.c_str(), 0, KEY_READ, reference.Receive()) != ERROR_SUCCESS) return 0;
+  const LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, key_path.c_str(), 0, KEY_READ, reference.Receive());
+  if (status != ERROR_SUCCESS) {
+    JournalCallFailed("RegOpenKeyExA", static_cast<unsigned long>(status), key_path.c_str());
+    return 0;
+  }
   char command_line[kTextBufferSize];
   if (!FormPreProcCommand(reference.Get(), "-e", verbose, command_line)) return 0;
   // Whether the pre-processor could be started is not this caller's concern.

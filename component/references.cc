@@ -3,26 +3,54 @@
 #include <cstring>
 
 #include "component/component_text.h"
+#include "journal/run_journal.h"
 #include "platform/handles.h"
+
+namespace {
+
+// Whether the reference already holds exactly this image, as it would be
+// written: then the registration changes nothing. Asked only for the
+// journal, before the write.
+bool HoldsImage(const std::string& key_path, const char* pre_proc_image) {
+  ScopedKey key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key_path.c_str(), 0, KEY_READ, key.Receive()) != ERROR_SUCCESS) return false;
+  char held[kTextBufferSize];
+  DWORD type = 0;
+  DWORD size = sizeof held;
+  if (RegQueryValueExA(key.Get(), "PreProcImage", nullptr, &type, reinterpret_cast<BYTE*>(held), &size) !=
+      ERROR_SUCCESS)
+    return false;
+  const size_t length = strlen(pre_proc_image);
+  return type == REG_EXPAND_SZ && size == length && memcmp(held, pre_proc_image, length) == 0;
+}
+
+}  // namespace
 
 Flag RegisterReference(const char* reference_name, const char* pre_proc_image, Flag verbose) {
   // A name too long for its key path is refused whole: a cut path would
   // register (or overwrite) some other reference.
   std::string key_path;
   if (FormReferenceKeyPath(reference_name, &key_path)) {
+    const bool unchanged = JournalActive() && HoldsImage(key_path, pre_proc_image);
     char key_class[] = "REG_SZ";
     ScopedKey key;
     DWORD disposition = 0;
     // Creates the component key and the References key with the first
     // reference; an existing reference is simply opened and overwritten.
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, key_path.c_str(), 0, key_class, REG_OPTION_NON_VOLATILE, KEY_WRITE,
-                        nullptr, key.Receive(), &disposition) == ERROR_SUCCESS) {
+    LONG status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, key_path.c_str(), 0, key_class, REG_OPTION_NON_VOLATILE,
+                                  KEY_WRITE, nullptr, key.Receive(), &disposition);
+    if (status == ERROR_SUCCESS) {
       // Stored unexpanded and without a terminator: %NAME% references are
       // expanded anew at each notification.
-      if (RegSetValueExA(key.Get(), "PreProcImage", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(pre_proc_image),
-                         static_cast<DWORD>(strlen(pre_proc_image))) == ERROR_SUCCESS) {
+      status = RegSetValueExA(key.Get(), "PreProcImage", 0, REG_EXPAND_SZ,
+                              reinterpret_cast<const BYTE*>(pre_proc_image), static_cast<DWORD>(strlen(pre_proc_image)));
+      if (status == ERROR_SUCCESS) {
+        if (!unchanged) JournalChange("registered", key_path.c_str());
         return 1;
       }
+      JournalCallFailed("RegSetValueExA", static_cast<unsigned long>(status), key_path.c_str());
+    } else {
+      JournalCallFailed("RegCreateKeyExA", static_cast<unsigned long>(status), key_path.c_str());
     }
   }
   if (verbose) ConsolePrint("\tERROR: Could not install referenced component - %s\n", reference_name);
@@ -31,9 +59,13 @@ Flag RegisterReference(const char* reference_name, const char* pre_proc_image, F
 
 Flag DeleteReference(const char* reference_name, Flag verbose) {
   std::string key_path;
-  if (FormReferenceKeyPath(reference_name, &key_path) &&
-      RegDeleteKeyA(HKEY_LOCAL_MACHINE, key_path.c_str()) == ERROR_SUCCESS) {
-    return 1;
+  if (FormReferenceKeyPath(reference_name, &key_path)) {
+    const LONG status = RegDeleteKeyA(HKEY_LOCAL_MACHINE, key_path.c_str());
+    if (status == ERROR_SUCCESS) {
+      JournalChange("unregistered", key_path.c_str());
+      return 1;
+    }
+    JournalCallFailed("RegDeleteKeyA", static_cast<unsigned long>(status), key_path.c_str());
   }
   if (verbose) ConsolePrint("\tERROR: Could not delete referenced component - %s\n", reference_name);
   return 0;

@@ -1,6 +1,7 @@
 #include <cstring>
 
 #include "component/references.h"
+#include "journal/run_journal.h"
 #include "platform/handles.h"
 
 namespace {
@@ -30,12 +31,20 @@ Flag RunAndWait(const char* command_line, Flag verbose) {
   // exactly as registered (the tool adds no quotes).
   if (!CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr, nullptr, &startup,
                       &process_info)) {
+    JournalCallFailed("CreateProcessA", GetLastError(), command_line);
     return 0;
   }
   ScopedKernelHandle process(process_info.hProcess);
   ScopedKernelHandle thread(process_info.hThread);
-  // Neither the outcome of the wait nor the exit code matters.
+  // Neither the outcome of the wait nor the exit code matters to the run;
+  // the journal keeps both.
+  const uint64_t wait_began = JournalActive() ? PlatformClockMs() : 0;
   WaitForSingleObject(process.Get(), kPreProcWaitMs);
+  if (JournalActive()) {
+    DWORD exit_code = 0;
+    if (!GetExitCodeProcess(process.Get(), &exit_code)) exit_code = STILL_ACTIVE;
+    JournalPreProcessor(command_line, exit_code, PlatformClockMs() - wait_began);
+  }
   process.Close();
   thread.Close();
   return 1;

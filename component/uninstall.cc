@@ -4,6 +4,7 @@
 #include "component/component_keys.h"
 #include "component/component_text.h"
 #include "component/references.h"
+#include "journal/run_journal.h"
 #include "platform/handles.h"
 #include "platform/registry_access.h"
 #include "services/service_control.h"
@@ -16,13 +17,17 @@ enum class Remaining { Others, None, Unknown };
 // subkey alone.
 Remaining RemainingReferences() {
   ScopedKey references;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, KOTA_REFERENCES_KEY, 0, KEY_READ, references.Receive()) != ERROR_SUCCESS)
+  LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, KOTA_REFERENCES_KEY, 0, KEY_READ, references.Receive());
+  if (status != ERROR_SUCCESS) {
+    JournalCallFailed("RegOpenKeyExA", static_cast<unsigned long>(status), KOTA_REFERENCES_KEY);
     return Remaining::Unknown;
+  }
   char name[kTextBufferSize];
   DWORD name_size = sizeof name;
-  LONG status = RegEnumKeyExA(references.Get(), 0, name, &name_size, nullptr, nullptr, nullptr, nullptr);
+  status = RegEnumKeyExA(references.Get(), 0, name, &name_size, nullptr, nullptr, nullptr, nullptr);
   if (status == ERROR_SUCCESS) return Remaining::Others;
   if (status == ERROR_NO_MORE_ITEMS) return Remaining::None;
+  JournalCallFailed("RegEnumKeyExA", static_cast<unsigned long>(status), KOTA_REFERENCES_KEY);
   return Remaining::Unknown;
 }
 
@@ -30,6 +35,15 @@ Remaining RemainingReferences() {
 // deleting a file with a cut name.
 Flag DeleteInstalledFile(const char* windows_directory, ComponentRole role, Flag verbose) {
   return DeleteComponentFile(InstalledPathOf(role, windows_directory).c_str(), verbose);
+}
+
+// The keys go silently; the journal still learns what became of each.
+void DeleteComponentKey(const char* key_path) {
+  const LONG status = RegDeleteKeyA(HKEY_LOCAL_MACHINE, key_path);
+  if (status == ERROR_SUCCESS)
+    JournalChange("key deleted", key_path);
+  else
+    JournalCallFailed("RegDeleteKeyA", static_cast<unsigned long>(status), key_path);
 }
 
 enum class Uninstaller { Handled, Unreadable };
@@ -40,13 +54,17 @@ enum class Uninstaller { Handled, Unreadable };
 // fails clears the result and the removal goes on.
 Uninstaller DeleteRecordedUninstaller(Flag verbose, Flag* result) {
   ScopedKey version;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, KOTA_VERSION_KEY, 0, KEY_READ, version.Receive()) != ERROR_SUCCESS) {
+  const LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, KOTA_VERSION_KEY, 0, KEY_READ, version.Receive());
+  if (status != ERROR_SUCCESS) {
+    JournalCallFailed("RegOpenKeyExA", static_cast<unsigned long>(status), KOTA_VERSION_KEY);
     *result = 0;
     return Uninstaller::Handled;
   }
   char uninstaller[kTextBufferSize];
-  if (!QueryRegistryText(version.Get(), "UnInstallImage", uninstaller, sizeof uninstaller))
+  if (!QueryRegistryText(version.Get(), "UnInstallImage", uninstaller, sizeof uninstaller)) {
+    JournalNote("the recorded uninstaller cannot be read: the component's keys stay");
     return Uninstaller::Unreadable;
+  }
   version.Close();
   char expanded[kTextBufferSize];
   DWORD needed = ExpandEnvironmentStringsA(uninstaller, expanded, kTextBufferSize);
@@ -68,7 +86,9 @@ Flag UninstallComponent(const char* reference_name, Flag verbose) {
   }
   // Only the product that goes is told, and only to let go; whether it ran
   // does not matter, the deletion of the reference decides.
+  JournalStep("notify-reference");
   NotifyReferenceEnd(reference_name, verbose);
+  JournalStep("unregister");
   if (!DeleteReference(reference_name, verbose)) return 0;
   switch (RemainingReferences()) {
     case Remaining::Others:
@@ -83,14 +103,19 @@ Flag UninstallComponent(const char* reference_name, Flag verbose) {
   // The last reference is gone: the component goes, every step tried
   // whatever became of the one before. Keys go leaf first, since a key with
   // subkeys cannot be deleted; files go once the driver no longer runs.
-  RegDeleteKeyA(HKEY_LOCAL_MACHINE, KOTA_REFERENCES_KEY);
+  JournalStep("remove-component");
+  DeleteComponentKey(KOTA_REFERENCES_KEY);
+  JournalStep("stop-driver");
   if (!StopServiceTree(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, verbose)) result = 0;
+  JournalStep("remove-driver");
   if (!RemoveService(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, verbose)) result = 0;
+  JournalStep("delete-files");
   if (!DeleteInstalledFile(windows_directory, ComponentRole::Driver, verbose)) result = 0;
   if (!DeleteInstalledFile(windows_directory, ComponentRole::Library, verbose)) result = 0;
   if (DeleteRecordedUninstaller(verbose, &result) == Uninstaller::Unreadable) return 0;
 
-  RegDeleteKeyA(HKEY_LOCAL_MACHINE, KOTA_VERSION_KEY);
-  RegDeleteKeyA(HKEY_LOCAL_MACHINE, KOTA_COMPONENT_KEY);
+  JournalStep("remove-keys");
+  DeleteComponentKey(KOTA_VERSION_KEY);
+  DeleteComponentKey(KOTA_COMPONENT_KEY);
   return result;
 }

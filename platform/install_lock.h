@@ -16,9 +16,13 @@
 // The environment variable that carries the holder's token.
 constexpr char kInstallLockToken[] = "MEVRID_INSTALL_LOCK";
 
-// Takes the lock, waiting for as long as another run holds it; when verbose,
-// says once that it waits. false (with an error line when verbose) when the
-// lock cannot be had at all.
+enum class LockResult { Held, TimedOut, Failed };
+
+// Takes the lock, waiting for as long as another run holds it, or at most
+// timeout_seconds when that is not negative; when verbose, says once that it
+// waits. TimedOut or Failed come with the same error line when verbose.
+LockResult TakeInstallLock(Flag verbose, int timeout_seconds);
+// The wait without end: true when held.
 bool AcquireInstallLock(Flag verbose);
 // Lets the lock go (and drops the token); nothing when not held.
 void ReleaseInstallLock();

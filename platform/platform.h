@@ -5,7 +5,9 @@
 #pragma once
 
 #include <cstdarg>
+#include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "platform/win32.h"
 
@@ -43,3 +45,30 @@ void ConsolePrint(const char* format, ...)
     __attribute__((format(printf, 1, 2)))
 #endif
     ;
+
+// Files of the host (not of the emulated drive) that a run writes for the
+// people who deploy it: its log and its record. Paths are the host's.
+//
+// A log opened for appending: every append is one write in append mode, so
+// the lines of concurrent runs sharing the file never interleave. nullptr
+// when the file cannot be opened.
+struct PlatformLogFile;
+PlatformLogFile* PlatformOpenLog(const char* path);
+bool PlatformAppendToLog(PlatformLogFile* log, const char* data, size_t size);
+void PlatformCloseLog(PlatformLogFile* log);
+// Replaces the file with the text through a temporary file beside it and a
+// rename, so a reader sees the old file or the whole new one.
+bool PlatformWriteFileAtomically(const char* path, const char* data, size_t size);
+
+// The machine's clock in milliseconds, for measuring waits: on an emulated
+// machine with a virtual clock it moves with the waits, not with real time.
+uint64_t PlatformClockMs();
+// The wall clock as UTC text ("2026-12-09T13:45:01.250Z"), for log lines.
+void PlatformUtcTimestamp(char (&text)[32]);
+unsigned long PlatformProcessId();
+// Removes the variable from the environment the process's children inherit.
+void PlatformUnsetEnv(const char* name);
+// What a log's first line names: the directory the run works from (its
+// release directory) and the machine it works on.
+std::string PlatformCurrentDirectory();
+std::string PlatformMachineName();

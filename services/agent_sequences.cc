@@ -3,6 +3,7 @@
 // machine lacks is passed over without a word.
 #include "services/agent_sequences.h"
 
+#include "journal/run_journal.h"
 #include "services/service_control.h"
 
 const char kServerAgentService[] = "brunol32";
@@ -19,15 +20,19 @@ constexpr const char kLocalResponse[] = "Kelm Local Response Agent";
 }  // namespace
 
 Flag StopServerAgent(Flag verbose) {
-  StopServiceTree(kGandrel, kGandrel, 0);
-  StopServiceTree(kTobrael, kTobrael, 0);
-  StopServiceTree(kBaseboard, kBaseboard, 0);
-  StopServiceTree(kLocalResponse, kLocalResponse, 0);
+  {
+    JournalAbsenceExpected absence_expected;  // an agent the machine lacks
+    StopServiceTree(kGandrel, kGandrel, 0);
+    StopServiceTree(kTobrael, kTobrael, 0);
+    StopServiceTree(kBaseboard, kBaseboard, 0);
+    StopServiceTree(kLocalResponse, kLocalResponse, 0);
+  }
   return StopServiceTree(kServerAgentService, kServerAgentDisplay, verbose);
 }
 
 Flag StartServerAgent(Flag verbose) {
   Flag result = StartServiceAndWait(kServerAgentService, kServerAgentDisplay, verbose);
+  JournalAbsenceExpected absence_expected;
   StartServiceAndWait(kTobrael, kTobrael, 0);
   StartServiceAndWait(kGandrel, kGandrel, 0);
   return result;

@@ -3,29 +3,56 @@
 
 #include <cstdio>
 
+#include "journal/run_journal.h"
 #include "platform/handles.h"
+
+namespace {
+
+// A service deleted while it still runs (a driver that could not be
+// stopped) stays marked for deletion until the next restart.
+void NoteIfLeftForRestart(SC_HANDLE service, const char* service_name) {
+  if (!JournalActive()) return;
+  SERVICE_STATUS status = {};
+  if (QueryServiceStatus(service, &status) && status.dwCurrentState != SERVICE_STOPPED)
+    JournalServiceMarkedForDelete(service_name);
+}
+
+}  // namespace
 
 Flag RemoveService(const char* service_name, const char* display_text, Flag verbose) {
   ScopedService manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
   if (!manager) {
+    JournalCallFailed("OpenSCManagerA", GetLastError(), service_name);
     if (verbose) ConsolePrint("\tERROR: Could not open handle to Service Control Manager to remove - %s\n", service_name);
     return 0;
   }
   ScopedService service(OpenServiceA(manager.Get(), service_name, SERVICE_ALL_ACCESS));
   if (!service) {
+    JournalCallFailed("OpenServiceA", GetLastError(), service_name);
     if (verbose) ConsolePrint("\tERROR: Could not open handle to service - %s\n", service_name);
     return 0;
   }
   if (verbose) ConsolePrint("Removing Service (%s).\n", display_text);
-  if (DeleteService(service.Get())) return 1;
+  if (DeleteService(service.Get())) {
+    JournalChange("service deleted", service_name);
+    NoteIfLeftForRestart(service.Get(), service_name);
+    return 1;
+  }
   // A service already marked for deletion goes once its last handle closes:
   // the removal asked for is under way.
-  return GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE ? 1 : 0;
+  const DWORD error = GetLastError();
+  if (error != ERROR_SERVICE_MARKED_FOR_DELETE) {
+    JournalCallFailed("DeleteService", error, service_name);
+    return 0;
+  }
+  NoteIfLeftForRestart(service.Get(), service_name);
+  return 1;
 }
 
 Flag CreateDriverService(const char* service_name, const char* display_text, Flag verbose) {
   ScopedService manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
   if (!manager) {
+    JournalCallFailed("OpenSCManagerA", GetLastError(), service_name);
     if (verbose) ConsolePrint("\tERROR: Could not open handle to Service Control Manager to install - %s\n", service_name);
     return 0;
   }
@@ -42,7 +69,13 @@ Flag CreateDriverService(const char* service_name, const char* display_text, Fla
   ScopedService created(CreateServiceA(manager.Get(), service_name, service_name, SERVICE_ALL_ACCESS,
                                        SERVICE_KERNEL_DRIVER, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, image_path,
                                        "Extended Base", nullptr, nullptr, nullptr, nullptr));
-  if (created) return 1;
+  if (created) {
+    JournalChange("service created", service_name);
+    return 1;
+  }
+  const DWORD error = GetLastError();
+  JournalCallFailed("CreateServiceA", error, service_name);
+  SetLastError(error);
   // An existing service is left to the caller to judge, silently.
   if (GetLastError() != ERROR_SERVICE_EXISTS && verbose)
     ConsolePrint("\tERROR: Could not open handle to driver - %s\n", service_name);

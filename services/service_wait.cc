@@ -8,12 +8,12 @@ bool ReadServiceState(SC_HANDLE service, LastState* last) {
   return true;
 }
 
-void WaitWhilePending(SC_HANDLE service, DWORD pending_state, int max_polls, Flag verbose, LastState* last) {
-  if (!ReadServiceState(service, last) || last->state != pending_state) return;
+int WaitWhilePending(SC_HANDLE service, DWORD pending_state, int max_polls, Flag verbose, LastState* last) {
+  if (!ReadServiceState(service, last) || last->state != pending_state) return 0;
   for (int sleeps = 1;; ++sleeps) {
     if (verbose) ConsolePrint(".");
     Sleep(kPollIntervalMs);
-    if (sleeps >= max_polls) return;
-    if (!ReadServiceState(service, last) || last->state != pending_state) return;
+    if (sleeps >= max_polls) return sleeps;
+    if (!ReadServiceState(service, last) || last->state != pending_state) return sleeps;
   }
 }

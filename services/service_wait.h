@@ -27,5 +27,5 @@ bool ReadServiceState(SC_HANDLE service, LastState* last);
 // Reads the status and, while the read succeeds and the service is in the
 // pending state, prints "." (when verbose), sleeps a second and reads again.
 // After the max_polls-th sleep the state is not read again, so a service that
-// was still pending at its last read counts as such.
-void WaitWhilePending(SC_HANDLE service, DWORD pending_state, int max_polls, Flag verbose, LastState* last);
+// was still pending at its last read counts as such. Returns the polls made.
+int WaitWhilePending(SC_HANDLE service, DWORD pending_state, int max_polls, Flag verbose, LastState* last);

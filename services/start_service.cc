@@ -1,4 +1,5 @@
 // Starting a service and waiting while it is start-pending.
+#include "journal/run_journal.h"
 #include "platform/handles.h"
 #include "services/service_control.h"
 #include "services/service_wait.h"
@@ -6,11 +7,13 @@
 Flag StartServiceAndWait(const char* service_name, const char* display_text, Flag verbose) {
   ScopedService manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
   if (!manager) {
+    JournalCallFailed("OpenSCManagerA", GetLastError(), service_name);
     if (verbose) ConsolePrint("\tERROR: Could not open handle to Service Control Manager to start - %s\n", service_name);
     return 0;
   }
   ScopedService service(OpenServiceA(manager.Get(), service_name, SERVICE_START | SERVICE_QUERY_STATUS));
   if (!service) {
+    JournalCallFailed("OpenServiceA", GetLastError(), service_name);
     if (verbose) ConsolePrint("\tERROR: Could not open handle to service - %s\n", service_name);
     return 0;
   }
@@ -18,6 +21,7 @@ Flag StartServiceAndWait(const char* service_name, const char* display_text, Fla
   if (!StartServiceA(service.Get(), 0, nullptr)) {
     // Read the code before printing: the console write may change it.
     DWORD error = GetLastError();
+    if (error != ERROR_SERVICE_ALREADY_RUNNING) JournalCallFailed("StartServiceA", error, service_name);
     if (verbose) ConsolePrint("\n");
     // A refused start has always let go of the manager before the service.
     manager.Close();
@@ -25,8 +29,10 @@ Flag StartServiceAndWait(const char* service_name, const char* display_text, Fla
     // Already running is what the caller wants.
     return error == ERROR_SERVICE_ALREADY_RUNNING ? 1 : 0;
   }
+  JournalChange("service started", service_name);
   LastState last;
-  WaitWhilePending(service.Get(), SERVICE_START_PENDING, kStartPendingPolls, verbose, &last);
+  const int polls = WaitWhilePending(service.Get(), SERVICE_START_PENDING, kStartPendingPolls, verbose, &last);
+  JournalServiceWait(service_name, "start", polls, last.state);
   if (verbose) ConsolePrint("\n");
   return last.known && last.state == SERVICE_RUNNING ? 1 : 0;
 }

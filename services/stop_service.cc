@@ -1,5 +1,6 @@
 // Stopping a service: with its active dependents first (StopServiceTree) or
 // on its own (StopSingleService).
+#include "journal/run_journal.h"
 #include "platform/handles.h"
 #include "services/service_control.h"
 #include "services/service_wait.h"
@@ -42,9 +43,10 @@ Flag StopTree(const char* service_name, const char* display_text, Flag verbose, 
 // running service is asked to stop, then watched while it still runs and
 // waited for while it is stop-pending. A service in any other state gets no
 // request and is only waited for. Every path ends the progress line.
-Flag StopOpenService(SC_HANDLE service, Flag verbose) {
+Flag StopOpenService(SC_HANDLE service, const char* service_name, Flag verbose) {
   LastState last;
   if (!ReadServiceState(service, &last)) {
+    JournalCallFailed("QueryServiceStatus", GetLastError(), service_name);
     if (verbose) ConsolePrint("\n");
     return 0;
   }
@@ -53,19 +55,23 @@ Flag StopOpenService(SC_HANDLE service, Flag verbose) {
     if (!ControlService(service, SERVICE_CONTROL_STOP, &status)) {
       // Read the code before printing: the console write may change it.
       DWORD error = GetLastError();
+      if (error != ERROR_SERVICE_NOT_ACTIVE) JournalCallFailed("ControlService", error, service_name);
       if (verbose) ConsolePrint("\n");
       // The service stopped between the read and the request: that is the
       // outcome asked for.
       return error == ERROR_SERVICE_NOT_ACTIVE ? 1 : 0;
     }
     last.state = status.dwCurrentState;
+    JournalChange("service stop asked", service_name);
   }
-  for (int poll = 0; poll < kRunningPolls; ++poll) {
+  int polls = 0;
+  for (; polls < kRunningPolls; ++polls) {
     if (!ReadServiceState(service, &last) || last.state != SERVICE_RUNNING) break;
     if (verbose) ConsolePrint(".");
     Sleep(kPollIntervalMs);
   }
-  WaitWhilePending(service, SERVICE_STOP_PENDING, kStopPendingPolls, verbose, &last);
+  polls += WaitWhilePending(service, SERVICE_STOP_PENDING, kStopPendingPolls, verbose, &last);
+  JournalServiceWait(service_name, "stop", polls, last.state);
   if (verbose) ConsolePrint("\n");
   return last.state == SERVICE_STOPPED ? 1 : 0;
 }
@@ -81,6 +87,7 @@ bool StopActiveDependents(SC_HANDLE service, const char* display_text, Flag verb
   DWORD count = 0;
   auto* entries = reinterpret_cast<ENUM_SERVICE_STATUSA*>(buffer);
   if (!EnumDependentServicesA(service, SERVICE_ACTIVE, entries, sizeof buffer, &bytes_needed, &count)) {
+    JournalCallFailed("EnumDependentServicesA", GetLastError(), walk->service_name);
     if (verbose) ConsolePrint("\tERROR: Could not enumerate dependent services of (%s)\n", display_text);
     return false;
   }
@@ -97,11 +104,13 @@ bool StopActiveDependents(SC_HANDLE service, const char* display_text, Flag verb
 Flag StopTree(const char* service_name, const char* display_text, Flag verbose, const WalkFrame* outer) {
   ScopedService manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
   if (!manager) {
+    JournalCallFailed("OpenSCManagerA", GetLastError(), service_name);
     if (verbose) ConsolePrint("\tERROR: Could not open handle to Service Control Manager to stop - %s\n", service_name);
     return 0;
   }
   ScopedService service(OpenServiceA(manager.Get(), service_name, SERVICE_ALL_ACCESS));
   if (!service) {
+    JournalCallFailed("OpenServiceA", GetLastError(), service_name);
     if (verbose) ConsolePrint("\tERROR: Could not open handle to service - %s\n", service_name);
     return 0;
   }
@@ -110,7 +119,7 @@ Flag StopTree(const char* service_name, const char* display_text, Flag verbose, 
   // would fail anyway while an unseen dependent runs.
   if (!StopActiveDependents(service.Get(), display_text, verbose, &here)) return 0;
   if (verbose) ConsolePrint("Stopping Service (%s)", display_text);
-  return StopOpenService(service.Get(), verbose);
+  return StopOpenService(service.Get(), service_name, verbose);
 }
 
 }  // namespace
@@ -122,14 +131,16 @@ Flag StopServiceTree(const char* service_name, const char* display_text, Flag ve
 Flag StopSingleService(const char* service_name, const char* display_text, Flag verbose) {
   ScopedService manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
   if (!manager) {
+    JournalCallFailed("OpenSCManagerA", GetLastError(), service_name);
     if (verbose) ConsolePrint("\tERROR: Could not open handle to Service Control Manager to stop - %s\n", service_name);
     return 0;
   }
   ScopedService service(OpenServiceA(manager.Get(), service_name, SERVICE_STOP | SERVICE_QUERY_STATUS));
   if (!service) {
+    JournalCallFailed("OpenServiceA", GetLastError(), service_name);
     if (verbose) ConsolePrint("\tERROR: Could not open handle to service - %s\n", service_name);
     return 0;
   }
   if (verbose) ConsolePrint("Stopping Service (%s)", display_text);
-  return StopOpenService(service.Get(), verbose);
+  return StopOpenService(service.Get(), service_name, verbose);
 }

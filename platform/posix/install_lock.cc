@@ -55,16 +55,38 @@ bool RunsUnderHolder(int fd) {
   return HolderToken(fd) == token;
 }
 
-bool Fail(Flag verbose, int fd) {
+LockResult Fail(Flag verbose, int fd, LockResult result = LockResult::Failed) {
   if (fd >= 0) close(fd);
   if (verbose) ConsolePrint("\tERROR: Could not gain exclusive access to the KOTA component.\n");
-  return false;
+  return result;
+}
+
+// The wait for the holder to let go: without end, or polled on the
+// machine's clock up to the bound. On a virtual clock no other run can
+// move in the meantime, so the whole bound passes in one step.
+bool WaitForLock(int fd, int timeout_seconds) {
+  if (timeout_seconds < 0) {
+    while (flock(fd, LOCK_EX) != 0) {
+      if (errno != EINTR) return false;
+    }
+    return true;
+  }
+  const int64_t deadline = emu::NowMs() + static_cast<int64_t>(timeout_seconds) * 1000;
+  for (;;) {
+    const int64_t left = deadline - emu::NowMs();
+    if (left <= 0) return false;
+    Sleep(static_cast<DWORD>(emu::IsVirtualClock() || left < 100 ? left : 100));
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+    if (errno != EWOULDBLOCK && errno != EINTR) return false;
+  }
 }
 
 }  // namespace
 
-bool AcquireInstallLock(Flag verbose) {
-  if (g_lock_fd >= 0) return true;
+bool AcquireInstallLock(Flag verbose) { return TakeInstallLock(verbose, -1) == LockResult::Held; }
+
+LockResult TakeInstallLock(Flag verbose, int timeout_seconds) {
+  if (g_lock_fd >= 0) return LockResult::Held;
   const std::string path = emu::Current().dir + "/install.lock";
   int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0 || emu::CheckFault("CreateMutexA", kMutexName) != 0) return Fail(verbose, fd);
@@ -72,18 +94,17 @@ bool AcquireInstallLock(Flag verbose) {
     if (errno != EWOULDBLOCK) return Fail(verbose, fd);
     if (RunsUnderHolder(fd)) {
       close(fd);
-      return true;
+      return LockResult::Held;
     }
     if (verbose) ConsolePrint("Waiting for another installation of the KOTA component to finish.\n");
-    while (flock(fd, LOCK_EX) != 0) {
-      if (errno != EINTR) return Fail(verbose, fd);
-    }
+    if (!WaitForLock(fd, timeout_seconds))
+      return Fail(verbose, fd, timeout_seconds >= 0 ? LockResult::TimedOut : LockResult::Failed);
   }
   const std::string token = NewToken();
   if (!WriteToken(fd, token)) return Fail(verbose, fd);  // closing the file drops the lock
   g_lock_fd = fd;
   setenv(kInstallLockToken, token.c_str(), 1);
-  return true;
+  return LockResult::Held;
 }
 
 void ReleaseInstallLock() {

@@ -40,27 +40,30 @@ bool RunsUnderHolder() {
   return true;
 }
 
-bool Fail(Flag verbose) {
+LockResult Fail(Flag verbose, LockResult result = LockResult::Failed) {
   if (verbose) ConsolePrint("\tERROR: Could not gain exclusive access to the KOTA component.\n");
-  return false;
+  return result;
 }
 
 }  // namespace
 
-bool AcquireInstallLock(Flag verbose) {
-  if (g_mutex != nullptr) return true;
-  if (RunsUnderHolder()) return true;
+bool AcquireInstallLock(Flag verbose) { return TakeInstallLock(verbose, -1) == LockResult::Held; }
+
+LockResult TakeInstallLock(Flag verbose, int timeout_seconds) {
+  if (g_mutex != nullptr) return LockResult::Held;
+  if (RunsUnderHolder()) return LockResult::Held;
   HANDLE mutex = CreateMutexA(nullptr, FALSE, kMutexName);
   if (mutex == nullptr) return Fail(verbose);
   DWORD wait = WaitForSingleObject(mutex, 0);
   if (wait == WAIT_TIMEOUT) {
     if (verbose) ConsolePrint("Waiting for another installation of the KOTA component to finish.\n");
-    wait = WaitForSingleObject(mutex, INFINITE);
+    const DWORD bound = timeout_seconds < 0 ? INFINITE : static_cast<DWORD>(timeout_seconds) * 1000;
+    wait = WaitForSingleObject(mutex, bound);
   }
   // WAIT_ABANDONED: the last holder died holding it; the mutex is ours now.
   if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) {
     CloseHandle(mutex);
-    return Fail(verbose);
+    return Fail(verbose, wait == WAIT_TIMEOUT ? LockResult::TimedOut : LockResult::Failed);
   }
   // A token no earlier holder had: the process id and the time of taking.
   char token[64];
@@ -77,7 +80,7 @@ bool AcquireInstallLock(Flag verbose) {
   g_mutex = mutex;
   g_holder = holder;
   SetEnvironmentVariableA(kInstallLockToken, token);
-  return true;
+  return LockResult::Held;
 }
 
 void ReleaseInstallLock() {

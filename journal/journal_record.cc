@@ -1,0 +1,89 @@
+// The run's record: one JSON object with the keys in a fixed order, so
+// deployment scripts can read it with any JSON parser or even a pattern.
+#include <cstdio>
+
+#include "journal/journal_state.h"
+#include "journal/run_journal.h"
+
+namespace {
+
+// The tool's texts are single bytes of the ANSI code page; bytes above
+// 0x7F are written as the code points of the same value, so the record is
+// always valid JSON.
+void AppendString(std::string* out, const std::string& text) {
+  *out += '"';
+  for (unsigned char c : text) {
+    if (c == '"' || c == '\\') {
+      *out += '\\';
+      *out += static_cast<char>(c);
+    } else if (c < 0x20 || c >= 0x7F) {
+      char escaped[8];
+      snprintf(escaped, sizeof escaped, "\\u%04x", c);
+      *out += escaped;
+    } else {
+      *out += static_cast<char>(c);
+    }
+  }
+  *out += '"';
+}
+
+void AppendOptional(std::string* out, const std::optional<std::string>& text) {
+  if (text)
+    AppendString(out, *text);
+  else
+    *out += "null";
+}
+
+void AppendKey(std::string* out, const char* key) {
+  if (out->size() > 1) *out += ',';
+  AppendString(out, key);
+  *out += ':';
+}
+
+}  // namespace
+
+std::string JournalRecordJson(int exit_status) {
+  const journal_internal::State& state = journal_internal::Current();
+  std::string out = "{";
+  AppendKey(&out, "schema");
+  out += "1";
+  AppendKey(&out, "mode");
+  AppendString(&out, state.mode);
+  AppendKey(&out, "outcome");
+  AppendString(&out, state.outcome);
+  AppendKey(&out, "exit_status");
+  out += std::to_string(exit_status);
+  AppendKey(&out, "changed");
+  out += state.changed ? "true" : "false";
+  AppendKey(&out, "restart_required");
+  out += state.restart_required ? "true" : "false";
+  AppendKey(&out, "failed_phases");
+  out += '[';
+  for (size_t i = 0; i < state.failed_phases.size(); ++i) {
+    if (i) out += ',';
+    AppendString(&out, state.failed_phases[i]);
+  }
+  out += ']';
+  AppendKey(&out, "errors");
+  out += '[';
+  for (size_t i = 0; i < state.errors.size(); ++i) {
+    const journal_internal::CallError& error = state.errors[i];
+    if (i) out += ',';
+    out += "{\"step\":";
+    AppendString(&out, error.step);
+    out += ",\"call\":";
+    AppendString(&out, error.call);
+    out += ",\"code\":" + std::to_string(error.code) + ",\"subject\":";
+    AppendString(&out, error.subject);
+    out += '}';
+  }
+  out += ']';
+  AppendKey(&out, "reference");
+  AppendOptional(&out, state.reference);
+  AppendKey(&out, "version_before");
+  AppendOptional(&out, state.version_before);
+  AppendKey(&out, "version_after");
+  AppendOptional(&out, state.version_after);
+  out += '}';
+  return out;
+}

@@ -1,0 +1,179 @@
+// The journal's state for one run, and its log lines.
+#include "journal/run_journal.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <vector>
+
+#include "journal/journal_state.h"
+
+namespace journal_internal {
+
+State& Current() {
+  static State state;
+  return state;
+}
+
+}  // namespace journal_internal
+
+using journal_internal::Current;
+using journal_internal::State;
+
+namespace {
+
+// Names the record's variables and the kind of failure that only says a
+// subject is absent.
+constexpr char kRecordVariable[] = "MEVRID_RESULT_FILE";
+constexpr char kLogVariable[] = "MEVRID_LOG";
+
+bool IsAbsence(unsigned long code) {
+  return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND || code == ERROR_SERVICE_DOES_NOT_EXIST;
+}
+
+// One event, one line, one write: "<UTC time> mevrid[<pid>] <text>". Line
+// breaks inside the text (a command line may hold one) become spaces.
+void Log(const std::string& text) {
+  State& state = Current();
+  if (state.log == nullptr) return;
+  char stamp[32];
+  PlatformUtcTimestamp(stamp);
+  std::string line = std::string(stamp) + " mevrid[" + std::to_string(PlatformProcessId()) + "] " + text;
+  for (char& c : line)
+    if (c == '\n' || c == '\r') c = ' ';
+  line += '\n';
+  PlatformAppendToLog(state.log, line.data(), line.size());
+}
+
+std::string Quoted(const char* text) { return std::string("\"") + (text ? text : "") + "\""; }
+
+}  // namespace
+
+JournalSettings ReadJournalSettings() {
+  JournalSettings settings;
+  if (const char* record = PlatformGetEnv(kRecordVariable); record && *record) settings.RecordPath = record;
+  if (const char* log = PlatformGetEnv(kLogVariable); log && *log) settings.LogPath = log;
+  // The record belongs to this run alone: its pre-processors, and any run
+  // of the tool they start, do not see where it goes.
+  if (PlatformGetEnv(kRecordVariable) != nullptr) PlatformUnsetEnv(kRecordVariable);
+  return settings;
+}
+
+void JournalBegin(const JournalSettings& settings, int argc, char** argv) {
+  JournalReset();
+  State& state = Current();
+  state.active = settings.KeepState || !settings.RecordPath.empty() || !settings.LogPath.empty();
+  if (!state.active) return;
+  state.record_path = settings.RecordPath;
+  if (!settings.LogPath.empty()) state.log = PlatformOpenLog(settings.LogPath.c_str());
+  if (state.log == nullptr) return;
+  std::string command_line;
+  for (int i = 0; i < argc; ++i) command_line += (i ? " " : "") + std::string(argv[i] ? argv[i] : "");
+  Log("start: command line " + Quoted(command_line.c_str()) + ", release directory " +
+      Quoted(PlatformCurrentDirectory().c_str()) + ", machine " + Quoted(PlatformMachineName().c_str()));
+}
+
+bool JournalActive() { return Current().active; }
+
+void JournalStep(const char* step) {
+  State& state = Current();
+  if (!state.active) return;
+  state.step = step;
+  state.steps.push_back(step);
+  Log(std::string("step ") + step);
+}
+
+bool JournalReached(const char* step) {
+  for (const std::string& reached : Current().steps)
+    if (reached == step) return true;
+  return false;
+}
+
+void JournalChange(const char* what, const char* subject) {
+  State& state = Current();
+  if (!state.active) return;
+  state.changed = true;
+  Log(std::string("change: ") + what + " " + Quoted(subject));
+}
+
+void JournalCallFailed(const char* call, unsigned long code, const char* subject) {
+  State& state = Current();
+  if (!state.active) return;
+  const bool expected = state.absence_expected > 0 && IsAbsence(code);
+  if (!expected) state.errors.push_back({state.step, call, code, subject ? subject : ""});
+  Log(std::string(state.step) + ": " + call + " failed with " + std::to_string(code) + " " + Quoted(subject) +
+      (expected ? " (nothing there, as may be)" : ""));
+}
+
+void JournalFileSetAside(const char* path, const char* moved_to) {
+  State& state = Current();
+  if (!state.active) return;
+  state.restart_required = true;
+  Log(std::string("set aside ") + Quoted(path) + " as " + Quoted(moved_to) + " for deletion at the next restart");
+}
+
+void JournalServiceMarkedForDelete(const char* service) {
+  State& state = Current();
+  if (!state.active) return;
+  state.restart_required = true;
+  Log(std::string("service ") + Quoted(service) + " stays marked for deletion until the next restart");
+}
+
+void JournalPreProcessor(const char* command_line, unsigned long exit_code, uint64_t waited_ms) {
+  if (!Current().active) return;
+  if (exit_code == STILL_ACTIVE) {
+    Log(std::string("pre-processor ") + Quoted(command_line) + " still running after " + std::to_string(waited_ms) +
+        " ms, left running");
+  } else {
+    Log(std::string("pre-processor ") + Quoted(command_line) + " ended with exit code " + std::to_string(exit_code) +
+        " after " + std::to_string(waited_ms) + " ms");
+  }
+}
+
+void JournalServiceWait(const char* service, const char* wait, int polls, unsigned long last_state) {
+  if (!Current().active) return;
+  Log(std::string("service ") + Quoted(service) + " " + wait + ": " + std::to_string(polls) + " polls, state " +
+      std::to_string(last_state));
+}
+
+void JournalNote(const char* text) {
+  if (Current().active) Log(text);
+}
+
+JournalAbsenceExpected::JournalAbsenceExpected() { ++Current().absence_expected; }
+JournalAbsenceExpected::~JournalAbsenceExpected() { --Current().absence_expected; }
+
+void JournalSetMode(const char* mode) { Current().mode = mode; }
+void JournalSetOutcome(const char* outcome) { Current().outcome = outcome; }
+void JournalSetReference(const char* reference) {
+  Current().reference = reference ? std::optional<std::string>(reference) : std::nullopt;
+}
+void JournalSetVersions(const char* before, const char* after) {
+  Current().version_before = before ? std::optional<std::string>(before) : std::nullopt;
+  Current().version_after = after ? std::optional<std::string>(after) : std::nullopt;
+}
+void JournalAddFailedPhase(const char* phase) { Current().failed_phases.push_back(phase); }
+bool JournalRestartRequired() { return Current().restart_required; }
+bool JournalChanged() { return Current().changed; }
+
+void JournalFinish(int exit_status) {
+  State& state = Current();
+  if (!state.active) return;
+  if (!state.record_path.empty()) {
+    const std::string record = JournalRecordJson(exit_status) + "\n";
+    if (!PlatformWriteFileAtomically(state.record_path.c_str(), record.data(), record.size()))
+      Log("record could not be written to " + Quoted(state.record_path.c_str()));
+  }
+  Log("end: mode " + state.mode + ", outcome " + state.outcome + ", changed " + (state.changed ? "true" : "false") +
+      ", restart required " + (state.restart_required ? "true" : "false") + ", exit status " +
+      std::to_string(exit_status));
+  PlatformCloseLog(state.log);
+  state.log = nullptr;
+}
+
+void JournalReset() {
+  State& state = Current();
+  PlatformCloseLog(state.log);
+  state = State();
+}

@@ -1,0 +1,71 @@
+// The host files a run writes for its deployers (log and record), the clock
+// its waits are measured on, and its process identity, on Windows.
+#include <cstdio>
+#include <string>
+
+#include "platform/platform.h"
+
+struct PlatformLogFile {
+  HANDLE file;
+};
+
+PlatformLogFile* PlatformOpenLog(const char* path) {
+  // Append access alone: Windows places every write whole at the end.
+  HANDLE file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return nullptr;
+  return new PlatformLogFile{file};
+}
+
+bool PlatformAppendToLog(PlatformLogFile* log, const char* data, size_t size) {
+  DWORD written = 0;
+  return log != nullptr && WriteFile(log->file, data, static_cast<DWORD>(size), &written, nullptr) &&
+         written == size;
+}
+
+void PlatformCloseLog(PlatformLogFile* log) {
+  if (log == nullptr) return;
+  CloseHandle(log->file);
+  delete log;
+}
+
+bool PlatformWriteFileAtomically(const char* path, const char* data, size_t size) {
+  const std::string temporary = std::string(path) + ".tmp." + std::to_string(GetCurrentProcessId());
+  HANDLE file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                            nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  const bool ok = WriteFile(file, data, static_cast<DWORD>(size), &written, nullptr) && written == size;
+  if (!CloseHandle(file) || !ok ||
+      !MoveFileExA(temporary.c_str(), path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    DeleteFileA(temporary.c_str());
+    return false;
+  }
+  return true;
+}
+
+uint64_t PlatformClockMs() { return GetTickCount64(); }
+
+void PlatformUtcTimestamp(char (&text)[32]) {
+  SYSTEMTIME now{};
+  GetSystemTime(&now);
+  snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u.%03uZ", now.wYear, now.wMonth, now.wDay, now.wHour,
+           now.wMinute, now.wSecond, now.wMilliseconds);
+}
+
+unsigned long PlatformProcessId() { return GetCurrentProcessId(); }
+
+// Children take the process's environment block, not the runtime's copy.
+void PlatformUnsetEnv(const char* name) { SetEnvironmentVariableA(name, nullptr); }
+
+std::string PlatformCurrentDirectory() {
+  char directory[MAX_PATH];
+  const DWORD length = GetCurrentDirectoryA(sizeof directory, directory);
+  return length > 0 && length < sizeof directory ? std::string(directory, length) : std::string();
+}
+
+std::string PlatformMachineName() {
+  char name[MAX_COMPUTERNAME_LENGTH + 1];
+  DWORD length = sizeof name;
+  return GetComputerNameA(name, &length) ? std::string(name, length) : std::string();
+}
