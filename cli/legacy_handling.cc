@@ -23,14 +23,6 @@ namespace {
 // The node versions that keep their own copies of the component's files.
 constexpr const char* kOlderNodeVersions[] = {"3.0", "3.1", "3.2", "3.2.1", "3.3", "3.4"};
 
-Flag IsOlderNode() {
-  if (!IsManagedNode()) return 0;
-  for (const char* version : kOlderNodeVersions) {
-    if (IsNodeVersion(version)) return 1;
-  }
-  return 0;
-}
-
 // Versions 3.3 and 3.4 keep the library under the suite's program files
 // directory, the older ones in the Windows system directory; the driver is
 // always in the Windows drivers directory. The paths are formed in full and
@@ -72,6 +64,14 @@ ReferenceMode RequestedMode(const RunOptions& options) {
 }
 
 }  // namespace
+
+Flag IsOlderNode() {
+  if (!IsManagedNode()) return 0;
+  for (const char* version : kOlderNodeVersions) {
+    if (IsNodeVersion(version)) return 1;
+  }
+  return 0;
+}
 
 ReferenceMode DecideReferenceMode(const RunOptions& options, const char* program_name, LegacyState* state,
                                   int* exit_status) {

@@ -11,6 +11,10 @@ struct LegacyState {
   Flag Refused = 0;  // an install on an older node without "-g"
 };
 
+// Whether the probed machine carries an older managed node (3.0 to 3.4),
+// which keeps its own copies of the component; ProbeEnvironment first.
+Flag IsOlderNode();
+
 enum class ReferenceMode { Install, Remove, Exit };
 
 // Runs between the "\n\n" of the entry and the choice of mode: probes the

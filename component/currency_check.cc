@@ -33,25 +33,39 @@ bool ParseVersion(const char* text, int* major, int* minor) {
 
 }  // namespace
 
-Flag IsComponentInstallNeeded(const char* windows_directory, Flag verbose, bool* this_version_recorded) {
-  if (this_version_recorded) *this_version_recorded = false;
+CurrencyCheck CheckComponentCurrency(const char* windows_directory, Flag verbose) {
+  CurrencyCheck check;
   // No version key, no value, or a value that does not parse: nothing is
   // installed that could be current, so the install goes ahead silently.
   char version[kTextBufferSize];
-  if (!ReadRegistryText(KOTA_VERSION_KEY, "Version", KEY_READ, version, sizeof version)) return 1;
+  if (!ReadRegistryText(KOTA_VERSION_KEY, "Version", KEY_READ, version, sizeof version)) return check;
   int major = 0, minor = 0;
-  if (!ParseVersion(version, &major, &minor)) return 1;
+  check.Row = CurrencyRow::VersionUnreadable;
+  if (!ParseVersion(version, &major, &minor)) return check;
   if (verbose) ConsolePrint("Found KOTA Version: %d.%d installed.\n", major, minor);
-  if (this_version_recorded)
-    *this_version_recorded = major == kComponentVersionMajor && minor == kComponentVersionMinor;
-  if (major < kComponentVersionMajor || (major == kComponentVersionMajor && minor < kComponentVersionMinor)) return 1;
+  check.ThisVersionRecorded = major == kComponentVersionMajor && minor == kComponentVersionMinor;
+  check.Row = CurrencyRow::VersionOlder;
+  if (major < kComponentVersionMajor || (major == kComponentVersionMajor && minor < kComponentVersionMinor))
+    return check;
 
   // A recorded version that is current still needs every installed file to
   // be at least as new as the one in the release directory.
+  check.Row = CurrencyRow::FileOlder;
   for (const ComponentFile& file : kComponentFiles) {
     std::string installed = FormatText(file.InstalledPathFormat, windows_directory, file.FileName);
     std::string release = FormatText(file.ReleasePathFormat, file.FileName);
-    if (IsInstalledFileOlder(installed.c_str(), release.c_str())) return 1;
+    if (IsInstalledFileOlder(installed.c_str(), release.c_str())) {
+      check.File = &file;
+      return check;
+    }
   }
-  return 0;
+  check.Row = CurrencyRow::Current;
+  check.InstallNeeded = 0;
+  return check;
+}
+
+Flag IsComponentInstallNeeded(const char* windows_directory, Flag verbose, bool* this_version_recorded) {
+  const CurrencyCheck check = CheckComponentCurrency(windows_directory, verbose);
+  if (this_version_recorded) *this_version_recorded = check.ThisVersionRecorded;
+  return check.InstallNeeded;
 }

@@ -52,6 +52,28 @@ bool RecordComponentVersion(const char* windows_directory) {
 
 }  // namespace
 
+InstallChoice ChooseInstall(const char* windows_directory, Flag verbose) {
+  // Current files and version do not make a current component when the
+  // manager says the driver service does not exist and the version recorded
+  // is this tool's own: an install that failed between deleting the old
+  // service and creating the new one has recorded it already, and
+  // registering a reference alone would report success without a driver.
+  // Only a full install brings the service back. A higher version was
+  // recorded by a newer installer, whose files must never be replaced by
+  // older ones, and a service that merely does not run, or that cannot be
+  // asked about, is left alone: the component is current and only the
+  // reference is added.
+  InstallChoice choice;
+  choice.Currency = CheckComponentCurrency(windows_directory, verbose);
+  if (choice.Currency.InstallNeeded) return choice;
+  if (choice.Currency.ThisVersionRecorded && QueryServicePresence(KOTA_DRIVER_SERVICE) == ServicePresence::Absent) {
+    choice.DriverServiceAbsent = true;
+    return choice;
+  }
+  choice.FullInstall = false;
+  return choice;
+}
+
 Flag InstallComponent(const char* reference_name, const char* pre_proc_image, Flag verbose) {
   const char* windows_directory = LookupWindowsDirectory();
   if (windows_directory == nullptr) {
@@ -68,19 +90,7 @@ Flag InstallComponent(const char* reference_name, const char* pre_proc_image, Fl
     return RegisterReference(reference_name, pre_proc_image, verbose);
   }
 
-  // Current files and version do not make a current component when the
-  // manager says the driver service does not exist and the version recorded
-  // is this tool's own: an install that failed between deleting the old
-  // service and creating the new one has recorded it already, and
-  // registering a reference alone would report success without a driver.
-  // Only a full install brings the service back. A higher version was
-  // recorded by a newer installer, whose files must never be replaced by
-  // older ones, and a service that merely does not run, or that cannot be
-  // asked about, is left alone: the component is current and only the
-  // reference is added.
-  bool this_version_recorded = false;
-  if (!IsComponentInstallNeeded(windows_directory, verbose, &this_version_recorded) &&
-      !(this_version_recorded && QueryServicePresence(KOTA_DRIVER_SERVICE) == ServicePresence::Absent)) {
+  if (!ChooseInstall(windows_directory, verbose).FullInstall) {
     JournalStep("register");
     return RegisterReference(reference_name, pre_proc_image, verbose);
   }

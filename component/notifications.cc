@@ -5,8 +5,6 @@
 #include "platform/handles.h"
 #include "platform/registry_access.h"
 
-namespace {
-
 // The pre-processor's command line: the expanded image, the switch, and " -q"
 // when quiet. false when the image is missing, too long, cannot be expanded
 // or the whole line would not fit: that reference is passed over, since a cut
@@ -23,10 +21,9 @@ bool FormPreProcCommand(HKEY reference_key, const char* notify_switch, Flag verb
   return true;
 }
 
-// The walk of both notifications: every reference in the registry's order of
-// enumeration, one pre-processor at a time. Nothing is deleted meanwhile, so
-// the index moves on by one whatever became of a reference.
-Flag NotifyAllReferences(const char* notify_switch, const char* progress_format, Flag verbose) {
+// The notifications delete nothing while they walk, so the index moves on by
+// one whatever became of a reference.
+Flag WalkReferences(const std::function<void(HKEY reference_key, const char* name)>& visit) {
   ScopedKey references;
   LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, KOTA_REFERENCES_KEY, 0, KEY_READ, references.Receive());
   // No References key: nobody to tell, which is a walk that reached its end.
@@ -50,15 +47,24 @@ Flag NotifyAllReferences(const char* notify_switch, const char* progress_format,
       JournalCallFailed("RegOpenKeyExA", static_cast<unsigned long>(status), name);
       continue;
     }
+    visit(reference.Get(), name);
+  }
+}
+
+namespace {
+
+// Both notifications: one pre-processor at a time.
+Flag NotifyAllReferences(const char* notify_switch, const char* progress_format, Flag verbose) {
+  return WalkReferences([&](HKEY reference, const char* name) {
     // The line names the reference before its image is looked at, so a
     // reference that is then passed over still shows up.
     if (verbose) ConsolePrint(progress_format, name);
     char command_line[kTextBufferSize];
-    if (FormPreProcCommand(reference.Get(), notify_switch, verbose, command_line))
+    if (FormPreProcCommand(reference, notify_switch, verbose, command_line))
       RunAndWait(command_line, verbose);
     else
       JournalNote((std::string("reference ") + name + " passed over: no image that forms a command line").c_str());
-  }
+  });
 }
 
 }  // namespace

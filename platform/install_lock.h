@@ -26,3 +26,6 @@ LockResult TakeInstallLock(Flag verbose, int timeout_seconds);
 bool AcquireInstallLock(Flag verbose);
 // Lets the lock go (and drops the token); nothing when not held.
 void ReleaseInstallLock();
+// Whether some run holds the lock at this moment, asked without taking it
+// and without ever making a holder or a run about to take it wait.
+bool IsInstallLockHeldNow();

@@ -28,6 +28,7 @@ const char* const kOperations[] = {
     "CreateServiceA",     "DeleteService",
     "CloseServiceHandle", "CreateFileA",
     "GetFileTime",        "SetFileTime",
+    "GetFileSize",
     "CompareFileTime",    "CloseHandle",
     "GetFileAttributesA", "SetFileAttributesA",
     "CopyFileA",          "DeleteFileA",

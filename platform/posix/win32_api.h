@@ -224,6 +224,7 @@ typedef struct _PROCESS_INFORMATION {
 #define FILE_ATTRIBUTE_ARCHIVE 0x20u
 #define FILE_ATTRIBUTE_NORMAL 0x80u
 #define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
+#define INVALID_FILE_SIZE ((DWORD)0xFFFFFFFF)
 #define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
 #define MOVEFILE_REPLACE_EXISTING 0x1u
 #define MOVEFILE_COPY_ALLOWED 0x2u
@@ -284,6 +285,7 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                    LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
                    DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
 BOOL GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime, LPFILETIME lpLastAccessTime, LPFILETIME lpLastWriteTime);
+DWORD GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh);
 LONG CompareFileTime(const FILETIME* lpFileTime1, const FILETIME* lpFileTime2);
 BOOL CloseHandle(HANDLE hObject);
 DWORD GetFileAttributesA(LPCSTR lpFileName);

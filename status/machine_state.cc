@@ -1,0 +1,162 @@
+#include "status/machine_state.h"
+
+#include "component/component_keys.h"
+#include "component/component_text.h"
+#include "component/references.h"
+#include "platform/handles.h"
+#include "platform/install_lock.h"
+#include "platform/registry_access.h"
+
+namespace {
+
+constexpr char kDriverServiceKey[] = "SYSTEM\\CurrentControlSet\\Services\\" KOTA_DRIVER_SERVICE;
+constexpr char kSessionManagerKey[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+constexpr char kNtPrefix[] = "\\??\\";
+
+bool ReadText(HKEY key, const char* value_name, std::string* text) {
+  char buffer[kTextBufferSize];
+  if (!QueryRegistryText(key, value_name, buffer, sizeof buffer)) return false;
+  *text = buffer;
+  return true;
+}
+
+bool ReadDword(HKEY key, const char* value_name, DWORD* value) {
+  DWORD type = 0, size = sizeof *value;
+  return RegQueryValueExA(key, value_name, nullptr, &type, reinterpret_cast<LPBYTE>(value), &size) ==
+             ERROR_SUCCESS &&
+         type == REG_DWORD && size == sizeof *value;
+}
+
+// A file's size and last write, read through a handle opened for reading
+// and sharing reads, as the currency check opens it.
+bool ReadFileFacts(const std::string& path, uint64_t* size, FILETIME* last_write) {
+  if (!FitsTextBuffer(path)) return false;
+  ScopedFile file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return false;
+  DWORD high = 0;
+  const DWORD low = GetFileSize(file.Get(), &high);
+  if (low == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS) return false;
+  *size = (static_cast<uint64_t>(high) << 32) | low;
+  return GetFileTime(file.Get(), nullptr, nullptr, last_write) != FALSE;
+}
+
+InstalledFileState ReadInstalledFile(const ComponentFile& file, const char* windows_directory, bool compare) {
+  InstalledFileState state;
+  state.File = &file;
+  state.Path = InstalledPathOf(file.Role, windows_directory);
+  state.Present = ReadFileFacts(state.Path, &state.Size, &state.LastWrite);
+  if (!compare || !state.Present) return state;
+  uint64_t release_size = 0;
+  FILETIME release_time{};
+  if (!ReadFileFacts(FormatText(file.ReleasePathFormat, file.FileName), &release_size, &release_time)) {
+    state.Release = ReleaseComparison::ReleaseMissing;
+    return state;
+  }
+  const LONG order = CompareFileTime(&state.LastWrite, &release_time);
+  state.Release = order < 0 ? ReleaseComparison::Older : order > 0 ? ReleaseComparison::Newer : ReleaseComparison::Same;
+  return state;
+}
+
+// PendingFileRenameOperations holds pairs of strings (source, target) and
+// ends with an empty one; a deletion has an empty target.
+std::vector<std::string> ReadPendingDeletions() {
+  std::vector<std::string> deletions;
+  ScopedKey key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, KEY_QUERY_VALUE, key.Receive()) != ERROR_SUCCESS)
+    return deletions;
+  DWORD type = 0, size = 0;
+  if (RegQueryValueExA(key.Get(), "PendingFileRenameOperations", nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+      type != REG_MULTI_SZ || size == 0)
+    return deletions;
+  std::string data(size, '\0');
+  if (RegQueryValueExA(key.Get(), "PendingFileRenameOperations", nullptr, &type,
+                       reinterpret_cast<LPBYTE>(data.data()), &size) != ERROR_SUCCESS)
+    return deletions;
+  data.resize(size);
+  std::vector<std::string> strings;
+  for (size_t start = 0; start < data.size();) {
+    size_t end = data.find('\0', start);
+    if (end == std::string::npos) end = data.size();
+    strings.push_back(data.substr(start, end - start));
+    start = end + 1;
+  }
+  for (size_t i = 0; i + 1 < strings.size() && !strings[i].empty(); i += 2) {
+    if (!strings[i + 1].empty()) continue;
+    const std::string& source = strings[i];
+    deletions.push_back(source.rfind(kNtPrefix, 0) == 0 ? source.substr(sizeof kNtPrefix - 1) : source);
+  }
+  return deletions;
+}
+
+}  // namespace
+
+bool ReadRecordedVersion(std::string* version) {
+  char buffer[kTextBufferSize];
+  if (!ReadRegistryText(KOTA_VERSION_KEY, "Version", KEY_READ, buffer, sizeof buffer)) return false;
+  *version = buffer;
+  return true;
+}
+
+bool ReadReferenceImage(const char* reference_name, std::string* image) {
+  std::string key_path;
+  if (!FormReferenceKeyPath(reference_name, &key_path)) return false;
+  ScopedKey key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key_path.c_str(), 0, KEY_READ, key.Receive()) != ERROR_SUCCESS) return false;
+  if (!ReadText(key.Get(), "PreProcImage", image)) image->clear();
+  return true;
+}
+
+std::vector<ReferenceState> ReadReferences() {
+  std::vector<ReferenceState> references;
+  WalkReferences([&](HKEY key, const char* name) {
+    ReferenceState reference;
+    reference.Name = name;
+    reference.ImageReadable = ReadText(key, "PreProcImage", &reference.Image);
+    references.push_back(reference);
+  });
+  return references;
+}
+
+DriverServiceState ReadDriverServiceState() {
+  DriverServiceState driver;
+  {
+    ScopedService manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (manager) {
+      ScopedService service(OpenServiceA(manager.Get(), KOTA_DRIVER_SERVICE, SERVICE_QUERY_STATUS));
+      if (service) {
+        driver.Presence = DriverPresence::Defined;
+        SERVICE_STATUS status{};
+        if (QueryServiceStatus(service.Get(), &status)) driver.State = status.dwCurrentState;
+      } else if (GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST) {
+        driver.Presence = DriverPresence::Absent;
+      }
+    }
+  }
+  ScopedKey key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kDriverServiceKey, 0, KEY_QUERY_VALUE, key.Receive()) == ERROR_SUCCESS) {
+    driver.StartTypeReadable = ReadDword(key.Get(), "Start", &driver.StartType);
+    driver.ImagePathReadable = ReadText(key.Get(), "ImagePath", &driver.ImagePath);
+  }
+  return driver;
+}
+
+MachineState ReadMachineState(bool compare_with_release) {
+  MachineState state;
+  state.VersionRecorded = ReadRecordedVersion(&state.Version);
+  {
+    char buffer[kTextBufferSize];
+    state.UninstallerRecorded = ReadRegistryText(KOTA_VERSION_KEY, "UnInstallImage", KEY_READ, buffer, sizeof buffer);
+    if (state.UninstallerRecorded) state.Uninstaller = buffer;
+  }
+  state.References = ReadReferences();
+  state.Driver = ReadDriverServiceState();
+  if (const char* windows_directory = LookupWindowsDirectory()) {
+    state.WindowsDirectoryKnown = true;
+    for (const ComponentFile& file : kComponentFiles)
+      state.Files.push_back(ReadInstalledFile(file, windows_directory, compare_with_release));
+  }
+  state.PendingDeletions = ReadPendingDeletions();
+  state.InstallLockHeld = IsInstallLockHeldNow();
+  return state;
+}

@@ -1,0 +1,3 @@
+#include "status/status_program.h"
+
+int main(int argc, char** argv) { return RunStatus(argc, argv); }

@@ -1,0 +1,80 @@
+#include "status/status_program.h"
+
+#include <cstdio>
+#include <string>
+
+#include "component/component_keys.h"
+#include "component/install.h"
+#include "platform/registry_access.h"
+#include "status/machine_access.h"
+#include "status/machine_state.h"
+#include "status/run_plan.h"
+#include "status/state_report.h"
+#include "status/status_options.h"
+
+namespace {
+
+constexpr int kDone = 0;
+constexpr int kNotInPlace = 1;
+constexpr int kBadArguments = 2;
+
+void Print(const std::string& text) {
+  fwrite(text.data(), 1, text.size(), stdout);
+  fflush(stdout);
+}
+
+int FailLine(int status, const std::string& reason) {
+  fprintf(stderr, "mevrid-status: %s\n", reason.c_str());
+  return status;
+}
+
+// Registered, current as an install would judge it, and its driver defined:
+// what a deployment engine's detection rule asks.
+int Detect(std::string name) {
+  for (char& c : name)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  std::string image;
+  if (!ReadReferenceImage(name.c_str(), &image)) return kNotInPlace;
+  const char* windows_directory = LookupWindowsDirectory();
+  if (windows_directory == nullptr || ChooseInstall(windows_directory, 0).FullInstall) return kNotInPlace;
+  if (ReadDriverServiceState().Presence != DriverPresence::Defined) return kNotInPlace;
+  std::string version;
+  ReadRecordedVersion(&version);
+  Print(name + ": registered, component " + version + " current, driver service " KOTA_DRIVER_SERVICE " defined\n");
+  return kDone;
+}
+
+}  // namespace
+
+int RunStatus(int argc, char** argv) {
+  StatusOptions options;
+  std::string error;
+  if (!ParseStatusOptions(argc, argv, &options, &error)) return FailLine(kBadArguments, error);
+  if (options.Mode == StatusMode::Help) {
+    Print(StatusHelpText());
+    return kDone;
+  }
+  if (!options.ReleaseDirectory.empty() && !EnterReleaseDirectory(options.ReleaseDirectory))
+    return FailLine(kBadArguments, "cannot enter the release directory " + options.ReleaseDirectory);
+  if (!OpenExistingMachine(&error)) {
+    // Nothing is installed where there is no machine: detection says so
+    // silently, as it does for a reference that is not in place.
+    if (options.Mode == StatusMode::Detect) return kNotInPlace;
+    return FailLine(kNotInPlace, error);
+  }
+  switch (options.Mode) {
+    case StatusMode::Detect:
+      return Detect(options.DetectName);
+    case StatusMode::Plan: {
+      const RunPlan plan = PlanRun(options.ToolParse, options.Tool);
+      Print(options.Json ? PlanJson(plan) : PlanText(plan));
+      return kDone;
+    }
+    case StatusMode::Report:
+    case StatusMode::Help:
+      break;
+  }
+  const MachineState state = ReadMachineState(!options.ReleaseDirectory.empty());
+  Print(options.Json ? StateJson(state) : StateText(state));
+  return kDone;
+}
