@@ -105,12 +105,13 @@ play() {
   shift 3
   mkdir -p "$work/plays"
   local started=$SECONDS
-  ANSIBLE_STDOUT_CALLBACK=ansible.posix.json ansible-playbook -i "$work/inventory.ini" \
+  ansible-playbook -i "$work/inventory.ini" \
     -e "fleet_hosts=$pattern" "$here/plays/$book" "$@" >"$work/plays/$name.json" 2>"$work/plays/$name.err"
   play_status=$?
   plays_run=$((plays_run + 1))
   python3 "$here/summary.py" "$work/plays/$name.json" >"$work/last.txt" || {
     echo "play $name: no result ($(tail -3 "$work/plays/$name.err"))"
+    check_failures=$((check_failures + 1))
     return 1
   }
   awk -v name="$name" -v took=$((SECONDS - started)) '

@@ -112,7 +112,7 @@ scenario_lock() {
   local lock_fd
   exec {lock_fd}>"$work/machines/shared2/install.lock"
   flock -x "$lock_fd"
-  play lock-busy product.yml lock2 -e lock_timeout=0
+  play lock-busy product.yml lock2 -e kota_lock_timeout=0
   flock -u "$lock_fd"
   exec {lock_fd}>&-
   expect_play failed "l5 l6 l7"
@@ -121,7 +121,7 @@ scenario_lock() {
   expect_record "l5 l6 l7" LOCK5 "busy 1618 false false"
   expect l5 -- "$clean"
 
-  play lock-retry product.yml lock2 -e lock_timeout=0
+  play lock-retry product.yml lock2 -e kota_lock_timeout=0
   expect_play changed "l5 l6 l7"
   expect l5 -- "$(installed LOCK5,LOCK6,LOCK7 rel1)"
 }
