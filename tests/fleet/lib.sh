@@ -213,7 +213,7 @@ expect_play() {
 record_of() {
   local m file
   m=$(machine_of "$1")
-  file=$(find "$m/drive_c/ProgramData/KelmKOTA" -maxdepth 1 -iname "$2.json" -print -quit 2>/dev/null)
+  file=$(find "$m/drive_c/ProgramData/KelmKOTA" -maxdepth 2 -ipath "*/KelmKOTA/$2/record.json" -print -quit 2>/dev/null)
   [ -n "$file" ] || { echo "no record"; return; }
   python3 -c 'import json,sys; r=json.load(open(sys.argv[1])); print(r["outcome"], r["exit_status"], str(r["changed"]).lower(), str(r["restart_required"]).lower())' "$file"
 }

@@ -48,30 +48,34 @@ scenario_again() {
 }
 
 # 3. An upgrade (rel2) with faults on three hosts: a library copy refused
-# (ERROR_SHARING_VIOLATION), a driver that will not start
-# (ERROR_DRIVER_BLOCKED), a driver copy refused (ERROR_ACCESS_DENIED).
-# In batches of five the play goes past h07's batch (one of five fails) and
-# stops after h12's and h14's (two of five); without batches exactly those
-# three fail; once the faults are cleared the next play repairs them.
+# (ERROR_SHARING_VIOLATION) on h07, a driver copy refused (ERROR_ACCESS_DENIED)
+# on h09, a driver service that cannot be created because the old one is
+# still marked for deletion (ERROR_SERVICE_MARKED_FOR_DELETE) on h14. In
+# batches of five the play stops after h07's and h09's batch (two of five
+# failed): h11 and later keep rel1. Without batches exactly the three fail,
+# each with its record's Win32 code in the message; once the faults are
+# cleared the next play repairs them.
 scenario_faults() {
   mt h07 fault add CopyFileA --match qelmot32 --error 32 --always >/dev/null
-  mt h12 fault add StartServiceA --match vtrin --error 1275 --always >/dev/null
-  mt h14 fault add CopyFileA --match vtrin.sys --error 5 --always >/dev/null
-  local first=$(hosts_seq h $(seq 1 15)) rest=$(hosts_seq h $(seq 16 "$fleet_size")) faulty="h07 h12 h14"
+  mt h09 fault add CopyFileA --match vtrin.sys --error 5 --always >/dev/null
+  mt h14 fault add CreateServiceA --match vtrin --error 1072 --always >/dev/null
+  local first rest faulty="h07 h09 h14"
+  first=$(hosts_seq h $(seq 1 10))
+  rest=$(hosts_seq h $(seq 11 "$fleet_size"))
 
   play batches batches.yml fleet -e product=PRODA -e release=rel2
   expect_play ran "$first"
-  expect_play failed "$faulty"
-  expect_play changed "$(except "$first" "$faulty")"
-  expect $(except "$first" "$faulty") -- "$(installed PRODA rel2)"
+  expect_play failed "h07 h09"
+  expect_play changed "$(except "$first" "h07 h09")"
+  expect $(except "$first" "h07 h09") -- "$(installed PRODA rel2)"
   expect $rest -- "$(installed PRODA rel1)"
 
   play faults product.yml fleet -e product=PRODA -e release=rel2
   expect_play failed "$faulty"
-  expect_play changed "$rest"
-  expect_message h07 "CopyFileA error 32"
-  expect_message h12 "StartServiceA error 1275"
-  expect_message h14 "CopyFileA error 5 "
+  expect_play changed "$(except "$rest" h14)"
+  expect_message h07 "CopyFileA error 32 "
+  expect_message h09 "CopyFileA error 5 "
+  expect_message h14 "CreateServiceA error 1072 "
   expect_record "$faulty" PRODA "failed 1603 true false"
   expect $(except "$(all_fleet)" "$faulty") -- "$(installed PRODA rel2)"
 
