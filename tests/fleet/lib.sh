@@ -2,8 +2,9 @@
 # that prints each play's summary, and the checker that reads every machine
 # with mevrid-machine (or, for a Wine host, with Wine's own reg and sc).
 #
-# Set before use: work (the run's directory), machine_tool, status_tool,
-# here (tests/fleet), and for Wine hosts wine_base_prefix.
+# Set before use: work (the run's directory), top, here (tests/fleet),
+# machine_tool, status_tool, and for Wine hosts wine_base_prefix and
+# wine_programs.
 # shellcheck disable=SC2154  # those are the caller's
 
 kota_key='HKLM\SOFTWARE\Kelm Computer Corporation\KelmKOTA'
@@ -11,6 +12,41 @@ session_key='HKLM\SYSTEM\CurrentControlSet\Control\Session Manager'
 
 wine_env() {
   WINEPREFIX=$1 WINEDEBUG=-all DISPLAY= WAYLAND_DISPLAY= WINEDLLOVERRIDES="mscoree,mshtml=" "${@:2}"
+}
+
+# --- the engine's settings and the releases ------------------------------------
+
+# Settings that keep the engine's own work small: no facts, pipelining, no
+# retry files, the JSON callback (one document the test reads per play).
+write_ansible_cfg() {
+  cat >"$work/ansible.cfg" <<EOF
+[defaults]
+roles_path = $top/deploy/ansible/roles
+gathering = explicit
+forks = 8
+retry_files_enabled = false
+host_key_checking = false
+deprecation_warnings = false
+system_warnings = false
+stdout_callback = ansible.posix.json
+local_tmp = $work/ansible-tmp
+remote_tmp = $work/ansible-tmp
+
+[connection]
+pipelining = true
+EOF
+  export ANSIBLE_CONFIG=$work/ansible.cfg
+}
+
+# Two releases of the same build: rel2's files are newer, so rolling it out
+# is an upgrade.
+make_releases() {
+  local kind=$1 from=$2
+  [ -f "$from/mevrid.exe" ] || return 1
+  mkdir -p "$work/releases/$kind"
+  cp -a "$from" "$work/releases/$kind/rel1" && cp -a "$from" "$work/releases/$kind/rel2" || return 1
+  find "$work/releases/$kind/rel1" -type f -exec touch -d '2026-01-05 12:00:00 UTC' {} +
+  find "$work/releases/$kind/rel2" -type f -exec touch -d '2026-06-05 12:00:00 UTC' {} +
 }
 
 # --- machines and the inventory ------------------------------------------------

@@ -123,36 +123,8 @@ else
 fi
 
 # --- 4. the fleet --------------------------------------------------------------------
-# Settings that keep the engine's own work small: no facts, pipelining, no
-# retry files, the JSON callback (one document the test reads per play).
-cat >"$work/ansible.cfg" <<EOF
-[defaults]
-roles_path = $top/deploy/ansible/roles
-gathering = explicit
-forks = 8
-retry_files_enabled = false
-host_key_checking = false
-deprecation_warnings = false
-system_warnings = false
-stdout_callback = ansible.posix.json
-local_tmp = $work/ansible-tmp
-remote_tmp = $work/ansible-tmp
-
-[connection]
-pipelining = true
-EOF
-export ANSIBLE_CONFIG=$work/ansible.cfg
-
-# Two releases of the same build: rel2's files are newer, so rolling it out
-# is an upgrade.
-make_releases() {
-  local kind=$1 from=$2
-  [ -f "$from/mevrid.exe" ] || return 1
-  mkdir -p "$work/releases/$kind"
-  cp -a "$from" "$work/releases/$kind/rel1" && cp -a "$from" "$work/releases/$kind/rel2" || return 1
-  find "$work/releases/$kind/rel1" -type f -exec touch -d '2026-01-05 12:00:00 UTC' {} +
-  find "$work/releases/$kind/rel2" -type f -exec touch -d '2026-06-05 12:00:00 UTC' {} +
-}
+. "$here/lib.sh"
+write_ansible_cfg
 make_releases posix "$posix_build/release" || { fail "posix release directory"; finish; }
 
 wine_base_prefix=""
@@ -175,7 +147,6 @@ if [ -n "$wine" ]; then
   fi
 fi
 
-. "$here/lib.sh"
 . "$here/scenarios.sh"
 
 base_prefix_wanted=$wine_base_prefix
