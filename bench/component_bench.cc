@@ -15,6 +15,8 @@
 // deleted) on the host, and for the removal one start of the pre-processor;
 // for the tool, a C program that only returns 0 is started and waited for
 // besides. The floor of the start-up ("-o") is that C program alone.
+// tool_install_journal sets the install with its record and log against
+// the same install without them.
 #include <unistd.h>
 
 #include <climits>
@@ -216,6 +218,27 @@ void ToolUninstallOurs(benchmark::State& state) {
 }
 
 void ToolInstallFloor(benchmark::State& state) { ProcedureFloor(state, Step::Install, true); }
+
+// The same install with the record and the log on, against it with them off:
+// what keeping the run's journal costs. The tool inherits the variables.
+void ToolInstallJournal(benchmark::State& state, bool on) {
+  Workspace space;
+  if (!space.ok()) return state.SkipWithError("cannot set up the machine");
+  if (on) {
+    setenv("MEVRID_RESULT_FILE", (space.work() + "/result.json").c_str(), 1);
+    setenv("MEVRID_LOG", (space.work() + "/run.log").c_str(), 1);
+  }
+  for (auto _ : state) {
+    if (RunTool(space, kInstallArgs) != 0) state.SkipWithError("mevrid.exe install failed");
+    state.PauseTiming();
+    if (!Uninstall()) state.SkipWithError("UninstallComponent failed");
+    state.ResumeTiming();
+  }
+  unsetenv("MEVRID_RESULT_FILE");
+  unsetenv("MEVRID_LOG");
+}
+void ToolInstallJournalOn(benchmark::State& state) { ToolInstallJournal(state, true); }
+void ToolInstallJournalOff(benchmark::State& state) { ToolInstallJournal(state, false); }
 void ToolUninstallFloor(benchmark::State& state) { ProcedureFloor(state, Step::Uninstall, true); }
 
 // The start-up: "-o" ends at once, so this is what the tool costs before it
@@ -251,6 +274,8 @@ const bool registered = [] {
   Register("uninstall/floor", UninstallFloor);
   Register("tool_install/ours", ToolInstallOurs);
   Register("tool_install/floor", ToolInstallFloor);
+  Register("tool_install_journal/ours", ToolInstallJournalOn);
+  Register("tool_install_journal/floor", ToolInstallJournalOff);
   Register("tool_uninstall/ours", ToolUninstallOurs);
   Register("tool_uninstall/floor", ToolUninstallFloor);
   Register("startup/ours", StartupOurs);

@@ -1,5 +1,6 @@
 #include "cli/deployment.h"
 
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -26,11 +27,14 @@ int ParseSeconds(const char* text) {
 
 }  // namespace
 
+// The tool's own variables are read with the runtime's getenv: spelled as
+// documented, they need none of the case-blind search that Windows names
+// get on POSIX, which every run would pay for.
 DeploymentSettings ReadDeploymentSettings() {
   DeploymentSettings settings;
-  const char* codes = PlatformGetEnv("MEVRID_EXIT_CODES");
+  const char* codes = getenv("MEVRID_EXIT_CODES");
   settings.MsiExitCodes = codes != nullptr && strcmp(codes, "msi") == 0;
-  settings.LockTimeoutSeconds = ParseSeconds(PlatformGetEnv("MEVRID_LOCK_TIMEOUT"));
+  settings.LockTimeoutSeconds = ParseSeconds(getenv("MEVRID_LOCK_TIMEOUT"));
   settings.Journal = ReadJournalSettings();
   settings.Journal.KeepState = settings.MsiExitCodes;
   return settings;

@@ -110,6 +110,7 @@ Flag InstallComponent(const char* reference_name, const char* pre_proc_image, Fl
   JournalStep("copy");
   for (ComponentRole role : {ComponentRole::Tool, ComponentRole::Library, ComponentRole::Driver}) {
     if (!CopyReleaseFile(windows_directory, role, verbose)) {
+      JournalAbsenceExpected absence_expected;  // a first install has no driver yet
       JournalStep("restart-driver");
       StartServiceAndWait(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, 0);
       return 0;

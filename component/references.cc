@@ -20,8 +20,7 @@ bool HoldsImage(const std::string& key_path, const char* pre_proc_image) {
   if (RegQueryValueExA(key.Get(), "PreProcImage", nullptr, &type, reinterpret_cast<BYTE*>(held), &size) !=
       ERROR_SUCCESS)
     return false;
-  // The image is written without a terminator; Wine's ANSI read hands it
-  // back with one, counted in the size.
+  // The ANSI query may count a terminator that the stored value lacks.
   const size_t length = strlen(pre_proc_image);
   if (size == length + 1 && held[length] == '\0') size = static_cast<DWORD>(length);
   return type == REG_EXPAND_SZ && size == length && memcmp(held, pre_proc_image, length) == 0;

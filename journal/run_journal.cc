@@ -52,11 +52,13 @@ std::string Quoted(const char* text) { return std::string("\"") + (text ? text :
 
 JournalSettings ReadJournalSettings() {
   JournalSettings settings;
-  if (const char* record = PlatformGetEnv(kRecordVariable); record && *record) settings.RecordPath = record;
-  if (const char* log = PlatformGetEnv(kLogVariable); log && *log) settings.LogPath = log;
+  // The runtime's getenv: the tool's own names are spelled as documented.
+  const char* record = getenv(kRecordVariable);
+  if (record && *record) settings.RecordPath = record;
+  if (const char* log = getenv(kLogVariable); log && *log) settings.LogPath = log;
   // The record belongs to this run alone: its pre-processors, and any run
   // of the tool they start, do not see where it goes.
-  if (PlatformGetEnv(kRecordVariable) != nullptr) PlatformUnsetEnv(kRecordVariable);
+  if (record != nullptr) PlatformUnsetEnv(kRecordVariable);
   return settings;
 }
 
@@ -69,9 +71,13 @@ void JournalBegin(const JournalSettings& settings, int argc, char** argv) {
   if (!settings.LogPath.empty()) state.log = PlatformOpenLog(settings.LogPath.c_str());
   if (state.log == nullptr) return;
   std::string command_line;
-  for (int i = 0; i < argc; ++i) command_line += (i ? " " : "") + std::string(argv[i] ? argv[i] : "");
+  for (int i = 0; i < argc; ++i) {
+    if (i > 0) command_line += ' ';
+    if (argv[i] != nullptr) command_line += argv[i];
+  }
   Log("start: command line " + Quoted(command_line.c_str()) + ", release directory " +
-      Quoted(PlatformCurrentDirectory().c_str()) + ", machine " + Quoted(PlatformMachineName().c_str()));
+      Quoted(PlatformCurrentDirectory().c_str()) + ", machine " + Quoted(PlatformMachineName().c_str()) +
+      (state.record_path.empty() ? std::string() : ", record " + Quoted(state.record_path.c_str())));
 }
 
 bool JournalActive() { return Current().active; }

@@ -51,14 +51,17 @@ uint64_t PlatformClockMs() { return static_cast<uint64_t>(emu::NowMs()); }
 void PlatformUtcTimestamp(char (&text)[32]) {
   timeval now{};
   gettimeofday(&now, nullptr);
-  tm parts{};
-  gmtime_r(&now.tv_sec, &parts);
-  char whole[64];
-  snprintf(whole, sizeof whole, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", parts.tm_year + 1900, parts.tm_mon + 1,
-           parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec, static_cast<int>(now.tv_usec / 1000));
-  const size_t length = strnlen(whole, sizeof text - 1);
-  memcpy(text, whole, length);
-  text[length] = '\0';
+  // A run logs many lines within one second: the date and time are formed
+  // once per second, the milliseconds for every line.
+  static time_t formed_second = -1;
+  static char second_text[32];
+  if (now.tv_sec != formed_second) {
+    tm parts{};
+    gmtime_r(&now.tv_sec, &parts);
+    strftime(second_text, sizeof second_text, "%Y-%m-%dT%H:%M:%S", &parts);
+    formed_second = now.tv_sec;
+  }
+  snprintf(text, sizeof text, "%.19s.%03dZ", second_text, static_cast<int>(now.tv_usec / 1000));
 }
 
 unsigned long PlatformProcessId() { return static_cast<unsigned long>(getpid()); }

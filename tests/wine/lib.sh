@@ -291,16 +291,20 @@ run_tool() {
   fi
   # The service log shows what this run did to the services.
   [ "$backend" = wine ] && : >"$(host_path 'C:\mvt\services.log')"
+  local deploy_env=()
+  [ -n "${deploy:-}" ] && deploy_env=($(deploy_variables))
   case $backend in
     wine)
       # Through cmd, as an administrator types it: the program name then
       # reaches the tool as typed ("mevrid.exe"), and Wine's messages go to
       # standard error, which is dropped; the tool writes standard output only.
-      (cd "$dir" && wine_env wine cmd /c mevrid.exe "$@" 2>/dev/null) >"$out"
+      (cd "$dir" && { [ ${#deploy_env[@]} -eq 0 ] || export "${deploy_env[@]}"; } &&
+        wine_env wine cmd /c mevrid.exe "$@" 2>/dev/null) >"$out"
       status=$?
       ;;
     posix)
-      (cd "$dir" && MEVRID_MACHINE=$machine SystemRoot='C:\windows' PATH="$dir:$PATH" mevrid.exe "$@" 2>/dev/null) >"$out"
+      (cd "$dir" && { [ ${#deploy_env[@]} -eq 0 ] || export "${deploy_env[@]}"; } &&
+        MEVRID_MACHINE=$machine SystemRoot='C:\windows' PATH="$dir:$PATH" mevrid.exe "$@" 2>/dev/null) >"$out"
       status=$?
       ;;
   esac
@@ -309,6 +313,41 @@ run_tool() {
   [ -s "$out" ] && [ "$(tail -c1 "$out" | od -An -c | tr -d ' ')" != '\n' ] && say "<no line feed at the end>"
   say "[exit $status]"
   rm -f "$out"
+  [ -n "${deploy:-}" ] && show_record
+  return 0
+}
+
+# --- the deployment variables (run.sh --deploy) --------------------------------------
+
+# All four, the record and the log in C:\deploy (a Windows path for Wine's
+# tool, the host path for the emulation's).
+deploy_variables() {
+  mkdir -p "$machine/drive_c/deploy"
+  local record='C:\deploy\record.json' log='C:\deploy\run.log'
+  if [ "$backend" = posix ]; then
+    record=$(host_path "$record")
+    log=$(host_path "$log")
+  fi
+  printf '%s\n' MEVRID_EXIT_CODES=msi MEVRID_LOCK_TIMEOUT=600 "MEVRID_RESULT_FILE=$record" "MEVRID_LOG=$log"
+}
+
+# The record the run left, in a section of its own; taken away afterwards,
+# so each run's section shows only its own.
+show_record() {
+  local record
+  record=$(host_path 'C:\deploy\record.json')
+  section record
+  if [ -f "$record" ]; then crlf_to_lf <"$record" >>"$transcript"; else say "none"; fi
+  rm -f "$record"
+  diverge_rewrite 's/\{"step":"start-driver","call":"StartServiceA","code":1114,"subject":"vtrin"\},?//; s/,\]/]/' \
+    "Wine's device host cannot load the driver (relative ImagePath): its start fails with 1114"
+}
+
+# A deployed transcript as the plain run shows it: without the records and
+# with each mapped code as the tool's own status (3010 keeps 8 bits: 194).
+deploy_as_plain() {
+  awk '/^## / { skipping = ($0 == "## record") } !skipping' "$1" |
+    sed -E 's/^\[exit 194\]$/[exit 0]/; s/^\[exit (82|102|103|67)\]$/[exit 1]/'
 }
 
 # --- observing the machine ---------------------------------------------------------

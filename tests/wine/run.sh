@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The Windows build under Wine.
 #
-#   tests/wine/run.sh [--update] [--keep] [--no-build] [--no-posix] [SCENARIO...]
+#   tests/wine/run.sh [--update] [--keep] [--no-build] [--no-posix] [--deploy] [SCENARIO...]
 #
 # 1. Makes sure MinGW-w64 and Wine are there (installs them with apt when
 #    missing and possible; otherwise skips with one line and status 0).
@@ -23,6 +23,10 @@
 # the POSIX build (default build/default), MEVRID_WINE_PARALLEL how many
 # scenarios run at once (3), MEVRID_WINE_RETRIES how often a failed Wine
 # scenario is run again alone (1).
+# --deploy runs every tool with the four deployment variables set (msi exit
+# codes, a lock bound, a record and a log): the console must be the expected
+# one with only the codes mapped, and each run's record (a "## record"
+# section) must be the same on Wine and on the emulation.
 # Ends with "N passed, M failed" and status 1 when anything failed.
 set -uo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -31,13 +35,14 @@ jobs=${MEVRID_JOBS:-2}
 retries=${MEVRID_WINE_RETRIES:-1}
 parallel=${MEVRID_WINE_PARALLEL:-3}
 
-update="" keep_machines="" build=1 posix=1 only=()
+update="" keep_machines="" build=1 posix=1 deploy="" only=()
 for arg in "$@"; do
   case $arg in
     --update) update=1 ;;
     --keep) keep_machines=1 ;;
     --no-build) build="" ;;
     --no-posix) posix="" ;;
+    --deploy) deploy=1 ;;
     -h | --help) sed -n '2,26p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     -*) echo "run.sh: unknown option $arg" >&2; exit 2 ;;
     *) only+=("$arg") ;;
@@ -243,11 +248,17 @@ for name in "${scenarios[@]}"; do
   fi
   attempt=0
   while :; do
-    if [ -f "$expected" ] && cmp -s "$expected" "$work/wine/$name.txt"; then
+    seen=$work/wine/$name.txt
+    # With the variables the console is the same; only the codes are mapped.
+    if [ -n "$deploy" ]; then
+      deploy_as_plain "$seen" >"$work/wine/$name.plain"
+      seen=$work/wine/$name.plain
+    fi
+    if [ -f "$expected" ] && cmp -s "$expected" "$seen"; then
       pass "wine: $name (${took} s$([ $attempt -gt 0 ] && echo ", on retry $attempt alone: see the diff above"))"
       break
     fi
-    diff -u --label expected/$name.txt --label wine "$expected" "$work/wine/$name.txt" 2>&1 | head -60
+    diff -u --label expected/$name.txt --label wine "$expected" "$seen" 2>&1 | head -60
     # Wine's services take real time; a retry on its own tells a busy machine
     # from a fault.
     if [ $attempt -lt "$retries" ] && [ -f "$expected" ]; then
