@@ -148,5 +148,35 @@ TEST_F(CurrencyCheckTest, AnUnreadableVersionKeyMeansInstall) {
   EXPECT_EQ(output_, "");
 }
 
+// The row that decided, which the status program's plan names: the first row
+// that asks for an install, or Current when none does.
+TEST_F(CurrencyCheckTest, TheDecidingRowIsTheFirstThatAsksForAnInstall) {
+  struct Case {
+    const char* version;  // nullptr: none recorded
+    const char* older;    // the installed file made older, or nullptr
+    CurrencyRow row;
+    const char* file;
+  };
+  const Case cases[] = {
+      {nullptr, kInstalledLibrary, CurrencyRow::NoVersion, nullptr},
+      {"4", nullptr, CurrencyRow::VersionUnreadable, nullptr},
+      {"3.9", kInstalledLibrary, CurrencyRow::VersionOlder, nullptr},
+      {"4.0", kInstalledDriver, CurrencyRow::FileOlder, "vtrin.sys"},
+      {"5.0", kInstalledTool, CurrencyRow::FileOlder, "mevrid.exe"},
+      {"4.0", nullptr, CurrencyRow::Current, nullptr},
+  };
+  for (const Case& c : cases) {
+    PutInstalledFiles(kNew);
+    SetReleaseTimes(kOld);
+    if (c.version) SetVersion(c.version);
+    if (c.older) SetWriteTime(Host(c.older), kOld - 1);
+    const CurrencyCheck check = CheckComponentCurrency("C:\\WINDOWS", 0);
+    EXPECT_EQ(check.Row, c.row) << (c.version ? c.version : "none");
+    EXPECT_EQ(check.InstallNeeded, c.row == CurrencyRow::Current ? 0 : 1);
+    EXPECT_STREQ(check.File ? check.File->FileName : nullptr, c.file);
+    EXPECT_EQ(check.ThisVersionRecorded, c.version && std::string(c.version) == "4.0");
+  }
+}
+
 }  // namespace
 }  // namespace componenttest

@@ -111,8 +111,8 @@ if [ -n "$build" ]; then
 fi
 wine_release=$winbuild/release
 wine_programs=$winbuild/wine-programs
-for f in "$wine_release/mevrid.exe" "$wine_release/nt_node/qelmot32.dll" "$wine_release/nt_node/vtrin.sys" \
-  "$wine_programs/test_service.exe" "$wine_programs/record_call.exe" "$wine_programs/component_check.exe"; do
+for f in "$wine_release/mevrid.exe" "$wine_release/mevrid-status.exe" "$wine_release/nt_node/qelmot32.dll" \
+  "$wine_release/nt_node/vtrin.sys" "$wine_programs/test_service.exe" "$wine_programs/record_call.exe" "$wine_programs/component_check.exe"; do
   [ -f "$f" ] || { fail "windows build output ${f#$top/}"; finish; }
 done
 # PE32+ (pei-x86-64, magic 020b) with the console subsystem (3).
@@ -124,11 +124,19 @@ else
   fail "mevrid.exe is a PE32+ console executable"
 fi
 # Statically linked: only the system's own DLLs are imported.
-imports=$(x86_64-w64-mingw32-objdump -p "$wine_release/mevrid.exe" | sed -n 's/^\tDLL Name: //p' | tr 'A-Z' 'a-z' | sort | tr '\n' ' ')
-if [ "$imports" = "advapi32.dll kernel32.dll msvcrt.dll " ]; then
-  pass "mevrid.exe imports only advapi32, kernel32 and msvcrt"
+for program in mevrid.exe mevrid-status.exe; do
+  imports=$(x86_64-w64-mingw32-objdump -p "$wine_release/$program" | sed -n 's/^\tDLL Name: //p' | tr 'A-Z' 'a-z' | sort | tr '\n' ' ')
+  if [ "$imports" = "advapi32.dll kernel32.dll msvcrt.dll " ]; then
+    pass "$program imports only advapi32, kernel32 and msvcrt"
+  else
+    fail "$program imports only advapi32, kernel32 and msvcrt (imports: $imports)"
+  fi
+done
+exe=$(x86_64-w64-mingw32-objdump -p "$wine_release/mevrid-status.exe")
+if grep -q '^Magic.*020b' <<<"$exe" && grep -q '^Subsystem.*00000003' <<<"$exe"; then
+  pass "mevrid-status.exe is a PE32+ console executable"
 else
-  fail "mevrid.exe imports only advapi32, kernel32 and msvcrt (imports: $imports)"
+  fail "mevrid-status.exe is a PE32+ console executable"
 fi
 drv=$(x86_64-w64-mingw32-objdump -p "$wine_release/nt_node/vtrin.sys")
 if grep -q 'Subsystem.*(NT native)' <<<"$drv" && [ "$(sed -n 's/^\tDLL Name: //p' <<<"$drv")" = ntoskrnl.exe ]; then
@@ -166,6 +174,35 @@ if [ "$seen" = "$want" ]; then
 else
   diff <(echo "$want") <(echo "$seen")
   fail "release files carry version 4.0 and qelmot32.dll loads under Wine"
+fi
+
+# mevrid-status.exe on Windows' own registry, services and files: detection
+# before and after an install, the state as JSON, and the plan of the next
+# install.
+backend=wine machine=$work/status-prefix transcript=/dev/null
+machine_create
+status_exe() { (cd "$machine/drive_c/release" && wine_env wine 'C:\release\mevrid-status.exe' "$@" 2>/dev/null | crlf_to_lf; echo "[exit ${PIPESTATUS[0]}]"); }
+detect_before=$(status_exe --detect ProdA)
+(cd "$machine/drive_c/release" && wine_env wine cmd /c mevrid.exe -q -k ProdA -p "$(recorder PRODA)" >/dev/null 2>&1)
+state_json=$(status_exe --json --release 'C:\release')
+plan_json=$(status_exe --plan --json -k ProdB -p "$(recorder PRODB)")
+detect_after=$(status_exe --detect proda)
+machine_destroy
+status_ok=1
+[ "$detect_before" = "[exit 1]" ] || status_ok=""
+[ "$detect_after" = $'PRODA: registered, component 4.0 current, driver service vtrin defined\n[exit 0]' ] || status_ok=""
+for part in '"version":"4.0"' '{"name":"PRODA","image":"C:\\mvt\\record_call.exe PRODA"}' \
+  '"driver_service":{"name":"vtrin","presence":"defined"' '"pending_deletions":[],"install_lock_held":false}' \
+  '"name":"qelmot32.dll","path":"C:\\windows\\system32\\qelmot32.dll","present":true'; do
+  grep -qF -- "$part" <<<"$state_json" || status_ok=""
+done
+[ "$(grep -o '"release":"same"' <<<"$state_json" | wc -l)" = 3 ] || status_ok=""
+grep -qF '"mode":"install","outcome":"registered","changed":true' <<<"$plan_json" || status_ok=""
+if [ -n "$status_ok" ]; then
+  pass "mevrid-status.exe under Wine: detection, the state as JSON and a plan after an install"
+else
+  printf '%s\n' "$detect_before" "$detect_after" "$state_json" "$plan_json"
+  fail "mevrid-status.exe under Wine: detection, the state as JSON and a plan after an install"
 fi
 
 conformance=$winbuild/tests/conformance_tests.exe

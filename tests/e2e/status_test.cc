@@ -1,0 +1,269 @@
+// mevrid-status end to end: the plan of a run set against the run done for
+// real right after it, detection before and after an install, and proof by
+// the emulation's call counts that it never writes.
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <functional>
+#include <map>
+
+#include "platform/install_lock.h"
+#include "platform/registry_access.h"
+#include "tests/e2e/component_e2e_support.h"
+
+namespace componente2e {
+namespace {
+
+// One field of a flat JSON object, as its raw JSON text.
+std::string Field(const std::string& json, const std::string& key) {
+  const std::string tag = "\"" + key + "\":";
+  size_t start = json.find(tag);
+  if (start == std::string::npos) return "<missing>";
+  start += tag.size();
+  size_t end = start;
+  if (json[start] == '[') {
+    end = json.find(']', start) + 1;
+  } else if (json[start] == '"') {
+    for (end = start + 1; json[end] != '"'; ++end)
+      if (json[end] == '\\') ++end;
+    ++end;
+  } else {
+    end = json.find_first_of(",}", start);
+  }
+  return json.substr(start, end - start);
+}
+
+class StatusEndToEnd : public ComponentEndToEnd {
+ public:
+  // For the scenarios' set-up.
+  using ComponentEndToEnd::InstallAlpha;
+  using ComponentEndToEnd::InstallBeta;
+  e2e::ReleaseMachine& Machine() { return m_; }
+
+  testsupport::ProcessResult Status(std::vector<std::string> args, const std::vector<std::string>& env = {}) {
+    args.insert(args.begin(), MEVRID_STATUS_TOOL);
+    return testsupport::RunProgram(args, m_.release_dir(), env);
+  }
+  // An older managed node (3.2) with the services its "-g" handling stops.
+  void SeedOlderNode() {
+    m_.machine().Import("Windows Registry Editor Version 5.00\n\n"
+                        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm\\KelmZAQ\\Current Version]\n"
+                        "\"Version\"=\"3.2\"\n\"DMIPath\"=\"C:\\\\DMI\"\n");
+    for (const char* name : {"Gandrel2Service", "Tobrael", "Kelm Baseboard Agent", "SNMP"})
+      m_.DefineService(e2e::Service(name, SERVICE_RUNNING));
+    m_.DefineService(e2e::Service("win32sl", SERVICE_RUNNING, "Win32 DMI Service Layer"));
+    emu::admin::ServiceSpec agent = e2e::Service("Kelm Local Response Agent", SERVICE_RUNNING);
+    agent.depends = {"Kelm Baseboard Agent"};
+    m_.DefineService(agent);
+  }
+};
+
+// What the real run showed, in the record's vocabulary.
+struct Observed {
+  std::string outcome;
+  bool changed;
+};
+
+struct PlanCase {
+  const char* name;
+  std::function<void(StatusEndToEnd*)> setup;
+  std::vector<std::string> args;
+  const char* mode;
+  const char* outcome;
+  bool changed;
+  const char* notify_end;
+  const char* notify_begin;
+};
+
+const std::vector<std::string> kAlpha = {"-k", "alpha", "-p", "C:\\Products\\Alpha\\pre.exe ALPHA"};
+const std::vector<std::string> kBeta = {"-k", "beta", "-p", "C:\\Products\\Beta\\pre.exe BETA"};
+
+class PlanAgainstRun : public StatusEndToEnd, public testing::WithParamInterface<PlanCase> {
+ protected:
+  Observed Observe(const e2e::ToolRun& run, bool version_before, const std::string& registry_before) {
+    const bool changed = m_.Registry() != registry_before;
+    if (run.status != 0)
+      return {run.out.find("Detected older version") != std::string::npos ? "refused-older-node" : "failed", changed};
+    if (std::find(GetParam().args.begin(), GetParam().args.end(), "-r") != GetParam().args.end())
+      return {RegistryKeyExists(kComponentKey, KEY_READ) ? "removed-reference" : "removed-component", changed};
+    if (run.out.find("Installing Driver (") == std::string::npos) return {"registered", changed};
+    return {version_before ? "upgraded" : "installed", changed};
+  }
+  // The lines the recording pre-processors write for the plan's lists.
+  static Lines ExpectedRecord(const std::string& notify_end, const std::string& notify_begin) {
+    Lines lines;
+    for (const auto& [list, flag] : {std::pair{notify_end, " -e"}, std::pair{notify_begin, " -b"}}) {
+      for (size_t start = list.find('"'); start != std::string::npos; start = list.find('"', list.find('"', start + 1) + 1))
+        lines.push_back(list.substr(start + 1, list.find('"', start + 1) - start - 1) + flag);
+    }
+    return lines;
+  }
+};
+
+TEST_P(PlanAgainstRun, ThePlanIsWhatTheRunThenDoes) {
+  const PlanCase& c = GetParam();
+  c.setup(this);
+  std::vector<std::string> plan_args = {"--plan", "--json"};
+  plan_args.insert(plan_args.end(), c.args.begin(), c.args.end());
+  const testsupport::ProcessResult plan = Status(plan_args);
+  ASSERT_EQ(plan.status, 0) << plan.err;
+  EXPECT_EQ(Field(plan.out, "mode"), std::string("\"") + c.mode + "\"");
+  EXPECT_EQ(Field(plan.out, "outcome"), std::string("\"") + c.outcome + "\"");
+  EXPECT_EQ(Field(plan.out, "changed"), c.changed ? "true" : "false");
+  EXPECT_EQ(Field(plan.out, "notify_end"), c.notify_end);
+  EXPECT_EQ(Field(plan.out, "notify_begin"), c.notify_begin);
+
+  const bool version_before = RegistryKeyExists(kVersionKey, KEY_READ);
+  const std::string registry_before = m_.Registry();
+  const e2e::ToolRun run = Run(c.args);
+  const Observed observed = Observe(run, version_before, registry_before);
+  EXPECT_EQ(observed.outcome, c.outcome) << run.out;
+  EXPECT_EQ(observed.changed, c.changed);
+  EXPECT_EQ(Recorded(), ExpectedRecord(c.notify_end, c.notify_begin));
+}
+
+void InstallAlpha(StatusEndToEnd* t) { ASSERT_EQ(t->InstallAlpha().status, 0); }
+void InstallBoth(StatusEndToEnd* t) {
+  ASSERT_EQ(t->InstallAlpha().status, 0);
+  ASSERT_EQ(t->InstallBeta().status, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Scenarios, PlanAgainstRun,
+    testing::Values(
+        PlanCase{"FirstInstall", [](StatusEndToEnd*) {}, kAlpha, "install", "installed", true, "[]", "[]"},
+        PlanCase{"SecondInstall", InstallAlpha, kBeta, "install", "registered", true, "[]", "[]"},
+        PlanCase{"SameInstallAgain", InstallAlpha, kAlpha, "install", "registered", false, "[]", "[]"},
+        PlanCase{"UpgradeOver3Point9",
+                 [](StatusEndToEnd* t) {
+                   InstallBoth(t);
+                   t->Machine().machine().Import("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\" +
+                                          std::string(kVersionKey) + "]\r\n\"Version\"=\"3.9\"\r\n");
+                 },
+                 {"-k", "gamma", "-p", "C:\\Products\\Gamma\\pre.exe"}, "install", "upgraded", true,
+                 "[\"ALPHA\",\"BETA\"]", "[\"ALPHA\",\"BETA\"]"},
+        PlanCase{"DriverServiceGone",
+                 [](StatusEndToEnd* t) {
+                   InstallAlpha(t);
+                   t->Machine().RemoveService("vtrin");
+                 },
+                 kBeta, "install", "upgraded", true, "[\"ALPHA\"]", "[\"ALPHA\"]"},
+        PlanCase{"RemoveOne", InstallBoth, {"-r", "-k", "alpha"}, "remove", "removed-reference", true, "[\"ALPHA\"]",
+                 "[]"},
+        PlanCase{"RemoveLast", InstallAlpha, {"-r", "-k", "alpha"}, "remove", "removed-component", true,
+                 "[\"ALPHA\"]", "[]"},
+        PlanCase{"OlderNodeRefused", [](StatusEndToEnd* t) { t->SeedOlderNode(); }, kAlpha, "refused",
+                 "refused-older-node", false, "[]", "[]"},
+        PlanCase{"OverOlderNode",
+                 [](StatusEndToEnd* t) {
+                   InstallAlpha(t);
+                   t->SeedOlderNode();
+                 },
+                 {"-g", "-k", "beta", "-p", "C:\\Products\\Beta\\pre.exe BETA"}, "install", "upgraded", true,
+                 "[\"ALPHA\"]", "[\"ALPHA\"]"}),
+    [](const testing::TestParamInfo<PlanCase>& info) { return std::string(info.param.name); });
+
+TEST_F(StatusEndToEnd, DetectionFollowsTheInstallAndTheRemoval) {
+  auto detect = [&] { return Status({"--detect", "Alpha"}); };
+  testsupport::ProcessResult before = detect();
+  EXPECT_EQ(before.status, 1);
+  EXPECT_EQ(before.out, "");
+  ASSERT_EQ(InstallAlpha().status, 0);
+  testsupport::ProcessResult after = detect();
+  EXPECT_EQ(after.status, 0);
+  EXPECT_EQ(after.out, "ALPHA: registered, component 4.0 current, driver service vtrin defined\n");
+  // Registered but without its driver service: not in place.
+  m_.RemoveService("vtrin");
+  EXPECT_EQ(detect().status, 1);
+  ASSERT_EQ(InstallAlpha().status, 0);
+  ASSERT_EQ(Run({"-r", "-k", "alpha"}).status, 0);
+  testsupport::ProcessResult removed = detect();
+  EXPECT_EQ(removed.status, 1);
+  EXPECT_EQ(removed.out, "");
+}
+
+// Every mode on a machine with two references, with the calls counted:
+// reads only, and not one call that writes.
+TEST_F(StatusEndToEnd, ItNeverWrites) {
+  ASSERT_EQ(InstallAlpha().status, 0);
+  ASSERT_EQ(InstallBeta().status, 0);
+  const std::string registry = m_.Registry();
+  ASSERT_TRUE(emu::SetSetting("count-calls", "1"));
+  const std::vector<std::vector<std::string>> runs = {
+      {}, {"--json", "--release", "."}, {"--plan", "-k", "gamma", "-p", "x"}, {"--plan", "-r", "-k", "alpha"},
+      {"--plan", "-g", "-k", "alpha", "-p", "x"}, {"--detect", "beta"}};
+  for (const auto& args : runs) EXPECT_NE(Status(args).status, 2);
+  ASSERT_TRUE(emu::SetSetting("count-calls", "0"));
+  std::map<std::string, int64_t> counts;
+  for (const auto& [operation, count] : emu::CallCounts()) counts[operation] = count;
+  EXPECT_GT(counts["RegOpenKeyExA"], 0);
+  EXPECT_GT(counts["QueryServiceStatus"], 0);
+  EXPECT_GT(counts["GetFileSize"], 0);
+  for (const char* write : {"RegCreateKeyExA", "RegSetValueExA", "RegDeleteKeyA", "RegDeleteValueA", "CreateServiceA",
+                            "DeleteService", "ControlService", "StartServiceA", "CopyFileA", "DeleteFileA", "MoveFileA",
+                            "MoveFileExA", "SetFileTime", "SetFileAttributesA", "CreateDirectoryA", "CreateProcessA",
+                            "CreateMutexA"})
+    EXPECT_EQ(counts.count(write), 0u) << write;
+  EXPECT_EQ(m_.Registry(), registry);
+
+  // A machine that does not exist is not created by looking at it.
+  const std::string absent = m_.release_dir() + "/no-machine";
+  testsupport::ProcessResult none = Status({"--json"}, {"MEVRID_MACHINE=" + absent});
+  EXPECT_EQ(none.status, 1);
+  EXPECT_EQ(none.out, "");
+  EXPECT_EQ(Status({"--detect", "alpha"}, {"MEVRID_MACHINE=" + absent}).status, 1);
+  EXPECT_FALSE(testsupport::FileExists(absent));
+}
+
+TEST_F(StatusEndToEnd, TheReportShowsTheStateAndAHeldLock) {
+  ASSERT_EQ(InstallAlpha().status, 0);
+  PutFile(kInstalledTool, "older tool", 1000000000);
+  ASSERT_TRUE(AcquireInstallLock(0));
+  testsupport::ProcessResult held = Status({"--json", "--release", "."});
+  ReleaseInstallLock();
+  ASSERT_EQ(held.status, 0) << held.err;
+  EXPECT_EQ(Field(held.out, "version"), "\"4.0\"");
+  EXPECT_EQ(Field(held.out, "uninstaller"), "\"C:\\\\WINDOWS\\\\mevrid.exe\"");
+  EXPECT_NE(held.out.find("{\"name\":\"ALPHA\",\"image\":\"C:\\\\Products\\\\Alpha\\\\pre.exe ALPHA\"}"),
+            std::string::npos);
+  EXPECT_NE(held.out.find("\"presence\":\"defined\",\"state\":\"running\",\"start_type\":\"auto\","
+                          "\"image_path\":\"System32\\\\drivers\\\\vtrin.sys\""),
+            std::string::npos);
+  EXPECT_NE(held.out.find("\"path\":\"C:\\\\WINDOWS\\\\mevrid.exe\",\"present\":true,\"size\":10,"
+                          "\"last_write\":\"2001-09-09T01:46:40Z\",\"release\":\"older\""),
+            std::string::npos);
+  EXPECT_EQ(Field(held.out, "install_lock_held"), "true");
+  EXPECT_EQ(Field(Status({"--json"}).out, "install_lock_held"), "false");
+}
+
+// The uninstaller's own image, set aside by a removal run from it, waits for
+// the next restart; the report names it until then.
+TEST_F(StatusEndToEnd, TheReportShowsADeletionPendingForTheRestart) {
+  ASSERT_EQ(InstallAlpha().status, 0);
+  ASSERT_EQ(testsupport::RunProgram({Host(kInstalledTool), "-k", "alpha", "-r"}, Host("C:\\WINDOWS")).status, 0);
+  const Lines pending = PendingDeletions();
+  ASSERT_EQ(pending.size(), 1u);
+  std::string escaped;
+  for (char c : pending[0]) escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
+  testsupport::ProcessResult json = Status({"--json"});
+  EXPECT_EQ(Field(json.out, "pending_deletions"), "[\"" + escaped + "\"]");
+  EXPECT_EQ(Field(json.out, "version"), "null");
+  EXPECT_NE(Status({}).out.find("Deletions pending for the next restart\n  " + pending[0] + "\n"), std::string::npos);
+  std::string error;
+  ASSERT_TRUE(emu::admin::Reboot(&error)) << error;
+  EXPECT_EQ(Field(Status({"--json"}).out, "pending_deletions"), "[]");
+}
+
+TEST_F(StatusEndToEnd, BadArgumentsGiveOneLineAndStatusTwo) {
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"--bogus"}, {"--detect"}, {"--release"}, {"-k", "alpha"}, {"--plan", "--detect", "x"}, {"--plan", "-e"}}) {
+    testsupport::ProcessResult r = Status(args);
+    EXPECT_EQ(r.status, 2) << args[0];
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+  }
+  EXPECT_EQ(Status({"--help"}).status, 0);
+}
+
+}  // namespace
+}  // namespace componente2e
