@@ -137,10 +137,13 @@ Uninstaller DeleteRecordedUninstaller(bool finishing, Flag verbose, Flag* result
 }
 
 // Whether a failed removal left part of the component behind: the driver
-// service, or the driver or library file still where it was installed. A step
+// service not deleted, or the driver or library file still where it was
+// installed. A step
 // that failed because its object was gone already leaves nothing to finish.
-bool ComponentLeftBehind(const char* windows_directory) {
-  if (QueryServicePresence(KOTA_DRIVER_SERVICE) != ServicePresence::Absent) return true;
+bool ComponentLeftBehind(const char* windows_directory, bool service_deleted) {
+  // A deleted service that still runs is marked for deletion: the restart
+  // takes it, as it takes the files set aside.
+  if (!service_deleted && QueryServicePresence(KOTA_DRIVER_SERVICE) != ServicePresence::Absent) return true;
   for (ComponentRole role : {ComponentRole::Driver, ComponentRole::Library})
     if (!FileGone(InstalledPathOf(role, windows_directory))) return true;
   return false;
@@ -197,7 +200,11 @@ Flag UninstallComponent(const char* reference_name, Flag verbose) {
   JournalStep("stop-driver");
   if (!driver_service_gone() && !StopServiceTree(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, verbose)) result = 0;
   JournalStep("remove-driver");
-  if (!driver_service_gone() && !RemoveService(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, verbose)) result = 0;
+  bool service_deleted = driver_service_gone();
+  if (!service_deleted) {
+    service_deleted = RemoveService(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, verbose) != 0;
+    if (!service_deleted) result = 0;
+  }
   JournalStep("delete-files");
   if (!DeleteInstalledFile(windows_directory, ComponentRole::Driver, finishing, verbose)) result = 0;
   if (!DeleteInstalledFile(windows_directory, ComponentRole::Library, finishing, verbose)) result = 0;
@@ -218,7 +225,7 @@ Flag UninstallComponent(const char* reference_name, Flag verbose) {
   // version key with the path of the uninstaller. One whose failed steps
   // found their objects gone already has nothing to finish: the keys go all
   // the same.
-  if (copy_left || (!result && ComponentLeftBehind(windows_directory))) return result;
+  if (copy_left || (!result && ComponentLeftBehind(windows_directory, service_deleted))) return result;
   JournalStep("remove-keys");
   DeleteComponentKey(KOTA_VERSION_KEY);
   // A component key that a key of someone else's keeps is as much as can be

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the native suite (release and sanitizers), the
-# short fuzz runs, and the Windows build under Wine.
+# short fuzz runs, the Windows build under Wine, and the Ansible role on a
+# fleet of emulated machines.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
@@ -39,9 +40,12 @@ else
   echo "wine suite skipped: tests/wine/run.sh is missing"
 fi
 
-# Suites run: native, asan, fuzz (when present), wine.
-total=3
-[ -x tests/fuzz/run.sh ] && total=4
+step "Ansible role on a fleet of emulated machines"
+tests/fleet/run.sh || failed+=("fleet test")
+
+# Suites run: native, asan, fuzz (when present), wine, fleet.
+total=4
+[ -x tests/fuzz/run.sh ] && total=5
 echo
 if [ ${#failed[@]} -gt 0 ]; then
   echo "FAILED: ${failed[*]}"

@@ -1,0 +1,184 @@
+# The fleet scenarios, run in this order on one inventory (lib.sh); each
+# play is followed by a reading of every machine it touched.
+# shellcheck disable=SC2154  # work, fleet_size, machine_tool: run.sh's
+
+scenarios=(check_mode rollout again faults second_product lock in_use_removal)
+
+installed() { echo "refs=$1 version=4.0 vtrin=RUNNING files=$2 pending=0 temp=0"; }
+clean='refs=- version=- vtrin=absent files=absent pending=0 temp=0'
+
+mt() { "$machine_tool" --machine "$(machine_of "$1")" "${@:2}"; }
+
+# Every failed host's message names the Win32 error its record holds.
+expect_message() {
+  local host=$1 text=$2 got
+  got=$(failure_message "$host")
+  if [[ $got != *"$text"* ]]; then
+    echo "  $host: failure message \"$got\" does not contain \"$text\""
+    check_failures=$((check_failures + 1))
+  fi
+}
+
+# Check mode: mevrid-status plans an install everywhere; nothing changes.
+scenario_check_mode() {
+  if [ ! -x "$status_tool" ]; then
+    echo "  mevrid-status not built: check mode not tried"
+    return
+  fi
+  play check-mode product.yml fleet -e product=PRODA --check
+  expect_play changed "$(all_fleet)"
+  expect $(all_fleet) -- "$clean"
+}
+
+# 1. Roll-out of one product: every host changed, the component and the
+# reference on every machine.
+scenario_rollout() {
+  play rollout product.yml fleet -e product=PRODA
+  expect_play changed "$(all_fleet)"
+  expect $(all_fleet) -- "$(installed PRODA rel1)"
+  expect_record "$(all_fleet)" PRODA "installed 0 true false"
+}
+
+# 2. The same play again changes nothing.
+scenario_again() {
+  play again product.yml fleet -e product=PRODA
+  expect_play unchanged "$(all_fleet)"
+  expect $(all_fleet) -- "$(installed PRODA rel1)"
+  expect_record "$(all_fleet)" PRODA "registered 0 false false"
+}
+
+# 3. An upgrade (rel2) with faults on three hosts: a library copy refused
+# (ERROR_SHARING_VIOLATION) on h07, a driver copy refused (ERROR_ACCESS_DENIED)
+# on h09, a driver service that cannot be created because the old one is
+# still marked for deletion (ERROR_SERVICE_MARKED_FOR_DELETE) on h14. In
+# batches of five the play stops after h07's and h09's batch (two of five
+# failed): h11 and later keep rel1. Without batches exactly the three fail,
+# each with its record's Win32 code in the message; once the faults are
+# cleared the next play repairs them.
+scenario_faults() {
+  mt h07 fault add CopyFileA --match qelmot32 --error 32 --always >/dev/null
+  mt h09 fault add CopyFileA --match vtrin.sys --error 5 --always >/dev/null
+  mt h14 fault add CreateServiceA --match vtrin --error 1072 --always >/dev/null
+  local first rest faulty="h07 h09 h14"
+  first=$(hosts_seq h $(seq 1 10))
+  rest=$(hosts_seq h $(seq 11 "$fleet_size"))
+
+  play batches batches.yml fleet -e product=PRODA -e release=rel2
+  expect_play ran "$first"
+  expect_play failed "h07 h09"
+  expect_play changed "$(except "$first" "h07 h09")"
+  expect $(except "$first" "h07 h09") -- "$(installed PRODA rel2)"
+  expect $rest -- "$(installed PRODA rel1)"
+
+  play faults product.yml fleet -e product=PRODA -e release=rel2
+  expect_play failed "$faulty"
+  expect_play changed "$(except "$rest" h14)"
+  expect_message h07 "CopyFileA error 32 "
+  expect_message h09 "CopyFileA error 5 "
+  expect_message h14 "CreateServiceA error 1072 "
+  expect_record "$faulty" PRODA "failed 1603 true false"
+  expect $(except "$(all_fleet)" "$faulty") -- "$(installed PRODA rel2)"
+
+  local h
+  for h in $faulty; do mt "$h" fault clear >/dev/null; done
+  play repair product.yml fleet -e product=PRODA -e release=rel2
+  expect_play changed "$faulty"
+  expect_play unchanged "$(except "$(all_fleet)" "$faulty")"
+  expect $(all_fleet) -- "$(installed PRODA rel2)"
+}
+
+# 4. A second product only registers: changed (its reference is new), but no
+# file copied and no service touched, as the machines' call counts show.
+scenario_second_product() {
+  local h
+  for h in $(all_fleet); do mt "$h" calls on >/dev/null; done
+  play second-product product.yml fleet -e product=PRODB -e release=rel2
+  expect_play changed "$(all_fleet)"
+  expect $(all_fleet) -- "$(installed PRODA,PRODB rel2)"
+  expect_record "$(all_fleet)" PRODB "registered 0 true false"
+  for h in $(all_fleet); do
+    if mt "$h" calls show | grep -qE '^(CopyFileA|DeleteFileA|MoveFileExA|CreateServiceA|DeleteService|StartServiceA|ControlService) '; then
+      echo "  $h: the registration touched files or services: $(mt "$h" calls show | tr '\n' ' ')"
+      check_failures=$((check_failures + 1))
+    fi
+    mt "$h" calls off >/dev/null
+  done
+}
+
+# 5. Four hosts on one machine at once: the install lock serialises them and
+# every reference arrives. Three hosts on another machine whose lock is held,
+# with a lock timeout: each gives up busy (1618), and the retry, one host
+# at a time, succeeds.
+scenario_lock() {
+  play lock product.yml lock1
+  expect_play changed "l1 l2 l3 l4"
+  expect l1 -- "$(installed LOCK1,LOCK2,LOCK3,LOCK4 rel1)"
+
+  local lock_fd
+  exec {lock_fd}>"$work/machines/shared2/install.lock"
+  flock -x "$lock_fd"
+  play lock-busy product.yml lock2 -e kota_lock_timeout=0
+  flock -u "$lock_fd"
+  exec {lock_fd}>&-
+  expect_play failed "l5 l6 l7"
+  local h
+  for h in l5 l6 l7; do expect_message "$h" "exit status 1618"; done
+  expect_record "l5 l6 l7" LOCK5 "busy 1618 false false"
+  expect l5 -- "$clean"
+
+  # One host at a time: on a virtual clock a bounded wait gives up after a
+  # single retry, so hosts of one machine racing each other could still
+  # run out.
+  play lock-retry product.yml lock2 -e kota_lock_timeout=0 --forks 1
+  expect_play changed "l5 l6 l7"
+  expect l5 -- "$(installed LOCK5,LOCK6,LOCK7 rel1)"
+}
+
+# 6 and 7. The second product goes (its reference only), then the first: the
+# component goes everywhere. On h03 and h09 the driver will not stop
+# (ERROR_INVALID_SERVICE_CONTROL), so its file and service are left for the
+# next restart; the record asks for one, the handler restarts the machine,
+# and nothing is left after it. The same removal again changes nothing.
+scenario_in_use_removal() {
+  play remove-second product.yml fleet -e product=PRODB -e state=absent
+  expect_play changed "$(all_fleet)"
+  expect_record "$(all_fleet)" PRODB "removed-reference 0 true false"
+  expect $(all_fleet) -- "$(installed PRODA rel2)"
+
+  local in_use="h03 h09" h
+  for h in $in_use; do mt "$h" fault add ControlService --match vtrin --error 1052 --always >/dev/null; done
+  play remove-last product.yml fleet -e product=PRODA -e state=absent
+  expect_play failed "$in_use"
+  expect_play changed "$(except "$(all_fleet)" "$in_use")"
+  for h in $in_use; do expect_message "$h" "ControlService error 1052"; done
+  expect_record "$in_use" PRODA "failed 1603 true true"
+  expect_record "$(except "$(all_fleet)" "$in_use")" PRODA "removed-component 0 true false"
+  expect $(all_fleet) -- "$clean"
+
+  for h in $in_use; do mt "$h" fault clear >/dev/null; done
+  play remove-again product.yml fleet -e product=PRODA -e state=absent
+  expect_play unchanged "$(all_fleet)"
+  expect $(all_fleet) -- "$clean"
+}
+
+# 8. Two hosts running the Windows build under Wine, a prefix each, through
+# the same role: the same plays leave the same records and machines.
+scenario_wine() {
+  add_wine_hosts || { echo "  no Wine prefixes"; check_failures=$((check_failures + 1)); return; }
+  play wine-rollout product.yml wine -e product=PRODA
+  expect_play changed "w1 w2"
+  expect w1 w2 -- "$(installed PRODA rel1)"
+  expect_record "w1 w2" PRODA "installed 0 true false"
+  play wine-again product.yml wine -e product=PRODA
+  expect_play unchanged "w1 w2"
+  play wine-second product.yml wine -e product=PRODB
+  expect_play changed "w1 w2"
+  expect_record "w1 w2" PRODB "registered 0 true false"
+  expect w1 w2 -- "$(installed PRODA,PRODB rel1)"
+  play wine-remove-second product.yml wine -e product=PRODB -e state=absent
+  expect_record "w1 w2" PRODB "removed-reference 0 true false"
+  play wine-remove-last product.yml wine -e product=PRODA -e state=absent
+  expect_play changed "w1 w2"
+  expect_record "w1 w2" PRODA "removed-component 0 true false"
+  expect w1 w2 -- "$clean"
+}
