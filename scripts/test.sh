@@ -36,6 +36,8 @@ fi
 step "Windows build under Wine"
 if [ -x tests/wine/run.sh ]; then
   tests/wine/run.sh || failed+=("wine suite")
+  echo "--- the same scenarios with the deployment variables set"
+  tests/wine/run.sh --no-build --deploy || failed+=("wine suite (deployment variables)")
 else
   echo "wine suite skipped: tests/wine/run.sh is missing"
 fi

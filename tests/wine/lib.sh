@@ -339,7 +339,7 @@ show_record() {
   section record
   if [ -f "$record" ]; then crlf_to_lf <"$record" >>"$transcript"; else say "none"; fi
   rm -f "$record"
-  diverge_rewrite 's/\{"step":"start-driver","call":"StartServiceA","code":1114,"subject":"vtrin"\},?//' \
+  diverge_rewrite 's/\{"step":"start-driver","call":"StartServiceA","code":1114,"subject":"vtrin"\},?//g' \
     "Wine's device host cannot load the driver (relative ImagePath): its start fails with 1114"
   diverge_rewrite 's/,\]/]/' "the record's errors without that start's failure"
 }
