@@ -9,10 +9,9 @@
 
 #include "cli/deployment.h"
 #include "cli/reference_modes.h"
-#include "component/component_keys.h"
+#include "component/component_files.h"
 #include "journal/run_journal.h"
 #include "platform/install_lock.h"
-#include "platform/registry_access.h"
 #include "services/agent_sequences.h"
 
 namespace {
@@ -92,12 +91,12 @@ bool IsValidReferenceRequest(const RunOptions& options) {
 
 namespace {
 
-// The "Version" value the component records, for the run's record; empty
-// when none is recorded. Read only when the journal is kept.
+// The "Version" value the component records, for the run's record; none
+// when nothing is recorded. Read only when the journal is kept.
 std::optional<std::string> RecordedVersion() {
-  char version[kTextBufferSize];
-  if (!ReadRegistryText(KOTA_VERSION_KEY, "Version", KEY_READ, version, sizeof version)) return std::nullopt;
-  return std::string(version);
+  std::string version;
+  if (!ReadRecordedVersion(&version)) return std::nullopt;
+  return version;
 }
 
 // The install and remove modes under the install lock, and the record's

@@ -41,6 +41,8 @@ struct CurrencyCheck {
   bool ThisVersionRecorded = false;
 };
 
+// The "Version" text the version key records; false when none can be read.
+bool ReadRecordedVersion(std::string* version);
 // The currency check with the row that decided it; prints the version found
 // when verbose.
 CurrencyCheck CheckComponentCurrency(const char* windows_directory, Flag verbose);

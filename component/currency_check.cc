@@ -33,15 +33,22 @@ bool ParseVersion(const char* text, int* major, int* minor) {
 
 }  // namespace
 
+bool ReadRecordedVersion(std::string* version) {
+  char text[kTextBufferSize];
+  if (!ReadRegistryText(KOTA_VERSION_KEY, "Version", KEY_READ, text, sizeof text)) return false;
+  *version = text;
+  return true;
+}
+
 CurrencyCheck CheckComponentCurrency(const char* windows_directory, Flag verbose) {
   CurrencyCheck check;
   // No version key, no value, or a value that does not parse: nothing is
   // installed that could be current, so the install goes ahead silently.
-  char version[kTextBufferSize];
-  if (!ReadRegistryText(KOTA_VERSION_KEY, "Version", KEY_READ, version, sizeof version)) return check;
+  std::string version;
+  if (!ReadRecordedVersion(&version)) return check;
   int major = 0, minor = 0;
   check.Row = CurrencyRow::VersionUnreadable;
-  if (!ParseVersion(version, &major, &minor)) return check;
+  if (!ParseVersion(version.c_str(), &major, &minor)) return check;
   if (verbose) ConsolePrint("Found KOTA Version: %d.%d installed.\n", major, minor);
   check.ThisVersionRecorded = major == kComponentVersionMajor && minor == kComponentVersionMinor;
   check.Row = CurrencyRow::VersionOlder;

@@ -91,13 +91,6 @@ std::vector<std::string> ReadPendingDeletions() {
 
 }  // namespace
 
-bool ReadRecordedVersion(std::string* version) {
-  char buffer[kTextBufferSize];
-  if (!ReadRegistryText(KOTA_VERSION_KEY, "Version", KEY_READ, buffer, sizeof buffer)) return false;
-  *version = buffer;
-  return true;
-}
-
 bool ReadReferenceImage(const char* reference_name, std::string* image) {
   std::string key_path;
   if (!FormReferenceKeyPath(reference_name, &key_path)) return false;

@@ -56,8 +56,6 @@ MachineState ReadMachineState(bool compare_with_release);
 
 // The driver service as the manager and its registry key describe it.
 DriverServiceState ReadDriverServiceState();
-// The recorded "Version" text; false when none can be read.
-bool ReadRecordedVersion(std::string* version);
 // The stored image of one reference; false when it is not registered.
 bool ReadReferenceImage(const char* reference_name, std::string* image);
 // Every reference in the order the notifications walk them.
