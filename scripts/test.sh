@@ -12,6 +12,9 @@ step() { printf '\n=== %s\n' "$*"; }
 
 scripts/ensure-deps.sh || exit 1
 
+step "include check (the layering of ARCHITECTURE.md)"
+python3 scripts/check_includes.py || failed+=("include check")
+
 step "native build and tests (preset default)"
 if cmake --preset default >/dev/null && cmake --build --preset default -j"$jobs" >/dev/null; then
   ctest --preset default -j"$jobs" || failed+=("native tests")
@@ -47,9 +50,9 @@ fi
 step "Ansible role on a fleet of emulated machines"
 tests/fleet/run.sh || failed+=("fleet test")
 
-# Suites run: native, asan, fuzz (when present), wine, fleet.
-total=4
-[ -x tests/fuzz/run.sh ] && total=5
+# Suites run: include check, native, asan, fuzz (when present), wine, fleet.
+total=5
+[ -x tests/fuzz/run.sh ] && total=6
 echo
 if [ ${#failed[@]} -gt 0 ]; then
   echo "FAILED: ${failed[*]}"

@@ -1,0 +1,168 @@
+#!/usr/bin/env python3
+"""Fails when an #include breaks the layering that ARCHITECTURE.md states.
+
+Every tracked C and C++ file belongs to one layer, by its path; a quoted
+include names a file of a layer, and the table ALLOWED says which layers a
+layer may include. Test sources beside the code (*_test.cc and the fixtures
+and support headers they share) belong to the tests layer, except that the
+emulation's own tests may also see its internals. The emulation's
+public headers are the only ones of platform/posix/ that tests, tools and
+benchmarks may include, and <windows.h> is only for the Windows side.
+It also reports any cycle between layers that the includes form.
+
+Usage: scripts/check_includes.py [--list]   (--list prints the layer graph)
+"""
+import os
+import re
+import subprocess
+import sys
+
+LOGIC = ["cli", "probe", "component", "services", "journal"]
+
+# Which layers each layer may include (its own always).
+ALLOWED = {
+    "journal": {"seam"},
+    "probe": {"seam", "journal"},
+    "services": {"seam", "journal"},
+    "component": {"seam", "journal", "services"},
+    "cli": {"seam", "journal", "services", "component", "probe"},
+    "seam": set(),
+    "win32": {"seam"},
+    "posix": {"seam"},
+    "posix-tests": {"seam", "posix", "posix-public", "tests"},
+    "status": {"seam", "journal", "services", "component", "probe", "cli"},
+    "tools": {"seam", "posix-public"},
+    "tests": {"seam", "journal", "services", "component", "probe", "cli", "status", "tools", "posix-public"},
+    "nt_node": {"windows"},
+    "windows": set(),
+}
+
+# The emulation's face to tests, tools and benchmarks; the rest of
+# platform/posix/ is its own business.
+POSIX_PUBLIC = {
+    "platform/posix/admin.h",
+    "platform/posix/machine/machine_open.h",
+}
+
+# Single files allowed one include their layer is not: the seam's Win32
+# header takes its declarations from the emulation on POSIX, and the status
+# program opens an emulated machine without creating it. These edges do not
+# count as layers including each other.
+FILE_EXCEPTIONS = {
+    ("platform/win32.h", "platform/posix/win32_api.h"),
+    ("status/machine_access.cc", "platform/posix/machine/machine_open.h"),
+}
+
+# Who may include <windows.h> itself; everything else goes through
+# platform/win32.h.
+WINDOWS_H = re.compile(r"^(platform/win32\.h|platform/win32/|status/machine_access\.cc|tests/helpers/|tests/wine/|windows/|nt_node/)")
+
+TEST_FILE = re.compile(r"(_test\.cc|_test_fixture\.h|_test_support\.h|test_support\.h|_bench\.cc|_fuzz\.cc)$")
+INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]')
+
+
+def layer_of(path):
+    if path in POSIX_PUBLIC:
+        return "posix-public"
+    top = path.split("/", 1)[0]
+    if path.startswith("platform/posix/"):
+        # The emulation's own tests see its internals and the test support.
+        return "posix-tests" if TEST_FILE.search(path) else "posix"
+    if TEST_FILE.search(path) or top in ("tests", "bench"):
+        return "tests"
+    if path.startswith("platform/win32/"):
+        return "win32"
+    if top == "platform":
+        return "seam"
+    if top in LOGIC or top in ("status", "tools", "nt_node", "windows"):
+        return top
+    return None
+
+
+def allowed(source, target):
+    if source == target:
+        return True
+    # The emulation's public headers are part of it: they and the rest of the
+    # emulation include each other freely.
+    if {source, target} <= {"posix", "posix-public"}:
+        return True
+    return target in ALLOWED.get(source, set())
+
+
+def tracked_sources(top):
+    out = subprocess.run(["git", "ls-files", "*.c", "*.cc", "*.h"], cwd=top, capture_output=True, text=True,
+                         check=True).stdout
+    return [p for p in out.splitlines() if p]
+
+
+def find_cycles(graph):
+    cycles, state, stack = [], {}, []
+
+    def visit(node):
+        state[node] = 1
+        stack.append(node)
+        for nxt in sorted(graph.get(node, ())):
+            if state.get(nxt) == 1:
+                cycles.append(stack[stack.index(nxt):] + [nxt])
+            elif nxt not in state:
+                visit(nxt)
+        stack.pop()
+        state[node] = 2
+
+    for node in sorted(graph):
+        if node not in state:
+            visit(node)
+    return cycles
+
+
+def main():
+    top = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+    files = tracked_sources(top)
+    problems, graph, count = [], {}, 0
+    for path in files:
+        source = layer_of(path)
+        if source is None:
+            continue
+        with open(os.path.join(top, path), encoding="utf-8", errors="replace") as f:
+            for number, line in enumerate(f, 1):
+                m = INCLUDE.match(line)
+                if not m:
+                    continue
+                kind, name = m.groups()
+                count += 1
+                where = f"{path}:{number}"
+                if kind == "<":
+                    if name.lower() == "windows.h" and not WINDOWS_H.match(path):
+                        problems.append(f"{where}: includes <windows.h>; use platform/win32.h")
+                    continue
+                if not os.path.exists(os.path.join(top, name)):
+                    if os.path.exists(os.path.join(top, os.path.dirname(path), name)):
+                        continue  # a resource beside its file
+                    problems.append(f"{where}: \"{name}\" is not a path from the top of the tree")
+                    continue
+                target = layer_of(name)
+                if target is None or (path, name) in FILE_EXCEPTIONS:
+                    continue
+                if target != source:
+                    graph.setdefault(source, set()).add(target)
+                if not allowed(source, target):
+                    what = "an internal header of the emulation" if target == "posix" else f"the {target} layer"
+                    problems.append(f"{where}: {source} includes \"{name}\", {what}")
+    # Parts of one whole are not a cycle.
+    for pair in (("posix", "posix-public"), ("posix-public", "posix")):
+        graph.get(pair[0], set()).discard(pair[1])
+    for cycle in find_cycles(graph):
+        problems.append("layers include each other: " + " -> ".join(cycle))
+    if "--list" in sys.argv:
+        for layer in sorted(graph):
+            print(f"{layer}: {' '.join(sorted(graph[layer]))}")
+    if problems:
+        print("\n".join(problems))
+        print(f"include check: {len(problems)} problem(s) in {len(files)} files")
+        return 1
+    print(f"include check: {len(files)} files, {count} includes, layering holds")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
