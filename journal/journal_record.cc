@@ -48,42 +48,42 @@ std::string JournalRecordJson(int exit_status) {
   AppendKey(&out, "schema");
   out += "1";
   AppendKey(&out, "mode");
-  AppendString(&out, state.mode);
+  AppendString(&out, state.Mode);
   AppendKey(&out, "outcome");
-  AppendString(&out, state.outcome);
+  AppendString(&out, state.Outcome);
   AppendKey(&out, "exit_status");
   out += std::to_string(exit_status);
   AppendKey(&out, "changed");
-  out += state.changed ? "true" : "false";
+  out += state.Changed ? "true" : "false";
   AppendKey(&out, "restart_required");
-  out += state.restart_required ? "true" : "false";
+  out += state.RestartRequired ? "true" : "false";
   AppendKey(&out, "failed_phases");
   out += '[';
-  for (size_t i = 0; i < state.failed_phases.size(); ++i) {
+  for (size_t i = 0; i < state.FailedPhases.size(); ++i) {
     if (i) out += ',';
-    AppendString(&out, state.failed_phases[i]);
+    AppendString(&out, state.FailedPhases[i]);
   }
   out += ']';
   AppendKey(&out, "errors");
   out += '[';
-  for (size_t i = 0; i < state.errors.size(); ++i) {
-    const journal_internal::CallError& error = state.errors[i];
+  for (size_t i = 0; i < state.Errors.size(); ++i) {
+    const journal_internal::CallError& error = state.Errors[i];
     if (i) out += ',';
     out += "{\"step\":";
-    AppendString(&out, error.step);
+    AppendString(&out, error.Step);
     out += ",\"call\":";
-    AppendString(&out, error.call);
-    out += ",\"code\":" + std::to_string(error.code) + ",\"subject\":";
-    AppendString(&out, error.subject);
+    AppendString(&out, error.Call);
+    out += ",\"code\":" + std::to_string(error.Code) + ",\"subject\":";
+    AppendString(&out, error.Subject);
     out += '}';
   }
   out += ']';
   AppendKey(&out, "reference");
-  AppendOptional(&out, state.reference);
+  AppendOptional(&out, state.Reference);
   AppendKey(&out, "version_before");
-  AppendOptional(&out, state.version_before);
+  AppendOptional(&out, state.VersionBefore);
   AppendKey(&out, "version_after");
-  AppendOptional(&out, state.version_after);
+  AppendOptional(&out, state.VersionAfter);
   out += '}';
   return out;
 }

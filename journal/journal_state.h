@@ -10,28 +10,28 @@
 namespace journal_internal {
 
 struct CallError {
-  std::string step;
-  std::string call;
-  unsigned long code;
-  std::string subject;
+  std::string Step;
+  std::string Call;
+  unsigned long Code;
+  std::string Subject;
 };
 
 struct State {
-  bool active = false;
-  PlatformLogFile* log = nullptr;
-  std::string record_path;
-  const char* step = "start";
-  std::vector<std::string> steps;
-  int absence_expected = 0;
-  bool changed = false;
-  bool restart_required = false;
-  std::string mode = "noop";
-  std::string outcome = "noop";
-  std::optional<std::string> reference;
-  std::optional<std::string> version_before;
-  std::optional<std::string> version_after;
-  std::vector<std::string> failed_phases;
-  std::vector<CallError> errors;
+  bool Active = false;
+  PlatformLogFile* LogFile = nullptr;
+  std::string RecordPath;
+  const char* Step = "start";
+  std::vector<std::string> Steps;
+  int AbsenceExpected = 0;
+  bool Changed = false;
+  bool RestartRequired = false;
+  std::string Mode = "noop";
+  std::string Outcome = "noop";
+  std::optional<std::string> Reference;
+  std::optional<std::string> VersionBefore;
+  std::optional<std::string> VersionAfter;
+  std::vector<std::string> FailedPhases;
+  std::vector<CallError> Errors;
 };
 
 State& Current();

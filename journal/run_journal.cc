@@ -36,14 +36,14 @@ bool IsAbsence(unsigned long code) {
 // breaks inside the text (a command line may hold one) become spaces.
 void Log(const std::string& text) {
   State& state = Current();
-  if (state.log == nullptr) return;
+  if (state.LogFile == nullptr) return;
   char stamp[32];
   PlatformUtcTimestamp(stamp);
   std::string line = std::string(stamp) + " mevrid[" + std::to_string(PlatformProcessId()) + "] " + text;
   for (char& c : line)
     if (c == '\n' || c == '\r') c = ' ';
   line += '\n';
-  PlatformAppendToLog(state.log, line.data(), line.size());
+  PlatformAppendToLog(state.LogFile, line.data(), line.size());
 }
 
 std::string Quoted(const char* text) { return std::string("\"") + (text ? text : "") + "\""; }
@@ -65,11 +65,11 @@ JournalSettings ReadJournalSettings() {
 void JournalBegin(const JournalSettings& settings, int argc, char** argv) {
   JournalReset();
   State& state = Current();
-  state.active = settings.KeepState || !settings.RecordPath.empty() || !settings.LogPath.empty();
-  if (!state.active) return;
-  state.record_path = settings.RecordPath;
-  if (!settings.LogPath.empty()) state.log = PlatformOpenLog(settings.LogPath.c_str());
-  if (state.log == nullptr) return;
+  state.Active = settings.KeepState || !settings.RecordPath.empty() || !settings.LogPath.empty();
+  if (!state.Active) return;
+  state.RecordPath = settings.RecordPath;
+  if (!settings.LogPath.empty()) state.LogFile = PlatformOpenLog(settings.LogPath.c_str());
+  if (state.LogFile == nullptr) return;
   std::string command_line;
   for (int i = 0; i < argc; ++i) {
     if (i > 0) command_line += ' ';
@@ -77,57 +77,57 @@ void JournalBegin(const JournalSettings& settings, int argc, char** argv) {
   }
   Log("start: command line " + Quoted(command_line.c_str()) + ", release directory " +
       Quoted(PlatformCurrentDirectory().c_str()) + ", machine " + Quoted(PlatformMachineName().c_str()) +
-      (state.record_path.empty() ? std::string() : ", record " + Quoted(state.record_path.c_str())));
+      (state.RecordPath.empty() ? std::string() : ", record " + Quoted(state.RecordPath.c_str())));
 }
 
-bool JournalActive() { return Current().active; }
+bool JournalActive() { return Current().Active; }
 
 void JournalStep(const char* step) {
   State& state = Current();
-  if (!state.active) return;
-  state.step = step;
-  state.steps.push_back(step);
+  if (!state.Active) return;
+  state.Step = step;
+  state.Steps.push_back(step);
   Log(std::string("step ") + step);
 }
 
 bool JournalReached(const char* step) {
-  for (const std::string& reached : Current().steps)
+  for (const std::string& reached : Current().Steps)
     if (reached == step) return true;
   return false;
 }
 
 void JournalChange(const char* what, const char* subject) {
   State& state = Current();
-  if (!state.active) return;
-  state.changed = true;
+  if (!state.Active) return;
+  state.Changed = true;
   Log(std::string("change: ") + what + " " + Quoted(subject));
 }
 
 void JournalCallFailed(const char* call, unsigned long code, const char* subject) {
   State& state = Current();
-  if (!state.active) return;
-  const bool expected = state.absence_expected > 0 && IsAbsence(code);
-  if (!expected) state.errors.push_back({state.step, call, code, subject ? subject : ""});
-  Log(std::string(state.step) + ": " + call + " failed with " + std::to_string(code) + " " + Quoted(subject) +
+  if (!state.Active) return;
+  const bool expected = state.AbsenceExpected > 0 && IsAbsence(code);
+  if (!expected) state.Errors.push_back({state.Step, call, code, subject ? subject : ""});
+  Log(std::string(state.Step) + ": " + call + " failed with " + std::to_string(code) + " " + Quoted(subject) +
       (expected ? " (nothing there, as may be)" : ""));
 }
 
 void JournalFileSetAside(const char* path, const char* moved_to) {
   State& state = Current();
-  if (!state.active) return;
-  state.restart_required = true;
+  if (!state.Active) return;
+  state.RestartRequired = true;
   Log(std::string("set aside ") + Quoted(path) + " as " + Quoted(moved_to) + " for deletion at the next restart");
 }
 
 void JournalServiceMarkedForDelete(const char* service) {
   State& state = Current();
-  if (!state.active) return;
-  state.restart_required = true;
+  if (!state.Active) return;
+  state.RestartRequired = true;
   Log(std::string("service ") + Quoted(service) + " stays marked for deletion until the next restart");
 }
 
 void JournalPreProcessor(const char* command_line, unsigned long exit_code, uint64_t waited_ms) {
-  if (!Current().active) return;
+  if (!Current().Active) return;
   if (exit_code == STILL_ACTIVE) {
     Log(std::string("pre-processor ") + Quoted(command_line) + " still running after " + std::to_string(waited_ms) +
         " ms, left running");
@@ -138,48 +138,48 @@ void JournalPreProcessor(const char* command_line, unsigned long exit_code, uint
 }
 
 void JournalServiceWait(const char* service, const char* wait, int polls, unsigned long last_state) {
-  if (!Current().active) return;
+  if (!Current().Active) return;
   Log(std::string("service ") + Quoted(service) + " " + wait + ": " + std::to_string(polls) + " polls, state " +
       std::to_string(last_state));
 }
 
 void JournalNote(const char* text) {
-  if (Current().active) Log(text);
+  if (Current().Active) Log(text);
 }
 
-JournalAbsenceExpected::JournalAbsenceExpected() { ++Current().absence_expected; }
-JournalAbsenceExpected::~JournalAbsenceExpected() { --Current().absence_expected; }
+JournalAbsenceExpected::JournalAbsenceExpected() { ++Current().AbsenceExpected; }
+JournalAbsenceExpected::~JournalAbsenceExpected() { --Current().AbsenceExpected; }
 
-void JournalSetMode(const char* mode) { Current().mode = mode; }
-void JournalSetOutcome(const char* outcome) { Current().outcome = outcome; }
+void JournalSetMode(const char* mode) { Current().Mode = mode; }
+void JournalSetOutcome(const char* outcome) { Current().Outcome = outcome; }
 void JournalSetReference(const char* reference) {
-  Current().reference = reference ? std::optional<std::string>(reference) : std::nullopt;
+  Current().Reference = reference ? std::optional<std::string>(reference) : std::nullopt;
 }
 void JournalSetVersions(const char* before, const char* after) {
-  Current().version_before = before ? std::optional<std::string>(before) : std::nullopt;
-  Current().version_after = after ? std::optional<std::string>(after) : std::nullopt;
+  Current().VersionBefore = before ? std::optional<std::string>(before) : std::nullopt;
+  Current().VersionAfter = after ? std::optional<std::string>(after) : std::nullopt;
 }
-void JournalAddFailedPhase(const char* phase) { Current().failed_phases.push_back(phase); }
-bool JournalRestartRequired() { return Current().restart_required; }
-bool JournalChanged() { return Current().changed; }
+void JournalAddFailedPhase(const char* phase) { Current().FailedPhases.push_back(phase); }
+bool JournalRestartRequired() { return Current().RestartRequired; }
+bool JournalChanged() { return Current().Changed; }
 
 void JournalFinish(int exit_status) {
   State& state = Current();
-  if (!state.active) return;
-  if (!state.record_path.empty()) {
+  if (!state.Active) return;
+  if (!state.RecordPath.empty()) {
     const std::string record = JournalRecordJson(exit_status) + "\n";
-    if (!PlatformWriteFileAtomically(state.record_path.c_str(), record.data(), record.size()))
-      Log("record could not be written to " + Quoted(state.record_path.c_str()));
+    if (!PlatformWriteFileAtomically(state.RecordPath.c_str(), record.data(), record.size()))
+      Log("record could not be written to " + Quoted(state.RecordPath.c_str()));
   }
-  Log("end: mode " + state.mode + ", outcome " + state.outcome + ", changed " + (state.changed ? "true" : "false") +
-      ", restart required " + (state.restart_required ? "true" : "false") + ", exit status " +
+  Log("end: mode " + state.Mode + ", outcome " + state.Outcome + ", changed " + (state.Changed ? "true" : "false") +
+      ", restart required " + (state.RestartRequired ? "true" : "false") + ", exit status " +
       std::to_string(exit_status));
-  PlatformCloseLog(state.log);
-  state.log = nullptr;
+  PlatformCloseLog(state.LogFile);
+  state.LogFile = nullptr;
 }
 
 void JournalReset() {
   State& state = Current();
-  PlatformCloseLog(state.log);
+  PlatformCloseLog(state.LogFile);
   state = State();
 }
