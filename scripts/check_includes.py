@@ -10,12 +10,15 @@ public headers are the only ones of platform/posix/ that tests, tools and
 benchmarks may include, and <windows.h> is only for the Windows side.
 It also reports any cycle between layers that the includes form.
 
-Usage: scripts/check_includes.py [--list]   (--list prints the layer graph)
+Usage: scripts/check_includes.py [--list] [--self-test]
+  --list       also print the layer graph the includes form
+  --self-test  first check that a small tree with known breaks fails
 """
 import os
 import re
 import subprocess
 import sys
+import tempfile
 
 LOGIC = ["cli", "probe", "component", "services", "journal"]
 
@@ -115,8 +118,8 @@ def find_cycles(graph):
     return cycles
 
 
-def main():
-    top = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+def check(top):
+    """Returns the problems of the tree at top, the graph, and the counts."""
     files = tracked_sources(top)
     problems, graph, count = [], {}, 0
     for path in files:
@@ -153,14 +156,57 @@ def main():
         graph.get(pair[0], set()).discard(pair[1])
     for cycle in find_cycles(graph):
         problems.append("layers include each other: " + " -> ".join(cycle))
+    return problems, graph, len(files), count
+
+
+# A tree with one break of each kind, and the lines the check must give.
+SELF_TEST_TREE = {
+    "services/stop.cc": '#include "component/keys.h"\n',
+    "component/keys.h": '#include "services/stop.h"\n',
+    "services/stop.h": "",
+    "cli/main.cc": "#include <windows.h>\n",
+    "tools/reg.cc": '#include "platform/posix/registry/store.h"\n#include "platform/posix/admin.h"\n',
+    "platform/posix/registry/store.h": "",
+    "platform/posix/admin.h": "",
+    "probe/probe.cc": '#include "probe.h"\n',
+}
+SELF_TEST_EXPECTED = [
+    'cli/main.cc:1: includes <windows.h>; use platform/win32.h',
+    'probe/probe.cc:1: "probe.h" is not a path from the top of the tree',
+    'services/stop.cc:1: services includes "component/keys.h", the component layer',
+    'tools/reg.cc:1: tools includes "platform/posix/registry/store.h", an internal header of the emulation',
+    'layers include each other: component -> services -> component',
+]
+
+
+def self_test():
+    with tempfile.TemporaryDirectory() as top:
+        for path, text in SELF_TEST_TREE.items():
+            os.makedirs(os.path.join(top, os.path.dirname(path)), exist_ok=True)
+            with open(os.path.join(top, path), "w") as f:
+                f.write(text)
+        subprocess.run(["git", "init", "-q", top], check=True)
+        subprocess.run(["git", "-C", top, "add", "-A"], check=True)
+        problems = check(top)[0]
+    if problems != SELF_TEST_EXPECTED:
+        print("include check self-test failed; it found:\n  " + "\n  ".join(problems))
+        return False
+    return True
+
+
+def main():
+    if "--self-test" in sys.argv and not self_test():
+        return 1
+    top = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+    problems, graph, files, count = check(top)
     if "--list" in sys.argv:
         for layer in sorted(graph):
             print(f"{layer}: {' '.join(sorted(graph[layer]))}")
     if problems:
         print("\n".join(problems))
-        print(f"include check: {len(problems)} problem(s) in {len(files)} files")
+        print(f"include check: {len(problems)} problem(s) in {files} files")
         return 1
-    print(f"include check: {len(files)} files, {count} includes, layering holds")
+    print(f"include check: {files} files, {count} includes, layering holds")
     return 0
 
 
