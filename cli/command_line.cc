@@ -160,9 +160,8 @@ int RunModes(int argc, char** argv, const DeploymentSettings& settings, RunEnd* 
     const bool stop = options.End;
     JournalSetMode(stop ? "stop-agent" : "start-agent");
     JournalStep(stop ? "stop-agent" : "start-agent");
-    if (options.Verbose)
-      ConsolePrint("\n\n%s: %s\n*******************************\n\n", stop ? "Stopping" : "Starting",
-                   kServerAgentDisplay);
+    Say(options.Verbose, "\n\n%s: %s\n*******************************\n\n", stop ? "Stopping" : "Starting",
+        kServerAgentDisplay);
     const bool done = stop ? StopServerAgent(options.Verbose) : StartServerAgent(options.Verbose);
     JournalSetOutcome(!done ? "failed" : stop ? "agent-stopped" : "agent-started");
     *end = done ? RunEnd::Success : RunEnd::Failure;

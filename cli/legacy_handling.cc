@@ -53,20 +53,20 @@ void DeleteOldComponentCopies(const char* windows_directory, Flag verbose) {
 bool PrepareLegacyInstall(Flag verbose, LegacyState* state) {
   JournalStep("stop-legacy-services");
   if (!StopLegacyServices(verbose)) {
-    if (verbose) ConsolePrint("\n");
+    Say(verbose, "\n");
     RestartLegacyServices(verbose);
     return false;
   }
-  if (verbose) ConsolePrint("\n");
+  Say(verbose, "\n");
   const char* windows_directory = LookupWindowsDirectory();
   if (windows_directory == nullptr) {
-    if (verbose) ConsolePrint("\tERROR: Could not determine %%SystemRoot%% directory.\n");
+    Say(verbose, "\tERROR: Could not determine %%SystemRoot%% directory.\n");
     RestartLegacyServices(verbose);
     return false;
   }
   JournalStep("delete-old-copies");
   DeleteOldComponentCopies(windows_directory, verbose);
-  if (verbose) ConsolePrint("\n");
+  Say(verbose, "\n");
   state->AddLegacyReference = 1;
   return true;
 }
@@ -125,7 +125,7 @@ void FinishLegacyInstall(const RunOptions& options, const LegacyState& state) {
   InstallComponent(LEGACY_REFERENCE_NAME, LEGACY_PRE_PROC_IMAGE, options.Verbose);
   JournalStep("start-legacy-services");
   StartLegacyServices(options.Verbose);
-  if (options.Verbose) ConsolePrint("\n");
+  Say(options.Verbose, "\n");
 }
 
 void DropLegacyReference(const RunOptions& options, const LegacyState& state) {

@@ -74,7 +74,7 @@ Flag CopyComponentFile(const char* source_path, const char* target_path, Flag ve
   } else {
     JournalCallFailed("CopyFileA", ERROR_FILENAME_EXCED_RANGE, target_path);
   }
-  if (verbose) ConsolePrint("\tERROR: Could not copy to (%s)\n", target_path);
+  Say(verbose, "\tERROR: Could not copy to (%s)\n", target_path);
   return 0;
 }
 
@@ -116,5 +116,5 @@ Flag DeleteComponentFile(const char* path, Flag verbose) {
 }
 
 void ReportUndeletedFile(const char* path, Flag verbose) {
-  if (verbose) ConsolePrint("\tERROR: Could not delete (%s)\n", path);
+  Say(verbose, "\tERROR: Could not delete (%s)\n", path);
 }

@@ -88,7 +88,7 @@ InstallChoice ChooseInstall(const char* windows_directory, Flag verbose) {
 Flag InstallComponent(const char* reference_name, const char* pre_proc_image, Flag verbose) {
   const char* windows_directory = LookupWindowsDirectory();
   if (windows_directory == nullptr) {
-    if (verbose) ConsolePrint("\tERROR: Could not determine %%SystemRoot%% directory.\n");
+    Say(verbose, "\tERROR: Could not determine %%SystemRoot%% directory.\n");
     return 0;
   }
   // A name whose key path cannot be formed could never be registered: refuse

@@ -155,7 +155,7 @@ Flag UninstallComponent(const char* reference_name, Flag verbose) {
   Flag result = 1;
   const char* windows_directory = LookupWindowsDirectory();
   if (windows_directory == nullptr) {
-    if (verbose) ConsolePrint("\tERROR: Could not determine %%SystemRoot%% directory.\n");
+    Say(verbose, "\tERROR: Could not determine %%SystemRoot%% directory.\n");
     return 0;
   }
   // A removal of this reference left unfinished by an earlier run is
@@ -180,7 +180,7 @@ Flag UninstallComponent(const char* reference_name, Flag verbose) {
       if (marked || finishing) ClearChangeMarker();
       return 1;
     case Remaining::Unknown:
-      if (verbose) ConsolePrint("\tERROR: Could not locate KOTA components.\n");
+      Say(verbose, "\tERROR: Could not locate KOTA components.\n");
       return 0;
     case Remaining::None:
       break;

@@ -23,16 +23,16 @@ Flag RemoveService(const char* service_name, const char* display_text, Flag verb
   ScopedService manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
   if (!manager) {
     JournalCallFailed("OpenSCManagerA", GetLastError(), service_name);
-    if (verbose) ConsolePrint("\tERROR: Could not open handle to Service Control Manager to remove - %s\n", service_name);
+    Say(verbose, "\tERROR: Could not open handle to Service Control Manager to remove - %s\n", service_name);
     return 0;
   }
   ScopedService service(OpenServiceA(manager.Get(), service_name, SERVICE_ALL_ACCESS));
   if (!service) {
     JournalCallFailed("OpenServiceA", GetLastError(), service_name);
-    if (verbose) ConsolePrint("\tERROR: Could not open handle to service - %s\n", service_name);
+    Say(verbose, "\tERROR: Could not open handle to service - %s\n", service_name);
     return 0;
   }
-  if (verbose) ConsolePrint("Removing Service (%s).\n", display_text);
+  Say(verbose, "Removing Service (%s).\n", display_text);
   if (DeleteService(service.Get())) {
     JournalChange("service deleted", service_name);
     NoteIfLeftForRestart(service.Get(), service_name);
@@ -53,16 +53,16 @@ Flag CreateDriverService(const char* service_name, const char* display_text, Fla
   ScopedService manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
   if (!manager) {
     JournalCallFailed("OpenSCManagerA", GetLastError(), service_name);
-    if (verbose) ConsolePrint("\tERROR: Could not open handle to Service Control Manager to install - %s\n", service_name);
+    Say(verbose, "\tERROR: Could not open handle to Service Control Manager to install - %s\n", service_name);
     return 0;
   }
-  if (verbose) ConsolePrint("Installing Driver (%s).\n", display_text);
+  Say(verbose, "Installing Driver (%s).\n", display_text);
   // Relative to the Windows directory, where the driver file is installed.
   char image_path[kTextBufferSize];
   int length = snprintf(image_path, sizeof image_path, "System32\\drivers\\%s.sys", service_name);
   if (length < 0 || length >= static_cast<int>(sizeof image_path)) {
     // A cut path would name another file: refuse as a failed creation.
-    if (verbose) ConsolePrint("\tERROR: Could not open handle to driver - %s\n", service_name);
+    Say(verbose, "\tERROR: Could not open handle to driver - %s\n", service_name);
     return 0;
   }
   // The manager registers the service name as the display name too.
@@ -77,7 +77,7 @@ Flag CreateDriverService(const char* service_name, const char* display_text, Fla
   JournalCallFailed("CreateServiceA", error, service_name);
   SetLastError(error);
   // An existing service is left to the caller to judge, silently.
-  if (GetLastError() != ERROR_SERVICE_EXISTS && verbose)
-    ConsolePrint("\tERROR: Could not open handle to driver - %s\n", service_name);
+  if (GetLastError() != ERROR_SERVICE_EXISTS)
+    Say(verbose, "\tERROR: Could not open handle to driver - %s\n", service_name);
   return 0;
 }
