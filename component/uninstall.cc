@@ -1,6 +1,5 @@
 #include "component/uninstall.h"
 
-#include <cctype>
 #include <initializer_list>
 
 #include "component/change_marker.h"
@@ -9,6 +8,7 @@
 #include "component/component_text.h"
 #include "component/references.h"
 #include "journal/run_journal.h"
+#include "platform/ascii_case.h"
 #include "platform/handles.h"
 #include "platform/registry_access.h"
 #include "services/service_control.h"
@@ -62,12 +62,6 @@ Flag DeleteInstalledFile(const char* windows_directory, ComponentRole role, bool
   return DeleteComponentFile(path.c_str(), verbose);
 }
 
-bool SameKeyName(const char* a, const char* b) {
-  for (; *a && *b; ++a, ++b)
-    if (std::toupper(static_cast<unsigned char>(*a)) != std::toupper(static_cast<unsigned char>(*b))) return false;
-  return *a == *b;
-}
-
 // Whether the key has a subkey other than the tool's own ones.
 bool HasForeignSubkey(const char* key_path, std::initializer_list<const char*> own) {
   ScopedKey key;
@@ -78,7 +72,7 @@ bool HasForeignSubkey(const char* key_path, std::initializer_list<const char*> o
     if (RegEnumKeyExA(key.Get(), index, name, &name_size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
       return false;
     bool is_own = false;
-    for (const char* own_name : own) is_own = is_own || SameKeyName(name, own_name);
+    for (const char* own_name : own) is_own = is_own || EqualsIgnoringAsciiCase(name, own_name);
     if (!is_own) return true;
   }
 }

@@ -3,7 +3,7 @@
 // ProgramFilesPath, which the legacy preparation reads directly.
 #include "probe/environment_profile.h"
 
-#include "probe/text_compare.h"
+#include "platform/ascii_case.h"
 
 EnvironmentProfile g_EnvironmentProfile;
 
@@ -14,5 +14,5 @@ Flag IsManagementStation() {
 }
 
 Flag IsNodeVersion(const char* version) {
-  return EqualsIgnoringCase(version, g_EnvironmentProfile.NodeVersion) ? 1 : 0;
+  return EqualsIgnoringAsciiCase(version, g_EnvironmentProfile.NodeVersion) ? 1 : 0;
 }

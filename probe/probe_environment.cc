@@ -5,10 +5,10 @@
 // there.
 #include <cstring>
 
+#include "platform/ascii_case.h"
 #include "platform/handles.h"
 #include "platform/registry_access.h"
 #include "probe/environment_profile.h"
-#include "probe/text_compare.h"
 
 namespace {
 
@@ -115,9 +115,9 @@ void ProbeRole(EnvironmentProfile* p) {
     open_view.Close();
     char manager_type[kVersionBufferSize];
     if (!ReadManagerType(manager_type)) return;
-    if (EqualsIgnoringCase(manager_type, "MANAGER")) {
+    if (EqualsIgnoringAsciiCase(manager_type, "MANAGER")) {
       p->ConsoleRole = Manager;
-    } else if (EqualsIgnoringCase(manager_type, "CONSOLE")) {
+    } else if (EqualsIgnoringAsciiCase(manager_type, "CONSOLE")) {
       p->ConsoleRole = Console;
     }
     ProbeLanguageDirectory(p);

@@ -1,6 +1,7 @@
 // Stopping a service: with its active dependents first (StopServiceTree) or
 // on its own (StopSingleService).
 #include "journal/run_journal.h"
+#include "platform/ascii_case.h"
 #include "platform/handles.h"
 #include "services/service_control.h"
 #include "services/service_wait.h"
@@ -21,19 +22,10 @@ struct WalkFrame {
   const WalkFrame* outer;
 };
 
-bool SameServiceName(const char* a, const char* b) {
-  // Service names are case-insensitive to the manager.
-  for (; *a && *b; ++a, ++b) {
-    char x = (*a >= 'a' && *a <= 'z') ? static_cast<char>(*a - 'a' + 'A') : *a;
-    char y = (*b >= 'a' && *b <= 'z') ? static_cast<char>(*b - 'a' + 'A') : *b;
-    if (x != y) return false;
-  }
-  return *a == *b;
-}
-
 bool OnWalk(const WalkFrame* frame, const char* service_name) {
+  // Service names are case-insensitive to the manager.
   for (; frame; frame = frame->outer)
-    if (SameServiceName(frame->service_name, service_name)) return true;
+    if (EqualsIgnoringAsciiCase(frame->service_name, service_name)) return true;
   return false;
 }
 
