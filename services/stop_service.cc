@@ -4,6 +4,7 @@
 #include "platform/ascii_case.h"
 #include "platform/handles.h"
 #include "services/service_control.h"
+#include "services/service_open.h"
 #include "services/service_wait.h"
 
 namespace {
@@ -94,24 +95,14 @@ bool StopActiveDependents(SC_HANDLE service, const char* display_text, Flag verb
 }
 
 Flag StopTree(const char* service_name, const char* display_text, Flag verbose, const WalkFrame* outer) {
-  ScopedService manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-  if (!manager) {
-    JournalCallFailed("OpenSCManagerA", GetLastError(), service_name);
-    Say(verbose, "\tERROR: Could not open handle to Service Control Manager to stop - %s\n", service_name);
-    return 0;
-  }
-  ScopedService service(OpenServiceA(manager.Get(), service_name, SERVICE_ALL_ACCESS));
-  if (!service) {
-    JournalCallFailed("OpenServiceA", GetLastError(), service_name);
-    Say(verbose, "\tERROR: Could not open handle to service - %s\n", service_name);
-    return 0;
-  }
+  const OpenedService opened = OpenServiceOrSay(service_name, SERVICE_ALL_ACCESS, "stop", verbose);
+  if (!opened) return 0;
   const WalkFrame here = {service_name, outer};
   // A service whose dependents cannot be listed is left running: stopping it
   // would fail anyway while an unseen dependent runs.
-  if (!StopActiveDependents(service.Get(), display_text, verbose, &here)) return 0;
+  if (!StopActiveDependents(opened.service.Get(), display_text, verbose, &here)) return 0;
   Say(verbose, "Stopping Service (%s)", display_text);
-  return StopOpenService(service.Get(), service_name, verbose);
+  return StopOpenService(opened.service.Get(), service_name, verbose);
 }
 
 }  // namespace
@@ -121,18 +112,8 @@ Flag StopServiceTree(const char* service_name, const char* display_text, Flag ve
 }
 
 Flag StopSingleService(const char* service_name, const char* display_text, Flag verbose) {
-  ScopedService manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-  if (!manager) {
-    JournalCallFailed("OpenSCManagerA", GetLastError(), service_name);
-    Say(verbose, "\tERROR: Could not open handle to Service Control Manager to stop - %s\n", service_name);
-    return 0;
-  }
-  ScopedService service(OpenServiceA(manager.Get(), service_name, SERVICE_STOP | SERVICE_QUERY_STATUS));
-  if (!service) {
-    JournalCallFailed("OpenServiceA", GetLastError(), service_name);
-    Say(verbose, "\tERROR: Could not open handle to service - %s\n", service_name);
-    return 0;
-  }
+  const OpenedService opened = OpenServiceOrSay(service_name, SERVICE_STOP | SERVICE_QUERY_STATUS, "stop", verbose);
+  if (!opened) return 0;
   Say(verbose, "Stopping Service (%s)", display_text);
-  return StopOpenService(service.Get(), service_name, verbose);
+  return StopOpenService(opened.service.Get(), service_name, verbose);
 }
