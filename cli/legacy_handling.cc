@@ -13,6 +13,7 @@
 #include "component/component_text.h"
 #include "component/install.h"
 #include "component/uninstall.h"
+#include "component/windows_directory.h"
 #include "journal/run_journal.h"
 #include "platform/registry_access.h"
 #include "probe/environment_profile.h"
@@ -58,9 +59,8 @@ bool PrepareLegacyInstall(Flag verbose, LegacyState* state) {
     return false;
   }
   Say(verbose, "\n");
-  const char* windows_directory = LookupWindowsDirectory();
+  const char* windows_directory = WindowsDirectoryOrSay(verbose);
   if (windows_directory == nullptr) {
-    Say(verbose, "\tERROR: Could not determine %%SystemRoot%% directory.\n");
     RestartLegacyServices(verbose);
     return false;
   }

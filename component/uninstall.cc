@@ -7,6 +7,7 @@
 #include "component/component_keys.h"
 #include "component/component_text.h"
 #include "component/references.h"
+#include "component/windows_directory.h"
 #include "journal/run_journal.h"
 #include "platform/ascii_case.h"
 #include "platform/handles.h"
@@ -117,11 +118,12 @@ Uninstaller DeleteRecordedUninstaller(bool finishing, Flag verbose, Flag* result
   }
   version.Close();
   char expanded[kTextBufferSize];
-  DWORD needed = ExpandEnvironmentStringsA(uninstaller, expanded, kTextBufferSize);
-  // A failed expansion deletes nothing and does not count. One that does not
-  // fit is treated the same: a cut path would name another file.
-  if (needed == 0) return Uninstaller::Unexpanded;
-  if (needed > static_cast<DWORD>(kTextBufferSize)) return Uninstaller::Handled;
+  bool too_long = false;
+  // A failed expansion deletes nothing and does not count, and the keys stay
+  // for the same removal again. One that does not fit deletes nothing either
+  // (a cut path would name another file), but another try would not fit any
+  // better: the keys go.
+  if (!ExpandText(uninstaller, expanded, &too_long)) return too_long ? Uninstaller::Handled : Uninstaller::Unexpanded;
   if (finishing && FileGone(expanded)) return Uninstaller::Handled;
   if (!DeleteComponentFile(expanded, verbose)) {
     *result = 0;
@@ -147,11 +149,8 @@ bool ComponentLeftBehind(const char* windows_directory, bool service_deleted) {
 
 Flag UninstallComponent(const char* reference_name, Flag verbose) {
   Flag result = 1;
-  const char* windows_directory = LookupWindowsDirectory();
-  if (windows_directory == nullptr) {
-    Say(verbose, "\tERROR: Could not determine %%SystemRoot%% directory.\n");
-    return 0;
-  }
+  const char* windows_directory = WindowsDirectoryOrSay(verbose);
+  if (windows_directory == nullptr) return 0;
   // A removal of this reference left unfinished by an earlier run is
   // finished by this one; an install left unfinished keeps its marker for
   // the next install.
