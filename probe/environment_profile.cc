@@ -10,7 +10,7 @@ EnvironmentProfile g_EnvironmentProfile;
 Flag IsManagedNode() { return g_EnvironmentProfile.NodePresent ? 1 : 0; }
 
 Flag IsManagementStation() {
-  return (g_EnvironmentProfile.ConsolePresent && g_EnvironmentProfile.ConsoleRole == Manager) ? 1 : 0;
+  return (g_EnvironmentProfile.ConsolePresent && g_EnvironmentProfile.ConsoleRole == ConsoleRole::Manager) ? 1 : 0;
 }
 
 Flag IsNodeVersion(const char* version) {
