@@ -115,6 +115,4 @@ Flag DeleteComponentFile(const char* path, Flag verbose) {
   return 0;
 }
 
-void ReportUndeletedFile(const char* path, Flag verbose) {
-  Say(verbose, "\tERROR: Could not delete (%s)\n", path);
-}
+void ReportUndeletedFile(const char* path, Flag verbose) { Say(verbose, "\tERROR: Could not delete (%s)\n", path); }

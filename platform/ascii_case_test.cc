@@ -25,8 +25,8 @@ constexpr FoldCase kFoldCases[] = {
     {"Reference", "References", false},
     {"References", "Reference", false},
     {"@[`{", "@[`{", true},
-    {"@", "`", false},    // 0x40 and 0x60 differ by the case bit but are not letters
-    {"[", "{", false},    // 0x5B and 0x7B likewise
+    {"@", "`", false},        // 0x40 and 0x60 differ by the case bit but are not letters
+    {"[", "{", false},        // 0x5B and 0x7B likewise
     {"\xE9", "\xC9", false},  // é and É are not ASCII letters
     {"I", "\xFD", false},     // nor is the Turkish dotless ı the lower I
     {"\xE9", "\xE9", true},
