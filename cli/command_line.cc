@@ -11,19 +11,13 @@
 #include "cli/reference_modes.h"
 #include "component/component_files.h"
 #include "journal/run_journal.h"
+#include "platform/ascii_case.h"
 #include "platform/install_lock.h"
 #include "services/agent_sequences.h"
 
 namespace {
 
 bool StartsLikeOption(const char* arg) { return arg[0] == '-' || arg[0] == '/'; }
-
-char FoldAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-void UpperAscii(char* text) {
-  for (; *text; ++text)
-    if (*text >= 'a' && *text <= 'z') *text = static_cast<char>(*text - 'a' + 'A');
-}
 
 // Stores an option's value in its field. A value too long for the field is
 // kept as no value at all, never cut, so no later step can act on a text the
@@ -50,7 +44,7 @@ ParseOutcome ParseCommandLine(int argc, char** argv, RunOptions* options) {
     // Free arguments and lone characters are ignored wherever they stand.
     if (arg[0] == '\0' || arg[1] == '\0' || !StartsLikeOption(arg)) continue;
     // Only the letter counts: "-remove" is "-r".
-    const char letter = FoldAscii(arg[1]);
+    const char letter = AsciiLower(arg[1]);
     switch (letter) {
       case 'b': options->Begin = 1; break;
       case 'e': options->End = 1; break;
@@ -65,7 +59,7 @@ ParseOutcome ParseCommandLine(int argc, char** argv, RunOptions* options) {
         const char* value = argv[++i];
         if (letter == 'k') {
           StoreValue(value, options->ReferenceName);
-          UpperAscii(options->ReferenceName);
+          UpperAsciiInPlace(options->ReferenceName);
         } else {
           StoreValue(value, options->PreProcImage);
         }
@@ -160,9 +154,8 @@ int RunModes(int argc, char** argv, const DeploymentSettings& settings, RunEnd* 
     const bool stop = options.End;
     JournalSetMode(stop ? "stop-agent" : "start-agent");
     JournalStep(stop ? "stop-agent" : "start-agent");
-    if (options.Verbose)
-      ConsolePrint("\n\n%s: %s\n*******************************\n\n", stop ? "Stopping" : "Starting",
-                   kServerAgentDisplay);
+    Say(options.Verbose, "\n\n%s: %s\n*******************************\n\n", stop ? "Stopping" : "Starting",
+        kServerAgentDisplay);
     const bool done = stop ? StopServerAgent(options.Verbose) : StartServerAgent(options.Verbose);
     JournalSetOutcome(!done ? "failed" : stop ? "agent-stopped" : "agent-started");
     *end = done ? RunEnd::Success : RunEnd::Failure;

@@ -13,6 +13,7 @@
 #include "component/component_text.h"
 #include "component/install.h"
 #include "component/uninstall.h"
+#include "component/windows_directory.h"
 #include "journal/run_journal.h"
 #include "platform/registry_access.h"
 #include "probe/environment_profile.h"
@@ -53,20 +54,19 @@ void DeleteOldComponentCopies(const char* windows_directory, Flag verbose) {
 bool PrepareLegacyInstall(Flag verbose, LegacyState* state) {
   JournalStep("stop-legacy-services");
   if (!StopLegacyServices(verbose)) {
-    if (verbose) ConsolePrint("\n");
+    Say(verbose, "\n");
     RestartLegacyServices(verbose);
     return false;
   }
-  if (verbose) ConsolePrint("\n");
-  const char* windows_directory = LookupWindowsDirectory();
+  Say(verbose, "\n");
+  const char* windows_directory = WindowsDirectoryOrSay(verbose);
   if (windows_directory == nullptr) {
-    if (verbose) ConsolePrint("\tERROR: Could not determine %%SystemRoot%% directory.\n");
     RestartLegacyServices(verbose);
     return false;
   }
   JournalStep("delete-old-copies");
   DeleteOldComponentCopies(windows_directory, verbose);
-  if (verbose) ConsolePrint("\n");
+  Say(verbose, "\n");
   state->AddLegacyReference = 1;
   return true;
 }
@@ -125,7 +125,7 @@ void FinishLegacyInstall(const RunOptions& options, const LegacyState& state) {
   InstallComponent(LEGACY_REFERENCE_NAME, LEGACY_PRE_PROC_IMAGE, options.Verbose);
   JournalStep("start-legacy-services");
   StartLegacyServices(options.Verbose);
-  if (options.Verbose) ConsolePrint("\n");
+  Say(options.Verbose, "\n");
 }
 
 void DropLegacyReference(const RunOptions& options, const LegacyState& state) {

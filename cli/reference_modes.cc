@@ -19,14 +19,12 @@ struct ModeResults {
 
 int FinishWithSummary(Flag own_result, const ModeResults& results, Flag verbose) {
   if (own_result) {
-    if (verbose) ConsolePrint("No errors encountered.\n\n");
+    Say(verbose, "No errors encountered.\n\n");
     return 0;
   }
-  if (verbose) {
-    ConsolePrint("Encountered errors -\n");
-    if (!results.InstallResult) ConsolePrint("\t* During KOTA component install.\n\n");
-    if (!results.RemoveResult) ConsolePrint("\t* During KOTA component uninstall.\n\n");
-  }
+  Say(verbose, "Encountered errors -\n");
+  if (!results.InstallResult) Say(verbose, "\t* During KOTA component install.\n\n");
+  if (!results.RemoveResult) Say(verbose, "\t* During KOTA component uninstall.\n\n");
   // The record names the same phases whether or not the summary is printed.
   if (!results.InstallResult) JournalAddFailedPhase("During KOTA component install.");
   if (!results.RemoveResult) JournalAddFailedPhase("During KOTA component uninstall.");
@@ -36,28 +34,28 @@ int FinishWithSummary(Flag own_result, const ModeResults& results, Flag verbose)
 int RunInstallMode(const RunOptions& options, const LegacyState& state) {
   const Flag verbose = options.Verbose;
   ModeResults results;
-  if (verbose) ConsolePrint("Installing Components\n*********************\n\n");
+  Say(verbose, "Installing Components\n*********************\n\n");
   results.InstallResult = InstallComponent(options.ReferenceName, options.PreProcImage, verbose);
-  if (verbose) ConsolePrint("\n");
+  Say(verbose, "\n");
   FinishLegacyInstall(options, state);
-  if (verbose) ConsolePrint("Install Summary\n***************\nInstall Complete: ");
+  Say(verbose, "Install Summary\n***************\nInstall Complete: ");
   return FinishWithSummary(results.InstallResult, results, verbose);
 }
 
 int RunRemoveMode(const RunOptions& options, const LegacyState& state) {
   const Flag verbose = options.Verbose;
   ModeResults results;
-  if (verbose) ConsolePrint("Removing Components\n*******************\n\n");
+  Say(verbose, "Removing Components\n*******************\n\n");
   results.RemoveResult = UninstallComponent(options.ReferenceName, verbose);
   DropLegacyReference(options, state);
-  if (verbose) ConsolePrint("\nRemove Summary\n**************\nRemove Complete: ");
+  Say(verbose, "\nRemove Summary\n**************\nRemove Complete: ");
   return FinishWithSummary(results.RemoveResult, results, verbose);
 }
 
 }  // namespace
 
 int RunReferenceModes(const RunOptions& options, const char* program_name, RunEnd* end) {
-  if (options.Verbose) ConsolePrint("\n\n");
+  Say(options.Verbose, "\n\n");
   LegacyState state;
   int exit_status = 1;
   switch (DecideReferenceMode(options, program_name, &state, &exit_status)) {

@@ -74,7 +74,7 @@ Flag CopyComponentFile(const char* source_path, const char* target_path, Flag ve
   } else {
     JournalCallFailed("CopyFileA", ERROR_FILENAME_EXCED_RANGE, target_path);
   }
-  if (verbose) ConsolePrint("\tERROR: Could not copy to (%s)\n", target_path);
+  Say(verbose, "\tERROR: Could not copy to (%s)\n", target_path);
   return 0;
 }
 
@@ -115,6 +115,4 @@ Flag DeleteComponentFile(const char* path, Flag verbose) {
   return 0;
 }
 
-void ReportUndeletedFile(const char* path, Flag verbose) {
-  if (verbose) ConsolePrint("\tERROR: Could not delete (%s)\n", path);
-}
+void ReportUndeletedFile(const char* path, Flag verbose) { Say(verbose, "\tERROR: Could not delete (%s)\n", path); }

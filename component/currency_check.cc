@@ -49,7 +49,7 @@ CurrencyCheck CheckComponentCurrency(const char* windows_directory, Flag verbose
   int major = 0, minor = 0;
   check.Row = CurrencyRow::VersionUnreadable;
   if (!ParseVersion(version.c_str(), &major, &minor)) return check;
-  if (verbose) ConsolePrint("Found KOTA Version: %d.%d installed.\n", major, minor);
+  Say(verbose, "Found KOTA Version: %d.%d installed.\n", major, minor);
   check.ThisVersionRecorded = major == kComponentVersionMajor && minor == kComponentVersionMinor;
   check.Row = CurrencyRow::VersionOlder;
   if (major < kComponentVersionMajor || (major == kComponentVersionMajor && minor < kComponentVersionMinor))

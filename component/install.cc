@@ -5,6 +5,7 @@
 #include "component/component_keys.h"
 #include "component/component_text.h"
 #include "component/references.h"
+#include "component/windows_directory.h"
 #include "journal/run_journal.h"
 #include "platform/handles.h"
 #include "platform/registry_access.h"
@@ -86,11 +87,8 @@ InstallChoice ChooseInstall(const char* windows_directory, Flag verbose) {
 }
 
 Flag InstallComponent(const char* reference_name, const char* pre_proc_image, Flag verbose) {
-  const char* windows_directory = LookupWindowsDirectory();
-  if (windows_directory == nullptr) {
-    if (verbose) ConsolePrint("\tERROR: Could not determine %%SystemRoot%% directory.\n");
-    return 0;
-  }
+  const char* windows_directory = WindowsDirectoryOrSay(verbose);
+  if (windows_directory == nullptr) return 0;
   // A name whose key path cannot be formed could never be registered: refuse
   // it with the registration's own message before any product is told to let
   // go of the driver or any file is replaced for it.

@@ -58,7 +58,7 @@ Flag NotifyAllReferences(const char* notify_switch, const char* progress_format,
   return WalkReferences([&](HKEY reference, const char* name) {
     // The line names the reference before its image is looked at, so a
     // reference that is then passed over still shows up.
-    if (verbose) ConsolePrint(progress_format, name);
+    Say(verbose, progress_format, name);
     char command_line[kTextBufferSize];
     if (FormPreProcCommand(reference, notify_switch, verbose, command_line))
       RunAndWait(command_line, verbose);

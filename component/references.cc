@@ -56,7 +56,7 @@ Flag RegisterReference(const char* reference_name, const char* pre_proc_image, F
       JournalCallFailed("RegCreateKeyExA", static_cast<unsigned long>(status), key_path.c_str());
     }
   }
-  if (verbose) ConsolePrint("\tERROR: Could not install referenced component - %s\n", reference_name);
+  Say(verbose, "\tERROR: Could not install referenced component - %s\n", reference_name);
   return 0;
 }
 
@@ -70,6 +70,6 @@ Flag DeleteReference(const char* reference_name, Flag verbose) {
     }
     JournalCallFailed("RegDeleteKeyA", static_cast<unsigned long>(status), key_path.c_str());
   }
-  if (verbose) ConsolePrint("\tERROR: Could not delete referenced component - %s\n", reference_name);
+  Say(verbose, "\tERROR: Could not delete referenced component - %s\n", reference_name);
   return 0;
 }

@@ -1,6 +1,5 @@
 #include "component/uninstall.h"
 
-#include <cctype>
 #include <initializer_list>
 
 #include "component/change_marker.h"
@@ -8,7 +7,9 @@
 #include "component/component_keys.h"
 #include "component/component_text.h"
 #include "component/references.h"
+#include "component/windows_directory.h"
 #include "journal/run_journal.h"
+#include "platform/ascii_case.h"
 #include "platform/handles.h"
 #include "platform/registry_access.h"
 #include "services/service_control.h"
@@ -62,12 +63,6 @@ Flag DeleteInstalledFile(const char* windows_directory, ComponentRole role, bool
   return DeleteComponentFile(path.c_str(), verbose);
 }
 
-bool SameKeyName(const char* a, const char* b) {
-  for (; *a && *b; ++a, ++b)
-    if (std::toupper(static_cast<unsigned char>(*a)) != std::toupper(static_cast<unsigned char>(*b))) return false;
-  return *a == *b;
-}
-
 // Whether the key has a subkey other than the tool's own ones.
 bool HasForeignSubkey(const char* key_path, std::initializer_list<const char*> own) {
   ScopedKey key;
@@ -78,7 +73,7 @@ bool HasForeignSubkey(const char* key_path, std::initializer_list<const char*> o
     if (RegEnumKeyExA(key.Get(), index, name, &name_size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
       return false;
     bool is_own = false;
-    for (const char* own_name : own) is_own = is_own || SameKeyName(name, own_name);
+    for (const char* own_name : own) is_own = is_own || EqualsIgnoringAsciiCase(name, own_name);
     if (!is_own) return true;
   }
 }
@@ -123,11 +118,12 @@ Uninstaller DeleteRecordedUninstaller(bool finishing, Flag verbose, Flag* result
   }
   version.Close();
   char expanded[kTextBufferSize];
-  DWORD needed = ExpandEnvironmentStringsA(uninstaller, expanded, kTextBufferSize);
-  // A failed expansion deletes nothing and does not count. One that does not
-  // fit is treated the same: a cut path would name another file.
-  if (needed == 0) return Uninstaller::Unexpanded;
-  if (needed > static_cast<DWORD>(kTextBufferSize)) return Uninstaller::Handled;
+  bool too_long = false;
+  // A failed expansion deletes nothing and does not count, and the keys stay
+  // for the same removal again. One that does not fit deletes nothing either
+  // (a cut path would name another file), but another try would not fit any
+  // better: the keys go.
+  if (!ExpandText(uninstaller, expanded, &too_long)) return too_long ? Uninstaller::Handled : Uninstaller::Unexpanded;
   if (finishing && FileGone(expanded)) return Uninstaller::Handled;
   if (!DeleteComponentFile(expanded, verbose)) {
     *result = 0;
@@ -153,11 +149,8 @@ bool ComponentLeftBehind(const char* windows_directory, bool service_deleted) {
 
 Flag UninstallComponent(const char* reference_name, Flag verbose) {
   Flag result = 1;
-  const char* windows_directory = LookupWindowsDirectory();
-  if (windows_directory == nullptr) {
-    if (verbose) ConsolePrint("\tERROR: Could not determine %%SystemRoot%% directory.\n");
-    return 0;
-  }
+  const char* windows_directory = WindowsDirectoryOrSay(verbose);
+  if (windows_directory == nullptr) return 0;
   // A removal of this reference left unfinished by an earlier run is
   // finished by this one; an install left unfinished keeps its marker for
   // the next install.
@@ -180,7 +173,7 @@ Flag UninstallComponent(const char* reference_name, Flag verbose) {
       if (marked || finishing) ClearChangeMarker();
       return 1;
     case Remaining::Unknown:
-      if (verbose) ConsolePrint("\tERROR: Could not locate KOTA components.\n");
+      Say(verbose, "\tERROR: Could not locate KOTA components.\n");
       return 0;
     case Remaining::None:
       break;

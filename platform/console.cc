@@ -16,11 +16,27 @@ const bool g_broken_pipe_ignored = (signal(SIGPIPE, SIG_IGN), true);
 }  // namespace
 #endif
 
+namespace {
+
+void ConsolePrintList(const char* format, va_list args) {
+  vfprintf(stdout, format, args);
+  // A closed output loses what follows; the run itself goes on.
+  if (fflush(stdout) != 0) clearerr(stdout);
+}
+
+}  // namespace
+
 void ConsolePrint(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  vfprintf(stdout, format, args);
+  ConsolePrintList(format, args);
   va_end(args);
-  // A closed output loses what follows; the run itself goes on.
-  if (fflush(stdout) != 0) clearerr(stdout);
+}
+
+void Say(Flag verbose, const char* format, ...) {
+  if (!verbose) return;
+  va_list args;
+  va_start(args, format);
+  ConsolePrintList(format, args);
+  va_end(args);
 }

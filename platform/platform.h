@@ -45,6 +45,13 @@ void ConsolePrint(const char* format, ...)
     __attribute__((format(printf, 1, 2)))
 #endif
     ;
+// ConsolePrint when the verbose flag is set, and nothing otherwise: the
+// tool's own lines all depend on the flag its procedures pass down.
+void Say(Flag verbose, const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 2, 3)))
+#endif
+    ;
 
 // Files of the host (not of the emulated drive) that a run writes for the
 // people who deploy it: its log and its record. Paths are the host's.

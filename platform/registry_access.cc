@@ -45,8 +45,9 @@ const char* LookupWindowsDirectory() {
   return directory;
 }
 
-bool ExpandText(const char* source, char* destination) {
+bool ExpandText(const char* source, char* destination, bool* too_long) {
   DWORD needed = ExpandEnvironmentStringsA(source, destination, kTextBufferSize);
+  if (too_long != nullptr) *too_long = needed > static_cast<DWORD>(kTextBufferSize);
   // The answer counts the terminator; anything over the buffer's size means
   // the text was cut (or not written at all), and a cut path or command must
   // never be run or deleted.

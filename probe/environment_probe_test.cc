@@ -57,7 +57,7 @@ TEST(EnvironmentProbe, EmptyMachineFindsNothing) {
   const EnvironmentProfile& p = g_EnvironmentProfile;
   EXPECT_EQ(p.NodePresent, 0);
   EXPECT_EQ(p.ConsolePresent, 0);
-  EXPECT_EQ(p.ConsoleRole, None);
+  EXPECT_EQ(p.ConsoleRole, ConsoleRole::None);
   EXPECT_STREQ(p.NodeVersion, "");
   EXPECT_STREQ(p.ProgramFilesPath, "");
   EXPECT_STREQ(p.ConsoleVersion, "");
@@ -181,7 +181,7 @@ TEST(EnvironmentProbe, ValuesOneByteTooLongCountAsAbsent) {
        }},
       {"Server Console Version", 16, [](const std::string& t) { return kServerConsole + Str("Version", t); },
        [](const EnvironmentProfile& p, const std::string& t) {
-         return p.ConsolePresent == 1 && p.ConsoleVersion == t && p.ConsoleRole == Applications;
+         return p.ConsolePresent == 1 && p.ConsoleVersion == t && p.ConsoleRole == ConsoleRole::Applications;
        }},
       {"OV_PATH", 260, [](const std::string& t) { return kOpenView + Str("OV_PATH", t); },
        [](const EnvironmentProfile& p, const std::string& t) { return p.OpenViewPath == t; }},
@@ -222,7 +222,7 @@ TEST(EnvironmentProbe, ServerManagerKeyIsTheOnlyConsoleKeyRead) {
   const auto& p = Probe(machine, std::string(kServerManager) + kServerConsole + Str("Version", "2.0"));
   EXPECT_EQ(p.ConsolePresent, 0);
   EXPECT_STREQ(p.ConsoleVersion, "");
-  EXPECT_EQ(p.ConsoleRole, Applications);
+  EXPECT_EQ(p.ConsoleRole, ConsoleRole::Applications);
   EXPECT_EQ(Report(), "Not a Mangement Station or Remote Console\nNot a Managed Node\n\n");
 }
 
@@ -232,7 +232,11 @@ TEST(EnvironmentProbe, OpenViewDecidesTheRole) {
   const struct {
     const char* manager_type;
     ConsoleRole role;
-  } cases[] = {{"MANAGER", Manager}, {"manager", Manager}, {"Console", Console}, {"MANAGERS", None}, {"", None}};
+  } cases[] = {{"MANAGER", ConsoleRole::Manager},
+               {"manager", ConsoleRole::Manager},
+               {"Console", ConsoleRole::Console},
+               {"MANAGERS", ConsoleRole::None},
+               {"", ConsoleRole::None}};
   for (const auto& c : cases) {
     TestMachine machine;
     const auto& p = Probe(machine, console + open_view + kNnm + Str("ManagerType", c.manager_type));
@@ -240,14 +244,14 @@ TEST(EnvironmentProbe, OpenViewDecidesTheRole) {
     EXPECT_STREQ(p.OpenViewPath, "C:\\OV");
     EXPECT_STREQ(p.LanguageDirectory, "C") << c.manager_type;
     EXPECT_EQ(p.ConsolePresent, 1);
-    EXPECT_EQ(IsManagementStation(), c.role == Manager ? 1 : 0) << c.manager_type;
+    EXPECT_EQ(IsManagementStation(), c.role == ConsoleRole::Manager ? 1 : 0) << c.manager_type;
   }
   {
     // OpenView without Network Node Manager: no role, and not Applications
     // although the suite's console is there.
     TestMachine machine;
     const auto& p = Probe(machine, console + open_view);
-    EXPECT_EQ(p.ConsoleRole, None);
+    EXPECT_EQ(p.ConsoleRole, ConsoleRole::None);
     EXPECT_STREQ(p.LanguageDirectory, "");
     EXPECT_EQ(Report(), "Console version (2.0), Unknown\nNot a Managed Node\n\n");
   }
@@ -255,7 +259,7 @@ TEST(EnvironmentProbe, OpenViewDecidesTheRole) {
     // A manager without a console version is not a management station.
     TestMachine machine;
     const auto& p = Probe(machine, open_view + kNnm + Str("ManagerType", "MANAGER"));
-    EXPECT_EQ(p.ConsoleRole, Manager);
+    EXPECT_EQ(p.ConsoleRole, ConsoleRole::Manager);
     EXPECT_EQ(IsManagementStation(), 0);
     EXPECT_EQ(Report(), "Not a Mangement Station or Remote Console\nNot a Managed Node\n\n");
   }
@@ -267,7 +271,7 @@ TEST(EnvironmentProbe, RemoteAssistantServerShowsAsConsoleOnePointThree) {
     TestMachine machine;
     const auto& p = Probe(machine, service + kRemoteAssistant + Str("Version", "5.7.9") + kSuite +
                                        Str("KelmPath", "C:\\Program Files\\Kelm"));
-    EXPECT_EQ(p.ConsoleRole, Applications);
+    EXPECT_EQ(p.ConsoleRole, ConsoleRole::Applications);
     EXPECT_EQ(p.ConsolePresent, 1);
     EXPECT_STREQ(p.ConsoleVersion, "1.3");
     EXPECT_EQ(Report(),
@@ -278,7 +282,7 @@ TEST(EnvironmentProbe, RemoteAssistantServerShowsAsConsoleOnePointThree) {
     // Without the service key the server gives the role but no console.
     TestMachine machine;
     const auto& p = Probe(machine, kRemoteAssistant + Str("Version", "5.7.9"));
-    EXPECT_EQ(p.ConsoleRole, Applications);
+    EXPECT_EQ(p.ConsoleRole, ConsoleRole::Applications);
     EXPECT_EQ(p.ConsolePresent, 0);
   }
   {
@@ -293,7 +297,7 @@ TEST(EnvironmentProbe, RemoteAssistantServerShowsAsConsoleOnePointThree) {
     TestMachine machine;
     const auto& p = Probe(machine, service + kRemoteAssistant + Str("Version", "5.7") + kServerManager +
                                        Str("Version", "2.2") + kOpenView + kNnm + Str("ManagerType", "CONSOLE"));
-    EXPECT_EQ(p.ConsoleRole, Console);
+    EXPECT_EQ(p.ConsoleRole, ConsoleRole::Console);
     EXPECT_STREQ(p.ConsoleVersion, "2.2");
   }
 }
@@ -344,7 +348,7 @@ TEST(EnvironmentProbe, ProbeStartsAfresh) {
   ProbeEnvironment();
   EXPECT_EQ(IsManagedNode(), 0);
   EXPECT_EQ(g_EnvironmentProfile.ConsolePresent, 0);
-  EXPECT_EQ(g_EnvironmentProfile.ConsoleRole, None);
+  EXPECT_EQ(g_EnvironmentProfile.ConsoleRole, ConsoleRole::None);
   EXPECT_STREQ(g_EnvironmentProfile.NodeVersion, "");
 }
 
@@ -400,7 +404,7 @@ TEST(EnvironmentProbe, EachKeyOpenedOnceReadAndClosedBeforeTheNext) {
   };
   ASSERT_EQ(opened.size(), expected.size());
   for (size_t i = 0; i < expected.size(); ++i) EXPECT_NE(opened[i].find(expected[i]), std::string::npos) << opened[i];
-  EXPECT_EQ(g_EnvironmentProfile.ConsoleRole, Manager);
+  EXPECT_EQ(g_EnvironmentProfile.ConsoleRole, ConsoleRole::Manager);
   EXPECT_STREQ(g_EnvironmentProfile.ProgramFilesPath, "C:\\K");
 }
 

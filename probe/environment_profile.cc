@@ -3,16 +3,16 @@
 // ProgramFilesPath, which the legacy preparation reads directly.
 #include "probe/environment_profile.h"
 
-#include "probe/text_compare.h"
+#include "platform/ascii_case.h"
 
 EnvironmentProfile g_EnvironmentProfile;
 
 Flag IsManagedNode() { return g_EnvironmentProfile.NodePresent ? 1 : 0; }
 
 Flag IsManagementStation() {
-  return (g_EnvironmentProfile.ConsolePresent && g_EnvironmentProfile.ConsoleRole == Manager) ? 1 : 0;
+  return (g_EnvironmentProfile.ConsolePresent && g_EnvironmentProfile.ConsoleRole == ConsoleRole::Manager) ? 1 : 0;
 }
 
 Flag IsNodeVersion(const char* version) {
-  return EqualsIgnoringCase(version, g_EnvironmentProfile.NodeVersion) ? 1 : 0;
+  return EqualsIgnoringAsciiCase(version, g_EnvironmentProfile.NodeVersion) ? 1 : 0;
 }

@@ -6,7 +6,7 @@
 
 #include "platform/platform.h"
 
-enum ConsoleRole : int32_t {
+enum class ConsoleRole : int32_t {
   None = 0,
   Manager = 1,
   Console = 2,
@@ -19,7 +19,8 @@ struct EnvironmentProfile {
   char ProgramFilesPath[260] = {};
   Flag ConsolePresent = 0;
   char ConsoleVersion[16] = {};
-  ::ConsoleRole ConsoleRole = None;
+  // The field bears the type's name, so the type is named from the outside.
+  ::ConsoleRole ConsoleRole = ::ConsoleRole::None;
   char OpenViewPath[260] = {};
   char LanguageDirectory[260] = {};
 };

@@ -12,15 +12,15 @@ void PrintConsoleLine(const EnvironmentProfile& profile) {
   }
   ConsolePrint("Console version (%s), ", profile.ConsoleVersion);
   switch (profile.ConsoleRole) {
-    case Manager:
+    case ConsoleRole::Manager:
       ConsolePrint("Management Station\nOpenView Path (%s), Language Directory (%s)\n", profile.OpenViewPath,
                    profile.LanguageDirectory);
       break;
-    case Console:
+    case ConsoleRole::Console:
       ConsolePrint("Remote Console\nOpenView Path (%s), Language Directory (%s)\n", profile.OpenViewPath,
                    profile.LanguageDirectory);
       break;
-    case Applications:
+    case ConsoleRole::Applications:
       ConsolePrint("Wardhaven Applications\nProgram Files Path (%s)\n", profile.ProgramFilesPath);
       break;
     default:

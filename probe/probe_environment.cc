@@ -5,10 +5,10 @@
 // there.
 #include <cstring>
 
+#include "platform/ascii_case.h"
 #include "platform/handles.h"
 #include "platform/registry_access.h"
 #include "probe/environment_profile.h"
-#include "probe/text_compare.h"
 
 namespace {
 
@@ -108,28 +108,28 @@ bool ReadManagerType(char (&manager_type)[kVersionBufferSize]) {
 // OpenView decides the role when it is installed; only without it do the
 // suite's own consoles count.
 void ProbeRole(EnvironmentProfile* p) {
-  p->ConsoleRole = None;
+  p->ConsoleRole = ConsoleRole::None;
   ScopedKey open_view;
   if (OpenKey(kOpenViewKey, &open_view)) {
     ReadField(open_view, "OV_PATH", p->OpenViewPath, kPathBufferSize);
     open_view.Close();
     char manager_type[kVersionBufferSize];
     if (!ReadManagerType(manager_type)) return;
-    if (EqualsIgnoringCase(manager_type, "MANAGER")) {
-      p->ConsoleRole = Manager;
-    } else if (EqualsIgnoringCase(manager_type, "CONSOLE")) {
-      p->ConsoleRole = Console;
+    if (EqualsIgnoringAsciiCase(manager_type, "MANAGER")) {
+      p->ConsoleRole = ConsoleRole::Manager;
+    } else if (EqualsIgnoringAsciiCase(manager_type, "CONSOLE")) {
+      p->ConsoleRole = ConsoleRole::Console;
     }
     ProbeLanguageDirectory(p);
     return;
   }
-  if (KeyOpens(kServerConsoleKey) || KeyOpens(kRemoteAssistantKey)) p->ConsoleRole = Applications;
+  if (KeyOpens(kServerConsoleKey) || KeyOpens(kRemoteAssistantKey)) p->ConsoleRole = ConsoleRole::Applications;
 }
 
 // A remote assistant server shows as console version 1.3, whatever version
 // it records; a version that cannot be read leaves the console as it was.
 void ProbeRemoteAssistant(EnvironmentProfile* p) {
-  if (!KeyOpens(kRemoteAssistantServiceKey) || p->ConsoleRole != Applications) return;
+  if (!KeyOpens(kRemoteAssistantServiceKey) || p->ConsoleRole != ConsoleRole::Applications) return;
   ScopedKey key;
   if (!OpenKey(kRemoteAssistantKey, &key)) return;
   char version[kVersionBufferSize];

@@ -83,7 +83,7 @@ class LegacySequences : public testing::Test {
   }
   static void BeManagementStation() {
     g_EnvironmentProfile.ConsolePresent = 1;
-    g_EnvironmentProfile.ConsoleRole = Manager;
+    g_EnvironmentProfile.ConsoleRole = ConsoleRole::Manager;
   }
   static uint32_t State(const std::string& name) {
     emu::admin::ServiceInfo info;
@@ -106,7 +106,7 @@ TEST_F(LegacySequences, NeitherNodeNorStationTouchesNothing) {
   DefineOlderInstallation(kRunning);
   // A console of another role is no management station.
   g_EnvironmentProfile.ConsolePresent = 1;
-  g_EnvironmentProfile.ConsoleRole = Console;
+  g_EnvironmentProfile.ConsoleRole = ConsoleRole::Console;
   Flag result = 0;
   EXPECT_EQ(Output(StopLegacyServices, 1, &result), "");
   EXPECT_EQ(result, 1);

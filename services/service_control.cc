@@ -5,6 +5,7 @@
 
 #include "journal/run_journal.h"
 #include "platform/handles.h"
+#include "services/service_open.h"
 
 namespace {
 
@@ -20,22 +21,13 @@ void NoteIfLeftForRestart(SC_HANDLE service, const char* service_name) {
 }  // namespace
 
 Flag RemoveService(const char* service_name, const char* display_text, Flag verbose) {
-  ScopedService manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-  if (!manager) {
-    JournalCallFailed("OpenSCManagerA", GetLastError(), service_name);
-    if (verbose) ConsolePrint("\tERROR: Could not open handle to Service Control Manager to remove - %s\n", service_name);
-    return 0;
-  }
-  ScopedService service(OpenServiceA(manager.Get(), service_name, SERVICE_ALL_ACCESS));
-  if (!service) {
-    JournalCallFailed("OpenServiceA", GetLastError(), service_name);
-    if (verbose) ConsolePrint("\tERROR: Could not open handle to service - %s\n", service_name);
-    return 0;
-  }
-  if (verbose) ConsolePrint("Removing Service (%s).\n", display_text);
-  if (DeleteService(service.Get())) {
+  const OpenedService opened = OpenServiceOrSay(service_name, SERVICE_ALL_ACCESS, "remove", verbose);
+  if (!opened) return 0;
+  const SC_HANDLE service = opened.service.Get();
+  Say(verbose, "Removing Service (%s).\n", display_text);
+  if (DeleteService(service)) {
     JournalChange("service deleted", service_name);
-    NoteIfLeftForRestart(service.Get(), service_name);
+    NoteIfLeftForRestart(service, service_name);
     return 1;
   }
   // A service already marked for deletion goes once its last handle closes:
@@ -45,24 +37,20 @@ Flag RemoveService(const char* service_name, const char* display_text, Flag verb
     JournalCallFailed("DeleteService", error, service_name);
     return 0;
   }
-  NoteIfLeftForRestart(service.Get(), service_name);
+  NoteIfLeftForRestart(service, service_name);
   return 1;
 }
 
 Flag CreateDriverService(const char* service_name, const char* display_text, Flag verbose) {
-  ScopedService manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-  if (!manager) {
-    JournalCallFailed("OpenSCManagerA", GetLastError(), service_name);
-    if (verbose) ConsolePrint("\tERROR: Could not open handle to Service Control Manager to install - %s\n", service_name);
-    return 0;
-  }
-  if (verbose) ConsolePrint("Installing Driver (%s).\n", display_text);
+  const ScopedService manager = OpenManagerOrSay(service_name, "install", verbose);
+  if (!manager) return 0;
+  Say(verbose, "Installing Driver (%s).\n", display_text);
   // Relative to the Windows directory, where the driver file is installed.
   char image_path[kTextBufferSize];
   int length = snprintf(image_path, sizeof image_path, "System32\\drivers\\%s.sys", service_name);
   if (length < 0 || length >= static_cast<int>(sizeof image_path)) {
     // A cut path would name another file: refuse as a failed creation.
-    if (verbose) ConsolePrint("\tERROR: Could not open handle to driver - %s\n", service_name);
+    Say(verbose, "\tERROR: Could not open handle to driver - %s\n", service_name);
     return 0;
   }
   // The manager registers the service name as the display name too.
@@ -77,7 +65,7 @@ Flag CreateDriverService(const char* service_name, const char* display_text, Fla
   JournalCallFailed("CreateServiceA", error, service_name);
   SetLastError(error);
   // An existing service is left to the caller to judge, silently.
-  if (GetLastError() != ERROR_SERVICE_EXISTS && verbose)
-    ConsolePrint("\tERROR: Could not open handle to driver - %s\n", service_name);
+  if (GetLastError() != ERROR_SERVICE_EXISTS)
+    Say(verbose, "\tERROR: Could not open handle to driver - %s\n", service_name);
   return 0;
 }

@@ -11,7 +11,7 @@ bool ReadServiceState(SC_HANDLE service, LastState* last) {
 int WaitWhilePending(SC_HANDLE service, DWORD pending_state, int max_polls, Flag verbose, LastState* last) {
   if (!ReadServiceState(service, last) || last->state != pending_state) return 0;
   for (int sleeps = 1;; ++sleeps) {
-    if (verbose) ConsolePrint(".");
+    Say(verbose, ".");
     Sleep(kPollIntervalMs);
     if (sleeps >= max_polls) return sleeps;
     if (!ReadServiceState(service, last) || last->state != pending_state) return sleeps;

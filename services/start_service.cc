@@ -2,37 +2,28 @@
 #include "journal/run_journal.h"
 #include "platform/handles.h"
 #include "services/service_control.h"
+#include "services/service_open.h"
 #include "services/service_wait.h"
 
 Flag StartServiceAndWait(const char* service_name, const char* display_text, Flag verbose) {
-  ScopedService manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-  if (!manager) {
-    JournalCallFailed("OpenSCManagerA", GetLastError(), service_name);
-    if (verbose) ConsolePrint("\tERROR: Could not open handle to Service Control Manager to start - %s\n", service_name);
-    return 0;
-  }
-  ScopedService service(OpenServiceA(manager.Get(), service_name, SERVICE_START | SERVICE_QUERY_STATUS));
-  if (!service) {
-    JournalCallFailed("OpenServiceA", GetLastError(), service_name);
-    if (verbose) ConsolePrint("\tERROR: Could not open handle to service - %s\n", service_name);
-    return 0;
-  }
-  if (verbose) ConsolePrint("Starting Service (%s)", display_text);
-  if (!StartServiceA(service.Get(), 0, nullptr)) {
+  OpenedService opened = OpenServiceOrSay(service_name, SERVICE_START | SERVICE_QUERY_STATUS, "start", verbose);
+  if (!opened) return 0;
+  Say(verbose, "Starting Service (%s)", display_text);
+  if (!StartServiceA(opened.service.Get(), 0, nullptr)) {
     // Read the code before printing: the console write may change it.
     DWORD error = GetLastError();
     if (error != ERROR_SERVICE_ALREADY_RUNNING) JournalCallFailed("StartServiceA", error, service_name);
-    if (verbose) ConsolePrint("\n");
+    Say(verbose, "\n");
     // A refused start has always let go of the manager before the service.
-    manager.Close();
-    service.Close();
+    opened.manager.Close();
+    opened.service.Close();
     // Already running is what the caller wants.
     return error == ERROR_SERVICE_ALREADY_RUNNING ? 1 : 0;
   }
   JournalChange("service started", service_name);
   LastState last;
-  const int polls = WaitWhilePending(service.Get(), SERVICE_START_PENDING, kStartPendingPolls, verbose, &last);
+  const int polls = WaitWhilePending(opened.service.Get(), SERVICE_START_PENDING, kStartPendingPolls, verbose, &last);
   JournalServiceWait(service_name, "start", polls, last.state);
-  if (verbose) ConsolePrint("\n");
+  Say(verbose, "\n");
   return last.known && last.state == SERVICE_RUNNING ? 1 : 0;
 }

@@ -1,8 +1,10 @@
 // Stopping a service: with its active dependents first (StopServiceTree) or
 // on its own (StopSingleService).
 #include "journal/run_journal.h"
+#include "platform/ascii_case.h"
 #include "platform/handles.h"
 #include "services/service_control.h"
+#include "services/service_open.h"
 #include "services/service_wait.h"
 
 namespace {
@@ -21,19 +23,10 @@ struct WalkFrame {
   const WalkFrame* outer;
 };
 
-bool SameServiceName(const char* a, const char* b) {
-  // Service names are case-insensitive to the manager.
-  for (; *a && *b; ++a, ++b) {
-    char x = (*a >= 'a' && *a <= 'z') ? static_cast<char>(*a - 'a' + 'A') : *a;
-    char y = (*b >= 'a' && *b <= 'z') ? static_cast<char>(*b - 'a' + 'A') : *b;
-    if (x != y) return false;
-  }
-  return *a == *b;
-}
-
 bool OnWalk(const WalkFrame* frame, const char* service_name) {
+  // Service names are case-insensitive to the manager.
   for (; frame; frame = frame->outer)
-    if (SameServiceName(frame->service_name, service_name)) return true;
+    if (EqualsIgnoringAsciiCase(frame->service_name, service_name)) return true;
   return false;
 }
 
@@ -47,7 +40,7 @@ Flag StopOpenService(SC_HANDLE service, const char* service_name, Flag verbose) 
   LastState last;
   if (!ReadServiceState(service, &last)) {
     JournalCallFailed("QueryServiceStatus", GetLastError(), service_name);
-    if (verbose) ConsolePrint("\n");
+    Say(verbose, "\n");
     return 0;
   }
   if (last.state == SERVICE_RUNNING) {
@@ -56,7 +49,7 @@ Flag StopOpenService(SC_HANDLE service, const char* service_name, Flag verbose) 
       // Read the code before printing: the console write may change it.
       DWORD error = GetLastError();
       if (error != ERROR_SERVICE_NOT_ACTIVE) JournalCallFailed("ControlService", error, service_name);
-      if (verbose) ConsolePrint("\n");
+      Say(verbose, "\n");
       // The service stopped between the read and the request: that is the
       // outcome asked for.
       return error == ERROR_SERVICE_NOT_ACTIVE ? 1 : 0;
@@ -67,12 +60,12 @@ Flag StopOpenService(SC_HANDLE service, const char* service_name, Flag verbose) 
   int polls = 0;
   for (; polls < kRunningPolls; ++polls) {
     if (!ReadServiceState(service, &last) || last.state != SERVICE_RUNNING) break;
-    if (verbose) ConsolePrint(".");
+    Say(verbose, ".");
     Sleep(kPollIntervalMs);
   }
   polls += WaitWhilePending(service, SERVICE_STOP_PENDING, kStopPendingPolls, verbose, &last);
   JournalServiceWait(service_name, "stop", polls, last.state);
-  if (verbose) ConsolePrint("\n");
+  Say(verbose, "\n");
   return last.state == SERVICE_STOPPED ? 1 : 0;
 }
 
@@ -88,7 +81,7 @@ bool StopActiveDependents(SC_HANDLE service, const char* display_text, Flag verb
   auto* entries = reinterpret_cast<ENUM_SERVICE_STATUSA*>(buffer);
   if (!EnumDependentServicesA(service, SERVICE_ACTIVE, entries, sizeof buffer, &bytes_needed, &count)) {
     JournalCallFailed("EnumDependentServicesA", GetLastError(), walk->service_name);
-    if (verbose) ConsolePrint("\tERROR: Could not enumerate dependent services of (%s)\n", display_text);
+    Say(verbose, "\tERROR: Could not enumerate dependent services of (%s)\n", display_text);
     return false;
   }
   // No more entries can lie in the buffer than fit in it, whatever the count says.
@@ -102,24 +95,14 @@ bool StopActiveDependents(SC_HANDLE service, const char* display_text, Flag verb
 }
 
 Flag StopTree(const char* service_name, const char* display_text, Flag verbose, const WalkFrame* outer) {
-  ScopedService manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-  if (!manager) {
-    JournalCallFailed("OpenSCManagerA", GetLastError(), service_name);
-    if (verbose) ConsolePrint("\tERROR: Could not open handle to Service Control Manager to stop - %s\n", service_name);
-    return 0;
-  }
-  ScopedService service(OpenServiceA(manager.Get(), service_name, SERVICE_ALL_ACCESS));
-  if (!service) {
-    JournalCallFailed("OpenServiceA", GetLastError(), service_name);
-    if (verbose) ConsolePrint("\tERROR: Could not open handle to service - %s\n", service_name);
-    return 0;
-  }
+  const OpenedService opened = OpenServiceOrSay(service_name, SERVICE_ALL_ACCESS, "stop", verbose);
+  if (!opened) return 0;
   const WalkFrame here = {service_name, outer};
   // A service whose dependents cannot be listed is left running: stopping it
   // would fail anyway while an unseen dependent runs.
-  if (!StopActiveDependents(service.Get(), display_text, verbose, &here)) return 0;
-  if (verbose) ConsolePrint("Stopping Service (%s)", display_text);
-  return StopOpenService(service.Get(), service_name, verbose);
+  if (!StopActiveDependents(opened.service.Get(), display_text, verbose, &here)) return 0;
+  Say(verbose, "Stopping Service (%s)", display_text);
+  return StopOpenService(opened.service.Get(), service_name, verbose);
 }
 
 }  // namespace
@@ -129,18 +112,8 @@ Flag StopServiceTree(const char* service_name, const char* display_text, Flag ve
 }
 
 Flag StopSingleService(const char* service_name, const char* display_text, Flag verbose) {
-  ScopedService manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-  if (!manager) {
-    JournalCallFailed("OpenSCManagerA", GetLastError(), service_name);
-    if (verbose) ConsolePrint("\tERROR: Could not open handle to Service Control Manager to stop - %s\n", service_name);
-    return 0;
-  }
-  ScopedService service(OpenServiceA(manager.Get(), service_name, SERVICE_STOP | SERVICE_QUERY_STATUS));
-  if (!service) {
-    JournalCallFailed("OpenServiceA", GetLastError(), service_name);
-    if (verbose) ConsolePrint("\tERROR: Could not open handle to service - %s\n", service_name);
-    return 0;
-  }
-  if (verbose) ConsolePrint("Stopping Service (%s)", display_text);
-  return StopOpenService(service.Get(), service_name, verbose);
+  const OpenedService opened = OpenServiceOrSay(service_name, SERVICE_STOP | SERVICE_QUERY_STATUS, "stop", verbose);
+  if (!opened) return 0;
+  Say(verbose, "Stopping Service (%s)", display_text);
+  return StopOpenService(opened.service.Get(), service_name, verbose);
 }

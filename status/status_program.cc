@@ -5,6 +5,7 @@
 
 #include "component/component_keys.h"
 #include "component/install.h"
+#include "platform/ascii_case.h"
 #include "platform/registry_access.h"
 #include "status/machine_access.h"
 #include "status/machine_state.h"
@@ -31,8 +32,7 @@ int FailLine(int status, const std::string& reason) {
 // Registered, current as an install would judge it, and its driver defined:
 // what a deployment engine's detection rule asks.
 int Detect(std::string name) {
-  for (char& c : name)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  for (char& c : name) c = AsciiUpper(c);
   std::string image;
   if (!ReadReferenceImage(name.c_str(), &image)) return kNotInPlace;
   const char* windows_directory = LookupWindowsDirectory();
