@@ -1,9 +1,12 @@
 // "-e" and "-b" through the built tool: the server agent "brunol32" in every
-// state the manager can report, its dependents, and the node agents, each
-// run verbose and with "-q"; whole output, exit status and machine time.
+// state the manager can report, its dependents (several levels deep and in a
+// loop), and the node agents, each run verbose and with "-q"; whole output,
+// exit status and machine time. Values the agent modes do not use, whatever
+// they hold, change nothing of what they do.
 #include <string>
 #include <vector>
 
+#include "tests/e2e/component_e2e_support.h"
 #include "tests/e2e/e2e_support.h"
 
 namespace {
@@ -262,4 +265,81 @@ TEST_F(AgentModesEndToEnd, StartTwoNodeAgentsSilently) {
   EXPECT_EQ(release_.StateOf("Kelm Local Response Agent"), SERVICE_STOPPED);
 }
 
+// The server agent's dependents several levels deep and in a loop.
+class ServerAgentTreeEndToEnd : public testing::Test {
+ protected:
+  void Define(const std::string& name, const std::string& display, const std::vector<std::string>& depends,
+              int64_t stop_ms = 0) {
+    auto service = e2e::Service(name, SERVICE_RUNNING, display);
+    service.depends = depends;
+    service.stop_ms = stop_ms;
+    release_.DefineService(service);
+  }
+
+  e2e::ReleaseMachine release_;
+};
+
+// A dependent's own dependent goes first, each on its own line with its own
+// dots, and the server agent last: the walk follows the chain to its end.
+TEST_F(ServerAgentTreeEndToEnd, DependentsTwoLevelsDeepStopDeepestFirst) {
+  Define("brunol32", "Kelm Wardhaven Server Agent", {});
+  Define("WardhavenRelay", "Wardhaven Relay", {"brunol32"}, 1000);
+  Define("WardhavenProbe", "Wardhaven Probe", {"WardhavenRelay"}, 2000);
+  long long start = release_.machine().NowMs();
+  e2e::ToolRun run = release_.Run({"-e"});
+  EXPECT_EQ(run.out, kStopBanner + "Stopping Service (Wardhaven Probe)..\nStopping Service (Wardhaven Relay).\n" +
+                         kStopLine + "\n");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(release_.machine().NowMs() - start, 3000);
+  for (const char* name : {"brunol32", "WardhavenRelay", "WardhavenProbe"})
+    EXPECT_EQ(release_.StateOf(name), SERVICE_STOPPED) << name;
+}
+
+// Dependencies written so that the server agent and a helper depend on each
+// other: the tool must end, not recurse until it crashes. Each is named once,
+// neither stops while the other runs, and "-e" fails; quiet, it says nothing.
+TEST_F(ServerAgentTreeEndToEnd, DependencyLoopEndsWithFailure) {
+  Define("brunol32", "Kelm Wardhaven Server Agent", {"WardhavenLoop"});
+  Define("WardhavenLoop", "Wardhaven Loop", {"brunol32"});
+  e2e::ToolRun run = release_.Run({"-e"});
+  EXPECT_EQ(run.out, kStopBanner + "Stopping Service (Wardhaven Loop)\n" + kStopLine + "\n");
+  EXPECT_EQ(run.status, 1);
+  run = release_.Run({"-e", "-q"});
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(release_.StateOf("brunol32"), SERVICE_RUNNING);
+  EXPECT_EQ(release_.StateOf("WardhavenLoop"), SERVICE_RUNNING);
+}
+
+
 }  // namespace
+
+// The agent modes beside values they do not use, on a machine whose other
+// products the run must leave alone.
+namespace componente2e {
+namespace {
+
+using CliAgentModesEndToEnd = ComponentEndToEnd;
+
+// "-e" and "-b" run whatever the other options hold, a value too long for
+// its field included; the install they would have asked for never starts.
+TEST_F(CliAgentModesEndToEnd, AgentModesRunBesideValuesTooLong) {
+  m_.DefineService(e2e::Service("brunol32", SERVICE_RUNNING, "Kelm Wardhaven Server Agent"));
+
+  e2e::ToolRun run = Run({"-k", "abc", "-e", "-p", std::string(260, 'p')});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, kStopBanner + "Stopping Service (Kelm Wardhaven Server Agent)\n");
+  EXPECT_EQ(m_.StateOf("brunol32"), SERVICE_STOPPED);
+
+  run = Run({"-k", std::string(4096, 'n'), "-b", "-p", "C:\\Products\\Alpha\\pre.exe"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, kStartBanner + "Starting Service (Kelm Wardhaven Server Agent)\n");
+  EXPECT_EQ(m_.StateOf("brunol32"), SERVICE_RUNNING);
+
+  EXPECT_EQ(m_.Registry().find("KelmKOTA"), std::string::npos);
+  EXPECT_FALSE(Exists(kInstalledTool));
+  EXPECT_TRUE(Recorded().empty());
+}
+
+}  // namespace
+}  // namespace componente2e

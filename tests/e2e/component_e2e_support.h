@@ -42,6 +42,10 @@ constexpr const char* kInstalledTool = "C:\\WINDOWS\\mevrid.exe";
 constexpr const char* kComponentKey = "SOFTWARE\\Kelm Computer Corporation\\KelmKOTA";
 constexpr const char* kVersionKey = "SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\CurrentVersion";
 constexpr const char* kSessionManagerKey = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+constexpr const char* kReferencesKey = "SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\References";
+inline const std::string kRegHeader = "Windows Registry Editor Version 5.00\r\n\r\n";
+inline const std::string kVersionSection =
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\CurrentVersion]\r\n";
 
 using Lines = std::vector<std::string>;
 
