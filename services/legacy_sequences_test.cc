@@ -11,6 +11,7 @@
 #include "platform/posix/admin.h"
 #include "platform/posix/machine.h"
 #include "probe/environment_profile.h"
+#include "tests/support/service_definitions.h"
 #include "tests/support/test_machine.h"
 
 namespace {
@@ -21,7 +22,7 @@ constexpr uint32_t kStopped = 1;
 constexpr uint32_t kRunning = 4;
 constexpr uint32_t kAccessDenied = 5;
 
-const char* const kNodeAgents[] = {"Gandrel2Service", "Tobrael", "Kelm Baseboard Agent", "Kelm Local Response Agent"};
+using testsupport::kNodeAgents;
 
 class LegacySequences : public testing::Test {
  protected:
@@ -49,10 +50,7 @@ class LegacySequences : public testing::Test {
   }
   static void DefineService(const std::string& name, const std::string& display, uint32_t state,
                             std::vector<std::string> depends = {}) {
-    emu::admin::ServiceSpec spec;
-    spec.name = name;
-    spec.display = display;
-    spec.state = state;
+    emu::admin::ServiceSpec spec = testsupport::Service(name, state, display);
     spec.depends = std::move(depends);
     Define(spec);
   }
@@ -69,13 +67,7 @@ class LegacySequences : public testing::Test {
     DefineService("win32sl", "Win32 DMI Service Layer", state);
     DefineService("EMANATE", "SNMP EMANATE Master Agent", state);
     DefineService("wpa", "SNMP EMANATE Adapter for NT", state);
-    emu::admin::ServiceSpec driver;
-    driver.name = "vtrin";
-    driver.driver = true;
-    driver.image = "System32\\drivers\\vtrin.sys";
-    driver.start_type = 2;
-    driver.state = state;
-    Define(driver);
+    Define(testsupport::DriverService(state));
   }
   static void BeManagedNode() {
     g_EnvironmentProfile.NodePresent = 1;
@@ -128,10 +120,7 @@ TEST_F(LegacySequences, StationWithoutEmanateAdapterFailsButStopsTheMasterAgent)
 
 TEST_F(LegacySequences, FailedSnmpStopDoesNotKeepTheLaterStopsFromRunning) {
   DefineOlderInstallation(kRunning);
-  emu::admin::ServiceSpec snmp;
-  snmp.name = "SNMP";
-  snmp.display = "SNMP";
-  snmp.state = kRunning;
+  emu::admin::ServiceSpec snmp = testsupport::Service("SNMP", kRunning, "SNMP");
   snmp.refuse_stop = kAccessDenied;
   std::string error;
   ASSERT_TRUE(emu::admin::RemoveServiceDefinition("KelmSnmpExt", &error)) << error;
@@ -212,9 +201,7 @@ TEST_F(LegacySequences, FailedSnmpStartCountsButTheAgentsStillStart) {
   std::string error;
   ASSERT_TRUE(emu::admin::RemoveServiceDefinition("KelmSnmpExt", &error)) << error;
   ASSERT_TRUE(emu::admin::RemoveServiceDefinition("SNMP", &error)) << error;
-  emu::admin::ServiceSpec snmp;
-  snmp.name = "SNMP";
-  snmp.state = kStopped;
+  emu::admin::ServiceSpec snmp = testsupport::Service("SNMP", kStopped);
   snmp.start_ms = 2000;
   snmp.start_fails = true;
   Define(snmp);

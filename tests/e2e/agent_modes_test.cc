@@ -17,7 +17,7 @@ const std::string kStartBanner = "\n\nStarting: Kelm Wardhaven Server Agent\n***
 const std::string kStopLine = "Stopping Service (Kelm Wardhaven Server Agent)";
 const std::string kStartLine = "Starting Service (Kelm Wardhaven Server Agent)";
 constexpr int64_t kForeverMs = 1000LL * 1000 * 1000;
-const char* const kNodeAgents[] = {"Gandrel2Service", "Tobrael", "Kelm Baseboard Agent", "Kelm Local Response Agent"};
+using testsupport::kNodeAgents;
 
 std::string Dots(int n) { return std::string(static_cast<size_t>(n), '.'); }
 

@@ -370,13 +370,8 @@ using DriverServiceEndToEnd = ComponentEndToEnd;
 // restart takes it away and a fresh install succeeds.
 TEST_F(DriverServiceEndToEnd, MarkedForDeletionUntilTheRestart) {
   ASSERT_EQ(InstallAlpha().status, 0);
-  emu::admin::ServiceSpec driver;
-  driver.name = "vtrin";
-  driver.driver = true;
-  driver.image = "System32\\drivers\\vtrin.sys";
-  driver.start_type = SERVICE_AUTO_START;
+  emu::admin::ServiceSpec driver = testsupport::DriverService(SERVICE_RUNNING);
   driver.group = "Extended Base";
-  driver.state = SERVICE_RUNNING;
   driver.refuse_stop = 1052;  // ERROR_INVALID_SERVICE_CONTROL
   m_.DefineService(driver);
   e2e::ToolRun run = Run({"-k", "alpha", "-r"});

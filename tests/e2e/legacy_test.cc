@@ -17,6 +17,7 @@
 #include "platform/registry_access.h"
 #include "tests/e2e/e2e_support.h"
 #include "tests/e2e/legacy_e2e_texts.h"
+#include "tests/support/service_definitions.h"
 #include "tests/support/test_machine.h"
 
 namespace {
@@ -69,10 +70,7 @@ class LegacyEndToEnd : public testing::Test {
                     "\"ManagerType\"=\"MANAGER\"\n");
   }
   static void Define(const std::string& name, const std::string& display, std::vector<std::string> depends = {}) {
-    emu::admin::ServiceSpec spec;
-    spec.name = name;
-    spec.display = display;
-    spec.state = kRunning;
+    emu::admin::ServiceSpec spec = testsupport::Service(name, kRunning, display);
     spec.depends = std::move(depends);
     std::string error;
     ASSERT_TRUE(emu::admin::DefineService(spec, &error)) << error;
@@ -88,12 +86,7 @@ class LegacyEndToEnd : public testing::Test {
     Define("win32sl", "Win32 DMI Service Layer");
     ASSERT_TRUE(testsupport::WriteFile(Host("C:\\WINDOWS\\system32\\qelmot32.dll"), "old library"));
     ASSERT_TRUE(testsupport::WriteFile(Host("C:\\WINDOWS\\system32\\drivers\\vtrin.sys"), "old driver"));
-    emu::admin::ServiceSpec driver;
-    driver.name = "vtrin";
-    driver.driver = true;
-    driver.image = "System32\\drivers\\vtrin.sys";
-    driver.start_type = 2;
-    driver.state = kRunning;
+    emu::admin::ServiceSpec driver = testsupport::DriverService(kRunning);
     std::string error;
     ASSERT_TRUE(emu::admin::DefineService(driver, &error)) << error;
   }
@@ -489,11 +482,7 @@ class OlderNodeEndToEnd : public testing::Test {
       m_.DefineService(e2e::Service(name, kRunning));
     m_.DefineService(e2e::Service("win32sl", kRunning, "Win32 DMI Service Layer"));
     ASSERT_TRUE(testsupport::WriteFile(Host("C:\\WINDOWS\\system32\\drivers\\vtrin.sys"), "old driver"));
-    emu::admin::ServiceSpec driver = e2e::Service("vtrin", kRunning);
-    driver.driver = true;
-    driver.image = "System32\\drivers\\vtrin.sys";
-    driver.start_type = 2;
-    m_.DefineService(driver);
+    m_.DefineService(testsupport::DriverService(kRunning));
   }
 
   // A reference's stored image, or "<none>" when it is not registered.

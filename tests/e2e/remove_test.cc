@@ -76,12 +76,7 @@ TEST_F(RemoveEndToEnd, WithoutSystemRootNothingIsRemoved) {
 // root of C: for the next restart, which then deletes it.
 TEST_F(RemoveEndToEnd, ADriverInUseGoesAtTheNextRestart) {
   ASSERT_EQ(InstallAlpha().status, 0);
-  emu::admin::ServiceSpec driver;
-  driver.name = "vtrin";
-  driver.driver = true;
-  driver.image = "System32\\drivers\\vtrin.sys";
-  driver.start_type = 2;
-  driver.state = 4;
+  emu::admin::ServiceSpec driver = testsupport::DriverService(4);
   driver.refuse_stop = 1052;  // ERROR_INVALID_SERVICE_CONTROL
   m_.DefineService(driver);
 
@@ -380,12 +375,7 @@ TEST_F(RemoveEndToEnd, AReferenceLeftWithoutItsImageStillHoldsTheComponent) {
 // closing empty string. The restart deletes both.
 TEST_F(RemoveEndToEnd, TwoFilesSetAsideInOneRunGetTwoNamesInOrder) {
   ASSERT_EQ(InstallAlpha().status, 0);
-  emu::admin::ServiceSpec driver;
-  driver.name = "vtrin";
-  driver.driver = true;
-  driver.image = "System32\\drivers\\vtrin.sys";
-  driver.start_type = 2;
-  driver.state = SERVICE_RUNNING;
+  emu::admin::ServiceSpec driver = testsupport::DriverService(SERVICE_RUNNING);
   driver.refuse_stop = 1052;  // ERROR_INVALID_SERVICE_CONTROL
   m_.RemoveService("vtrin");
   m_.DefineService(driver);
