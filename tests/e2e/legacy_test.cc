@@ -217,30 +217,45 @@ TEST_F(LegacyEndToEnd, OverOlderNodeThatIsAlsoAManagementStation) {
   for (const auto& info : emu::admin::ListServices()) EXPECT_EQ(info.state, kRunning) << info.name;
 }
 
-TEST_F(LegacyEndToEnd, OverOlderRemovalKeepsTheLegacyReference) {
+// Removals on a node that got the legacy reference from a "-g" install: one
+// with "-g" on the still older node keeps the legacy reference, and the legacy
+// reference can itself be removed by name once the node is no longer older.
+struct LegacyRemoval {
+  const char* name;
+  const char* node_version_then;  // the node as it is at the removal; nullptr: unchanged
+  std::vector<std::string> args;
+  std::string out;
+  const char* alpha_image;
+  const char* bromveld_image;
+};
+
+const LegacyRemoval kLegacyRemovals[] = {
+    {"OverOlderRemovalKeepsTheLegacyReference", nullptr, {"-k", "alpha", "-r", "-g"},
+     std::string(kNnmHeading) + "Not a Mangement Station or Remote Console\nManaged Node version (3.2.1)\n\n" +
+         kRemoveBannerAfterReport + kRemoveOk,
+     "<none>", "%SystemRoot%\\mevrid.exe -o"},
+    {"RemovingBromveldByName", "4.0", {"-k", "bromveld", "-r"},
+     std::string("\n\n") + kRemoveBannerAfterReport + kRemoveOk, "C:\\alpha.exe", "<none>"},
+};
+
+class LegacyRemovalEndToEnd : public LegacyEndToEnd, public testing::WithParamInterface<LegacyRemoval> {};
+
+TEST_P(LegacyRemovalEndToEnd, RemovesOnlyItsReference) {
+  const LegacyRemoval& c = GetParam();
   SeedOlderNode("3.2.1");
   SeedNodeInstallation();
   ASSERT_EQ(Run({"-g", "-q", "-k", "alpha", "-p", "C:\\alpha.exe"}).status, 0);
-  ProcessResult r = Run({"-k", "alpha", "-r", "-g"});
+  if (c.node_version_then) SeedOlderNode(c.node_version_then);
+  ProcessResult r = Run(c.args);
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, kNnmHeading + Report("3.2.1") + kRemoveBannerAfterReport + kRemoveOk);
-  EXPECT_EQ(Image("ALPHA"), "<none>");
-  EXPECT_EQ(Image("BROMVELD"), "%SystemRoot%\\mevrid.exe -o");
+  EXPECT_EQ(r.out, c.out);
+  EXPECT_EQ(Image("ALPHA"), c.alpha_image);
+  EXPECT_EQ(Image("BROMVELD"), c.bromveld_image);
   EXPECT_EQ(State("vtrin"), kRunning);
 }
 
-TEST_F(LegacyEndToEnd, RemovingBromveldByName) {
-  SeedOlderNode("3.2.1");
-  SeedNodeInstallation();
-  ASSERT_EQ(Run({"-g", "-q", "-k", "alpha", "-p", "C:\\alpha.exe"}).status, 0);
-  SeedOlderNode("4.0");
-  ProcessResult r = Run({"-k", "bromveld", "-r"});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, std::string("\n\n") + kRemoveBannerAfterReport + kRemoveOk);
-  EXPECT_EQ(Image("BROMVELD"), "<none>");
-  EXPECT_EQ(Image("ALPHA"), "C:\\alpha.exe");
-  EXPECT_EQ(State("vtrin"), kRunning);
-}
+INSTANTIATE_TEST_SUITE_P(Removals, LegacyRemovalEndToEnd, testing::ValuesIn(kLegacyRemovals),
+                         [](const testing::TestParamInfo<LegacyRemoval>& info) { return std::string(info.param.name); });
 
 // The legacy reference's pre-processor is the installed tool with "-o": a
 // full install notifies it, and it ends at once with status 0, long before
