@@ -81,21 +81,12 @@ TEST_F(AgentModesEndToEnd, StopServerAgentThatRunsOnAfterAcceptingTheStop) {
   EXPECT_EQ(release_.StateOf("brunol32"), SERVICE_RUNNING);
 }
 
-TEST_F(AgentModesEndToEnd, StopStoppedServerAgent) { ExpectStop(Server(SERVICE_STOPPED), kStopLine + "\n", 0); }
-
 TEST_F(AgentModesEndToEnd, StopStopPendingServerAgent) {
   auto pending = Server(SERVICE_STOP_PENDING);
   pending.stop_ms = 7000;
   ExpectStop(pending, kStopLine + Dots(7) + "\n", 0, 7000);
   pending.stop_ms = kForeverMs;
   ExpectStop(pending, kStopLine + Dots(120) + "\n", 1, 120000);
-}
-
-TEST_F(AgentModesEndToEnd, StopStartPendingServerAgent) {
-  auto pending = Server(SERVICE_START_PENDING);
-  pending.start_ms = kForeverMs;
-  ExpectStop(pending, kStopLine + "\n", 1);
-  EXPECT_EQ(release_.StateOf("brunol32"), SERVICE_START_PENDING);
 }
 
 TEST_F(AgentModesEndToEnd, StopRefusedByServerAgent) {
@@ -106,10 +97,6 @@ TEST_F(AgentModesEndToEnd, StopRefusedByServerAgent) {
   // Refused because it is no longer running: that is a stop.
   refusing.refuse_stop = ERROR_SERVICE_NOT_ACTIVE;
   ExpectStop(refusing, kStopLine + "\n", 0);
-}
-
-TEST_F(AgentModesEndToEnd, StopMissingServerAgent) {
-  ExpectBoth({"-e"}, kStopBanner + "\tERROR: Could not open handle to service - brunol32\n", 1, 0, [] {});
 }
 
 TEST_F(AgentModesEndToEnd, StopWithTwoActiveDependents) {
@@ -187,24 +174,6 @@ TEST_F(AgentModesEndToEnd, StartStoppedServerAgent) {
   ExpectStart(slow, kStartLine + "....\n", 0, 4000);
 }
 
-TEST_F(AgentModesEndToEnd, StartRunningServerAgent) { ExpectStart(Server(SERVICE_RUNNING), kStartLine + "\n", 0); }
-
-TEST_F(AgentModesEndToEnd, StartStartPendingServerAgent) {
-  // Already starting: the manager answers that it runs.
-  auto pending = Server(SERVICE_START_PENDING);
-  pending.start_ms = kForeverMs;
-  ExpectStart(pending, kStartLine + "\n", 0);
-}
-
-TEST_F(AgentModesEndToEnd, StartStopPendingServerAgent) {
-  // Still stopping: the manager answers that it runs, and the tool takes
-  // that answer as it is.
-  auto stopping = Server(SERVICE_STOP_PENDING);
-  stopping.stop_ms = kForeverMs;
-  ExpectStart(stopping, kStartLine + "\n", 0);
-  EXPECT_EQ(release_.StateOf("brunol32"), SERVICE_STOP_PENDING);
-}
-
 TEST_F(AgentModesEndToEnd, StartIgnoresDependents) {
   // However many dependents it has, the server agent alone is started.
   auto reset = [&] {
@@ -220,20 +189,6 @@ TEST_F(AgentModesEndToEnd, StartIgnoresDependents) {
   EXPECT_EQ(release_.StateOf("WardhavenProbe0"), SERVICE_STOPPED);
 }
 
-TEST_F(AgentModesEndToEnd, StartNeverEndingStartGivesUp) {
-  auto hung = Server(SERVICE_STOPPED);
-  hung.start_ms = kForeverMs;
-  ExpectStart(hung, kStartLine + Dots(120) + "\n", 1, 120000);
-}
-
-TEST_F(AgentModesEndToEnd, StartThatFails) {
-  auto failing = Server(SERVICE_STOPPED);
-  failing.start_fails = true;
-  failing.start_ms = 3000;
-  ExpectStart(failing, kStartLine + "...\n", 1, 3000);
-  EXPECT_EQ(release_.StateOf("brunol32"), SERVICE_STOPPED);
-}
-
 TEST_F(AgentModesEndToEnd, StartRefusedByTheManager) {
   auto disabled = Server(SERVICE_STOPPED);
   disabled.start_type = SERVICE_DISABLED;
@@ -243,10 +198,6 @@ TEST_F(AgentModesEndToEnd, StartRefusedByTheManager) {
     release_.AddFault("StartServiceA", "brunol32", ERROR_SERVICE_DISABLED);
   });
   EXPECT_EQ(release_.StateOf("brunol32"), SERVICE_STOPPED);
-}
-
-TEST_F(AgentModesEndToEnd, StartMissingServerAgent) {
-  ExpectBoth({"-b"}, kStartBanner + "\tERROR: Could not open handle to service - brunol32\n", 1, 0, [] {});
 }
 
 TEST_F(AgentModesEndToEnd, StartTwoNodeAgentsSilently) {
@@ -264,6 +215,62 @@ TEST_F(AgentModesEndToEnd, StartTwoNodeAgentsSilently) {
   EXPECT_EQ(release_.StateOf("Kelm Baseboard Agent"), SERVICE_STOPPED);
   EXPECT_EQ(release_.StateOf("Kelm Local Response Agent"), SERVICE_STOPPED);
 }
+
+// One run of "-e" or "-b" against the server agent alone, verbose and quiet:
+// its line, the status, the machine time waited and the state it is left in.
+struct AgentRun {
+  const char* name;
+  bool start;
+  uint32_t state;  // 0: no server agent at all
+  int64_t stop_ms = 0;
+  int64_t start_ms = 0;
+  bool start_fails = false;
+  std::string body;
+  int status = 0;
+  long long elapsed_ms = 0;
+  uint32_t end_state = 0;  // 0: not looked at
+};
+
+const AgentRun kAgentRuns[] = {
+    {.name = "StopStoppedServerAgent", .start = false, .state = SERVICE_STOPPED, .body = kStopLine + "\n"},
+    {.name = "StopStartPendingServerAgent", .start = false, .state = SERVICE_START_PENDING, .start_ms = kForeverMs,
+     .body = kStopLine + "\n", .status = 1, .end_state = SERVICE_START_PENDING},
+    {.name = "StopMissingServerAgent", .start = false, .state = 0,
+     .body = "\tERROR: Could not open handle to service - brunol32\n", .status = 1},
+    {.name = "StartRunningServerAgent", .start = true, .state = SERVICE_RUNNING, .body = kStartLine + "\n"},
+    // Already starting: the manager answers that it runs.
+    {.name = "StartStartPendingServerAgent", .start = true, .state = SERVICE_START_PENDING, .start_ms = kForeverMs,
+     .body = kStartLine + "\n"},
+    // Still stopping: the manager answers that it runs, and the tool takes
+    // that answer as it is.
+    {.name = "StartStopPendingServerAgent", .start = true, .state = SERVICE_STOP_PENDING, .stop_ms = kForeverMs,
+     .body = kStartLine + "\n", .end_state = SERVICE_STOP_PENDING},
+    {.name = "StartNeverEndingStartGivesUp", .start = true, .state = SERVICE_STOPPED, .start_ms = kForeverMs,
+     .body = kStartLine + Dots(120) + "\n", .status = 1, .elapsed_ms = 120000},
+    {.name = "StartThatFails", .start = true, .state = SERVICE_STOPPED, .start_ms = 3000, .start_fails = true,
+     .body = kStartLine + "...\n", .status = 1, .elapsed_ms = 3000, .end_state = SERVICE_STOPPED},
+    {.name = "StartMissingServerAgent", .start = true, .state = 0,
+     .body = "\tERROR: Could not open handle to service - brunol32\n", .status = 1},
+};
+
+class AgentRunEndToEnd : public AgentModesEndToEnd, public testing::WithParamInterface<AgentRun> {};
+
+TEST_P(AgentRunEndToEnd, VerboseAndQuiet) {
+  const AgentRun& c = GetParam();
+  auto server = Server(c.state);
+  server.stop_ms = c.stop_ms;
+  server.start_ms = c.start_ms;
+  server.start_fails = c.start_fails;
+  ExpectBoth({c.start ? "-b" : "-e"}, (c.start ? kStartBanner : kStopBanner) + c.body, c.status, c.elapsed_ms, [&] {
+    if (c.state) release_.DefineService(server);
+  });
+  if (c.end_state) {
+    EXPECT_EQ(release_.StateOf("brunol32"), c.end_state);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(ServerAgent, AgentRunEndToEnd, testing::ValuesIn(kAgentRuns),
+                         [](const testing::TestParamInfo<AgentRun>& info) { return std::string(info.param.name); });
 
 // The server agent's dependents several levels deep and in a loop.
 class ServerAgentTreeEndToEnd : public testing::Test {
