@@ -26,20 +26,6 @@ TEST_F(StartServiceTest, RunningOnTheLastPollIsNotSeenBeforeIt) {
   EXPECT_EQ(ElapsedMs(), 120000);
 }
 
-TEST_F(StartServiceTest, RefusedStartWithAnyOtherCodeFails) {
-  Define(Service("Alpha", SERVICE_STOPPED));
-  Fail("StartServiceA", "Alpha", ERROR_SERVICE_DISABLED);
-  Outcome o = Start();
-  EXPECT_EQ(o.out, "Starting Service (Alpha Display)\n");
-  EXPECT_EQ(o.result, 0);
-  EXPECT_EQ(StateOf("Alpha"), SERVICE_STOPPED);
-  Fail("StartServiceA", "Alpha", ERROR_SERVICE_ALREADY_RUNNING);
-  o = Start();
-  EXPECT_EQ(o.out, "Starting Service (Alpha Display)\n");
-  EXPECT_EQ(o.result, 1);
-  ExpectBalanced();
-}
-
 // The start's wait, one service alone: how long it took, one dot a second,
 // the end state, and every handle closed, in the order of the path taken.
 enum class FirstClosed { kNotLooked, kService, kManager };

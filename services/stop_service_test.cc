@@ -38,19 +38,6 @@ class StopServiceTreeTest : public ServiceTest {
   }
 };
 
-TEST_F(StopServiceTreeTest, RefusalWithAnyOtherCodeFailsWithoutErrorLine) {
-  for (DWORD code : {ERROR_SERVICE_CANNOT_ACCEPT_CTRL, ERROR_SERVICE_REQUEST_TIMEOUT, ERROR_ACCESS_DENIED}) {
-    auto spec = Service("Alpha", SERVICE_RUNNING);
-    spec.refuse_stop = code;
-    Define(spec);
-    Outcome o = Stop();
-    EXPECT_EQ(o.out, "Stopping Service (Alpha Display)\n") << code;
-    EXPECT_EQ(o.result, 0) << code;
-    EXPECT_EQ(StateOf("Alpha"), SERVICE_RUNNING) << code;
-    ExpectClosedInOrder();
-  }
-}
-
 TEST_F(StopServiceTreeTest, ActiveDependentsAreStoppedFirstEachOnItsOwnLine) {
   Define(Service("Alpha", SERVICE_RUNNING));
   auto beta = Service("Beta", SERVICE_RUNNING, "Beta Display");
@@ -159,19 +146,6 @@ TEST_F(StopServiceTreeTest, FailedEnumerationLeavesTheServiceRunning) {
   ExpectClosedInOrder();
 }
 
-TEST_F(StopServiceTreeTest, StopRequestFaults) {
-  Define(Service("Alpha", SERVICE_RUNNING));
-  Fail("ControlService", "Alpha", ERROR_SERVICE_NOT_ACTIVE);
-  Outcome o = Stop();
-  EXPECT_EQ(o.out, "Stopping Service (Alpha Display)\n");
-  EXPECT_EQ(o.result, 1);
-  Fail("ControlService", "Alpha", ERROR_SERVICE_REQUEST_TIMEOUT);
-  o = Stop();
-  EXPECT_EQ(o.out, "Stopping Service (Alpha Display)\n");
-  EXPECT_EQ(o.result, 0);
-  ExpectClosedInOrder();
-}
-
 // Dependencies written into the registry can form a loop that the manager
 // would never create. The walk passes over a service whose stop already
 // encloses it (names compared as the manager does, ignoring case), so it
@@ -225,19 +199,6 @@ TEST_F(StopSingleServiceTest, RunningDependentMakesTheStopRefused) {
   EXPECT_EQ(o.out, "Stopping Service (Alpha Display)\n");
   EXPECT_EQ(o.result, 0);
   EXPECT_EQ(StateOf("Beta"), SERVICE_RUNNING);
-}
-
-TEST_F(StopSingleServiceTest, AlreadyStoppedAndRefusedAsNotActive) {
-  Define(Service("Alpha", SERVICE_STOPPED));
-  Outcome o = Stop();
-  EXPECT_EQ(o.out, "Stopping Service (Alpha Display)\n");
-  EXPECT_EQ(o.result, 1);
-  auto spec = Service("Alpha", SERVICE_RUNNING);
-  spec.refuse_stop = ERROR_SERVICE_NOT_ACTIVE;
-  Define(spec);
-  o = Stop();
-  EXPECT_EQ(o.out, "Stopping Service (Alpha Display)\n");
-  EXPECT_EQ(o.result, 1);
 }
 
 // The waits of both stops, one service alone: what was done to it, how long
