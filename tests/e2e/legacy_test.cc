@@ -17,6 +17,7 @@
 #include "platform/registry_access.h"
 #include "tests/e2e/e2e_support.h"
 #include "tests/e2e/legacy_e2e_texts.h"
+#include "tests/support/reg_text.h"
 #include "tests/support/service_definitions.h"
 #include "tests/support/test_machine.h"
 
@@ -469,21 +470,10 @@ constexpr char kInstallBanner[] = "\n\nInstalling Components\n******************
 constexpr char kRemoveFailed[] =
     "\nRemove Summary\n**************\nRemove Complete: Encountered errors -\n"
     "\t* During KOTA component uninstall.\n\n";
-constexpr char kUnchainedNodeStops[] =
-    "Stopping Service (Kelm Baseboard Agent)\n"
-    "Stopping Service (SNMP)\n"
-    "Stopping Service (Win32 DMI Service Layer)\n"
-    "Stopping Service (Kelm Embedded System Management Driver)\n";
+const std::string kUnchainedNodeStops = std::string("Stopping Service (Kelm Baseboard Agent)\n") + kNodeServiceStops;
 
-// A .reg string line; backslashes in the data are doubled as regedit writes them.
-std::string Str(const std::string& name, const std::string& data) {
-  std::string escaped;
-  for (char c : data) {
-    if (c == '\\' || c == '"') escaped += '\\';
-    escaped += c;
-  }
-  return "\"" + name + "\"=\"" + escaped + "\"\n";
-}
+// A .reg string line, escaped as regedit writes it.
+constexpr auto& Str = testsupport::RegString;
 
 class OlderNodeEndToEnd : public testing::Test {
  protected:
