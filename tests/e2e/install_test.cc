@@ -83,10 +83,7 @@ TEST_F(InstallEndToEnd, NamesDifferingOnlyInCaseBeyondAsciiAreOneReference) {
 TEST_F(InstallEndToEnd, AnUpgradeOverVersion3Point9) {
   ASSERT_EQ(InstallAlpha().status, 0);
   ASSERT_EQ(InstallBeta().status, 0);
-  m_.machine().Import(
-      "Windows Registry Editor Version 5.00\r\n\r\n"
-      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\CurrentVersion]\r\n"
-      "\"Version\"=\"3.9\"\r\n");
+  m_.machine().Import(kRegHeader + kVersionSection + "\"Version\"=\"3.9\"\r\n");
   for (const char* file : {kInstalledLibrary, kInstalledDriver, kInstalledTool}) {
     PutFile(file, "old", kOld);
     ASSERT_EQ(chmod(Host(file).c_str(), 0444), 0);
@@ -158,15 +155,14 @@ TEST_F(InstallEndToEnd, WalksNameEveryReferenceAndRunOnlyThoseThatCanRun) {
   const std::string zeta =
       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\References\\zeta]\r\n"
       "\"PreProcImage\"=\"%SystemRoot%\\\\..\\\\Products\\\\Alpha\\\\pre.exe Z\"\r\n\r\n";
-  m_.machine().Import(
-      "Windows Registry Editor Version 5.00\r\n\r\n"
-      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\CurrentVersion]\r\n"
-      "\"Version\"=\"4\"\r\n\r\n"
-      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\References\\Bare]\r\n\r\n"
-      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\References\\Cannot]\r\n"
-      "\"PreProcImage\"=\"C:\\\\Products\\\\Nowhere\\\\pre.exe\"\r\n\r\n"
-      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\References\\Long]\r\n"
-      "\"PreProcImage\"=\"" + long_image + "\"\r\n\r\n" + zeta);
+  m_.machine().Import(kRegHeader + kVersionSection +
+                      "\"Version\"=\"4\"\r\n\r\n"
+                      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\References\\Bare]\r\n\r\n"
+                      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\References\\Cannot]\r\n"
+                      "\"PreProcImage\"=\"C:\\\\Products\\\\Nowhere\\\\pre.exe\"\r\n\r\n"
+                      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\References\\Long]\r\n"
+                      "\"PreProcImage\"=\"" +
+                      long_image + "\"\r\n\r\n" + zeta);
 
   e2e::ToolRun run = InstallAlpha();
   EXPECT_EQ(run.status, 0);
@@ -179,10 +175,7 @@ TEST_F(InstallEndToEnd, WalksNameEveryReferenceAndRunOnlyThoseThatCanRun) {
   EXPECT_TRUE(AllInstalled());
 
   // Quiet, the same walks say nothing and pass " -q" on.
-  m_.machine().Import(
-      "Windows Registry Editor Version 5.00\r\n\r\n"
-      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\CurrentVersion]\r\n"
-      "\"Version\"=\"3.9\"\r\n");
+  m_.machine().Import(kRegHeader + kVersionSection + "\"Version\"=\"3.9\"\r\n");
   run = Run({"-k", "alpha", "-p", "C:\\Products\\Alpha\\pre.exe ALPHA", "-q"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, "");
@@ -190,11 +183,9 @@ TEST_F(InstallEndToEnd, WalksNameEveryReferenceAndRunOnlyThoseThatCanRun) {
 }
 
 TEST_F(InstallEndToEnd, AnEmptyReferencesKeyTellsNobody) {
-  m_.machine().Import(
-      "Windows Registry Editor Version 5.00\r\n\r\n"
-      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\CurrentVersion]\r\n"
-      "\"Version\"=\"3.9\"\r\n\r\n"
-      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\References]\r\n\r\n");
+  m_.machine().Import(kRegHeader + kVersionSection +
+                      "\"Version\"=\"3.9\"\r\n\r\n"
+                      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\References]\r\n\r\n");
   e2e::ToolRun run = InstallAlpha();
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, kInstallBanner + "Found KOTA Version: 3.9 installed.\n" + kNewDriver + kInstallOk);
@@ -230,11 +221,9 @@ TEST_F(InstallEndToEnd, AReleaseWithoutTheDriverKeepsTheInstalledOne) {
 // caller is not registered.
 TEST_F(InstallEndToEnd, AnOldDriverServiceThatStaysBlocksTheNewOne) {
   ASSERT_EQ(InstallAlpha().status, 0);
-  m_.machine().Import(
-      "Windows Registry Editor Version 5.00\r\n\r\n"
-      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\CurrentVersion]\r\n"
-      "\"Version\"=\"3.9\"\r\n"
-      "\"UnInstallImage\"=-\r\n");
+  m_.machine().Import(kRegHeader + kVersionSection +
+                      "\"Version\"=\"3.9\"\r\n"
+                      "\"UnInstallImage\"=-\r\n");
   PutFile(kInstalledLibrary, "old library", kOld);
   m_.AddFault("DeleteService", "vtrin", 5 /* ERROR_ACCESS_DENIED */);
   e2e::ToolRun run = InstallBeta();
@@ -388,10 +377,8 @@ TEST_F(DriverServiceEndToEnd, MarkedForDeletionUntilTheRestart) {
   // The files and the version key are there again; give the component back
   // its reference and remove it: the stop is refused, the deletion is not.
   ASSERT_TRUE(AllInstalled());
-  m_.machine().Import(
-      "Windows Registry Editor Version 5.00\r\n\r\n"
-      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\References\\ALPHA]\r\n"
-      "\"PreProcImage\"=\"C:\\\\Products\\\\Alpha\\\\pre.exe ALPHA\"\r\n");
+  m_.machine().Import(kRegHeader + "[HKEY_LOCAL_MACHINE\\" + kReferencesKey + "\\ALPHA]\r\n" +
+                      "\"PreProcImage\"=\"C:\\\\Products\\\\Alpha\\\\pre.exe ALPHA\"\r\n");
   run = Run({"-k", "alpha", "-r"});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, kRemoveBanner + kStopAndRemove + kRemoveFailed);
@@ -421,10 +408,8 @@ TEST_F(DriverServiceEndToEnd, ManagerThatCannotBeOpened) {
   EXPECT_FALSE(m_.ServiceExists("vtrin"));
   EXPECT_EQ(Export(kReferencesKey).find("ALPHA"), std::string::npos);
 
-  m_.machine().Import(
-      "Windows Registry Editor Version 5.00\r\n\r\n"
-      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\References\\ALPHA]\r\n"
-      "\"PreProcImage\"=\"C:\\\\Products\\\\Alpha\\\\pre.exe ALPHA\"\r\n");
+  m_.machine().Import(kRegHeader + "[HKEY_LOCAL_MACHINE\\" + kReferencesKey + "\\ALPHA]\r\n" +
+                      "\"PreProcImage\"=\"C:\\\\Products\\\\Alpha\\\\pre.exe ALPHA\"\r\n");
   run = Run({"-k", "alpha", "-r"});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, kRemoveBanner +

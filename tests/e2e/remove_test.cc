@@ -122,10 +122,7 @@ TEST_F(RemoveEndToEnd, TheInstalledUninstallerSetsItsOwnImageAside) {
 
 TEST_F(RemoveEndToEnd, AVersionKeyWithoutUnInstallImageKeepsTheKeysAndTheTool) {
   ASSERT_EQ(InstallAlpha().status, 0);
-  m_.machine().Import(
-      "Windows Registry Editor Version 5.00\r\n\r\n"
-      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\CurrentVersion]\r\n"
-      "\"UnInstallImage\"=-\r\n");
+  m_.machine().Import(kRegHeader + kVersionSection + "\"UnInstallImage\"=-\r\n");
   e2e::ToolRun run = Run({"-k", "alpha", "-r"});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, kRemoveBanner + kStopAndRemove + kRemoveFailed);
@@ -201,8 +198,7 @@ TEST_F(RemoveEndToEnd, TheRecordedUninstallerIsTheOneDeleted) {
   ASSERT_EQ(InstallAlpha().status, 0);
   PutFile("C:\\WINDOWS\\Kelm\\uninst.exe", "recorded uninstaller", kOld);
   m_.machine().Import(
-      "Windows Registry Editor Version 5.00\r\n\r\n"
-      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\CurrentVersion]\r\n"
+      kRegHeader + kVersionSection +
       // %SystemRoot%\Kelm\uninst.exe
       "\"UnInstallImage\"=hex(2):25,00,53,00,79,00,73,00,74,00,65,00,6d,00,52,00,6f,00,6f,00,74,00,25,00,"
       "5c,00,4b,00,65,00,6c,00,6d,00,5c,00,75,00,6e,00,69,00,6e,00,73,00,74,00,2e,00,65,00,78,00,65,00,"
