@@ -39,24 +39,39 @@ const std::string kManager = "\tERROR: Could not open handle to Service Control 
 const std::string kDriverLine = "Installing Driver (Kelm Embedded System Management Driver).\n";
 
 const OpenFailure kOpenFailures[] = {
-    {"StopTreeMissingServiceIsReportedByName", Operation::kStopTree, 0,
+    {"StopTreeMissingServiceIsReportedByName",
+     Operation::kStopTree,
+     0,
      {{Refused::kMissing, "Nowhere", 1, kServiceMissing}, {Refused::kMissing, "Nowhere", 0, ""}}},
-    {"StopTreeManagerThatCannotBeOpened", Operation::kStopTree, SERVICE_RUNNING,
+    {"StopTreeManagerThatCannotBeOpened",
+     Operation::kStopTree,
+     SERVICE_RUNNING,
      {{Refused::kManager, "Alpha", 1, kManager + "stop - Alpha\n"}}},
-    {"StopTreeServiceThatCannotBeOpened", Operation::kStopTree, SERVICE_RUNNING,
+    {"StopTreeServiceThatCannotBeOpened",
+     Operation::kStopTree,
+     SERVICE_RUNNING,
      {{Refused::kService, "Alpha", 1, kServiceRefused}}},
-    {"StopSingleUsesTheStopMessages", Operation::kStopSingle, 0,
-     {{Refused::kMissing, "Nowhere", 1, kServiceMissing}, {Refused::kManager, "Alpha", 1, kManager + "stop - Alpha\n"}}},
-    {"StartUsesTheStartMessages", Operation::kStart, SERVICE_STOPPED,
+    {"StopSingleUsesTheStopMessages",
+     Operation::kStopSingle,
+     0,
+     {{Refused::kMissing, "Nowhere", 1, kServiceMissing},
+      {Refused::kManager, "Alpha", 1, kManager + "stop - Alpha\n"}}},
+    {"StartUsesTheStartMessages",
+     Operation::kStart,
+     SERVICE_STOPPED,
      {{Refused::kMissing, "Nowhere", 1, kServiceMissing},
       {Refused::kMissing, "Nowhere", 0, ""},
       {Refused::kService, "Alpha", 1, kServiceRefused},
       {Refused::kManager, "Alpha", 1, kManager + "start - Alpha\n"}}},
-    {"RemoveUsesTheRemoveMessages", Operation::kRemove, 0,
+    {"RemoveUsesTheRemoveMessages",
+     Operation::kRemove,
+     0,
      {{Refused::kMissing, "Nowhere", 1, kServiceMissing},
       {Refused::kManager, "Alpha", 1, kManager + "remove - Alpha\n"},
       {Refused::kMissing, "Alpha", 0, ""}}},
-    {"CreateDriverCreationFaultsAndManagerFailure", Operation::kCreateDriver, 0,
+    {"CreateDriverCreationFaultsAndManagerFailure",
+     Operation::kCreateDriver,
+     0,
      {{Refused::kCreate, "vtrin", 1, kDriverLine + "\tERROR: Could not open handle to driver - vtrin\n"},
       {Refused::kNothing, "vtrin", 0, ""},
       {Refused::kManager, "vtrin", 1, kManager + "install - vtrin\n"}}},
@@ -66,10 +81,14 @@ class OpenFailureTest : public ServiceTest, public testing::WithParamInterface<O
  protected:
   Flag Call(const Attempt& attempt) {
     switch (GetParam().operation) {
-      case Operation::kStopTree: return StopServiceTree(attempt.name, "Alpha Display", attempt.verbose);
-      case Operation::kStopSingle: return StopSingleService(attempt.name, "Alpha Display", attempt.verbose);
-      case Operation::kStart: return StartServiceAndWait(attempt.name, "Alpha Display", attempt.verbose);
-      case Operation::kRemove: return RemoveService(attempt.name, "Alpha Display", attempt.verbose);
+      case Operation::kStopTree:
+        return StopServiceTree(attempt.name, "Alpha Display", attempt.verbose);
+      case Operation::kStopSingle:
+        return StopSingleService(attempt.name, "Alpha Display", attempt.verbose);
+      case Operation::kStart:
+        return StartServiceAndWait(attempt.name, "Alpha Display", attempt.verbose);
+      case Operation::kRemove:
+        return RemoveService(attempt.name, "Alpha Display", attempt.verbose);
       case Operation::kCreateDriver:
         return CreateDriverService(attempt.name, "Kelm Embedded System Management Driver", attempt.verbose);
     }
@@ -79,10 +98,14 @@ class OpenFailureTest : public ServiceTest, public testing::WithParamInterface<O
   std::string ActionCall() const {
     switch (GetParam().operation) {
       case Operation::kStopTree:
-      case Operation::kStopSingle: return "ControlService";
-      case Operation::kStart: return "StartServiceA";
-      case Operation::kRemove: return "DeleteService";
-      case Operation::kCreateDriver: return "CreateServiceA";
+      case Operation::kStopSingle:
+        return "ControlService";
+      case Operation::kStart:
+        return "StartServiceA";
+      case Operation::kRemove:
+        return "DeleteService";
+      case Operation::kCreateDriver:
+        return "CreateServiceA";
     }
     return "";
   }

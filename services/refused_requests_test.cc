@@ -25,15 +25,19 @@ struct RefusedRequest {
 };
 
 const RefusedRequest kRefusedRequests[] = {
-    {"StopTreeRefusalWithAnyOtherCodeFailsWithoutErrorLine", Request::kStopTree,
+    {"StopTreeRefusalWithAnyOtherCodeFailsWithoutErrorLine",
+     Request::kStopTree,
      {{SERVICE_RUNNING, false, ERROR_SERVICE_CANNOT_ACCEPT_CTRL, 0, SERVICE_RUNNING},
       {SERVICE_RUNNING, false, ERROR_SERVICE_REQUEST_TIMEOUT, 0, SERVICE_RUNNING},
       {SERVICE_RUNNING, false, ERROR_ACCESS_DENIED, 0, SERVICE_RUNNING}}},
-    {"StopTreeRequestFaults", Request::kStopTree,
+    {"StopTreeRequestFaults",
+     Request::kStopTree,
      {{SERVICE_RUNNING, true, ERROR_SERVICE_NOT_ACTIVE, 1}, {SERVICE_RUNNING, true, ERROR_SERVICE_REQUEST_TIMEOUT, 0}}},
-    {"StopSingleAlreadyStoppedAndRefusedAsNotActive", Request::kStopSingle,
+    {"StopSingleAlreadyStoppedAndRefusedAsNotActive",
+     Request::kStopSingle,
      {{SERVICE_STOPPED, false, 0, 1}, {SERVICE_RUNNING, false, ERROR_SERVICE_NOT_ACTIVE, 1}}},
-    {"StartRefusedWithAnyOtherCodeFails", Request::kStart,
+    {"StartRefusedWithAnyOtherCodeFails",
+     Request::kStart,
      {{SERVICE_STOPPED, true, ERROR_SERVICE_DISABLED, 0, SERVICE_STOPPED},
       {SERVICE_STOPPED, true, ERROR_SERVICE_ALREADY_RUNNING, 1}}},
 };
@@ -51,9 +55,12 @@ TEST_P(RefusedRequestTest, CountsOnlyTheAnswerThatItIsDone) {
     if (refusal.by_manager) Fail(start ? "StartServiceA" : "ControlService", "Alpha", refusal.code);
     Outcome o = Run([&] {
       switch (c.request) {
-        case Request::kStopTree: return StopServiceTree("Alpha", "Alpha Display", 1);
-        case Request::kStopSingle: return StopSingleService("Alpha", "Alpha Display", 1);
-        case Request::kStart: break;
+        case Request::kStopTree:
+          return StopServiceTree("Alpha", "Alpha Display", 1);
+        case Request::kStopSingle:
+          return StopSingleService("Alpha", "Alpha Display", 1);
+        case Request::kStart:
+          break;
       }
       return StartServiceAndWait("Alpha", "Alpha Display", 1);
     });
@@ -71,7 +78,9 @@ TEST_P(RefusedRequestTest, CountsOnlyTheAnswerThatItIsDone) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Requests, RefusedRequestTest, testing::ValuesIn(kRefusedRequests),
-                         [](const testing::TestParamInfo<RefusedRequest>& info) { return std::string(info.param.name); });
+                         [](const testing::TestParamInfo<RefusedRequest>& info) {
+                           return std::string(info.param.name);
+                         });
 
 }  // namespace
 }  // namespace servicetest
