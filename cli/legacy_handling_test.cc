@@ -52,11 +52,8 @@ class LegacyHandling : public componenttest::ComponentTest {
   void DefineNodeServices() {
     for (const char* name : {"Gandrel2Service", "Tobrael", "Kelm Baseboard Agent", "Kelm Local Response Agent", "SNMP",
                              "win32sl"}) {
-      emu::admin::ServiceSpec spec;
-      spec.name = name;
-      spec.state = kRunning;
       std::string error;
-      ASSERT_TRUE(emu::admin::DefineService(spec, &error)) << error;
+      ASSERT_TRUE(emu::admin::DefineService(testsupport::Service(name, kRunning), &error)) << error;
     }
     PutFile(Host(componenttest::kInstalledDriver), "old driver");
     DefineDriver("vtrin", "System32\\drivers\\vtrin.sys", kRunning);

@@ -24,7 +24,9 @@
 #include "platform/posix/internal.h"
 #include "platform/posix/machine.h"
 #include "platform/posix/registry_store.h"
+#include "tests/support/service_definitions.h"
 #include "tests/support/test_machine.h"
+#include "tests/support/text_lines.h"
 
 namespace componenttest {
 
@@ -112,20 +114,9 @@ class ComponentTest : public ::testing::Test {
 
   // The pending deletions, as pairs of source and target.
   static std::vector<std::pair<std::string, std::string>> PendingRenames() {
-    std::vector<std::pair<std::string, std::string>> pairs;
     std::string bytes;
-    if (!GetRegistryBytes(kSessionManagerKey, "PendingFileRenameOperations", &bytes)) return pairs;
-    std::vector<std::string> strings;
-    size_t start = 0;
-    while (start < bytes.size()) {
-      size_t end = bytes.find('\0', start);
-      if (end == std::string::npos) end = bytes.size();
-      strings.push_back(bytes.substr(start, end - start));
-      start = end + 1;
-    }
-    // A REG_MULTI_SZ ends with an empty string; pairs are (source, target).
-    for (size_t i = 0; i + 1 < strings.size(); i += 2) pairs.emplace_back(strings[i], strings[i + 1]);
-    return pairs;
+    if (!GetRegistryBytes(kSessionManagerKey, "PendingFileRenameOperations", &bytes)) return {};
+    return testsupport::PendingRenamePairs(bytes);
   }
 
   // Writes a file on the emulated drive with a given last-write time
@@ -178,25 +169,13 @@ class ComponentTest : public ::testing::Test {
 
   // The lines the record_args pre-processors appended, in order.
   std::vector<std::string> RecordedLines() const {
-    std::vector<std::string> lines;
-    std::string text = testsupport::ReadFile(record_file_);
-    size_t start = 0;
-    while (start < text.size()) {
-      size_t end = text.find('\n', start);
-      if (end == std::string::npos) end = text.size();
-      lines.push_back(text.substr(start, end - start));
-      start = end + 1;
-    }
-    return lines;
+    return testsupport::SplitLines(testsupport::ReadFile(record_file_));
   }
 
   static void DefineDriver(const std::string& name, const std::string& image, uint32_t state) {
-    emu::admin::ServiceSpec spec;
-    spec.name = name;
-    spec.display = name;
+    emu::admin::ServiceSpec spec = testsupport::Service(name, state, name);
     spec.driver = true;
     spec.image = image;
-    spec.state = state;
     std::string error;
     ASSERT_TRUE(emu::admin::DefineService(spec, &error)) << error;
   }

@@ -8,6 +8,7 @@
 
 #include "platform/posix/machine.h"
 #include "probe/environment_profile.h"
+#include "tests/support/reg_text.h"
 #include "tests/support/test_machine.h"
 
 namespace {
@@ -29,15 +30,8 @@ constexpr char kRemoteAssistantService[] =
 
 std::string Reg(const std::string& body) { return "Windows Registry Editor Version 5.00\n\n" + body; }
 
-// A .reg string line; backslashes in the data are doubled as regedit writes them.
-std::string Str(const std::string& name, const std::string& data) {
-  std::string escaped;
-  for (char c : data) {
-    if (c == '\\' || c == '"') escaped += '\\';
-    escaped += c;
-  }
-  return "\"" + name + "\"=\"" + escaped + "\"\n";
-}
+// A .reg string line, escaped as regedit writes it.
+constexpr auto& Str = testsupport::RegString;
 
 const EnvironmentProfile& Probe(const TestMachine& machine, const std::string& body) {
   machine.Import(Reg(body));

@@ -7,7 +7,7 @@
 namespace servicetest {
 namespace {
 
-const char* const kNodeAgents[] = {"Gandrel2Service", "Tobrael", "Kelm Baseboard Agent", "Kelm Local Response Agent"};
+using testsupport::kNodeAgents;
 
 class AgentSequencesTest : public ServiceTest {
  protected:

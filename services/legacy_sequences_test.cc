@@ -11,6 +11,7 @@
 #include "platform/posix/admin.h"
 #include "platform/posix/machine.h"
 #include "probe/environment_profile.h"
+#include "tests/support/service_definitions.h"
 #include "tests/support/test_machine.h"
 
 namespace {
@@ -21,7 +22,7 @@ constexpr uint32_t kStopped = 1;
 constexpr uint32_t kRunning = 4;
 constexpr uint32_t kAccessDenied = 5;
 
-const char* const kNodeAgents[] = {"Gandrel2Service", "Tobrael", "Kelm Baseboard Agent", "Kelm Local Response Agent"};
+using testsupport::kNodeAgents;
 
 class LegacySequences : public testing::Test {
  protected:
@@ -49,10 +50,7 @@ class LegacySequences : public testing::Test {
   }
   static void DefineService(const std::string& name, const std::string& display, uint32_t state,
                             std::vector<std::string> depends = {}) {
-    emu::admin::ServiceSpec spec;
-    spec.name = name;
-    spec.display = display;
-    spec.state = state;
+    emu::admin::ServiceSpec spec = testsupport::Service(name, state, display);
     spec.depends = std::move(depends);
     Define(spec);
   }
@@ -69,13 +67,7 @@ class LegacySequences : public testing::Test {
     DefineService("win32sl", "Win32 DMI Service Layer", state);
     DefineService("EMANATE", "SNMP EMANATE Master Agent", state);
     DefineService("wpa", "SNMP EMANATE Adapter for NT", state);
-    emu::admin::ServiceSpec driver;
-    driver.name = "vtrin";
-    driver.driver = true;
-    driver.image = "System32\\drivers\\vtrin.sys";
-    driver.start_type = 2;
-    driver.state = state;
-    Define(driver);
+    Define(testsupport::DriverService(state));
   }
   static void BeManagedNode() {
     g_EnvironmentProfile.NodePresent = 1;
@@ -115,59 +107,6 @@ TEST_F(LegacySequences, NeitherNodeNorStationTouchesNothing) {
   EXPECT_EQ(result, 1);
 }
 
-TEST_F(LegacySequences, StopOnManagedNodePrintsOnlyCountedRows) {
-  DefineOlderInstallation(kRunning);
-  BeManagedNode();
-  Flag result = 0;
-  EXPECT_EQ(Output(StopLegacyServices, 1, &result),
-            "Stopping Service (Kelm Local Response Agent)\n"
-            "Stopping Service (Kelm Baseboard Agent)\n"
-            "Stopping Service (Kelm SNMP Extension Agent)\n"
-            "Stopping Service (SNMP)\n"
-            "Stopping Service (Win32 DMI Service Layer)\n"
-            "Stopping Service (Kelm Embedded System Management Driver)\n");
-  EXPECT_EQ(result, 1);
-  for (const char* agent : kNodeAgents) EXPECT_EQ(State(agent), kStopped) << agent;
-  for (const char* name : {"SNMP", "KelmSnmpExt", "win32sl", "vtrin"}) EXPECT_EQ(State(name), kStopped) << name;
-  // Not a management station: the EMANATE pair keeps running.
-  EXPECT_EQ(State("EMANATE"), kRunning);
-  EXPECT_EQ(State("wpa"), kRunning);
-}
-
-TEST_F(LegacySequences, StopOnStationThatIsAlsoANodeRunsEveryGroupInOrder) {
-  DefineOlderInstallation(kRunning);
-  BeManagedNode();
-  BeManagementStation();
-  Flag result = 0;
-  EXPECT_EQ(Output(StopLegacyServices, 1, &result),
-            "Stopping Service (Kelm Local Response Agent)\n"
-            "Stopping Service (Kelm Baseboard Agent)\n"
-            "Stopping Service (SNMP EMANATE Adapter for NT)\n"
-            "Stopping Service (SNMP EMANATE Master Agent)\n"
-            "Stopping Service (Kelm SNMP Extension Agent)\n"
-            "Stopping Service (SNMP)\n"
-            "Stopping Service (Win32 DMI Service Layer)\n"
-            "Stopping Service (Kelm Embedded System Management Driver)\n");
-  EXPECT_EQ(result, 1);
-  EXPECT_EQ(OpenedServices(), (std::vector<std::string>{"Gandrel2Service", "Tobrael", "Kelm Baseboard Agent",
-                                                         "Kelm Local Response Agent", "Kelm Local Response Agent",
-                                                         "wpa", "EMANATE", "SNMP", "KelmSnmpExt", "win32sl", "vtrin"}));
-  for (const auto& info : emu::admin::ListServices()) EXPECT_EQ(info.state, kStopped) << info.name;
-}
-
-TEST_F(LegacySequences, StopOnStationAloneStopsOnlyTheEmanatePair) {
-  DefineOlderInstallation(kRunning);
-  BeManagementStation();
-  Flag result = 0;
-  EXPECT_EQ(Output(StopLegacyServices, 1, &result),
-            "Stopping Service (SNMP EMANATE Adapter for NT)\n"
-            "Stopping Service (SNMP EMANATE Master Agent)\n");
-  EXPECT_EQ(result, 1);
-  EXPECT_EQ(State("wpa"), kStopped);
-  EXPECT_EQ(State("EMANATE"), kStopped);
-  for (const char* name : {"SNMP", "win32sl", "vtrin", "Kelm Baseboard Agent"}) EXPECT_EQ(State(name), kRunning);
-}
-
 TEST_F(LegacySequences, StationWithoutEmanateAdapterFailsButStopsTheMasterAgent) {
   DefineService("EMANATE", "SNMP EMANATE Master Agent", kRunning);
   BeManagementStation();
@@ -181,10 +120,7 @@ TEST_F(LegacySequences, StationWithoutEmanateAdapterFailsButStopsTheMasterAgent)
 
 TEST_F(LegacySequences, FailedSnmpStopDoesNotKeepTheLaterStopsFromRunning) {
   DefineOlderInstallation(kRunning);
-  emu::admin::ServiceSpec snmp;
-  snmp.name = "SNMP";
-  snmp.display = "SNMP";
-  snmp.state = kRunning;
+  emu::admin::ServiceSpec snmp = testsupport::Service("SNMP", kRunning, "SNMP");
   snmp.refuse_stop = kAccessDenied;
   std::string error;
   ASSERT_TRUE(emu::admin::RemoveServiceDefinition("KelmSnmpExt", &error)) << error;
@@ -260,34 +196,12 @@ TEST_F(LegacySequences, OnlyADriverServiceThatExistsCountsItsStop) {
   }
 }
 
-TEST_F(LegacySequences, StartRunsTheReverseOrderWithoutTheDriver) {
-  DefineOlderInstallation(kStopped);
-  BeManagedNode();
-  BeManagementStation();
-  Flag result = 0;
-  EXPECT_EQ(Output(StartLegacyServices, 1, &result),
-            "Starting Service (Win32 DMI Service Layer)\n"
-            "Starting Service (SNMP)\n"
-            "Starting Service (SNMP EMANATE Master Agent)\n"
-            "Starting Service (SNMP EMANATE Adapter for NT)\n"
-            "Starting Service (Kelm Baseboard Agent)\n");
-  EXPECT_EQ(result, 1);
-  EXPECT_EQ(OpenedServices(), (std::vector<std::string>{"win32sl", "SNMP", "EMANATE", "wpa", "Kelm Local Response Agent",
-                                                         "Kelm Baseboard Agent", "Tobrael", "Gandrel2Service"}));
-  for (const char* name : {"win32sl", "SNMP", "EMANATE", "wpa"}) EXPECT_EQ(State(name), kRunning) << name;
-  for (const char* agent : kNodeAgents) EXPECT_EQ(State(agent), kRunning) << agent;
-  EXPECT_EQ(State("vtrin"), kStopped);
-  EXPECT_EQ(State("KelmSnmpExt"), kStopped);
-}
-
 TEST_F(LegacySequences, FailedSnmpStartCountsButTheAgentsStillStart) {
   DefineOlderInstallation(kStopped);
   std::string error;
   ASSERT_TRUE(emu::admin::RemoveServiceDefinition("KelmSnmpExt", &error)) << error;
   ASSERT_TRUE(emu::admin::RemoveServiceDefinition("SNMP", &error)) << error;
-  emu::admin::ServiceSpec snmp;
-  snmp.name = "SNMP";
-  snmp.state = kStopped;
+  emu::admin::ServiceSpec snmp = testsupport::Service("SNMP", kStopped);
   snmp.start_ms = 2000;
   snmp.start_fails = true;
   Define(snmp);
@@ -315,5 +229,88 @@ TEST_F(LegacySequences, QuietSequencesPrintNothing) {
   EXPECT_EQ(Output(StartLegacyServices, 0, &result), "");
   EXPECT_EQ(result, 1);
 }
+
+// The sequences over every service of an older installation, by role: the
+// lines of the rows that count, the services each one reached (and those it
+// must leave alone), and where the order matters, every service it opened.
+struct RoleRun {
+  const char* name;
+  bool node, station, start;
+  std::string out;
+  std::vector<std::string> reached;  // now stopped by a stop, running after a start
+  std::vector<std::string> left;     // as they were
+  std::vector<std::string> opened;   // empty: not compared
+};
+
+const std::vector<std::string> kEveryService = {"Gandrel2Service", "Tobrael", "Kelm Baseboard Agent",
+                                                "Kelm Local Response Agent", "SNMP", "KelmSnmpExt", "win32sl",
+                                                "EMANATE", "wpa", "vtrin"};
+
+const RoleRun kRoleRuns[] = {
+    // Not a management station: the EMANATE pair keeps running.
+    {"StopOnManagedNodePrintsOnlyCountedRows", true, false, false,
+     "Stopping Service (Kelm Local Response Agent)\n"
+     "Stopping Service (Kelm Baseboard Agent)\n"
+     "Stopping Service (Kelm SNMP Extension Agent)\n"
+     "Stopping Service (SNMP)\n"
+     "Stopping Service (Win32 DMI Service Layer)\n"
+     "Stopping Service (Kelm Embedded System Management Driver)\n",
+     {"Gandrel2Service", "Tobrael", "Kelm Baseboard Agent", "Kelm Local Response Agent", "SNMP", "KelmSnmpExt",
+      "win32sl", "vtrin"},
+     {"EMANATE", "wpa"},
+     {}},
+    {"StopOnStationThatIsAlsoANodeRunsEveryGroupInOrder", true, true, false,
+     "Stopping Service (Kelm Local Response Agent)\n"
+     "Stopping Service (Kelm Baseboard Agent)\n"
+     "Stopping Service (SNMP EMANATE Adapter for NT)\n"
+     "Stopping Service (SNMP EMANATE Master Agent)\n"
+     "Stopping Service (Kelm SNMP Extension Agent)\n"
+     "Stopping Service (SNMP)\n"
+     "Stopping Service (Win32 DMI Service Layer)\n"
+     "Stopping Service (Kelm Embedded System Management Driver)\n",
+     kEveryService,
+     {},
+     {"Gandrel2Service", "Tobrael", "Kelm Baseboard Agent", "Kelm Local Response Agent", "Kelm Local Response Agent",
+      "wpa", "EMANATE", "SNMP", "KelmSnmpExt", "win32sl", "vtrin"}},
+    {"StopOnStationAloneStopsOnlyTheEmanatePair", false, true, false,
+     "Stopping Service (SNMP EMANATE Adapter for NT)\n"
+     "Stopping Service (SNMP EMANATE Master Agent)\n",
+     {"wpa", "EMANATE"},
+     {"SNMP", "win32sl", "vtrin", "Kelm Baseboard Agent"},
+     {}},
+    {"StartRunsTheReverseOrderWithoutTheDriver", true, true, true,
+     "Starting Service (Win32 DMI Service Layer)\n"
+     "Starting Service (SNMP)\n"
+     "Starting Service (SNMP EMANATE Master Agent)\n"
+     "Starting Service (SNMP EMANATE Adapter for NT)\n"
+     "Starting Service (Kelm Baseboard Agent)\n",
+     {"win32sl", "SNMP", "EMANATE", "wpa", "Gandrel2Service", "Tobrael", "Kelm Baseboard Agent",
+      "Kelm Local Response Agent"},
+     {"vtrin", "KelmSnmpExt"},
+     {"win32sl", "SNMP", "EMANATE", "wpa", "Kelm Local Response Agent", "Kelm Baseboard Agent", "Tobrael",
+      "Gandrel2Service"}},
+};
+
+class LegacyRoleRuns : public LegacySequences, public testing::WithParamInterface<RoleRun> {};
+
+TEST_P(LegacyRoleRuns, PrintAndReachTheirServices) {
+  const RoleRun& c = GetParam();
+  const uint32_t before = c.start ? kStopped : kRunning;
+  const uint32_t after = c.start ? kRunning : kStopped;
+  DefineOlderInstallation(before);
+  if (c.node) BeManagedNode();
+  if (c.station) BeManagementStation();
+  Flag result = 0;
+  EXPECT_EQ(Output(c.start ? StartLegacyServices : StopLegacyServices, 1, &result), c.out);
+  EXPECT_EQ(result, 1);
+  for (const std::string& name : c.reached) EXPECT_EQ(State(name), after) << name;
+  for (const std::string& name : c.left) EXPECT_EQ(State(name), before) << name;
+  if (!c.opened.empty()) {
+    EXPECT_EQ(OpenedServices(), c.opened);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Roles, LegacyRoleRuns, testing::ValuesIn(kRoleRuns),
+                         [](const testing::TestParamInfo<RoleRun>& info) { return std::string(info.param.name); });
 
 }  // namespace

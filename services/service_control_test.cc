@@ -55,18 +55,6 @@ TEST_F(RemoveServiceTest, OtherDeletionFailuresAreSilent) {
   ExpectBalanced();
 }
 
-TEST_F(RemoveServiceTest, OpenFailuresUseTheRemoveMessages) {
-  Outcome o = Remove("Nowhere");
-  EXPECT_EQ(o.out, "\tERROR: Could not open handle to service - Nowhere\n");
-  EXPECT_EQ(o.result, 0);
-  EXPECT_TRUE(Calls("DeleteService").empty());
-  Fail("OpenSCManagerA", "", ERROR_ACCESS_DENIED);
-  o = Remove();
-  EXPECT_EQ(o.out, "\tERROR: Could not open handle to Service Control Manager to remove - Alpha\n");
-  EXPECT_EQ(o.result, 0);
-  EXPECT_EQ(Remove("Alpha", 0).out, "");
-}
-
 class CreateDriverServiceTest : public ServiceTest {
  protected:
   Outcome Create(Flag verbose = 1) { return Run([&] { return CreateDriverService("vtrin", kDriverDisplay, verbose); }); }
@@ -116,22 +104,6 @@ TEST_F(CreateDriverServiceTest, ServiceMarkedForDeleteIsReported) {
             "\tERROR: Could not open handle to driver - vtrin\n");
   EXPECT_EQ(o.result, 0);
   ExpectBalanced(1);
-}
-
-TEST_F(CreateDriverServiceTest, CreationFaultsAndManagerFailure) {
-  Fail("CreateServiceA", "vtrin", ERROR_ACCESS_DENIED);
-  Outcome o = Create();
-  EXPECT_EQ(o.out,
-            "Installing Driver (Kelm Embedded System Management Driver).\n"
-            "\tERROR: Could not open handle to driver - vtrin\n");
-  EXPECT_EQ(o.result, 0);
-  EXPECT_EQ(Calls("CloseServiceHandle"), std::vector<std::string>{"CloseServiceHandle SCManager"});
-  EXPECT_EQ(Create(0).out, "");
-  Fail("OpenSCManagerA", "", ERROR_ACCESS_DENIED);
-  o = Create();
-  EXPECT_EQ(o.out, "\tERROR: Could not open handle to Service Control Manager to install - vtrin\n");
-  EXPECT_EQ(o.result, 0);
-  EXPECT_TRUE(Calls("CreateServiceA").empty());
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "platform/platform.h"
 #include "platform/posix/admin.h"
 #include "platform/posix/machine.h"
+#include "tests/support/service_definitions.h"
 #include "tests/support/test_machine.h"
 
 namespace servicetest {
@@ -20,13 +21,7 @@ namespace servicetest {
 // Effectively forever for a test: no wait of the tool gets there.
 constexpr int64_t kForeverMs = 1000LL * 1000 * 1000;
 
-inline emu::admin::ServiceSpec Service(const std::string& name, DWORD state, const std::string& display = "") {
-  emu::admin::ServiceSpec spec;
-  spec.name = name;
-  spec.display = display;
-  spec.state = state;
-  return spec;
-}
+using testsupport::Service;
 
 struct Outcome {
   Flag result = 0xFFFF;

@@ -38,119 +38,6 @@ class StopServiceTreeTest : public ServiceTest {
   }
 };
 
-TEST_F(StopServiceTreeTest, StoppedServiceGetsNoRequestAndNoDots) {
-  Define(Service("Alpha", SERVICE_STOPPED));
-  Outcome o = Stop();
-  EXPECT_EQ(o.out, "Stopping Service (Alpha Display)\n");
-  EXPECT_EQ(o.result, 1);
-  EXPECT_TRUE(Calls("ControlService").empty());
-  EXPECT_EQ(ElapsedMs(), 0);
-  ExpectClosedInOrder();
-}
-
-TEST_F(StopServiceTreeTest, RunningServiceThatStopsAtOnce) {
-  Define(Service("Alpha", SERVICE_RUNNING));
-  Outcome o = Stop();
-  EXPECT_EQ(o.out, "Stopping Service (Alpha Display)\n");
-  EXPECT_EQ(o.result, 1);
-  EXPECT_EQ(Calls("ControlService").size(), 1u);
-  EXPECT_EQ(ElapsedMs(), 0);
-  EXPECT_EQ(StateOf("Alpha"), SERVICE_STOPPED);
-  ExpectClosedInOrder();
-}
-
-TEST_F(StopServiceTreeTest, OneDotPerSecondOfStopPending) {
-  auto spec = Service("Alpha", SERVICE_RUNNING);
-  spec.stop_ms = 3000;
-  Define(spec);
-  Outcome o = Stop();
-  EXPECT_EQ(o.out, "Stopping Service (Alpha Display)...\n");
-  EXPECT_EQ(o.result, 1);
-  EXPECT_EQ(ElapsedMs(), 3000);
-  ExpectClosedInOrder();
-}
-
-TEST_F(StopServiceTreeTest, StopPendingAtStartIsOnlyWaitedFor) {
-  auto spec = Service("Alpha", SERVICE_STOP_PENDING);
-  spec.stop_ms = 5000;
-  Define(spec);
-  Outcome o = Stop();
-  EXPECT_EQ(o.out, "Stopping Service (Alpha Display)" + Dots(5) + "\n");
-  EXPECT_EQ(o.result, 1);
-  EXPECT_TRUE(Calls("ControlService").empty());
-  EXPECT_EQ(ElapsedMs(), 5000);
-}
-
-TEST_F(StopServiceTreeTest, StopPendingForeverGivesUpAfter120Polls) {
-  auto spec = Service("Alpha", SERVICE_STOP_PENDING);
-  spec.stop_ms = kForeverMs;
-  Define(spec);
-  Outcome o = Stop();
-  EXPECT_EQ(o.out, "Stopping Service (Alpha Display)" + Dots(120) + "\n");
-  EXPECT_EQ(o.result, 0);
-  EXPECT_EQ(ElapsedMs(), 120000);
-  // The first read, the running wait's one read, the pending wait's first
-  // read and one after each of its first 119 sleeps: none after the 120th.
-  EXPECT_EQ(Calls("QueryServiceStatus").size(), 122u);
-  ExpectClosedInOrder();
-}
-
-TEST_F(StopServiceTreeTest, StoppingOnTheLastPollIsNotSeen) {
-  // Stopped exactly when the 120th sleep ends: that state is never read.
-  auto spec = Service("Alpha", SERVICE_STOP_PENDING);
-  spec.stop_ms = 120000;
-  Define(spec);
-  Outcome o = Stop();
-  EXPECT_EQ(o.result, 0);
-  EXPECT_EQ(o.out, "Stopping Service (Alpha Display)" + Dots(120) + "\n");
-  EXPECT_EQ(StateOf("Alpha"), SERVICE_STOPPED);
-}
-
-TEST_F(StopServiceTreeTest, StoppingBeforeTheLastPollIsSeen) {
-  auto spec = Service("Alpha", SERVICE_STOP_PENDING);
-  spec.stop_ms = 119000;
-  Define(spec);
-  Outcome o = Stop();
-  EXPECT_EQ(o.out, "Stopping Service (Alpha Display)" + Dots(119) + "\n");
-  EXPECT_EQ(o.result, 1);
-  EXPECT_EQ(ElapsedMs(), 119000);
-}
-
-TEST_F(StopServiceTreeTest, StartPendingServiceIsNotStoppedAndNotWaitedFor) {
-  auto spec = Service("Alpha", SERVICE_START_PENDING);
-  spec.start_ms = kForeverMs;
-  Define(spec);
-  Outcome o = Stop();
-  EXPECT_EQ(o.out, "Stopping Service (Alpha Display)\n");
-  EXPECT_EQ(o.result, 0);
-  EXPECT_TRUE(Calls("ControlService").empty());
-  EXPECT_EQ(ElapsedMs(), 0);
-}
-
-TEST_F(StopServiceTreeTest, RefusalBecauseAlreadyStoppedCountsAsStopped) {
-  auto spec = Service("Alpha", SERVICE_RUNNING);
-  spec.refuse_stop = ERROR_SERVICE_NOT_ACTIVE;
-  Define(spec);
-  Outcome o = Stop();
-  EXPECT_EQ(o.out, "Stopping Service (Alpha Display)\n");
-  EXPECT_EQ(o.result, 1);
-  EXPECT_EQ(ElapsedMs(), 0);
-  ExpectClosedInOrder();
-}
-
-TEST_F(StopServiceTreeTest, RefusalWithAnyOtherCodeFailsWithoutErrorLine) {
-  for (DWORD code : {ERROR_SERVICE_CANNOT_ACCEPT_CTRL, ERROR_SERVICE_REQUEST_TIMEOUT, ERROR_ACCESS_DENIED}) {
-    auto spec = Service("Alpha", SERVICE_RUNNING);
-    spec.refuse_stop = code;
-    Define(spec);
-    Outcome o = Stop();
-    EXPECT_EQ(o.out, "Stopping Service (Alpha Display)\n") << code;
-    EXPECT_EQ(o.result, 0) << code;
-    EXPECT_EQ(StateOf("Alpha"), SERVICE_RUNNING) << code;
-    ExpectClosedInOrder();
-  }
-}
-
 TEST_F(StopServiceTreeTest, ActiveDependentsAreStoppedFirstEachOnItsOwnLine) {
   Define(Service("Alpha", SERVICE_RUNNING));
   auto beta = Service("Beta", SERVICE_RUNNING, "Beta Display");
@@ -249,45 +136,6 @@ TEST_F(StopServiceTreeTest, TheDependentsBufferHoldsExactlyItsSize) {
   }
 }
 
-TEST_F(StopServiceTreeTest, MissingServiceIsReportedByName) {
-  Outcome o = Stop("Nowhere", "Nowhere Display");
-  EXPECT_EQ(o.out, "\tERROR: Could not open handle to service - Nowhere\n");
-  EXPECT_EQ(o.result, 0);
-  EXPECT_EQ(Calls("CloseServiceHandle"), std::vector<std::string>{"CloseServiceHandle SCManager"});
-  o = Stop("Nowhere", "Nowhere Display", 0);
-  EXPECT_EQ(o.out, "");
-  EXPECT_EQ(o.result, 0);
-}
-
-TEST_F(StopServiceTreeTest, QuietStopPrintsNothingWhateverHappens) {
-  auto spec = Service("Alpha", SERVICE_RUNNING);
-  spec.stop_ms = 4000;
-  Define(spec);
-  Outcome o = Stop("Alpha", "Alpha Display", 0);
-  EXPECT_EQ(o.out, "");
-  EXPECT_EQ(o.result, 1);
-  EXPECT_EQ(ElapsedMs(), 4000);
-}
-
-TEST_F(StopServiceTreeTest, ManagerThatCannotBeOpened) {
-  Define(Service("Alpha", SERVICE_RUNNING));
-  Fail("OpenSCManagerA", "", ERROR_ACCESS_DENIED);
-  Outcome o = Stop();
-  EXPECT_EQ(o.out, "\tERROR: Could not open handle to Service Control Manager to stop - Alpha\n");
-  EXPECT_EQ(o.result, 0);
-  EXPECT_TRUE(Calls("CloseServiceHandle").empty());
-  EXPECT_EQ(StateOf("Alpha"), SERVICE_RUNNING);
-}
-
-TEST_F(StopServiceTreeTest, ServiceThatCannotBeOpened) {
-  Define(Service("Alpha", SERVICE_RUNNING));
-  Fail("OpenServiceA", "Alpha", ERROR_ACCESS_DENIED);
-  Outcome o = Stop();
-  EXPECT_EQ(o.out, "\tERROR: Could not open handle to service - Alpha\n");
-  EXPECT_EQ(o.result, 0);
-  ExpectBalanced(1);
-}
-
 TEST_F(StopServiceTreeTest, FailedEnumerationLeavesTheServiceRunning) {
   Define(Service("Alpha", SERVICE_RUNNING));
   Fail("EnumDependentServicesA", "Alpha", ERROR_ACCESS_DENIED);
@@ -295,43 +143,6 @@ TEST_F(StopServiceTreeTest, FailedEnumerationLeavesTheServiceRunning) {
   EXPECT_EQ(o.out, "\tERROR: Could not enumerate dependent services of (Alpha Display)\n");
   EXPECT_EQ(o.result, 0);
   EXPECT_EQ(StateOf("Alpha"), SERVICE_RUNNING);
-  ExpectClosedInOrder();
-}
-
-TEST_F(StopServiceTreeTest, FailedFirstStatusReadEndsTheLine) {
-  Define(Service("Alpha", SERVICE_RUNNING));
-  Fail("QueryServiceStatus", "Alpha", ERROR_INVALID_HANDLE);
-  Outcome o = Stop();
-  EXPECT_EQ(o.out, "Stopping Service (Alpha Display)\n");
-  EXPECT_EQ(o.result, 0);
-  EXPECT_TRUE(Calls("ControlService").empty());
-  ExpectClosedInOrder();
-}
-
-TEST_F(StopServiceTreeTest, FailedReadDuringTheWaitDecidesOnTheLastStateRead) {
-  auto spec = Service("Alpha", SERVICE_RUNNING);
-  spec.stop_ms = 10000;
-  Define(spec);
-  // Reads: 1 before the request, 2 in the running wait, 3 and 4 in the
-  // pending wait; the 4th fails after one second, on a stop-pending state.
-  Fail("QueryServiceStatus", "Alpha", ERROR_INVALID_HANDLE, 4);
-  Outcome o = Stop();
-  EXPECT_EQ(o.out, "Stopping Service (Alpha Display).\n");
-  EXPECT_EQ(o.result, 0);
-  EXPECT_EQ(ElapsedMs(), 1000);
-  ExpectClosedInOrder();
-}
-
-TEST_F(StopServiceTreeTest, StopRequestFaults) {
-  Define(Service("Alpha", SERVICE_RUNNING));
-  Fail("ControlService", "Alpha", ERROR_SERVICE_NOT_ACTIVE);
-  Outcome o = Stop();
-  EXPECT_EQ(o.out, "Stopping Service (Alpha Display)\n");
-  EXPECT_EQ(o.result, 1);
-  Fail("ControlService", "Alpha", ERROR_SERVICE_REQUEST_TIMEOUT);
-  o = Stop();
-  EXPECT_EQ(o.out, "Stopping Service (Alpha Display)\n");
-  EXPECT_EQ(o.result, 0);
   ExpectClosedInOrder();
 }
 
@@ -379,19 +190,6 @@ class StopSingleServiceTest : public ServiceTest {
   }
 };
 
-TEST_F(StopSingleServiceTest, StopsWithoutLookingAtDependents) {
-  auto spec = Service("Alpha", SERVICE_RUNNING);
-  spec.stop_ms = 2000;
-  Define(spec);
-  Outcome o = Stop();
-  EXPECT_EQ(o.out, "Stopping Service (Alpha Display)..\n");
-  EXPECT_EQ(o.result, 1);
-  EXPECT_EQ(ElapsedMs(), 2000);
-  EXPECT_TRUE(Calls("EnumDependentServicesA").empty());
-  EXPECT_LT(Index("CloseServiceHandle Alpha"), Index("CloseServiceHandle SCManager"));
-  ExpectBalanced();
-}
-
 TEST_F(StopSingleServiceTest, RunningDependentMakesTheStopRefused) {
   Define(Service("Alpha", SERVICE_RUNNING));
   auto beta = Service("Beta", SERVICE_RUNNING);
@@ -403,38 +201,97 @@ TEST_F(StopSingleServiceTest, RunningDependentMakesTheStopRefused) {
   EXPECT_EQ(StateOf("Beta"), SERVICE_RUNNING);
 }
 
-TEST_F(StopSingleServiceTest, StopPendingWaitIsBoundedLikeTheTreeStop) {
-  auto spec = Service("Alpha", SERVICE_STOP_PENDING);
-  spec.stop_ms = kForeverMs;
+// The waits of both stops, one service alone: what was done to it, how long
+// the wait took, one dot a second, and every handle closed in order.
+enum class Stopper { kTree, kSingle };
+
+struct StopWait {
+  const char* name;
+  Stopper stopper;
+  DWORD state;
+  int64_t stop_ms = 0;
+  int64_t start_ms = 0;
+  DWORD refuse_stop = 0;
+  int failed_read = 0;  // the nth status read fails; 0: none does
+  Flag verbose = 1;
+  int dots = 0;
+  Flag result = 1;
+  int64_t elapsed_ms = 0;
+  size_t requests = 0;  // stop requests sent
+  DWORD end_state = 0;  // 0: not looked at
+  int status_reads = -1;  // -1: not counted
+};
+
+const StopWait kStopWaits[] = {
+    {.name = "StoppedServiceGetsNoRequestAndNoDots", .stopper = Stopper::kTree, .state = SERVICE_STOPPED},
+    {.name = "RunningServiceThatStopsAtOnce", .stopper = Stopper::kTree, .state = SERVICE_RUNNING, .requests = 1,
+     .end_state = SERVICE_STOPPED},
+    {.name = "OneDotPerSecondOfStopPending", .stopper = Stopper::kTree, .state = SERVICE_RUNNING, .stop_ms = 3000,
+     .dots = 3, .elapsed_ms = 3000, .requests = 1},
+    {.name = "StopPendingAtStartIsOnlyWaitedFor", .stopper = Stopper::kTree, .state = SERVICE_STOP_PENDING,
+     .stop_ms = 5000, .dots = 5, .elapsed_ms = 5000},
+    // The first read, the running wait's one read, the pending wait's first
+    // read and one after each of its first 119 sleeps: none after the 120th.
+    {.name = "StopPendingForeverGivesUpAfter120Polls", .stopper = Stopper::kTree, .state = SERVICE_STOP_PENDING,
+     .stop_ms = kForeverMs, .dots = 120, .result = 0, .elapsed_ms = 120000, .status_reads = 122},
+    // Stopped exactly when the 120th sleep ends: that state is never read.
+    {.name = "StoppingOnTheLastPollIsNotSeen", .stopper = Stopper::kTree, .state = SERVICE_STOP_PENDING,
+     .stop_ms = 120000, .dots = 120, .result = 0, .elapsed_ms = 120000, .end_state = SERVICE_STOPPED},
+    {.name = "StoppingBeforeTheLastPollIsSeen", .stopper = Stopper::kTree, .state = SERVICE_STOP_PENDING,
+     .stop_ms = 119000, .dots = 119, .elapsed_ms = 119000},
+    {.name = "StartPendingServiceIsNotStoppedAndNotWaitedFor", .stopper = Stopper::kTree,
+     .state = SERVICE_START_PENDING, .start_ms = kForeverMs, .result = 0},
+    {.name = "RefusalBecauseAlreadyStoppedCountsAsStopped", .stopper = Stopper::kTree, .state = SERVICE_RUNNING,
+     .refuse_stop = ERROR_SERVICE_NOT_ACTIVE, .requests = 1},
+    {.name = "QuietStopPrintsNothingWhateverHappens", .stopper = Stopper::kTree, .state = SERVICE_RUNNING,
+     .stop_ms = 4000, .verbose = 0, .dots = 4, .elapsed_ms = 4000, .requests = 1},
+    {.name = "FailedFirstStatusReadEndsTheLine", .stopper = Stopper::kTree, .state = SERVICE_RUNNING,
+     .failed_read = 1, .result = 0},
+    // Reads: 1 before the request, 2 in the running wait, 3 and 4 in the
+    // pending wait; the 4th fails after one second, on a stop-pending state.
+    {.name = "FailedReadDuringTheWaitDecidesOnTheLastStateRead", .stopper = Stopper::kTree,
+     .state = SERVICE_RUNNING, .stop_ms = 10000, .failed_read = 4, .dots = 1, .result = 0, .elapsed_ms = 1000,
+     .requests = 1},
+    {.name = "StopsWithoutLookingAtDependents", .stopper = Stopper::kSingle, .state = SERVICE_RUNNING,
+     .stop_ms = 2000, .dots = 2, .elapsed_ms = 2000, .requests = 1},
+    {.name = "StopPendingWaitIsBoundedLikeTheTreeStop", .stopper = Stopper::kSingle, .state = SERVICE_STOP_PENDING,
+     .stop_ms = kForeverMs, .dots = 120, .result = 0, .elapsed_ms = 120000},
+};
+
+class StopWaitTest : public ServiceTest, public testing::WithParamInterface<StopWait> {};
+
+TEST_P(StopWaitTest, WaitsAndReports) {
+  const StopWait& c = GetParam();
+  auto spec = Service("Alpha", c.state);
+  spec.stop_ms = c.stop_ms;
+  spec.start_ms = c.start_ms;
+  spec.refuse_stop = c.refuse_stop;
   Define(spec);
-  Outcome o = Stop();
-  EXPECT_EQ(o.out, "Stopping Service (Alpha Display)" + Dots(120) + "\n");
-  EXPECT_EQ(o.result, 0);
-  EXPECT_EQ(ElapsedMs(), 120000);
+  if (c.failed_read) Fail("QueryServiceStatus", "Alpha", ERROR_INVALID_HANDLE, c.failed_read);
+  Outcome o = Run([&] {
+    return c.stopper == Stopper::kTree ? StopServiceTree("Alpha", "Alpha Display", c.verbose)
+                                       : StopSingleService("Alpha", "Alpha Display", c.verbose);
+  });
+  EXPECT_EQ(o.out, c.verbose ? "Stopping Service (Alpha Display)" + Dots(c.dots) + "\n" : "");
+  EXPECT_EQ(o.result, c.result);
+  EXPECT_EQ(ElapsedMs(), c.elapsed_ms);
+  EXPECT_EQ(Calls("ControlService").size(), c.requests);
+  if (c.end_state) {
+    EXPECT_EQ(StateOf("Alpha"), c.end_state);
+  }
+  if (c.status_reads >= 0) {
+    EXPECT_EQ(Calls("QueryServiceStatus").size(), static_cast<size_t>(c.status_reads));
+  }
+  if (c.stopper == Stopper::kSingle) {
+    EXPECT_TRUE(Calls("EnumDependentServicesA").empty());
+  }
+  // The service handle goes before the manager, and nothing stays open.
+  EXPECT_LT(Index("CloseServiceHandle Alpha"), Index("CloseServiceHandle SCManager"));
+  ExpectBalanced();
 }
 
-TEST_F(StopSingleServiceTest, OpenFailuresUseTheStopMessages) {
-  Outcome o = Stop("Nowhere");
-  EXPECT_EQ(o.out, "\tERROR: Could not open handle to service - Nowhere\n");
-  EXPECT_EQ(o.result, 0);
-  Fail("OpenSCManagerA", "", ERROR_ACCESS_DENIED);
-  o = Stop();
-  EXPECT_EQ(o.out, "\tERROR: Could not open handle to Service Control Manager to stop - Alpha\n");
-  EXPECT_EQ(o.result, 0);
-}
-
-TEST_F(StopSingleServiceTest, AlreadyStoppedAndRefusedAsNotActive) {
-  Define(Service("Alpha", SERVICE_STOPPED));
-  Outcome o = Stop();
-  EXPECT_EQ(o.out, "Stopping Service (Alpha Display)\n");
-  EXPECT_EQ(o.result, 1);
-  auto spec = Service("Alpha", SERVICE_RUNNING);
-  spec.refuse_stop = ERROR_SERVICE_NOT_ACTIVE;
-  Define(spec);
-  o = Stop();
-  EXPECT_EQ(o.out, "Stopping Service (Alpha Display)\n");
-  EXPECT_EQ(o.result, 1);
-}
+INSTANTIATE_TEST_SUITE_P(Waits, StopWaitTest, testing::ValuesIn(kStopWaits),
+                         [](const testing::TestParamInfo<StopWait>& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace servicetest

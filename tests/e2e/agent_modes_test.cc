@@ -1,9 +1,12 @@
 // "-e" and "-b" through the built tool: the server agent "brunol32" in every
-// state the manager can report, its dependents, and the node agents, each
-// run verbose and with "-q"; whole output, exit status and machine time.
+// state the manager can report, its dependents (several levels deep and in a
+// loop), and the node agents, each run verbose and with "-q"; whole output,
+// exit status and machine time. Values the agent modes do not use, whatever
+// they hold, change nothing of what they do.
 #include <string>
 #include <vector>
 
+#include "tests/e2e/component_e2e_support.h"
 #include "tests/e2e/e2e_support.h"
 
 namespace {
@@ -14,7 +17,7 @@ const std::string kStartBanner = "\n\nStarting: Kelm Wardhaven Server Agent\n***
 const std::string kStopLine = "Stopping Service (Kelm Wardhaven Server Agent)";
 const std::string kStartLine = "Starting Service (Kelm Wardhaven Server Agent)";
 constexpr int64_t kForeverMs = 1000LL * 1000 * 1000;
-const char* const kNodeAgents[] = {"Gandrel2Service", "Tobrael", "Kelm Baseboard Agent", "Kelm Local Response Agent"};
+using testsupport::kNodeAgents;
 
 std::string Dots(int n) { return std::string(static_cast<size_t>(n), '.'); }
 
@@ -78,21 +81,12 @@ TEST_F(AgentModesEndToEnd, StopServerAgentThatRunsOnAfterAcceptingTheStop) {
   EXPECT_EQ(release_.StateOf("brunol32"), SERVICE_RUNNING);
 }
 
-TEST_F(AgentModesEndToEnd, StopStoppedServerAgent) { ExpectStop(Server(SERVICE_STOPPED), kStopLine + "\n", 0); }
-
 TEST_F(AgentModesEndToEnd, StopStopPendingServerAgent) {
   auto pending = Server(SERVICE_STOP_PENDING);
   pending.stop_ms = 7000;
   ExpectStop(pending, kStopLine + Dots(7) + "\n", 0, 7000);
   pending.stop_ms = kForeverMs;
   ExpectStop(pending, kStopLine + Dots(120) + "\n", 1, 120000);
-}
-
-TEST_F(AgentModesEndToEnd, StopStartPendingServerAgent) {
-  auto pending = Server(SERVICE_START_PENDING);
-  pending.start_ms = kForeverMs;
-  ExpectStop(pending, kStopLine + "\n", 1);
-  EXPECT_EQ(release_.StateOf("brunol32"), SERVICE_START_PENDING);
 }
 
 TEST_F(AgentModesEndToEnd, StopRefusedByServerAgent) {
@@ -103,10 +97,6 @@ TEST_F(AgentModesEndToEnd, StopRefusedByServerAgent) {
   // Refused because it is no longer running: that is a stop.
   refusing.refuse_stop = ERROR_SERVICE_NOT_ACTIVE;
   ExpectStop(refusing, kStopLine + "\n", 0);
-}
-
-TEST_F(AgentModesEndToEnd, StopMissingServerAgent) {
-  ExpectBoth({"-e"}, kStopBanner + "\tERROR: Could not open handle to service - brunol32\n", 1, 0, [] {});
 }
 
 TEST_F(AgentModesEndToEnd, StopWithTwoActiveDependents) {
@@ -184,24 +174,6 @@ TEST_F(AgentModesEndToEnd, StartStoppedServerAgent) {
   ExpectStart(slow, kStartLine + "....\n", 0, 4000);
 }
 
-TEST_F(AgentModesEndToEnd, StartRunningServerAgent) { ExpectStart(Server(SERVICE_RUNNING), kStartLine + "\n", 0); }
-
-TEST_F(AgentModesEndToEnd, StartStartPendingServerAgent) {
-  // Already starting: the manager answers that it runs.
-  auto pending = Server(SERVICE_START_PENDING);
-  pending.start_ms = kForeverMs;
-  ExpectStart(pending, kStartLine + "\n", 0);
-}
-
-TEST_F(AgentModesEndToEnd, StartStopPendingServerAgent) {
-  // Still stopping: the manager answers that it runs, and the tool takes
-  // that answer as it is.
-  auto stopping = Server(SERVICE_STOP_PENDING);
-  stopping.stop_ms = kForeverMs;
-  ExpectStart(stopping, kStartLine + "\n", 0);
-  EXPECT_EQ(release_.StateOf("brunol32"), SERVICE_STOP_PENDING);
-}
-
 TEST_F(AgentModesEndToEnd, StartIgnoresDependents) {
   // However many dependents it has, the server agent alone is started.
   auto reset = [&] {
@@ -217,20 +189,6 @@ TEST_F(AgentModesEndToEnd, StartIgnoresDependents) {
   EXPECT_EQ(release_.StateOf("WardhavenProbe0"), SERVICE_STOPPED);
 }
 
-TEST_F(AgentModesEndToEnd, StartNeverEndingStartGivesUp) {
-  auto hung = Server(SERVICE_STOPPED);
-  hung.start_ms = kForeverMs;
-  ExpectStart(hung, kStartLine + Dots(120) + "\n", 1, 120000);
-}
-
-TEST_F(AgentModesEndToEnd, StartThatFails) {
-  auto failing = Server(SERVICE_STOPPED);
-  failing.start_fails = true;
-  failing.start_ms = 3000;
-  ExpectStart(failing, kStartLine + "...\n", 1, 3000);
-  EXPECT_EQ(release_.StateOf("brunol32"), SERVICE_STOPPED);
-}
-
 TEST_F(AgentModesEndToEnd, StartRefusedByTheManager) {
   auto disabled = Server(SERVICE_STOPPED);
   disabled.start_type = SERVICE_DISABLED;
@@ -240,10 +198,6 @@ TEST_F(AgentModesEndToEnd, StartRefusedByTheManager) {
     release_.AddFault("StartServiceA", "brunol32", ERROR_SERVICE_DISABLED);
   });
   EXPECT_EQ(release_.StateOf("brunol32"), SERVICE_STOPPED);
-}
-
-TEST_F(AgentModesEndToEnd, StartMissingServerAgent) {
-  ExpectBoth({"-b"}, kStartBanner + "\tERROR: Could not open handle to service - brunol32\n", 1, 0, [] {});
 }
 
 TEST_F(AgentModesEndToEnd, StartTwoNodeAgentsSilently) {
@@ -262,4 +216,137 @@ TEST_F(AgentModesEndToEnd, StartTwoNodeAgentsSilently) {
   EXPECT_EQ(release_.StateOf("Kelm Local Response Agent"), SERVICE_STOPPED);
 }
 
+// One run of "-e" or "-b" against the server agent alone, verbose and quiet:
+// its line, the status, the machine time waited and the state it is left in.
+struct AgentRun {
+  const char* name;
+  bool start;
+  uint32_t state;  // 0: no server agent at all
+  int64_t stop_ms = 0;
+  int64_t start_ms = 0;
+  bool start_fails = false;
+  std::string body;
+  int status = 0;
+  long long elapsed_ms = 0;
+  uint32_t end_state = 0;  // 0: not looked at
+};
+
+const AgentRun kAgentRuns[] = {
+    {.name = "StopStoppedServerAgent", .start = false, .state = SERVICE_STOPPED, .body = kStopLine + "\n"},
+    {.name = "StopStartPendingServerAgent", .start = false, .state = SERVICE_START_PENDING, .start_ms = kForeverMs,
+     .body = kStopLine + "\n", .status = 1, .end_state = SERVICE_START_PENDING},
+    {.name = "StopMissingServerAgent", .start = false, .state = 0,
+     .body = "\tERROR: Could not open handle to service - brunol32\n", .status = 1},
+    {.name = "StartRunningServerAgent", .start = true, .state = SERVICE_RUNNING, .body = kStartLine + "\n"},
+    // Already starting: the manager answers that it runs.
+    {.name = "StartStartPendingServerAgent", .start = true, .state = SERVICE_START_PENDING, .start_ms = kForeverMs,
+     .body = kStartLine + "\n"},
+    // Still stopping: the manager answers that it runs, and the tool takes
+    // that answer as it is.
+    {.name = "StartStopPendingServerAgent", .start = true, .state = SERVICE_STOP_PENDING, .stop_ms = kForeverMs,
+     .body = kStartLine + "\n", .end_state = SERVICE_STOP_PENDING},
+    {.name = "StartNeverEndingStartGivesUp", .start = true, .state = SERVICE_STOPPED, .start_ms = kForeverMs,
+     .body = kStartLine + Dots(120) + "\n", .status = 1, .elapsed_ms = 120000},
+    {.name = "StartThatFails", .start = true, .state = SERVICE_STOPPED, .start_ms = 3000, .start_fails = true,
+     .body = kStartLine + "...\n", .status = 1, .elapsed_ms = 3000, .end_state = SERVICE_STOPPED},
+    {.name = "StartMissingServerAgent", .start = true, .state = 0,
+     .body = "\tERROR: Could not open handle to service - brunol32\n", .status = 1},
+};
+
+class AgentRunEndToEnd : public AgentModesEndToEnd, public testing::WithParamInterface<AgentRun> {};
+
+TEST_P(AgentRunEndToEnd, VerboseAndQuiet) {
+  const AgentRun& c = GetParam();
+  auto server = Server(c.state);
+  server.stop_ms = c.stop_ms;
+  server.start_ms = c.start_ms;
+  server.start_fails = c.start_fails;
+  ExpectBoth({c.start ? "-b" : "-e"}, (c.start ? kStartBanner : kStopBanner) + c.body, c.status, c.elapsed_ms, [&] {
+    if (c.state) release_.DefineService(server);
+  });
+  if (c.end_state) {
+    EXPECT_EQ(release_.StateOf("brunol32"), c.end_state);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(ServerAgent, AgentRunEndToEnd, testing::ValuesIn(kAgentRuns),
+                         [](const testing::TestParamInfo<AgentRun>& info) { return std::string(info.param.name); });
+
+// The server agent's dependents several levels deep and in a loop.
+class ServerAgentTreeEndToEnd : public testing::Test {
+ protected:
+  void Define(const std::string& name, const std::string& display, const std::vector<std::string>& depends,
+              int64_t stop_ms = 0) {
+    auto service = e2e::Service(name, SERVICE_RUNNING, display);
+    service.depends = depends;
+    service.stop_ms = stop_ms;
+    release_.DefineService(service);
+  }
+
+  e2e::ReleaseMachine release_;
+};
+
+// A dependent's own dependent goes first, each on its own line with its own
+// dots, and the server agent last: the walk follows the chain to its end.
+TEST_F(ServerAgentTreeEndToEnd, DependentsTwoLevelsDeepStopDeepestFirst) {
+  Define("brunol32", "Kelm Wardhaven Server Agent", {});
+  Define("WardhavenRelay", "Wardhaven Relay", {"brunol32"}, 1000);
+  Define("WardhavenProbe", "Wardhaven Probe", {"WardhavenRelay"}, 2000);
+  long long start = release_.machine().NowMs();
+  e2e::ToolRun run = release_.Run({"-e"});
+  EXPECT_EQ(run.out, kStopBanner + "Stopping Service (Wardhaven Probe)..\nStopping Service (Wardhaven Relay).\n" +
+                         kStopLine + "\n");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(release_.machine().NowMs() - start, 3000);
+  for (const char* name : {"brunol32", "WardhavenRelay", "WardhavenProbe"})
+    EXPECT_EQ(release_.StateOf(name), SERVICE_STOPPED) << name;
+}
+
+// Dependencies written so that the server agent and a helper depend on each
+// other: the tool must end, not recurse until it crashes. Each is named once,
+// neither stops while the other runs, and "-e" fails; quiet, it says nothing.
+TEST_F(ServerAgentTreeEndToEnd, DependencyLoopEndsWithFailure) {
+  Define("brunol32", "Kelm Wardhaven Server Agent", {"WardhavenLoop"});
+  Define("WardhavenLoop", "Wardhaven Loop", {"brunol32"});
+  e2e::ToolRun run = release_.Run({"-e"});
+  EXPECT_EQ(run.out, kStopBanner + "Stopping Service (Wardhaven Loop)\n" + kStopLine + "\n");
+  EXPECT_EQ(run.status, 1);
+  run = release_.Run({"-e", "-q"});
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(release_.StateOf("brunol32"), SERVICE_RUNNING);
+  EXPECT_EQ(release_.StateOf("WardhavenLoop"), SERVICE_RUNNING);
+}
+
+
 }  // namespace
+
+// The agent modes beside values they do not use, on a machine whose other
+// products the run must leave alone.
+namespace componente2e {
+namespace {
+
+using CliAgentModesEndToEnd = ComponentEndToEnd;
+
+// "-e" and "-b" run whatever the other options hold, a value too long for
+// its field included; the install they would have asked for never starts.
+TEST_F(CliAgentModesEndToEnd, AgentModesRunBesideValuesTooLong) {
+  m_.DefineService(e2e::Service("brunol32", SERVICE_RUNNING, "Kelm Wardhaven Server Agent"));
+
+  e2e::ToolRun run = Run({"-k", "abc", "-e", "-p", std::string(260, 'p')});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, kStopBanner + "Stopping Service (Kelm Wardhaven Server Agent)\n");
+  EXPECT_EQ(m_.StateOf("brunol32"), SERVICE_STOPPED);
+
+  run = Run({"-k", std::string(4096, 'n'), "-b", "-p", "C:\\Products\\Alpha\\pre.exe"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, kStartBanner + "Starting Service (Kelm Wardhaven Server Agent)\n");
+  EXPECT_EQ(m_.StateOf("brunol32"), SERVICE_RUNNING);
+
+  EXPECT_EQ(m_.Registry().find("KelmKOTA"), std::string::npos);
+  EXPECT_FALSE(Exists(kInstalledTool));
+  EXPECT_TRUE(Recorded().empty());
+}
+
+}  // namespace
+}  // namespace componente2e

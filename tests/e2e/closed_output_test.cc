@@ -26,10 +26,7 @@ TEST_F(ClosedOutput, AnUpgradeEndsAsAnUninterruptedOne) {
     SCOPED_TRACE("head -c " + std::to_string(cut));
     ASSERT_EQ(InstallAlpha().status, 0);
     ASSERT_EQ(InstallBeta().status, 0);
-    m_.machine().Import(
-        "Windows Registry Editor Version 5.00\r\n\r\n"
-        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\CurrentVersion]\r\n"
-        "\"Version\"=\"3.9\"\r\n");
+    m_.machine().Import(kRegHeader + kVersionSection + "\"Version\"=\"3.9\"\r\n");
     std::filesystem::remove(record_);
 
     EXPECT_EQ(RunPiped({"-k", "gamma", "-p", "C:\\Products\\Gamma\\pre.exe"}, cut), 0);

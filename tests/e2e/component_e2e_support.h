@@ -17,6 +17,7 @@
 #include "platform/posix/machine.h"
 #include "platform/posix/registry_store.h"
 #include "tests/e2e/e2e_support.h"
+#include "tests/support/text_lines.h"
 
 namespace componente2e {
 
@@ -42,6 +43,10 @@ constexpr const char* kInstalledTool = "C:\\WINDOWS\\mevrid.exe";
 constexpr const char* kComponentKey = "SOFTWARE\\Kelm Computer Corporation\\KelmKOTA";
 constexpr const char* kVersionKey = "SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\CurrentVersion";
 constexpr const char* kSessionManagerKey = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+constexpr const char* kReferencesKey = "SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\References";
+inline const std::string kRegHeader = "Windows Registry Editor Version 5.00\r\n\r\n";
+inline const std::string kVersionSection =
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\CurrentVersion]\r\n";
 
 using Lines = std::vector<std::string>;
 
@@ -89,18 +94,7 @@ class ComponentEndToEnd : public testing::Test {
     ASSERT_EQ(utimensat(AT_FDCWD, Host(windows_path).c_str(), times, 0), 0);
   }
 
-  Lines Recorded() {
-    Lines lines;
-    std::string text = testsupport::ReadFile(record_);
-    size_t start = 0;
-    while (start < text.size()) {
-      size_t end = text.find('\n', start);
-      if (end == std::string::npos) end = text.size();
-      lines.push_back(text.substr(start, end - start));
-      start = end + 1;
-    }
-    return lines;
-  }
+  Lines Recorded() { return testsupport::SplitLines(testsupport::ReadFile(record_)); }
 
   // The deletions waiting for the next restart (sources, without the "\??\").
   Lines PendingDeletions() {
@@ -108,17 +102,9 @@ class ComponentEndToEnd : public testing::Test {
     int64_t key = emu::store::FindKey(emu::store::kRootKeyId, kSessionManagerKey);
     emu::store::Value value;
     if (key == emu::store::kNoKey || !emu::store::GetValue(key, "PendingFileRenameOperations", &value)) return sources;
-    std::vector<std::string> strings;
-    size_t start = 0;
-    while (start < value.data.size()) {
-      size_t end = value.data.find('\0', start);
-      if (end == std::string::npos) end = value.data.size();
-      strings.push_back(value.data.substr(start, end - start));
-      start = end + 1;
-    }
-    for (size_t i = 0; i + 1 < strings.size(); i += 2) {
-      EXPECT_EQ(strings[i + 1], "") << "a deletion has no new name";
-      sources.push_back(strings[i].rfind("\\??\\", 0) == 0 ? strings[i].substr(4) : strings[i]);
+    for (const auto& [source, target] : testsupport::PendingRenamePairs(value.data)) {
+      EXPECT_EQ(target, "") << "a deletion has no new name";
+      sources.push_back(source.rfind("\\??\\", 0) == 0 ? source.substr(4) : source);
     }
     return sources;
   }

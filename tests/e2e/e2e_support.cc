@@ -47,12 +47,4 @@ void ReleaseMachine::AddFault(const std::string& operation, const std::string& m
   EXPECT_TRUE(emu::AddFaultRule(operation, match, error, nth, always));
 }
 
-emu::admin::ServiceSpec Service(const std::string& name, uint32_t state, const std::string& display) {
-  emu::admin::ServiceSpec spec;
-  spec.name = name;
-  spec.display = display;
-  spec.state = state;
-  return spec;
-}
-
 }  // namespace e2e

@@ -10,6 +10,7 @@
 
 #include "platform/posix/admin.h"
 #include "platform/win32.h"
+#include "tests/support/service_definitions.h"
 #include "tests/support/test_machine.h"
 #include "tests/support/usage_text.h"
 
@@ -56,6 +57,6 @@ class ReleaseMachine {
 inline std::string UsageText(const std::string& program = "mevrid.exe") { return testsupport::UsageText(program); }
 
 // A service definition in one line: name, state, display text.
-emu::admin::ServiceSpec Service(const std::string& name, uint32_t state, const std::string& display = "");
+using testsupport::Service;
 
 }  // namespace e2e

@@ -1,5 +1,8 @@
 // The install mode end to end: first installs, installs that only register,
-// upgrades, and the failures a user meets, each compared byte for byte.
+// upgrades, and the failures a user meets, each compared byte for byte; a
+// version recorded by a newer installer or too long for its buffer, a driver
+// service marked for deletion until the restart, and a Service Control
+// Manager that cannot be opened by the install and the removal.
 #include "platform/handles.h"
 #include "tests/e2e/component_e2e_support.h"
 
@@ -80,10 +83,7 @@ TEST_F(InstallEndToEnd, NamesDifferingOnlyInCaseBeyondAsciiAreOneReference) {
 TEST_F(InstallEndToEnd, AnUpgradeOverVersion3Point9) {
   ASSERT_EQ(InstallAlpha().status, 0);
   ASSERT_EQ(InstallBeta().status, 0);
-  m_.machine().Import(
-      "Windows Registry Editor Version 5.00\r\n\r\n"
-      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\CurrentVersion]\r\n"
-      "\"Version\"=\"3.9\"\r\n");
+  m_.machine().Import(kRegHeader + kVersionSection + "\"Version\"=\"3.9\"\r\n");
   for (const char* file : {kInstalledLibrary, kInstalledDriver, kInstalledTool}) {
     PutFile(file, "old", kOld);
     ASSERT_EQ(chmod(Host(file).c_str(), 0444), 0);
@@ -155,15 +155,14 @@ TEST_F(InstallEndToEnd, WalksNameEveryReferenceAndRunOnlyThoseThatCanRun) {
   const std::string zeta =
       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\References\\zeta]\r\n"
       "\"PreProcImage\"=\"%SystemRoot%\\\\..\\\\Products\\\\Alpha\\\\pre.exe Z\"\r\n\r\n";
-  m_.machine().Import(
-      "Windows Registry Editor Version 5.00\r\n\r\n"
-      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\CurrentVersion]\r\n"
-      "\"Version\"=\"4\"\r\n\r\n"
-      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\References\\Bare]\r\n\r\n"
-      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\References\\Cannot]\r\n"
-      "\"PreProcImage\"=\"C:\\\\Products\\\\Nowhere\\\\pre.exe\"\r\n\r\n"
-      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\References\\Long]\r\n"
-      "\"PreProcImage\"=\"" + long_image + "\"\r\n\r\n" + zeta);
+  m_.machine().Import(kRegHeader + kVersionSection +
+                      "\"Version\"=\"4\"\r\n\r\n"
+                      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\References\\Bare]\r\n\r\n"
+                      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\References\\Cannot]\r\n"
+                      "\"PreProcImage\"=\"C:\\\\Products\\\\Nowhere\\\\pre.exe\"\r\n\r\n"
+                      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\References\\Long]\r\n"
+                      "\"PreProcImage\"=\"" +
+                      long_image + "\"\r\n\r\n" + zeta);
 
   e2e::ToolRun run = InstallAlpha();
   EXPECT_EQ(run.status, 0);
@@ -176,10 +175,7 @@ TEST_F(InstallEndToEnd, WalksNameEveryReferenceAndRunOnlyThoseThatCanRun) {
   EXPECT_TRUE(AllInstalled());
 
   // Quiet, the same walks say nothing and pass " -q" on.
-  m_.machine().Import(
-      "Windows Registry Editor Version 5.00\r\n\r\n"
-      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\CurrentVersion]\r\n"
-      "\"Version\"=\"3.9\"\r\n");
+  m_.machine().Import(kRegHeader + kVersionSection + "\"Version\"=\"3.9\"\r\n");
   run = Run({"-k", "alpha", "-p", "C:\\Products\\Alpha\\pre.exe ALPHA", "-q"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, "");
@@ -187,11 +183,9 @@ TEST_F(InstallEndToEnd, WalksNameEveryReferenceAndRunOnlyThoseThatCanRun) {
 }
 
 TEST_F(InstallEndToEnd, AnEmptyReferencesKeyTellsNobody) {
-  m_.machine().Import(
-      "Windows Registry Editor Version 5.00\r\n\r\n"
-      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\CurrentVersion]\r\n"
-      "\"Version\"=\"3.9\"\r\n\r\n"
-      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\References]\r\n\r\n");
+  m_.machine().Import(kRegHeader + kVersionSection +
+                      "\"Version\"=\"3.9\"\r\n\r\n"
+                      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\References]\r\n\r\n");
   e2e::ToolRun run = InstallAlpha();
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, kInstallBanner + "Found KOTA Version: 3.9 installed.\n" + kNewDriver + kInstallOk);
@@ -227,11 +221,9 @@ TEST_F(InstallEndToEnd, AReleaseWithoutTheDriverKeepsTheInstalledOne) {
 // caller is not registered.
 TEST_F(InstallEndToEnd, AnOldDriverServiceThatStaysBlocksTheNewOne) {
   ASSERT_EQ(InstallAlpha().status, 0);
-  m_.machine().Import(
-      "Windows Registry Editor Version 5.00\r\n\r\n"
-      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\CurrentVersion]\r\n"
-      "\"Version\"=\"3.9\"\r\n"
-      "\"UnInstallImage\"=-\r\n");
+  m_.machine().Import(kRegHeader + kVersionSection +
+                      "\"Version\"=\"3.9\"\r\n"
+                      "\"UnInstallImage\"=-\r\n");
   PutFile(kInstalledLibrary, "old library", kOld);
   m_.AddFault("DeleteService", "vtrin", 5 /* ERROR_ACCESS_DENIED */);
   e2e::ToolRun run = InstallBeta();
@@ -308,6 +300,125 @@ TEST_F(InstallEndToEnd, ACurrentComponentWithoutItsDriverServiceIsInstalledAgain
   EXPECT_EQ(m_.StateOf("vtrin"), SERVICE_RUNNING);
   EXPECT_TRUE(AllInstalled());
 }
+
+// A component whose recorded version is higher than this tool's was put
+// there by a newer installer: it is current, whether or not its driver
+// service exists, so the caller is only registered. Nobody is told, no
+// service is created and neither the newer files nor the record are
+// replaced by this tool's older ones.
+TEST_F(InstallEndToEnd, AHigherRecordedVersionOnlyRegistersEvenWithoutItsDriver) {
+  ASSERT_EQ(InstallAlpha().status, 0);
+  m_.machine().Import(kRegHeader + kVersionSection + "\"Version\"=\"5.0\"\r\n");
+  const time_t newer = time(nullptr) + 86400;
+  for (const char* file : {kInstalledLibrary, kInstalledDriver, kInstalledTool}) PutFile(file, "newer", newer);
+
+  e2e::ToolRun run = InstallBeta();
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, kInstallBanner + "Found KOTA Version: 5.0 installed.\n" + kInstallOk);
+  EXPECT_EQ(m_.StateOf("vtrin"), SERVICE_RUNNING);
+
+  m_.RemoveService("vtrin");
+  std::string version_key = Export(kVersionKey);
+  run = Run({"-k", "gamma", "-p", "C:\\Products\\Gamma\\pre.exe"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, kInstallBanner + "Found KOTA Version: 5.0 installed.\n" + kInstallOk);
+  EXPECT_TRUE(Recorded().empty());
+  EXPECT_FALSE(m_.ServiceExists("vtrin"));
+  EXPECT_EQ(Export(kVersionKey), version_key);
+  for (const char* file : {kInstalledLibrary, kInstalledDriver, kInstalledTool}) EXPECT_EQ(Contents(file), "newer");
+  EXPECT_NE(Export(kComponentKey).find("\\References\\GAMMA]"), std::string::npos);
+}
+
+// No "Version" in the version key, and a "Version" longer than its 260-byte
+// buffer (whose first characters would read as 4.0), both mean that nothing
+// current is recorded: the full install runs without a word about a version.
+TEST_F(InstallEndToEnd, AVersionMissingOrTooLongForItsBufferIsNoVersion) {
+  ASSERT_EQ(InstallAlpha().status, 0);
+  const std::string upgrade = kInstallBanner + "\nStopping: ALPHA\n" + kNewDriver + "\nStarting: ALPHA\n" + kInstallOk;
+
+  m_.machine().Import(kRegHeader + kVersionSection + "\"Version\"=-\r\n");
+  e2e::ToolRun run = InstallAlpha();
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, upgrade);
+
+  m_.machine().Import(kRegHeader + kVersionSection + "\"Version\"=\"4.0" + std::string(300, '0') + "\"\r\n");
+  run = InstallAlpha();
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, upgrade);
+  EXPECT_EQ(Recorded(), (Lines{"ALPHA -e", "ALPHA -b", "ALPHA -e", "ALPHA -b"}));
+  EXPECT_NE(Export(kVersionKey).find("\"Version\"=\"4.0\"\r\n"), std::string::npos);
+}
+
+// The driver service when the manager keeps it or cannot be reached.
+using DriverServiceEndToEnd = ComponentEndToEnd;
+
+// A driver that refuses its stop is deleted while it runs, so it stays marked
+// for deletion: the next install cannot create the new service (an error
+// line, unlike an existing service), and the removal after it counts the
+// marked service as removed, with no line after "Removing Service". The
+// restart takes it away and a fresh install succeeds.
+TEST_F(DriverServiceEndToEnd, MarkedForDeletionUntilTheRestart) {
+  ASSERT_EQ(InstallAlpha().status, 0);
+  emu::admin::ServiceSpec driver = testsupport::DriverService(SERVICE_RUNNING);
+  driver.group = "Extended Base";
+  driver.refuse_stop = 1052;  // ERROR_INVALID_SERVICE_CONTROL
+  m_.DefineService(driver);
+  e2e::ToolRun run = Run({"-k", "alpha", "-r"});
+  ASSERT_EQ(run.out, kRemoveBanner + kStopAndRemove + kRemoveFailed);
+  ASSERT_EQ(m_.StateOf("vtrin"), SERVICE_RUNNING);
+
+  run = InstallAlpha();
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, kInstallBanner + "Installing Driver (" + kDisplay + ").\n" +
+                         "\tERROR: Could not open handle to driver - vtrin\n" + kInstallFailed);
+  EXPECT_EQ(Export(kReferencesKey).find("ALPHA"), std::string::npos);
+  EXPECT_EQ(m_.StateOf("vtrin"), SERVICE_RUNNING);
+
+  // The files and the version key are there again; give the component back
+  // its reference and remove it: the stop is refused, the deletion is not.
+  ASSERT_TRUE(AllInstalled());
+  m_.machine().Import(kRegHeader + "[HKEY_LOCAL_MACHINE\\" + kReferencesKey + "\\ALPHA]\r\n" +
+                      "\"PreProcImage\"=\"C:\\\\Products\\\\Alpha\\\\pre.exe ALPHA\"\r\n");
+  run = Run({"-k", "alpha", "-r"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, kRemoveBanner + kStopAndRemove + kRemoveFailed);
+  EXPECT_EQ(m_.StateOf("vtrin"), SERVICE_RUNNING);
+
+  std::string error;
+  ASSERT_TRUE(emu::admin::Reboot(&error)) << error;
+  EXPECT_FALSE(m_.ServiceExists("vtrin"));
+  run = InstallAlpha();
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, kInstallBanner + kNewDriver + kInstallOk);
+  EXPECT_EQ(m_.StateOf("vtrin"), SERVICE_RUNNING);
+}
+
+// Without the Service Control Manager the install copies the files and then
+// fails at the driver service with the manager's own "install" line, printed
+// instead of "Installing Driver"; the silent stop and removal before it say
+// nothing. The removal names both of its operations that need the manager.
+TEST_F(DriverServiceEndToEnd, ManagerThatCannotBeOpened) {
+  m_.AddFault("OpenSCManagerA", "", 5 /* ERROR_ACCESS_DENIED */, 1, true);
+  e2e::ToolRun run = InstallAlpha();
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out,
+            kInstallBanner + "\tERROR: Could not open handle to Service Control Manager to install - vtrin\n" +
+                kInstallFailed);
+  EXPECT_TRUE(AllInstalled());
+  EXPECT_FALSE(m_.ServiceExists("vtrin"));
+  EXPECT_EQ(Export(kReferencesKey).find("ALPHA"), std::string::npos);
+
+  m_.machine().Import(kRegHeader + "[HKEY_LOCAL_MACHINE\\" + kReferencesKey + "\\ALPHA]\r\n" +
+                      "\"PreProcImage\"=\"C:\\\\Products\\\\Alpha\\\\pre.exe ALPHA\"\r\n");
+  run = Run({"-k", "alpha", "-r"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, kRemoveBanner +
+                         "\tERROR: Could not open handle to Service Control Manager to stop - vtrin\n"
+                         "\tERROR: Could not open handle to Service Control Manager to remove - vtrin\n" +
+                         kRemoveFailed);
+  EXPECT_EQ(Recorded(), (Lines{"ALPHA -e"}));
+}
+
 
 }  // namespace
 }  // namespace componente2e

@@ -25,10 +25,7 @@ TEST_P(InterruptedRun, IsFinishedByTheSameCommand) {
   ASSERT_EQ(InstallAlpha().status, 0);
   if (c.component_stays) {
     // An upgrade over 3.9, which tells ALPHA to let go first.
-    m_.machine().Import(
-        "Windows Registry Editor Version 5.00\r\n\r\n"
-        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\CurrentVersion]\r\n"
-        "\"Version\"=\"3.9\"\r\n");
+    m_.machine().Import(kRegHeader + kVersionSection + "\"Version\"=\"3.9\"\r\n");
   }
   m_.AddFault(c.operation, c.match, emu::kFaultCrashHere);
   ASSERT_EQ(Run(c.command).status, kKilled);

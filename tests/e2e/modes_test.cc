@@ -7,19 +7,19 @@
 
 #include "platform/posix/admin.h"
 #include "platform/registry_access.h"
+#include "tests/e2e/component_e2e_support.h"
 #include "tests/support/test_machine.h"
 
 namespace {
 
 using testsupport::ProcessResult;
 
-constexpr char kInstallBanner[] = "\n\nInstalling Components\n*********************\n\n";
-constexpr char kRemoveBanner[] = "\n\nRemoving Components\n*******************\n\n";
-constexpr char kInstallOk[] = "\nInstall Summary\n***************\nInstall Complete: No errors encountered.\n\n";
-constexpr char kRemoveOk[] = "\nRemove Summary\n**************\nRemove Complete: No errors encountered.\n\n";
-constexpr char kNewDriver[] =
-    "Installing Driver (Kelm Embedded System Management Driver).\n"
-    "Starting Service (Kelm Embedded System Management Driver)\n";
+// The tool's banners and summaries, as the component tests expect them.
+using componente2e::kInstallBanner;
+using componente2e::kInstallOk;
+using componente2e::kNewDriver;
+using componente2e::kRemoveBanner;
+using componente2e::kRemoveOk;
 
 class ModesEndToEnd : public testing::Test {
  protected:

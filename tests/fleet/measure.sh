@@ -17,7 +17,7 @@ machine_tool=$posix_build/mevrid-machine
 status_tool=$posix_build/mevrid-status
 work=$(mktemp -d /tmp/mevrid-measure.XXXXXX)
 trap 'rm -rf "$work"' EXIT
-cc -O2 -o "$work/record_call" "$top/windows/record_call.c" || exit 1
+cc -O2 -o "$work/record_call" "$top/tests/wine/programs/record_call.c" || exit 1
 
 . "$here/lib.sh"
 write_ansible_cfg

@@ -104,7 +104,7 @@ fi
 machine_tool=$posix_build/mevrid-machine
 status_tool=$posix_build/mevrid-status
 wine_programs=$top/build/windows/wine-programs
-cc -O2 -o "$work/record_call" "$top/windows/record_call.c" || { fail "record_call"; finish; }
+cc -O2 -o "$work/record_call" "$top/tests/wine/programs/record_call.c" || { fail "record_call"; finish; }
 
 # --- 3. lint -----------------------------------------------------------------------
 export ANSIBLE_NOCOLOR=1 ANSIBLE_FORCE_COLOR=0

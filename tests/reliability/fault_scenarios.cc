@@ -6,6 +6,7 @@
 #include "platform/posix/admin.h"
 #include "platform/posix/machine.h"
 #include "platform/posix/registry_store.h"
+#include "tests/support/service_definitions.h"
 
 namespace reliability {
 namespace {
@@ -16,10 +17,7 @@ std::string Entry(const std::string& name, const char* image) { return name + "=
 
 bool DefineRunning(const std::string& name, const std::string& display, std::vector<std::string> depends,
                    std::string* error) {
-  emu::admin::ServiceSpec spec;
-  spec.name = name;
-  spec.display = display;
-  spec.state = kRunning;
+  emu::admin::ServiceSpec spec = testsupport::Service(name, kRunning, display);
   spec.depends = std::move(depends);
   return emu::admin::DefineService(spec, error);
 }
@@ -43,13 +41,7 @@ bool SeedOlderNode(const OpenedMachine& machine, std::string* error) {
     *error = "cannot write the older node's files";
     return false;
   }
-  emu::admin::ServiceSpec driver;
-  driver.name = "vtrin";
-  driver.driver = true;
-  driver.image = "System32\\drivers\\vtrin.sys";
-  driver.start_type = 2;
-  driver.state = kRunning;
-  return emu::admin::DefineService(driver, error);
+  return emu::admin::DefineService(testsupport::DriverService(kRunning), error);
 }
 
 bool Install(const Lab& lab, const std::string& dir, const std::string& name, const char* image, std::string* error) {

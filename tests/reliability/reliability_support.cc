@@ -18,6 +18,7 @@
 #include "platform/posix/admin.h"
 #include "platform/posix/machine.h"
 #include "platform/posix/registry_store.h"
+#include "tests/support/text_lines.h"
 
 namespace reliability {
 namespace {
@@ -93,13 +94,6 @@ const char* StateName(uint32_t state) {
   }
 }
 
-std::vector<std::string> SplitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
 bool HostFileExists(const std::string& below_windows) {
   return testsupport::FileExists(emu::DriveDirectory('c') + "/WINDOWS/" + below_windows);
 }
@@ -168,7 +162,7 @@ std::string DescribeDifference(const EndState& expected, const EndState& actual)
   std::string text;
   auto compare = [&text](const char* what, const std::string& want, const std::string& got) {
     if (want == got) return;
-    std::vector<std::string> a = SplitLines(want), b = SplitLines(got);
+    std::vector<std::string> a = testsupport::SplitLines(want), b = testsupport::SplitLines(got);
     for (const std::string& line : a)
       if (std::find(b.begin(), b.end(), line) == b.end()) text += std::string(what) + " missing: " + line + "\n";
     for (const std::string& line : b)

@@ -326,7 +326,7 @@ prepare_posix() {
   [ -x "$posix_machine_tool" ] || posix_machine_tool=$posix_build/mevrid-machine
   posix_record_call=$work/record_call
   # shellcheck disable=SC2086 # CFLAGS may hold several flags (e.g. sanitizers)
-  cc -O2 ${CFLAGS:-} -o "$posix_record_call" "$top/windows/record_call.c" >>"$work/posix-build.log" 2>&1 &&
+  cc -O2 ${CFLAGS:-} -o "$posix_record_call" "$top/tests/wine/programs/record_call.c" >>"$work/posix-build.log" 2>&1 &&
     [ -x "$posix_tool_release/mevrid.exe" ] && [ -x "$posix_machine_tool" ]
 }
 # Without --no-build a missing POSIX build is a failure; with it, the
