@@ -9,7 +9,8 @@
 
 #include "cli/deployment.h"
 #include "cli/reference_modes.h"
-#include "component/component_files.h"
+#include "cli/usage.h"
+#include "component/currency_check.h"
 #include "journal/run_journal.h"
 #include "platform/install_lock.h"
 #include "services/agent_sequences.h"

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "cli/command_line.h"
+#include "cli/usage.h"
 #include "component/component_files.h"
 #include "component/component_keys.h"
 #include "component/component_text.h"
@@ -122,7 +122,7 @@ void FinishLegacyInstall(const RunOptions& options, const LegacyState& state) {
   if (!state.AddLegacyReference) return;
   // The legacy reference's pre-processor is the installed tool with "-o":
   // stored unexpanded, so it follows the Windows directory at each call.
-  InstallComponent(LEGACY_REFERENCE_NAME, LEGACY_PRE_PROC_IMAGE, options.Verbose);
+  InstallComponent(kLegacyReferenceName, kLegacyPreProcImage, options.Verbose);
   JournalStep("start-legacy-services");
   StartLegacyServices(options.Verbose);
   if (options.Verbose) ConsolePrint("\n");
@@ -132,8 +132,8 @@ void DropLegacyReference(const RunOptions& options, const LegacyState& state) {
   // Once the node no longer counts as older, the first removal lets go of the
   // component on its behalf; removing "BROMVELD" itself needs no second pass.
   if (state.OlderNode) return;
-  if (std::strcmp(options.ReferenceName, LEGACY_REFERENCE_NAME) == 0) return;
+  if (std::strcmp(options.ReferenceName, kLegacyReferenceName) == 0) return;
   // Usually there is no such reference to drop.
   JournalAbsenceExpected absence_expected;
-  UninstallComponent(LEGACY_REFERENCE_NAME, 0);
+  UninstallComponent(kLegacyReferenceName, 0);
 }

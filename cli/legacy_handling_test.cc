@@ -265,7 +265,7 @@ TEST_F(LegacyHandling, LegacyReferenceFollowsTheInstallOnlyWhenPrepared) {
   std::strcpy(options.ReferenceName, "ALPHA");
   LegacyState state;
   EXPECT_EQ(Captured([&] { FinishLegacyInstall(options, state); }), "");
-  EXPECT_FALSE(KeyExists(KOTA_REFERENCES_KEY "\\BROMVELD"));
+  EXPECT_FALSE(KeyExists(std::string(kKotaReferencesKey) + "\\BROMVELD"));
 
   ProbeEnvironment();
   state.AddLegacyReference = 1;
@@ -280,7 +280,7 @@ TEST_F(LegacyHandling, LegacyReferenceFollowsTheInstallOnlyWhenPrepared) {
   EXPECT_EQ(out.substr(out.size() - tail.size()), tail);
   std::string image;
   DWORD type = 0;
-  ASSERT_TRUE(GetRegistryBytes(KOTA_REFERENCES_KEY "\\BROMVELD", "PreProcImage", &image, &type));
+  ASSERT_TRUE(GetRegistryBytes(std::string(kKotaReferencesKey) + "\\BROMVELD", "PreProcImage", &image, &type));
   EXPECT_EQ(image, "%SystemRoot%\\mevrid.exe -o");
   EXPECT_EQ(type, static_cast<DWORD>(REG_EXPAND_SZ));
 }
@@ -302,11 +302,11 @@ TEST_F(LegacyHandling, LegacyReferenceIsDroppedOnceWhenTheNodeIsNoLongerOlder) {
   // Only the exact upper-case name is the legacy reference.
   EXPECT_EQ(drop("BROMVELDX", 0), "");
   EXPECT_EQ(Count("RegDeleteKeyA", "BROMVELD"), 1);
-  SetRegistryBytes(KOTA_REFERENCES_KEY "\\BROMVELD", "PreProcImage", REG_EXPAND_SZ, "C:\\missing.exe -o");
-  SetRegistryBytes(KOTA_REFERENCES_KEY "\\OTHER", "PreProcImage", REG_EXPAND_SZ, "C:\\missing.exe");
+  SetRegistryBytes(std::string(kKotaReferencesKey) + "\\BROMVELD", "PreProcImage", REG_EXPAND_SZ, "C:\\missing.exe -o");
+  SetRegistryBytes(std::string(kKotaReferencesKey) + "\\OTHER", "PreProcImage", REG_EXPAND_SZ, "C:\\missing.exe");
   EXPECT_EQ(drop("ALPHA", 0), "");
-  EXPECT_FALSE(KeyExists(KOTA_REFERENCES_KEY "\\BROMVELD"));
-  EXPECT_TRUE(KeyExists(KOTA_REFERENCES_KEY "\\OTHER"));
+  EXPECT_FALSE(KeyExists(std::string(kKotaReferencesKey) + "\\BROMVELD"));
+  EXPECT_TRUE(KeyExists(std::string(kKotaReferencesKey) + "\\OTHER"));
 }
 
 }  // namespace

@@ -48,9 +48,9 @@ TEST_F(ReferenceModes, InstallSummaryFollowsTheProcedureDirectly) {
   EXPECT_EQ(run.out, std::string("\n\nInstalling Components\n*********************\n\n") + kDriverLines +
                          "\nInstall Summary\n***************\nInstall Complete: No errors encountered.\n\n");
   std::string image;
-  ASSERT_TRUE(GetRegistryBytes(KOTA_REFERENCES_KEY "\\ALPHA", "PreProcImage", &image));
+  ASSERT_TRUE(GetRegistryBytes(std::string(kKotaReferencesKey) + "\\ALPHA", "PreProcImage", &image));
   EXPECT_EQ(image, "C:\\missing\\alpha.exe");
-  EXPECT_FALSE(KeyExists(KOTA_REFERENCES_KEY "\\BROMVELD"));
+  EXPECT_FALSE(KeyExists(std::string(kKotaReferencesKey) + "\\BROMVELD"));
 }
 
 TEST_F(ReferenceModes, FailedInstallNamesTheInstallPhase) {

@@ -4,9 +4,9 @@
 // driver on a managed node; the EMANATE pair on a management station.
 #include "services/legacy_sequences.h"
 
-#include "component/component_keys.h"
 #include "probe/environment_profile.h"
 #include "services/agent_sequences.h"
+#include "services/driver_service.h"
 #include "services/service_control.h"
 #include "services/service_query.h"
 
@@ -49,8 +49,8 @@ Flag StopLegacyServices(Flag verbose) {
     // prints its own line) does not count. An install over the node that was
     // interrupted after deleting the old service leaves the node so, and
     // only this run can finish that install.
-    if (!StopServiceTree(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, verbose) &&
-        QueryServicePresence(KOTA_DRIVER_SERVICE) != ServicePresence::Absent)
+    if (!StopServiceTree(kDriverServiceName, kDriverServiceDisplay, verbose) &&
+        QueryServicePresence(kDriverServiceName) != ServicePresence::Absent)
       result = 0;
   }
   return result;
@@ -79,7 +79,7 @@ Flag StartLegacyServices(Flag verbose) {
 // open, then the services as after an install.
 Flag RestartLegacyServices(Flag verbose) {
   Flag result = 1;
-  if (IsManagedNode()) Count(&result, StartServiceAndWait(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, 0));
+  if (IsManagedNode()) Count(&result, StartServiceAndWait(kDriverServiceName, kDriverServiceDisplay, 0));
   Count(&result, StartLegacyServices(verbose));
   return result;
 }

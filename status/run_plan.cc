@@ -5,7 +5,9 @@
 #include "cli/legacy_handling.h"
 #include "component/component_keys.h"
 #include "component/component_text.h"
+#include "component/currency_check.h"
 #include "component/install.h"
+#include "component/notifications.h"
 #include "component/references.h"
 #include "platform/handles.h"
 #include "platform/registry_access.h"
@@ -108,10 +110,10 @@ void PlanRemove(const RunOptions& options, Flag older_node, RunPlan* plan) {
     if (reference.Name != options.ReferenceName) others.push_back(reference.Name);
   // Once the node is no longer older, a removal lets go of the legacy
   // reference as well, which is told "-e" quietly and deleted.
-  if (!older_node && strcmp(options.ReferenceName, LEGACY_REFERENCE_NAME) != 0) {
+  if (!older_node && strcmp(options.ReferenceName, kLegacyReferenceName) != 0) {
     for (auto it = others.begin(); it != others.end(); ++it) {
-      if (*it != LEGACY_REFERENCE_NAME) continue;
-      if (WouldNotifyEnd(LEGACY_REFERENCE_NAME, 0)) plan->NotifyEnd.push_back(LEGACY_REFERENCE_NAME);
+      if (*it != kLegacyReferenceName) continue;
+      if (WouldNotifyEnd(kLegacyReferenceName, 0)) plan->NotifyEnd.push_back(kLegacyReferenceName);
       others.erase(it);
       break;
     }

@@ -15,7 +15,8 @@
 
 #include "component/component_files.h"
 #include "component/component_keys.h"
-#include "component/references.h"
+#include "component/currency_check.h"
+#include "component/notifications.h"
 #include "component/uninstall.h"
 #include "platform/posix/machine.h"
 #include "platform/posix/registry_store.h"
@@ -27,9 +28,9 @@ namespace {
 namespace store = emu::store;
 
 const char* const kKeys[] = {
-    KOTA_COMPONENT_KEY,
-    KOTA_VERSION_KEY,
-    KOTA_REFERENCES_KEY,
+    kKotaComponentKey,
+    kKotaVersionKey,
+    kKotaReferencesKey,
     "SOFTWARE\\Kelm\\KelmZAQ\\Current Version",
     "SOFTWARE\\Kelm Computer Corporation\\Kelm ZAQ\\CurrentVersion",
     "SOFTWARE\\Kelm Computer Corporation",
