@@ -14,7 +14,7 @@
 #include "component/install.h"
 #include "component/uninstall.h"
 #include "journal/run_journal.h"
-#include "platform/registry_access.h"
+#include "platform/environment_text.h"
 #include "probe/environment_profile.h"
 #include "services/legacy_sequences.h"
 

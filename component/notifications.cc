@@ -4,6 +4,7 @@
 #include "component/references.h"
 #include "component/run_and_wait.h"
 #include "journal/run_journal.h"
+#include "platform/environment_text.h"
 #include "platform/handles.h"
 #include "platform/registry_access.h"
 

@@ -10,6 +10,7 @@
 #include "component/notifications.h"
 #include "component/references.h"
 #include "journal/run_journal.h"
+#include "platform/environment_text.h"
 #include "platform/handles.h"
 #include "platform/registry_access.h"
 #include "services/driver_service.h"

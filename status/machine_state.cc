@@ -6,6 +6,7 @@
 #include "component/component_text.h"
 #include "component/currency_check.h"
 #include "component/references.h"
+#include "platform/environment_text.h"
 #include "platform/handles.h"
 #include "platform/install_lock.h"
 #include "platform/registry_access.h"

@@ -5,7 +5,7 @@
 
 #include "component/currency_check.h"
 #include "component/install.h"
-#include "platform/registry_access.h"
+#include "platform/environment_text.h"
 #include "services/driver_service.h"
 #include "status/machine_access.h"
 #include "status/machine_state.h"
