@@ -108,7 +108,14 @@ int RunLockedReferenceModes(const RunOptions& options, const char* program_name,
   JournalSetReference(options.ReferenceName);
   // One install or removal at a time on the machine: taken only now, so the
   // no-op, usage and agent modes never wait for it.
-  switch (TakeInstallLock(options.Verbose, lock_timeout_seconds)) {
+  // The lock prints nothing itself: the run says once that it waits, as the
+  // wait begins, and names a lock it could not take.
+  const LockResult lock = TakeInstallLock(lock_timeout_seconds, [&] {
+    if (options.Verbose) ConsolePrint("Waiting for another installation of the KOTA component to finish.\n");
+  });
+  if (lock != LockResult::Held && options.Verbose)
+    ConsolePrint("\tERROR: Could not gain exclusive access to the KOTA component.\n");
+  switch (lock) {
     case LockResult::Held:
       break;
     case LockResult::TimedOut:
