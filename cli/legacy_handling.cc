@@ -33,14 +33,14 @@ constexpr const char* kOlderNodeVersions[] = {"3.0", "3.1", "3.2", "3.2.1", "3.3
 // path "\bin\qelmot32.dll", a file at the root of the current drive that is
 // not the node's: that deletion is passed over with the line of a deletion
 // that failed.
-void DeleteOldComponentCopies(const char* windows_directory, Flag verbose) {
-  const bool program_files_copy = IsNodeVersion("3.3") || IsNodeVersion("3.4");
+void DeleteOldComponentCopies(const EnvironmentProfile& profile, const char* windows_directory, Flag verbose) {
+  const bool program_files_copy = IsNodeVersion(profile, "3.3") || IsNodeVersion(profile, "3.4");
   const std::string library =
-      program_files_copy ? FormatText("%s\\bin\\%s", g_EnvironmentProfile.ProgramFilesPath,
+      program_files_copy ? FormatText("%s\\bin\\%s", profile.ProgramFilesPath,
                                       ComponentFileOf(ComponentRole::Library).FileName)
                          : InstalledPathOf(ComponentRole::Library, windows_directory);
   const std::string driver = InstalledPathOf(ComponentRole::Driver, windows_directory);
-  if (program_files_copy && g_EnvironmentProfile.ProgramFilesPath[0] == '\0')
+  if (program_files_copy && profile.ProgramFilesPath[0] == '\0')
     ReportUndeletedFile(library.c_str(), verbose);
   else
     DeleteComponentFile(library.c_str(), verbose);
@@ -50,22 +50,22 @@ void DeleteOldComponentCopies(const char* windows_directory, Flag verbose) {
 // Returns false when the run must end with status 1. A preparation that
 // fails has deleted nothing yet, so the services it stopped are started
 // again on their old files.
-bool PrepareLegacyInstall(Flag verbose, LegacyState* state) {
+bool PrepareLegacyInstall(const EnvironmentProfile& profile, Flag verbose, LegacyState* state) {
   JournalStep("stop-legacy-services");
-  if (!StopLegacyServices(verbose)) {
+  if (!StopLegacyServices(state->Roles, verbose)) {
     if (verbose) ConsolePrint("\n");
-    RestartLegacyServices(verbose);
+    RestartLegacyServices(state->Roles, verbose);
     return false;
   }
   if (verbose) ConsolePrint("\n");
   const char* windows_directory = LookupWindowsDirectory();
   if (windows_directory == nullptr) {
     if (verbose) ConsolePrint("\tERROR: Could not determine %%SystemRoot%% directory.\n");
-    RestartLegacyServices(verbose);
+    RestartLegacyServices(state->Roles, verbose);
     return false;
   }
   JournalStep("delete-old-copies");
-  DeleteOldComponentCopies(windows_directory, verbose);
+  DeleteOldComponentCopies(profile, windows_directory, verbose);
   if (verbose) ConsolePrint("\n");
   state->AddLegacyReference = 1;
   return true;
@@ -77,27 +77,35 @@ ReferenceMode RequestedMode(const RunOptions& options) {
 
 }  // namespace
 
-Flag IsOlderNode() {
-  if (!IsManagedNode()) return 0;
+Flag IsOlderNode(const EnvironmentProfile& profile) {
+  if (!IsManagedNode(profile)) return 0;
   for (const char* version : kOlderNodeVersions) {
-    if (IsNodeVersion(version)) return 1;
+    if (IsNodeVersion(profile, version)) return 1;
   }
   return 0;
+}
+
+LegacyRoles LegacyRolesOf(const EnvironmentProfile& profile) {
+  LegacyRoles roles;
+  roles.ManagedNode = IsManagedNode(profile);
+  roles.ManagementStation = IsManagementStation(profile);
+  return roles;
 }
 
 ReferenceMode DecideReferenceMode(const RunOptions& options, const char* program_name, LegacyState* state,
                                   int* exit_status) {
   const Flag verbose = options.Verbose;
-  ProbeEnvironment();
-  state->OlderNode = IsOlderNode();
+  const EnvironmentProfile profile = ProbeEnvironment();
+  state->OlderNode = IsOlderNode(profile);
+  state->Roles = LegacyRolesOf(profile);
 
   if (options.OverOlder) {
     if (verbose) {
       ConsolePrint("NNM/SE Components\n*****************\n\n");
-      PrintEnvironmentReport();
+      PrintEnvironmentReport(profile);
     }
     if (state->OlderNode && !options.Remove) {
-      if (!PrepareLegacyInstall(verbose, state)) {
+      if (!PrepareLegacyInstall(profile, verbose, state)) {
         *exit_status = 1;
         return ReferenceMode::Exit;
       }
@@ -108,7 +116,7 @@ ReferenceMode DecideReferenceMode(const RunOptions& options, const char* program
   if (state->OlderNode && !options.Remove) {
     if (verbose) {
       ConsolePrint("Detected older version of NNM/SE\n********************************\n\n");
-      PrintEnvironmentReport();
+      PrintEnvironmentReport(profile);
       PrintUsage(program_name);
     }
     state->Refused = 1;
@@ -124,7 +132,7 @@ void FinishLegacyInstall(const RunOptions& options, const LegacyState& state) {
   // stored unexpanded, so it follows the Windows directory at each call.
   InstallComponent(kLegacyReferenceName, kLegacyPreProcImage, options.Verbose);
   JournalStep("start-legacy-services");
-  StartLegacyServices(options.Verbose);
+  StartLegacyServices(state.Roles, options.Verbose);
   if (options.Verbose) ConsolePrint("\n");
 }
 

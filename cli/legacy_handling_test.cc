@@ -12,7 +12,6 @@
 
 #include "component/component_keys.h"
 #include "component/component_test_fixture.h"
-#include "probe/environment_profile.h"
 #include "tests/support/usage_text.h"
 
 namespace {
@@ -31,7 +30,6 @@ class LegacyHandling : public componenttest::ComponentTest {
   }
   void TearDown() override {
     emu::SetCallTrace(nullptr);
-    g_EnvironmentProfile = EnvironmentProfile{};
     ComponentTest::TearDown();
   }
 
@@ -208,7 +206,6 @@ TEST_F(LegacyHandling, AFailedPreparationStartsAgainWhatItStopped) {
 // of a failed deletion, and the file there is left alone.
 TEST_F(LegacyHandling, AnEmptyProgramFilesPathDeletesNothingAtTheRoot) {
   SeedNewerNode("3.3", "");
-  g_EnvironmentProfile = EnvironmentProfile{};
   DefineNodeServices();
   PutFile(Host("C:\\bin\\qelmot32.dll"), "not the node's library");
   Decision d = Decide("ALPHA", 1, 0);
@@ -267,7 +264,7 @@ TEST_F(LegacyHandling, LegacyReferenceFollowsTheInstallOnlyWhenPrepared) {
   EXPECT_EQ(Captured([&] { FinishLegacyInstall(options, state); }), "");
   EXPECT_FALSE(KeyExists(std::string(kKotaReferencesKey) + "\\BROMVELD"));
 
-  ProbeEnvironment();
+  state.Roles.ManagedNode = 1;
   state.AddLegacyReference = 1;
   std::string out = Captured([&] { FinishLegacyInstall(options, state); });
   // The component is not installed yet, so this is a full install for the

@@ -12,7 +12,6 @@
 
 #include "component/component_keys.h"
 #include "component/component_test_fixture.h"
-#include "probe/environment_profile.h"
 
 namespace {
 
@@ -22,10 +21,6 @@ constexpr char kDriverLines[] =
 
 class ReferenceModes : public componenttest::ComponentTest {
  protected:
-  void TearDown() override {
-    g_EnvironmentProfile = EnvironmentProfile{};
-    ComponentTest::TearDown();
-  }
   struct Run {
     int status;
     std::string out;

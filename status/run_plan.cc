@@ -139,12 +139,12 @@ RunPlan PlanRun(ParseOutcome parse, const RunOptions& options) {
   }
   plan.HasReference = true;
   plan.Reference = options.ReferenceName;
-  ProbeEnvironment();
-  const Flag older_node = IsOlderNode();
+  const EnvironmentProfile profile = ProbeEnvironment();
+  const Flag older_node = IsOlderNode(profile);
   if (older_node && !options.OverOlder && !options.Remove) {
     plan.Mode = "refused";
     plan.Outcome = "refused-older-node";
-    plan.DecidedBy = FormatText("an older node (%s) is installed and -g is not given", g_EnvironmentProfile.NodeVersion);
+    plan.DecidedBy = FormatText("an older node (%s) is installed and -g is not given", profile.NodeVersion);
     return plan;
   }
   if (options.Remove)

@@ -102,12 +102,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     tx.Commit();
   }
 
-  g_EnvironmentProfile = EnvironmentProfile();
-  ProbeEnvironment();
-  PrintEnvironmentReport();
-  IsManagedNode();
-  IsManagementStation();
-  IsNodeVersion("3.2.1");
+  const EnvironmentProfile profile = ProbeEnvironment();
+  PrintEnvironmentReport(profile);
+  IsManagedNode(profile);
+  IsManagementStation(profile);
+  IsNodeVersion(profile, "3.2.1");
   IsComponentInstallNeeded("C:\\WINDOWS", 1);
   NotifyAllReferencesEnd(1);
   NotifyAllReferencesBegin(0);
