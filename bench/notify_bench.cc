@@ -13,7 +13,7 @@
 #include <benchmark/benchmark.h>
 
 #include "bench/support/bench_support.h"
-#include "component/references.h"
+#include "component/notifications.h"
 #include "tests/support/test_machine.h"
 
 extern char** environ;

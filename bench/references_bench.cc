@@ -26,7 +26,7 @@ std::string ReferenceName(int64_t i) {
 
 // Drops the References key with everything below it, outside the timing.
 void ClearReferences() {
-  int64_t key = emu::store::FindKey(emu::store::kRootKeyId, KOTA_REFERENCES_KEY);
+  int64_t key = emu::store::FindKey(emu::store::kRootKeyId, kKotaReferencesKey);
   if (key != emu::store::kNoKey) emu::store::DeleteTree(key);
 }
 

@@ -9,7 +9,8 @@
 
 #include "cli/deployment.h"
 #include "cli/reference_modes.h"
-#include "component/component_files.h"
+#include "cli/usage.h"
+#include "component/currency_check.h"
 #include "journal/run_journal.h"
 #include "platform/ascii_case.h"
 #include "platform/install_lock.h"
@@ -101,7 +102,14 @@ int RunLockedReferenceModes(const RunOptions& options, const char* program_name,
   JournalSetReference(options.ReferenceName);
   // One install or removal at a time on the machine: taken only now, so the
   // no-op, usage and agent modes never wait for it.
-  switch (TakeInstallLock(options.Verbose, lock_timeout_seconds)) {
+  // The lock prints nothing itself: the run says once that it waits, as the
+  // wait begins, and names a lock it could not take.
+  const LockResult lock = TakeInstallLock(lock_timeout_seconds, [&] {
+    if (options.Verbose) ConsolePrint("Waiting for another installation of the KOTA component to finish.\n");
+  });
+  if (lock != LockResult::Held && options.Verbose)
+    ConsolePrint("\tERROR: Could not gain exclusive access to the KOTA component.\n");
+  switch (lock) {
     case LockResult::Held:
       break;
     case LockResult::TimedOut:

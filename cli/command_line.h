@@ -5,7 +5,6 @@
 #include "cli/run_options.h"
 
 int RunMevrid(int argc, char** argv);
-void PrintUsage(const char* program_name);
 
 // The outcome of reading the arguments into the run options.
 enum class ParseOutcome {

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "cli/command_line.h"
+#include "cli/usage.h"
 #include "component/component_files.h"
 #include "component/component_keys.h"
 #include "component/component_text.h"
@@ -15,7 +15,7 @@
 #include "component/uninstall.h"
 #include "component/windows_directory.h"
 #include "journal/run_journal.h"
-#include "platform/registry_access.h"
+#include "platform/environment_text.h"
 #include "probe/environment_profile.h"
 #include "services/legacy_sequences.h"
 
@@ -34,14 +34,14 @@ constexpr const char* kOlderNodeVersions[] = {"3.0", "3.1", "3.2", "3.2.1", "3.3
 // path "\bin\qelmot32.dll", a file at the root of the current drive that is
 // not the node's: that deletion is passed over with the line of a deletion
 // that failed.
-void DeleteOldComponentCopies(const char* windows_directory, Flag verbose) {
-  const bool program_files_copy = IsNodeVersion("3.3") || IsNodeVersion("3.4");
+void DeleteOldComponentCopies(const EnvironmentProfile& profile, const char* windows_directory, Flag verbose) {
+  const bool program_files_copy = IsNodeVersion(profile, "3.3") || IsNodeVersion(profile, "3.4");
   const std::string library =
-      program_files_copy ? FormatText("%s\\bin\\%s", g_EnvironmentProfile.ProgramFilesPath,
+      program_files_copy ? FormatText("%s\\bin\\%s", profile.ProgramFilesPath,
                                       ComponentFileOf(ComponentRole::Library).FileName)
                          : InstalledPathOf(ComponentRole::Library, windows_directory);
   const std::string driver = InstalledPathOf(ComponentRole::Driver, windows_directory);
-  if (program_files_copy && g_EnvironmentProfile.ProgramFilesPath[0] == '\0')
+  if (program_files_copy && profile.ProgramFilesPath[0] == '\0')
     ReportUndeletedFile(library.c_str(), verbose);
   else
     DeleteComponentFile(library.c_str(), verbose);
@@ -51,21 +51,21 @@ void DeleteOldComponentCopies(const char* windows_directory, Flag verbose) {
 // Returns false when the run must end with status 1. A preparation that
 // fails has deleted nothing yet, so the services it stopped are started
 // again on their old files.
-bool PrepareLegacyInstall(Flag verbose, LegacyState* state) {
+bool PrepareLegacyInstall(const EnvironmentProfile& profile, Flag verbose, LegacyState* state) {
   JournalStep("stop-legacy-services");
-  if (!StopLegacyServices(verbose)) {
+  if (!StopLegacyServices(state->Roles, verbose)) {
     Say(verbose, "\n");
-    RestartLegacyServices(verbose);
+    RestartLegacyServices(state->Roles, verbose);
     return false;
   }
   Say(verbose, "\n");
   const char* windows_directory = WindowsDirectoryOrSay(verbose);
   if (windows_directory == nullptr) {
-    RestartLegacyServices(verbose);
+    RestartLegacyServices(state->Roles, verbose);
     return false;
   }
   JournalStep("delete-old-copies");
-  DeleteOldComponentCopies(windows_directory, verbose);
+  DeleteOldComponentCopies(profile, windows_directory, verbose);
   Say(verbose, "\n");
   state->AddLegacyReference = 1;
   return true;
@@ -77,27 +77,35 @@ ReferenceMode RequestedMode(const RunOptions& options) {
 
 }  // namespace
 
-Flag IsOlderNode() {
-  if (!IsManagedNode()) return 0;
+Flag IsOlderNode(const EnvironmentProfile& profile) {
+  if (!IsManagedNode(profile)) return 0;
   for (const char* version : kOlderNodeVersions) {
-    if (IsNodeVersion(version)) return 1;
+    if (IsNodeVersion(profile, version)) return 1;
   }
   return 0;
+}
+
+LegacyRoles LegacyRolesOf(const EnvironmentProfile& profile) {
+  LegacyRoles roles;
+  roles.ManagedNode = IsManagedNode(profile);
+  roles.ManagementStation = IsManagementStation(profile);
+  return roles;
 }
 
 ReferenceMode DecideReferenceMode(const RunOptions& options, const char* program_name, LegacyState* state,
                                   int* exit_status) {
   const Flag verbose = options.Verbose;
-  ProbeEnvironment();
-  state->OlderNode = IsOlderNode();
+  const EnvironmentProfile profile = ProbeEnvironment();
+  state->OlderNode = IsOlderNode(profile);
+  state->Roles = LegacyRolesOf(profile);
 
   if (options.OverOlder) {
     if (verbose) {
       ConsolePrint("NNM/SE Components\n*****************\n\n");
-      PrintEnvironmentReport();
+      PrintEnvironmentReport(profile);
     }
     if (state->OlderNode && !options.Remove) {
-      if (!PrepareLegacyInstall(verbose, state)) {
+      if (!PrepareLegacyInstall(profile, verbose, state)) {
         *exit_status = 1;
         return ReferenceMode::Exit;
       }
@@ -108,7 +116,7 @@ ReferenceMode DecideReferenceMode(const RunOptions& options, const char* program
   if (state->OlderNode && !options.Remove) {
     if (verbose) {
       ConsolePrint("Detected older version of NNM/SE\n********************************\n\n");
-      PrintEnvironmentReport();
+      PrintEnvironmentReport(profile);
       PrintUsage(program_name);
     }
     state->Refused = 1;
@@ -122,9 +130,9 @@ void FinishLegacyInstall(const RunOptions& options, const LegacyState& state) {
   if (!state.AddLegacyReference) return;
   // The legacy reference's pre-processor is the installed tool with "-o":
   // stored unexpanded, so it follows the Windows directory at each call.
-  InstallComponent(LEGACY_REFERENCE_NAME, LEGACY_PRE_PROC_IMAGE, options.Verbose);
+  InstallComponent(kLegacyReferenceName, kLegacyPreProcImage, options.Verbose);
   JournalStep("start-legacy-services");
-  StartLegacyServices(options.Verbose);
+  StartLegacyServices(state.Roles, options.Verbose);
   Say(options.Verbose, "\n");
 }
 
@@ -132,8 +140,8 @@ void DropLegacyReference(const RunOptions& options, const LegacyState& state) {
   // Once the node no longer counts as older, the first removal lets go of the
   // component on its behalf; removing "BROMVELD" itself needs no second pass.
   if (state.OlderNode) return;
-  if (std::strcmp(options.ReferenceName, LEGACY_REFERENCE_NAME) == 0) return;
+  if (std::strcmp(options.ReferenceName, kLegacyReferenceName) == 0) return;
   // Usually there is no such reference to drop.
   JournalAbsenceExpected absence_expected;
-  UninstallComponent(LEGACY_REFERENCE_NAME, 0);
+  UninstallComponent(kLegacyReferenceName, 0);
 }

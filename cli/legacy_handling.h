@@ -4,21 +4,26 @@
 #pragma once
 
 #include "cli/run_options.h"
+#include "probe/environment_profile.h"
+#include "services/legacy_sequences.h"
 
 struct LegacyState {
   Flag OlderNode = 0;
   Flag AddLegacyReference = 0;
   Flag Refused = 0;  // an install on an older node without "-g"
+  LegacyRoles Roles;  // the service groups the legacy sequences handle
 };
 
-// Whether the probed machine carries an older managed node (3.0 to 3.4),
-// which keeps its own copies of the component; ProbeEnvironment first.
-Flag IsOlderNode();
+// Whether the profiled machine carries an older managed node (3.0 to 3.4),
+// which keeps its own copies of the component.
+Flag IsOlderNode(const EnvironmentProfile& profile);
+// The groups of the older installation's services the machine runs.
+LegacyRoles LegacyRolesOf(const EnvironmentProfile& profile);
 
 enum class ReferenceMode { Install, Remove, Exit };
 
 // Runs between the "\n\n" of the entry and the choice of mode: probes the
-// machine, refuses an install on an older node without "-g", or runs the
+// machine (the one probe of the run, whose profile it hands down), refuses an install on an older node without "-g", or runs the
 // legacy preparation. Returns the mode to run, or Exit with *exit_status set.
 ReferenceMode DecideReferenceMode(const RunOptions& options, const char* program_name, LegacyState* state,
                                   int* exit_status);

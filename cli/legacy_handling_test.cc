@@ -12,7 +12,6 @@
 
 #include "component/component_keys.h"
 #include "component/component_test_fixture.h"
-#include "probe/environment_profile.h"
 #include "tests/support/usage_text.h"
 
 namespace {
@@ -31,7 +30,6 @@ class LegacyHandling : public componenttest::ComponentTest {
   }
   void TearDown() override {
     emu::SetCallTrace(nullptr);
-    g_EnvironmentProfile = EnvironmentProfile{};
     ComponentTest::TearDown();
   }
 
@@ -205,7 +203,6 @@ TEST_F(LegacyHandling, AFailedPreparationStartsAgainWhatItStopped) {
 // of a failed deletion, and the file there is left alone.
 TEST_F(LegacyHandling, AnEmptyProgramFilesPathDeletesNothingAtTheRoot) {
   SeedNewerNode("3.3", "");
-  g_EnvironmentProfile = EnvironmentProfile{};
   DefineNodeServices();
   PutFile(Host("C:\\bin\\qelmot32.dll"), "not the node's library");
   Decision d = Decide("ALPHA", 1, 0);
@@ -262,9 +259,9 @@ TEST_F(LegacyHandling, LegacyReferenceFollowsTheInstallOnlyWhenPrepared) {
   std::strcpy(options.ReferenceName, "ALPHA");
   LegacyState state;
   EXPECT_EQ(Captured([&] { FinishLegacyInstall(options, state); }), "");
-  EXPECT_FALSE(KeyExists(KOTA_REFERENCES_KEY "\\BROMVELD"));
+  EXPECT_FALSE(KeyExists(std::string(kKotaReferencesKey) + "\\BROMVELD"));
 
-  ProbeEnvironment();
+  state.Roles.ManagedNode = 1;
   state.AddLegacyReference = 1;
   std::string out = Captured([&] { FinishLegacyInstall(options, state); });
   // The component is not installed yet, so this is a full install for the
@@ -277,7 +274,7 @@ TEST_F(LegacyHandling, LegacyReferenceFollowsTheInstallOnlyWhenPrepared) {
   EXPECT_EQ(out.substr(out.size() - tail.size()), tail);
   std::string image;
   DWORD type = 0;
-  ASSERT_TRUE(GetRegistryBytes(KOTA_REFERENCES_KEY "\\BROMVELD", "PreProcImage", &image, &type));
+  ASSERT_TRUE(GetRegistryBytes(std::string(kKotaReferencesKey) + "\\BROMVELD", "PreProcImage", &image, &type));
   EXPECT_EQ(image, "%SystemRoot%\\mevrid.exe -o");
   EXPECT_EQ(type, static_cast<DWORD>(REG_EXPAND_SZ));
 }
@@ -299,11 +296,11 @@ TEST_F(LegacyHandling, LegacyReferenceIsDroppedOnceWhenTheNodeIsNoLongerOlder) {
   // Only the exact upper-case name is the legacy reference.
   EXPECT_EQ(drop("BROMVELDX", 0), "");
   EXPECT_EQ(Count("RegDeleteKeyA", "BROMVELD"), 1);
-  SetRegistryBytes(KOTA_REFERENCES_KEY "\\BROMVELD", "PreProcImage", REG_EXPAND_SZ, "C:\\missing.exe -o");
-  SetRegistryBytes(KOTA_REFERENCES_KEY "\\OTHER", "PreProcImage", REG_EXPAND_SZ, "C:\\missing.exe");
+  SetRegistryBytes(std::string(kKotaReferencesKey) + "\\BROMVELD", "PreProcImage", REG_EXPAND_SZ, "C:\\missing.exe -o");
+  SetRegistryBytes(std::string(kKotaReferencesKey) + "\\OTHER", "PreProcImage", REG_EXPAND_SZ, "C:\\missing.exe");
   EXPECT_EQ(drop("ALPHA", 0), "");
-  EXPECT_FALSE(KeyExists(KOTA_REFERENCES_KEY "\\BROMVELD"));
-  EXPECT_TRUE(KeyExists(KOTA_REFERENCES_KEY "\\OTHER"));
+  EXPECT_FALSE(KeyExists(std::string(kKotaReferencesKey) + "\\BROMVELD"));
+  EXPECT_TRUE(KeyExists(std::string(kKotaReferencesKey) + "\\OTHER"));
 }
 
 }  // namespace

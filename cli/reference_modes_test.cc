@@ -12,7 +12,6 @@
 
 #include "component/component_keys.h"
 #include "component/component_test_fixture.h"
-#include "probe/environment_profile.h"
 
 namespace {
 
@@ -22,10 +21,6 @@ constexpr char kDriverLines[] =
 
 class ReferenceModes : public componenttest::ComponentTest {
  protected:
-  void TearDown() override {
-    g_EnvironmentProfile = EnvironmentProfile{};
-    ComponentTest::TearDown();
-  }
   struct Run {
     int status;
     std::string out;
@@ -48,9 +43,9 @@ TEST_F(ReferenceModes, InstallSummaryFollowsTheProcedureDirectly) {
   EXPECT_EQ(run.out, std::string("\n\nInstalling Components\n*********************\n\n") + kDriverLines +
                          "\nInstall Summary\n***************\nInstall Complete: No errors encountered.\n\n");
   std::string image;
-  ASSERT_TRUE(GetRegistryBytes(KOTA_REFERENCES_KEY "\\ALPHA", "PreProcImage", &image));
+  ASSERT_TRUE(GetRegistryBytes(std::string(kKotaReferencesKey) + "\\ALPHA", "PreProcImage", &image));
   EXPECT_EQ(image, "C:\\missing\\alpha.exe");
-  EXPECT_FALSE(KeyExists(KOTA_REFERENCES_KEY "\\BROMVELD"));
+  EXPECT_FALSE(KeyExists(std::string(kKotaReferencesKey) + "\\BROMVELD"));
 }
 
 TEST_F(ReferenceModes, FailedInstallNamesTheInstallPhase) {

@@ -1,7 +1,8 @@
 // The usage text: the answer to every parse or validation error, printed even
 // under "-q" since it replaces the work the user asked for. "-o" is for the
 // tool's own use and stays unlisted.
-#include "cli/command_line.h"
+#include "cli/usage.h"
+
 #include "services/agent_sequences.h"
 
 void PrintUsage(const char* program_name) {

@@ -15,7 +15,7 @@ const std::string kRemove = "Remove ";
 ChangeMarker ReadChangeMarker() {
   char text[kTextBufferSize];
   ChangeMarker marker;
-  if (!ReadRegistryText(KOTA_COMPONENT_KEY, KOTA_CHANGE_MARKER_VALUE, KEY_READ, text, sizeof text)) return marker;
+  if (!ReadRegistryText(kKotaComponentKey, kChangeMarkerValue, KEY_READ, text, sizeof text)) return marker;
   const std::string value = text;
   if (value == kInstall) {
     marker.kind = ChangeKind::Install;
@@ -32,13 +32,13 @@ bool WriteChangeMarker(ChangeKind kind, const char* reference_name) {
   // Where there is no component key, nothing has been installed that a run
   // could leave half-done.
   ScopedKey key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, KOTA_COMPONENT_KEY, 0, KEY_WRITE, key.Receive()) != ERROR_SUCCESS) return false;
-  return RegSetValueExA(key.Get(), KOTA_CHANGE_MARKER_VALUE, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.data()),
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKotaComponentKey, 0, KEY_WRITE, key.Receive()) != ERROR_SUCCESS) return false;
+  return RegSetValueExA(key.Get(), kChangeMarkerValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.data()),
                         static_cast<DWORD>(text.size())) == ERROR_SUCCESS;
 }
 
 void ClearChangeMarker() {
   ScopedKey key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, KOTA_COMPONENT_KEY, 0, KEY_WRITE, key.Receive()) != ERROR_SUCCESS) return;
-  RegDeleteValueA(key.Get(), KOTA_CHANGE_MARKER_VALUE);
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKotaComponentKey, 0, KEY_WRITE, key.Receive()) != ERROR_SUCCESS) return;
+  RegDeleteValueA(key.Get(), kChangeMarkerValue);
 }

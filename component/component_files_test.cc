@@ -1,7 +1,7 @@
 #include "component/component_files.h"
 
-#include "component/component_keys.h"
 #include "component/component_test_fixture.h"
+#include "services/driver_service.h"
 
 namespace componenttest {
 namespace {
@@ -151,7 +151,7 @@ TEST_F(DeleteComponentFileTest, AMissingFileIsReportedWhenVerbose) {
 TEST_F(DeleteComponentFileTest, AFileInUseIsSetAsideForTheNextRestart) {
   PutFile(Host(kInstalledDriver), "driver", kOld);
   PutFile(Host("C:\\WINDOWS\\system32\\drivers\\other.sys"), "other", kOld);
-  DefineDriver(KOTA_DRIVER_SERVICE, "system32\\drivers\\vtrin.sys", SERVICE_RUNNING);
+  DefineDriver(kDriverServiceName, "system32\\drivers\\vtrin.sys", SERVICE_RUNNING);
   DefineDriver("other", "system32\\drivers\\other.sys", SERVICE_RUNNING);
 
   std::string out = Captured([&] {
@@ -180,7 +180,7 @@ TEST_F(DeleteComponentFileTest, AFileInUseIsSetAsideForTheNextRestart) {
 
 TEST_F(DeleteComponentFileTest, AFailedRenameOrSchedulingIsReported) {
   PutFile(Host(kInstalledDriver), "driver", kOld);
-  DefineDriver(KOTA_DRIVER_SERVICE, "system32\\drivers\\vtrin.sys", SERVICE_RUNNING);
+  DefineDriver(kDriverServiceName, "system32\\drivers\\vtrin.sys", SERVICE_RUNNING);
 
   Fault("MoveFileA", "vtrin.sys", ERROR_ACCESS_DENIED);
   std::string out = Captured([&] { EXPECT_EQ(DeleteComponentFile(kInstalledDriver, 1), 0); });

@@ -1,16 +1,28 @@
-// The component's registry keys, all below HKEY_LOCAL_MACHINE.
+// The component's registry keys and values, all below HKEY_LOCAL_MACHINE.
 #pragma once
 
-#define KOTA_COMPONENT_KEY "SOFTWARE\\Kelm Computer Corporation\\KelmKOTA"
-#define KOTA_VERSION_KEY KOTA_COMPONENT_KEY "\\CurrentVersion"
-#define KOTA_REFERENCES_KEY KOTA_COMPONENT_KEY "\\References"
-#define KOTA_REFERENCE_KEY_FORMAT KOTA_REFERENCES_KEY "\\%s"
+#include <string_view>
+
+inline constexpr char kKotaComponentKey[] = "SOFTWARE\\Kelm Computer Corporation\\KelmKOTA";
+inline constexpr char kKotaVersionKey[] = "SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\CurrentVersion";
+inline constexpr char kKotaReferencesKey[] = "SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\References";
+inline constexpr char kKotaReferenceKeyFormat[] = "SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\References\\%s";
 // A value of the component key that is there only while an install or a
 // removal is under way ("Install" or "Remove"); only this tool reads it.
-#define KOTA_CHANGE_MARKER_VALUE "ChangeInProgress"
+inline constexpr char kChangeMarkerValue[] = "ChangeInProgress";
 
-// The driver service, its display text, and the legacy reference.
-#define KOTA_DRIVER_SERVICE "vtrin"
-#define KOTA_DRIVER_DISPLAY "Kelm Embedded System Management Driver"
-#define LEGACY_REFERENCE_NAME "BROMVELD"
-#define LEGACY_PRE_PROC_IMAGE "%SystemRoot%\\mevrid.exe -o"
+// The legacy reference, kept for an older node's own use of the component.
+inline constexpr char kLegacyReferenceName[] = "BROMVELD";
+inline constexpr char kLegacyPreProcImage[] = "%SystemRoot%\\mevrid.exe -o";
+
+namespace component_keys_detail {
+constexpr bool IsBelow(std::string_view key, std::string_view parent, std::string_view tail) {
+  return key.size() == parent.size() + tail.size() && key.substr(0, parent.size()) == parent &&
+         key.substr(parent.size()) == tail;
+}
+}  // namespace component_keys_detail
+
+// The keys are written out in full; each must stay below the one it names.
+static_assert(component_keys_detail::IsBelow(kKotaVersionKey, kKotaComponentKey, "\\CurrentVersion"));
+static_assert(component_keys_detail::IsBelow(kKotaReferencesKey, kKotaComponentKey, "\\References"));
+static_assert(component_keys_detail::IsBelow(kKotaReferenceKeyFormat, kKotaReferencesKey, "\\%s"));

@@ -30,6 +30,6 @@ std::string FormatText(const char* format, ...) {
 }
 
 bool FormReferenceKeyPath(const char* reference_name, std::string* key_path) {
-  *key_path = FormatText(KOTA_REFERENCE_KEY_FORMAT, reference_name);
+  *key_path = FormatText(kKotaReferenceKeyFormat, reference_name);
   return FitsTextBuffer(*key_path);
 }

@@ -1,3 +1,5 @@
+#include "component/currency_check.h"
+
 #include <climits>
 #include <cstdlib>
 
@@ -35,7 +37,7 @@ bool ParseVersion(const char* text, int* major, int* minor) {
 
 bool ReadRecordedVersion(std::string* version) {
   char text[kTextBufferSize];
-  if (!ReadRegistryText(KOTA_VERSION_KEY, "Version", KEY_READ, text, sizeof text)) return false;
+  if (!ReadRegistryText(kKotaVersionKey, "Version", KEY_READ, text, sizeof text)) return false;
   *version = text;
   return true;
 }

@@ -1,3 +1,5 @@
+#include "component/currency_check.h"
+
 #include "component/component_files.h"
 #include "component/component_keys.h"
 #include "component/component_test_fixture.h"
@@ -10,7 +12,7 @@ constexpr time_t kNew = 1100000000;
 
 class CurrencyCheckTest : public ComponentTest {
  protected:
-  void SetVersion(const std::string& bytes) { SetRegistryBytes(KOTA_VERSION_KEY, "Version", REG_SZ, bytes); }
+  void SetVersion(const std::string& bytes) { SetRegistryBytes(kKotaVersionKey, "Version", REG_SZ, bytes); }
 
   // Runs the check, returning its result, and records its output and the
   // files it opened (in order).
@@ -37,7 +39,7 @@ TEST_F(CurrencyCheckTest, NothingRecordedMeansInstallWithoutLookingAtFiles) {
   EXPECT_TRUE(opened_.empty());
 
   // The key without a "Version" value.
-  SetRegistryBytes(KOTA_VERSION_KEY, "UnInstallImage", REG_EXPAND_SZ, "C:\\WINDOWS\\mevrid.exe");
+  SetRegistryBytes(kKotaVersionKey, "UnInstallImage", REG_EXPAND_SZ, "C:\\WINDOWS\\mevrid.exe");
   EXPECT_EQ(Check(), 1);
   EXPECT_EQ(output_, "");
   EXPECT_TRUE(opened_.empty());

@@ -4,11 +4,13 @@
 #include "component/component_files.h"
 #include "component/component_keys.h"
 #include "component/component_text.h"
+#include "component/notifications.h"
 #include "component/references.h"
 #include "component/windows_directory.h"
 #include "journal/run_journal.h"
+#include "platform/environment_text.h"
 #include "platform/handles.h"
-#include "platform/registry_access.h"
+#include "services/driver_service.h"
 #include "services/service_control.h"
 #include "services/service_query.h"
 
@@ -25,7 +27,7 @@ Flag CopyReleaseFile(const char* windows_directory, ComponentRole role, Flag ver
 }
 
 bool Failed(const char* call, LONG status) {
-  JournalCallFailed(call, static_cast<unsigned long>(status), KOTA_VERSION_KEY);
+  JournalCallFailed(call, static_cast<unsigned long>(status), kKotaVersionKey);
   return false;
 }
 
@@ -35,7 +37,7 @@ bool RecordComponentVersion(const char* windows_directory) {
   char key_class[] = "REG_SZ";
   ScopedKey key;
   DWORD disposition = 0;
-  LONG status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, KOTA_VERSION_KEY, 0, key_class, REG_OPTION_NON_VOLATILE, KEY_WRITE,
+  LONG status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKotaVersionKey, 0, key_class, REG_OPTION_NON_VOLATILE, KEY_WRITE,
                                 nullptr, key.Receive(), &disposition);
   if (status != ERROR_SUCCESS) return Failed("RegCreateKeyExA", status);
   std::string version = FormatText("%d.%d", kComponentVersionMajor, kComponentVersionMinor);
@@ -48,7 +50,7 @@ bool RecordComponentVersion(const char* windows_directory) {
   status = RegSetValueExA(key.Get(), "UnInstallImage", 0, REG_EXPAND_SZ,
                           reinterpret_cast<const BYTE*>(uninstaller.data()), static_cast<DWORD>(uninstaller.size()));
   if (status != ERROR_SUCCESS) return Failed("RegSetValueExA", status);
-  JournalChange("version recorded", KOTA_VERSION_KEY);
+  JournalChange("version recorded", kKotaVersionKey);
   return true;
 }
 
@@ -75,7 +77,7 @@ InstallChoice ChooseInstall(const char* windows_directory, Flag verbose) {
     return choice;
   }
   if (choice.Currency.ThisVersionRecorded) {
-    const ServicePresence driver = QueryServicePresence(KOTA_DRIVER_SERVICE);
+    const ServicePresence driver = QueryServicePresence(kDriverServiceName);
     if (driver == ServicePresence::Absent) {
       choice.DriverServiceAbsent = true;
       return choice;
@@ -106,7 +108,7 @@ Flag InstallComponent(const char* reference_name, const char* pre_proc_image, Fl
     // run still shows a registration only.
     if (choice.StartStoppedDriver) {
       JournalStep("start-driver");
-      StartServiceAndWait(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, 0);
+      StartServiceAndWait(kDriverServiceName, kDriverServiceDisplay, 0);
     }
     JournalStep("register");
     return RegisterReference(reference_name, pre_proc_image, verbose);
@@ -122,7 +124,7 @@ Flag InstallComponent(const char* reference_name, const char* pre_proc_image, Fl
     // Silent: on a first install there is no driver service to stop.
     JournalAbsenceExpected absence_expected;
     JournalStep("stop-driver");
-    StopServiceTree(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, 0);
+    StopServiceTree(kDriverServiceName, kDriverServiceDisplay, 0);
   }
 
   // The tool first, the driver last: a failed copy leaves the earlier files
@@ -133,7 +135,7 @@ Flag InstallComponent(const char* reference_name, const char* pre_proc_image, Fl
     if (!CopyReleaseFile(windows_directory, role, verbose)) {
       JournalAbsenceExpected absence_expected;  // a first install has no driver yet
       JournalStep("restart-driver");
-      StartServiceAndWait(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, 0);
+      StartServiceAndWait(kDriverServiceName, kDriverServiceDisplay, 0);
       return 0;
     }
   }
@@ -147,13 +149,13 @@ Flag InstallComponent(const char* reference_name, const char* pre_proc_image, Fl
     // is created anew from the installed file.
     JournalAbsenceExpected absence_expected;
     JournalStep("remove-driver");
-    RemoveService(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, 0);
+    RemoveService(kDriverServiceName, kDriverServiceDisplay, 0);
   }
   JournalStep("create-driver");
-  if (!CreateDriverService(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, verbose)) return 0;
+  if (!CreateDriverService(kDriverServiceName, kDriverServiceDisplay, verbose)) return 0;
   // A driver that does not start does not fail the install.
   JournalStep("start-driver");
-  StartServiceAndWait(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, verbose);
+  StartServiceAndWait(kDriverServiceName, kDriverServiceDisplay, verbose);
   JournalStep("notify-begin");
   NotifyAllReferencesBegin(verbose);
   // Registered last, so a reference new in this run is not sent "-b".

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "component/component_files.h"
+#include "component/currency_check.h"
 #include "platform/platform.h"
 
 // Whether an install brings the component over in full or only registers the

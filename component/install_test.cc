@@ -5,13 +5,14 @@
 #include "component/component_keys.h"
 #include "component/component_test_fixture.h"
 #include "component/references.h"
+#include "services/driver_service.h"
 
 namespace componenttest {
 namespace {
 
 constexpr time_t kOld = 1000000000;
 constexpr time_t kNew = 1100000000;
-const std::string kDisplay = KOTA_DRIVER_DISPLAY;
+const std::string kDisplay = kDriverServiceDisplay;
 const std::string kInstallingDriver = "Installing Driver (" + kDisplay + ").\n";
 const std::string kStartingService = "Starting Service (" + kDisplay + ")";
 
@@ -31,11 +32,11 @@ class InstallTest : public ComponentTest {
 
   void PutOlderComponent() {
     PutInstalledFiles(kOld);
-    SetRegistryBytes(KOTA_VERSION_KEY, "Version", REG_SZ, "3.9");
-    SetRegistryBytes(KOTA_VERSION_KEY, "UnInstallImage", REG_EXPAND_SZ, kInstalledTool);
+    SetRegistryBytes(kKotaVersionKey, "Version", REG_SZ, "3.9");
+    SetRegistryBytes(kKotaVersionKey, "UnInstallImage", REG_EXPAND_SZ, kInstalledTool);
     ASSERT_EQ(RegisterReference("ALPHA", "C:\\Products\\Alpha\\pre.exe ALPHA", 0), 1);
     ASSERT_EQ(RegisterReference("BETA", "C:\\Products\\Beta\\pre.exe BETA", 0), 1);
-    DefineDriver(KOTA_DRIVER_SERVICE, "System32\\drivers\\vtrin.sys", SERVICE_RUNNING);
+    DefineDriver(kDriverServiceName, "System32\\drivers\\vtrin.sys", SERVICE_RUNNING);
   }
 
   Flag Install(const char* name, const char* image, Flag verbose = 1) {
@@ -57,7 +58,7 @@ class InstallTest : public ComponentTest {
   }
   uint32_t DriverState() {
     emu::admin::ServiceInfo info;
-    return ServiceExists(KOTA_DRIVER_SERVICE, &info) ? info.state : 0;
+    return ServiceExists(kDriverServiceName, &info) ? info.state : 0;
   }
 
   std::string output_;
@@ -69,9 +70,9 @@ TEST_F(InstallTest, WithoutAWindowsDirectoryNothingHappens) {
   EXPECT_EQ(output_, "\tERROR: Could not determine %SystemRoot% directory.\n");
   EXPECT_EQ(Install("ALPHA", "C:\\a.exe", 0), 0);
   EXPECT_EQ(output_, "");
-  EXPECT_FALSE(KeyExists(KOTA_COMPONENT_KEY));
+  EXPECT_FALSE(KeyExists(kKotaComponentKey));
   EXPECT_FALSE(testsupport::FileExists(Host(kInstalledTool)));
-  EXPECT_FALSE(ServiceExists(KOTA_DRIVER_SERVICE));
+  EXPECT_FALSE(ServiceExists(kDriverServiceName));
 }
 
 TEST_F(InstallTest, AFirstInstallCopiesRecordsCreatesStartsAndRegisters) {
@@ -82,17 +83,17 @@ TEST_F(InstallTest, AFirstInstallCopiesRecordsCreatesStartsAndRegisters) {
 
   DWORD type = 0;
   std::string bytes;
-  ASSERT_TRUE(GetRegistryBytes(KOTA_VERSION_KEY, "Version", &bytes, &type));
+  ASSERT_TRUE(GetRegistryBytes(kKotaVersionKey, "Version", &bytes, &type));
   EXPECT_EQ(bytes, "4.0");
   EXPECT_EQ(type, REG_SZ);
-  ASSERT_TRUE(GetRegistryBytes(KOTA_VERSION_KEY, "UnInstallImage", &bytes, &type));
+  ASSERT_TRUE(GetRegistryBytes(kKotaVersionKey, "UnInstallImage", &bytes, &type));
   EXPECT_EQ(bytes, "C:\\WINDOWS\\mevrid.exe");
   EXPECT_EQ(type, REG_EXPAND_SZ);
-  EXPECT_EQ(KeyClass(KOTA_VERSION_KEY), "REG_SZ");
-  EXPECT_EQ(Value(KOTA_REFERENCES_KEY "\\ALPHA", "PreProcImage"), "C:\\Products\\Alpha\\pre.exe ALPHA");
+  EXPECT_EQ(KeyClass(kKotaVersionKey), "REG_SZ");
+  EXPECT_EQ(Value((std::string(kKotaReferencesKey) + "\\ALPHA").c_str(), "PreProcImage"), "C:\\Products\\Alpha\\pre.exe ALPHA");
 
   emu::admin::ServiceInfo driver;
-  ASSERT_TRUE(ServiceExists(KOTA_DRIVER_SERVICE, &driver));
+  ASSERT_TRUE(ServiceExists(kDriverServiceName, &driver));
   EXPECT_EQ(driver.type, SERVICE_KERNEL_DRIVER);
   EXPECT_EQ(driver.start_type, SERVICE_AUTO_START);
   EXPECT_EQ(driver.state, SERVICE_RUNNING);
@@ -103,13 +104,13 @@ TEST_F(InstallTest, AFirstInstallCopiesRecordsCreatesStartsAndRegisters) {
 
 TEST_F(InstallTest, ASecondInstallOnlyRegisters) {
   ASSERT_EQ(Install("ALPHA", "C:\\Products\\Alpha\\pre.exe ALPHA"), 1);
-  std::string before = machine_.Export(KOTA_VERSION_KEY);
+  std::string before = machine_.Export(kKotaVersionKey);
   EXPECT_EQ(Install("BETA", "C:\\Products\\Beta\\pre.exe BETA"), 1);
   EXPECT_EQ(output_, "Found KOTA Version: 4.0 installed.\n");
   EXPECT_TRUE(RecordedLines().empty());
-  EXPECT_EQ(machine_.Export(KOTA_VERSION_KEY), before);
+  EXPECT_EQ(machine_.Export(kKotaVersionKey), before);
   EXPECT_EQ(DriverState(), SERVICE_RUNNING);
-  EXPECT_EQ(Value(KOTA_REFERENCES_KEY "\\BETA", "PreProcImage"), "C:\\Products\\Beta\\pre.exe BETA");
+  EXPECT_EQ(Value((std::string(kKotaReferencesKey) + "\\BETA").c_str(), "PreProcImage"), "C:\\Products\\Beta\\pre.exe BETA");
 
   // Its result is the registration's.
   Fault("RegCreateKeyExA", "GAMMA", ERROR_ACCESS_DENIED);
@@ -132,9 +133,9 @@ TEST_F(InstallTest, AnUpgradeRunsItsStepsInOrder) {
                          "\nStarting: ALPHA\n\nStarting: BETA\n");
   EXPECT_EQ(RecordedLines(), (Lines{"ALPHA -e", "BETA -e", "ALPHA -b", "BETA -b"}));
   EXPECT_TRUE(AllReplaced());
-  EXPECT_EQ(Value(KOTA_VERSION_KEY, "Version"), "4.0");
+  EXPECT_EQ(Value(kKotaVersionKey, "Version"), "4.0");
   EXPECT_EQ(DriverState(), SERVICE_RUNNING);
-  EXPECT_EQ(Value(KOTA_REFERENCES_KEY "\\GAMMA", "PreProcImage"), "C:\\g.exe");
+  EXPECT_EQ(Value((std::string(kKotaReferencesKey) + "\\GAMMA").c_str(), "PreProcImage"), "C:\\g.exe");
 
   // The milestones of the run, each after the one before.
   const std::vector<std::string> milestones = {
@@ -143,13 +144,13 @@ TEST_F(InstallTest, AnUpgradeRunsItsStepsInOrder) {
       "CopyFileA mevrid.exe",
       "CopyFileA nt_node\\qelmot32.dll",
       "CopyFileA nt_node\\vtrin.sys",
-      "RegSetValueExA " KOTA_VERSION_KEY "\\Version",
-      "RegSetValueExA " KOTA_VERSION_KEY "\\UnInstallImage",
+      std::string("RegSetValueExA ") + kKotaVersionKey + "\\Version",
+      std::string("RegSetValueExA ") + kKotaVersionKey + "\\UnInstallImage",
       "DeleteService vtrin",
       "CreateServiceA vtrin",
       "StartServiceA vtrin",
       "CreateProcessA C:\\Products\\Alpha\\pre.exe ALPHA -b",
-      "RegCreateKeyExA " KOTA_REFERENCES_KEY "\\GAMMA",
+      std::string("RegCreateKeyExA ") + kKotaReferencesKey + "\\GAMMA",
   };
   size_t at = 0;
   for (const std::string& milestone : milestones) {
@@ -186,9 +187,9 @@ TEST_F(InstallTest, AFailedCopyRestartsTheDriverAndStops) {
     EXPECT_EQ(Installed(kInstalledTool) == ReleaseFile("mevrid.exe"), c.replaced > 0);
     EXPECT_EQ(Installed(kInstalledLibrary) == ReleaseFile("nt_node/qelmot32.dll"), c.replaced > 1);
     EXPECT_EQ(Installed(kInstalledDriver), "old driver");
-    EXPECT_EQ(Value(KOTA_VERSION_KEY, "Version"), "3.9");
+    EXPECT_EQ(Value(kKotaVersionKey, "Version"), "3.9");
     EXPECT_EQ(DriverState(), SERVICE_RUNNING);
-    EXPECT_FALSE(KeyExists(KOTA_REFERENCES_KEY "\\GAMMA"));
+    EXPECT_FALSE(KeyExists(std::string(kKotaReferencesKey) + "\\GAMMA"));
     ASSERT_TRUE(emu::ClearFaultRules());
   }
 }
@@ -198,7 +199,7 @@ TEST_F(InstallTest, AReleaseWithoutNtNodeFailsAtTheLibrary) {
   EXPECT_EQ(Install("ALPHA", "C:\\a.exe"), 0);
   EXPECT_EQ(output_, "\tERROR: Could not copy to (C:\\WINDOWS\\system32\\qelmot32.dll)\n");
   EXPECT_EQ(Installed(kInstalledTool), ReleaseFile("mevrid.exe"));
-  EXPECT_FALSE(KeyExists(KOTA_COMPONENT_KEY));
+  EXPECT_FALSE(KeyExists(kKotaComponentKey));
 }
 
 // The version key's writes fail silently: the files are replaced, the driver
@@ -216,7 +217,7 @@ TEST_F(InstallTest, AVersionKeyThatCannotBeWrittenEndsTheInstallSilently) {
     SCOPED_TRACE(std::string(c.operation) + " " + c.match);
     PutOlderComponent();
     if (std::string(c.uninstaller) == "<absent>") {
-      int64_t key = emu::store::FindKey(emu::store::kRootKeyId, KOTA_VERSION_KEY);
+      int64_t key = emu::store::FindKey(emu::store::kRootKeyId, kKotaVersionKey);
       ASSERT_TRUE(emu::store::DeleteValue(key, "UnInstallImage"));
     }
     ASSERT_EQ(unlink(record_file_.c_str()) == 0 || errno == ENOENT, true);
@@ -225,56 +226,56 @@ TEST_F(InstallTest, AVersionKeyThatCannotBeWrittenEndsTheInstallSilently) {
     EXPECT_EQ(output_, "Found KOTA Version: 3.9 installed.\n\nStopping: ALPHA\n\nStopping: BETA\n");
     EXPECT_EQ(RecordedLines(), (Lines{"ALPHA -e", "BETA -e"}));
     EXPECT_TRUE(AllReplaced());
-    EXPECT_EQ(Value(KOTA_VERSION_KEY, "Version"), c.version);
-    EXPECT_EQ(Value(KOTA_VERSION_KEY, "UnInstallImage"), c.uninstaller);
+    EXPECT_EQ(Value(kKotaVersionKey, "Version"), c.version);
+    EXPECT_EQ(Value(kKotaVersionKey, "UnInstallImage"), c.uninstaller);
     emu::admin::ServiceInfo driver;
-    ASSERT_TRUE(ServiceExists(KOTA_DRIVER_SERVICE, &driver));
+    ASSERT_TRUE(ServiceExists(kDriverServiceName, &driver));
     EXPECT_EQ(driver.state, SERVICE_STOPPED);
     EXPECT_FALSE(driver.marked_for_delete);
-    EXPECT_FALSE(KeyExists(KOTA_REFERENCES_KEY "\\GAMMA"));
+    EXPECT_FALSE(KeyExists(std::string(kKotaReferencesKey) + "\\GAMMA"));
     ASSERT_TRUE(emu::ClearFaultRules());
   }
 }
 
 TEST_F(InstallTest, AnOldDriverServiceThatWasNotRemovedBlocksTheNewOne) {
   PutOlderComponent();
-  Fault("DeleteService", KOTA_DRIVER_SERVICE, ERROR_ACCESS_DENIED);
+  Fault("DeleteService", kDriverServiceName, ERROR_ACCESS_DENIED);
   EXPECT_EQ(Install("GAMMA", "C:\\g.exe"), 0);
   EXPECT_EQ(output_, "Found KOTA Version: 3.9 installed.\n\nStopping: ALPHA\n\nStopping: BETA\n" + kInstallingDriver);
   EXPECT_TRUE(AllReplaced());
-  EXPECT_EQ(Value(KOTA_VERSION_KEY, "Version"), "4.0");
+  EXPECT_EQ(Value(kKotaVersionKey, "Version"), "4.0");
   EXPECT_EQ(DriverState(), SERVICE_STOPPED);
   EXPECT_EQ(RecordedLines(), (Lines{"ALPHA -e", "BETA -e"}));
-  EXPECT_FALSE(KeyExists(KOTA_REFERENCES_KEY "\\GAMMA"));
+  EXPECT_FALSE(KeyExists(std::string(kKotaReferencesKey) + "\\GAMMA"));
 }
 
 TEST_F(InstallTest, ADriverServiceThatCannotBeCreatedEndsTheInstall) {
   PutOlderComponent();
-  Fault("CreateServiceA", KOTA_DRIVER_SERVICE, ERROR_ACCESS_DENIED);
+  Fault("CreateServiceA", kDriverServiceName, ERROR_ACCESS_DENIED);
   EXPECT_EQ(Install("GAMMA", "C:\\g.exe"), 0);
   EXPECT_EQ(output_, "Found KOTA Version: 3.9 installed.\n\nStopping: ALPHA\n\nStopping: BETA\n" + kInstallingDriver +
                          "\tERROR: Could not open handle to driver - vtrin\n");
-  EXPECT_FALSE(ServiceExists(KOTA_DRIVER_SERVICE));
-  EXPECT_EQ(Value(KOTA_VERSION_KEY, "UnInstallImage"), "C:\\WINDOWS\\mevrid.exe");
+  EXPECT_FALSE(ServiceExists(kDriverServiceName));
+  EXPECT_EQ(Value(kKotaVersionKey, "UnInstallImage"), "C:\\WINDOWS\\mevrid.exe");
   EXPECT_EQ(RecordedLines(), (Lines{"ALPHA -e", "BETA -e"}));
-  EXPECT_FALSE(KeyExists(KOTA_REFERENCES_KEY "\\GAMMA"));
+  EXPECT_FALSE(KeyExists(std::string(kKotaReferencesKey) + "\\GAMMA"));
 }
 
 TEST_F(InstallTest, ADriverThatDoesNotStartStillCompletesTheInstall) {
   PutOlderComponent();
-  Fault("StartServiceA", KOTA_DRIVER_SERVICE, ERROR_ACCESS_DENIED);
+  Fault("StartServiceA", kDriverServiceName, ERROR_ACCESS_DENIED);
   EXPECT_EQ(Install("GAMMA", "C:\\g.exe"), 1);
   EXPECT_EQ(RecordedLines(), (Lines{"ALPHA -e", "BETA -e", "ALPHA -b", "BETA -b"}));
   EXPECT_EQ(DriverState(), SERVICE_STOPPED);
-  EXPECT_TRUE(KeyExists(KOTA_REFERENCES_KEY "\\GAMMA"));
+  EXPECT_TRUE(KeyExists(std::string(kKotaReferencesKey) + "\\GAMMA"));
 
   // With everything done, a failed registration is the only failure.
   ASSERT_TRUE(emu::ClearFaultRules());
-  SetRegistryBytes(KOTA_VERSION_KEY, "Version", REG_SZ, "3.0");
+  SetRegistryBytes(kKotaVersionKey, "Version", REG_SZ, "3.0");
   Fault("RegSetValueExA", "PreProcImage", ERROR_ACCESS_DENIED);
   EXPECT_EQ(Install("DELTA", "C:\\d.exe"), 0);
   EXPECT_EQ(DriverState(), SERVICE_RUNNING);
-  EXPECT_EQ(Value(KOTA_REFERENCES_KEY "\\DELTA", "PreProcImage"), "<absent>");
+  EXPECT_EQ(Value((std::string(kKotaReferencesKey) + "\\DELTA").c_str(), "PreProcImage"), "<absent>");
 }
 
 // A Windows directory so long that the installed paths exceed 259
@@ -286,7 +287,7 @@ TEST_F(InstallTest, AWindowsDirectoryTooLongFailsTheFirstCopy) {
   EXPECT_EQ(Install("ALPHA", "C:\\a.exe"), 0);
   EXPECT_EQ(output_, "\tERROR: Could not copy to (" + windows + "\\mevrid.exe)\n");
   EXPECT_FALSE(testsupport::FileExists(Host((windows + "\\mevrid.exe").substr(0, 259))));
-  EXPECT_FALSE(KeyExists(KOTA_COMPONENT_KEY));
+  EXPECT_FALSE(KeyExists(kKotaComponentKey));
 }
 
 TEST_F(InstallTest, ANameTooLongForItsKeyIsRefusedBeforeAnythingChanges) {

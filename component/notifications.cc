@@ -1,7 +1,10 @@
-#include "component/component_keys.h"
+#include "component/notifications.h"
+
 #include "component/component_text.h"
 #include "component/references.h"
+#include "component/run_and_wait.h"
 #include "journal/run_journal.h"
+#include "platform/environment_text.h"
 #include "platform/handles.h"
 #include "platform/registry_access.h"
 
@@ -19,36 +22,6 @@ bool FormPreProcCommand(HKEY reference_key, const char* notify_switch, Flag verb
   command.copy(command_line, command.size());
   command_line[command.size()] = '\0';
   return true;
-}
-
-// The notifications delete nothing while they walk, so the index moves on by
-// one whatever became of a reference.
-Flag WalkReferences(const std::function<void(HKEY reference_key, const char* name)>& visit) {
-  ScopedKey references;
-  LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, KOTA_REFERENCES_KEY, 0, KEY_READ, references.Receive());
-  // No References key: nobody to tell, which is a walk that reached its end.
-  if (status != ERROR_SUCCESS) {
-    if (status == ERROR_FILE_NOT_FOUND) return 1;
-    JournalCallFailed("RegOpenKeyExA", static_cast<unsigned long>(status), KOTA_REFERENCES_KEY);
-    return 0;
-  }
-  for (DWORD index = 0;; ++index) {
-    char name[kTextBufferSize];
-    DWORD name_size = sizeof name;
-    status = RegEnumKeyExA(references.Get(), index, name, &name_size, nullptr, nullptr, nullptr, nullptr);
-    if (status == ERROR_NO_MORE_ITEMS) return 1;
-    if (status != ERROR_SUCCESS) {
-      JournalCallFailed("RegEnumKeyExA", static_cast<unsigned long>(status), KOTA_REFERENCES_KEY);
-      return 0;
-    }
-    ScopedKey reference;
-    status = RegOpenKeyExA(references.Get(), name, 0, KEY_READ, reference.Receive());
-    if (status != ERROR_SUCCESS) {
-      JournalCallFailed("RegOpenKeyExA", static_cast<unsigned long>(status), name);
-      continue;
-    }
-    visit(reference.Get(), name);
-  }
 }
 
 namespace {

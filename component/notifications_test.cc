@@ -1,6 +1,9 @@
+#include "component/notifications.h"
+
 #include "component/component_keys.h"
 #include "component/component_test_fixture.h"
 #include "component/references.h"
+#include "component/run_and_wait.h"
 
 namespace componenttest {
 namespace {
@@ -15,7 +18,7 @@ class NotificationTest : public ComponentTest {
     PutHelper("record_args", "C:\\Products\\Beta\\pre.exe");
   }
   void Register(const char* name, const std::string& image) {
-    SetRegistryBytes(std::string(KOTA_REFERENCES_KEY "\\") + name, "PreProcImage", REG_EXPAND_SZ, image);
+    SetRegistryBytes((std::string(kKotaReferencesKey) + "\\") + name, "PreProcImage", REG_EXPAND_SZ, image);
   }
 };
 
@@ -27,10 +30,10 @@ TEST_F(NotificationTest, WalksFindNothingWithoutReferences) {
     EXPECT_EQ(NotifyAllReferencesBegin(1), 1);
   });
   EXPECT_EQ(out, "");
-  EXPECT_FALSE(KeyExists(KOTA_REFERENCES_KEY));
+  EXPECT_FALSE(KeyExists(kKotaReferencesKey));
 
-  SetRegistryBytes(KOTA_COMPONENT_KEY, "x", REG_SZ, "");
-  emu::store::CreateKey(emu::store::kRootKeyId, KOTA_REFERENCES_KEY, "");
+  SetRegistryBytes(kKotaComponentKey, "x", REG_SZ, "");
+  emu::store::CreateKey(emu::store::kRootKeyId, kKotaReferencesKey, "");
   out = Captured([&] { EXPECT_EQ(NotifyAllReferencesEnd(1), 1); });
   EXPECT_EQ(out, "");
   EXPECT_TRUE(RecordedLines().empty());
@@ -58,7 +61,7 @@ TEST_F(NotificationTest, QuietWalksPrintNothingAndPassQ) {
 }
 
 TEST_F(NotificationTest, AReferenceWithoutImageIsNamedAndPassedOver) {
-  emu::store::CreateKey(emu::store::kRootKeyId, KOTA_REFERENCES_KEY "\\ALPHA", "");
+  emu::store::CreateKey(emu::store::kRootKeyId, std::string(kKotaReferencesKey) + "\\ALPHA", "");
   Register("BETA", "C:\\Products\\Beta\\pre.exe BETA");
   std::string out = Captured([&] { EXPECT_EQ(NotifyAllReferencesEnd(1), 1); });
   EXPECT_EQ(out, "\nStopping: ALPHA\n\nStopping: BETA\n");
@@ -72,7 +75,7 @@ TEST_F(NotificationTest, ImagesAreExpandedAtEachNotification) {
   EXPECT_EQ(NotifyReferenceEnd("SYS", 1), 1);
   EXPECT_EQ(RecordedLines(), (Lines{"SYS -e", "SYS -e"}));
   std::string bytes;
-  ASSERT_TRUE(GetRegistryBytes(KOTA_REFERENCES_KEY "\\SYS", "PreProcImage", &bytes));
+  ASSERT_TRUE(GetRegistryBytes(std::string(kKotaReferencesKey) + "\\SYS", "PreProcImage", &bytes));
   EXPECT_EQ(bytes, "%SystemRoot%\\pre.exe SYS");
 
   // A different Windows directory at the next notification is the one used.
@@ -142,7 +145,7 @@ TEST_F(NotificationTest, NotifyReferenceEndFailsWithoutRunningWhenItCannotFormTh
   // No such reference.
   EXPECT_EQ(NotifyReferenceEnd("GHOST", 1), 0);
   // No image.
-  emu::store::CreateKey(emu::store::kRootKeyId, KOTA_REFERENCES_KEY "\\EMPTY", "");
+  emu::store::CreateKey(emu::store::kRootKeyId, std::string(kKotaReferencesKey) + "\\EMPTY", "");
   EXPECT_EQ(NotifyReferenceEnd("EMPTY", 1), 0);
   // An expansion that does not fit its buffer (259 characters expand to
   // 259 - 12 + 10 = 257, plus " -e" is 260: one too many for the line).

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "component/component_keys.h"
 #include "component/component_text.h"
 #include "journal/run_journal.h"
 #include "platform/handles.h"
@@ -72,4 +73,34 @@ Flag DeleteReference(const char* reference_name, Flag verbose) {
   }
   Say(verbose, "\tERROR: Could not delete referenced component - %s\n", reference_name);
   return 0;
+}
+
+// The notifications delete nothing while they walk, so the index moves on by
+// one whatever became of a reference.
+Flag WalkReferences(const std::function<void(HKEY reference_key, const char* name)>& visit) {
+  ScopedKey references;
+  LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKotaReferencesKey, 0, KEY_READ, references.Receive());
+  // No References key: nobody to tell, which is a walk that reached its end.
+  if (status != ERROR_SUCCESS) {
+    if (status == ERROR_FILE_NOT_FOUND) return 1;
+    JournalCallFailed("RegOpenKeyExA", static_cast<unsigned long>(status), kKotaReferencesKey);
+    return 0;
+  }
+  for (DWORD index = 0;; ++index) {
+    char name[kTextBufferSize];
+    DWORD name_size = sizeof name;
+    status = RegEnumKeyExA(references.Get(), index, name, &name_size, nullptr, nullptr, nullptr, nullptr);
+    if (status == ERROR_NO_MORE_ITEMS) return 1;
+    if (status != ERROR_SUCCESS) {
+      JournalCallFailed("RegEnumKeyExA", static_cast<unsigned long>(status), kKotaReferencesKey);
+      return 0;
+    }
+    ScopedKey reference;
+    status = RegOpenKeyExA(references.Get(), name, 0, KEY_READ, reference.Receive());
+    if (status != ERROR_SUCCESS) {
+      JournalCallFailed("RegOpenKeyExA", static_cast<unsigned long>(status), name);
+      continue;
+    }
+    visit(reference.Get(), name);
+  }
 }

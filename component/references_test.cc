@@ -6,7 +6,7 @@
 namespace componenttest {
 namespace {
 
-const std::string kAlphaKey = KOTA_REFERENCES_KEY "\\ALPHA";
+const std::string kAlphaKey = std::string(kKotaReferencesKey) + "\\ALPHA";
 
 using RegisterReferenceTest = ComponentTest;
 
@@ -19,7 +19,7 @@ TEST_F(RegisterReferenceTest, StoresTheImageUnexpandedWithoutTerminator) {
   EXPECT_EQ(bytes, "%SystemRoot%\\pre.exe /x");
   EXPECT_EQ(type, REG_EXPAND_SZ);
   EXPECT_EQ(KeyClass(kAlphaKey), "REG_SZ");
-  EXPECT_EQ(machine_.Export(KOTA_COMPONENT_KEY),
+  EXPECT_EQ(machine_.Export(kKotaComponentKey),
             "Windows Registry Editor Version 5.00\r\n\r\n"
             "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA]\r\n\r\n"
             "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\References]\r\n\r\n"
@@ -36,7 +36,7 @@ TEST_F(RegisterReferenceTest, RegisteringAgainOverwritesTheImage) {
   std::string bytes;
   ASSERT_TRUE(GetRegistryBytes(kAlphaKey, "PreProcImage", &bytes));
   EXPECT_EQ(bytes, "C:\\b.exe");
-  int64_t references = emu::store::FindKey(emu::store::kRootKeyId, KOTA_REFERENCES_KEY);
+  int64_t references = emu::store::FindKey(emu::store::kRootKeyId, kKotaReferencesKey);
   EXPECT_EQ(emu::store::Subkeys(references).size(), 1u);
 }
 
@@ -65,14 +65,14 @@ TEST_F(RegisterReferenceTest, FailuresAreReportedWithTheName) {
 TEST_F(RegisterReferenceTest, ANameTooLongForItsKeyPathIsRefused) {
   std::string longest(204, 'N');
   EXPECT_EQ(RegisterReference(longest.c_str(), "C:\\a.exe", 1), 1);
-  EXPECT_TRUE(KeyExists(KOTA_REFERENCES_KEY "\\" + longest));
+  EXPECT_TRUE(KeyExists(std::string(kKotaReferencesKey) + "\\" + longest));
 
   std::string too_long = longest + "X";
   std::string out = Captured([&] { EXPECT_EQ(RegisterReference(too_long.c_str(), "C:\\b.exe", 1), 0); });
   EXPECT_EQ(out, "\tERROR: Could not install referenced component - " + too_long + "\n");
-  EXPECT_FALSE(KeyExists(KOTA_REFERENCES_KEY "\\" + too_long));
+  EXPECT_FALSE(KeyExists(std::string(kKotaReferencesKey) + "\\" + too_long));
   std::string bytes;
-  ASSERT_TRUE(GetRegistryBytes(KOTA_REFERENCES_KEY "\\" + longest, "PreProcImage", &bytes));
+  ASSERT_TRUE(GetRegistryBytes(std::string(kKotaReferencesKey) + "\\" + longest, "PreProcImage", &bytes));
   EXPECT_EQ(bytes, "C:\\a.exe");
 }
 
@@ -84,7 +84,7 @@ TEST_F(DeleteReferenceTest, DeletesOnlyThatSubkey) {
   std::string out = Captured([&] { EXPECT_EQ(DeleteReference("ALPHA", 1), 1); });
   EXPECT_EQ(out, "");
   EXPECT_FALSE(KeyExists(kAlphaKey));
-  EXPECT_TRUE(KeyExists(KOTA_REFERENCES_KEY "\\BETA"));
+  EXPECT_TRUE(KeyExists(std::string(kKotaReferencesKey) + "\\BETA"));
 }
 
 TEST_F(DeleteReferenceTest, AMissingOrUndeletableNameIsReported) {
@@ -100,10 +100,10 @@ TEST_F(DeleteReferenceTest, AMissingOrUndeletableNameIsReported) {
   EXPECT_TRUE(KeyExists(kAlphaKey));
 
   std::string too_long(205, 'N');
-  SetRegistryBytes(KOTA_REFERENCES_KEY "\\" + too_long.substr(0, 204), "PreProcImage", REG_SZ, "C:\\a.exe");
+  SetRegistryBytes(std::string(kKotaReferencesKey) + "\\" + too_long.substr(0, 204), "PreProcImage", REG_SZ, "C:\\a.exe");
   out = Captured([&] { EXPECT_EQ(DeleteReference(too_long.c_str(), 1), 0); });
   EXPECT_EQ(out, "\tERROR: Could not delete referenced component - " + too_long + "\n");
-  EXPECT_TRUE(KeyExists(KOTA_REFERENCES_KEY "\\" + too_long.substr(0, 204)));
+  EXPECT_TRUE(KeyExists(std::string(kKotaReferencesKey) + "\\" + too_long.substr(0, 204)));
 }
 
 }  // namespace

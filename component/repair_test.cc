@@ -9,12 +9,13 @@
 #include "component/component_keys.h"
 #include "component/component_test_fixture.h"
 #include "component/install.h"
+#include "services/driver_service.h"
 #include "services/service_control.h"
 
 namespace componenttest {
 namespace {
 
-const std::string kDisplay = KOTA_DRIVER_DISPLAY;
+const std::string kDisplay = kDriverServiceDisplay;
 const std::string kFoundCurrent = "Found KOTA Version: 4.0 installed.\n";
 
 using Lines = std::vector<std::string>;
@@ -40,11 +41,11 @@ class RepairTest : public ComponentTest {
   }
   uint32_t DriverState() {
     emu::admin::ServiceInfo info;
-    return ServiceExists(KOTA_DRIVER_SERVICE, &info) ? info.state : 0;
+    return ServiceExists(kDriverServiceName, &info) ? info.state : 0;
   }
   // Only the caller's reference changed: the keys of the others as they were.
   void ExpectOnlyRegistered(const char* name) {
-    EXPECT_TRUE(KeyExists((std::string(KOTA_REFERENCES_KEY "\\") + name).c_str()));
+    EXPECT_TRUE(KeyExists(((std::string(kKotaReferencesKey) + "\\") + name).c_str()));
     EXPECT_TRUE(RecordedLines().empty());
   }
 
@@ -56,33 +57,33 @@ class RepairTest : public ComponentTest {
 // every older reference told "-e" and "-b", the caller registered last.
 TEST_F(RepairTest, ACurrentComponentWithoutItsDriverServiceIsInstalledAgain) {
   std::string error;
-  ASSERT_TRUE(emu::admin::RemoveServiceDefinition(KOTA_DRIVER_SERVICE, &error)) << error;
+  ASSERT_TRUE(emu::admin::RemoveServiceDefinition(kDriverServiceName, &error)) << error;
   EXPECT_EQ(Install("GAMMA"), 1);
   EXPECT_EQ(output_, kFoundCurrent + "\nStopping: ALPHA\n\nStopping: BETA\nInstalling Driver (" + kDisplay +
                          ").\nStarting Service (" + kDisplay + ")\n\nStarting: ALPHA\n\nStarting: BETA\n");
   EXPECT_EQ(RecordedLines(), (Lines{"ALPHA -e", "BETA -e", "ALPHA -b", "BETA -b"}));
   EXPECT_EQ(DriverState(), SERVICE_RUNNING);
-  EXPECT_TRUE(KeyExists(KOTA_REFERENCES_KEY "\\GAMMA"));
+  EXPECT_TRUE(KeyExists(std::string(kKotaReferencesKey) + "\\GAMMA"));
 }
 
 // A stopped driver of this version (its start failed, which fails no
 // install, or it was stopped since) is started again, silently: a current
 // component only gains the reference, and no product is told anything.
 TEST_F(RepairTest, AStoppedDriverOfACurrentComponentIsStartedSilently) {
-  Captured([] { ASSERT_EQ(StopServiceTree(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, 0), 1); });
+  Captured([] { ASSERT_EQ(StopServiceTree(kDriverServiceName, kDriverServiceDisplay, 0), 1); });
   ASSERT_EQ(DriverState(), SERVICE_STOPPED);
-  std::string version = machine_.Export(KOTA_VERSION_KEY);
+  std::string version = machine_.Export(kKotaVersionKey);
   EXPECT_EQ(Install("GAMMA"), 1);
   EXPECT_EQ(output_, kFoundCurrent);
   EXPECT_EQ(DriverState(), SERVICE_RUNNING);
-  EXPECT_EQ(machine_.Export(KOTA_VERSION_KEY), version);
+  EXPECT_EQ(machine_.Export(kKotaVersionKey), version);
   ExpectOnlyRegistered("GAMMA");
 }
 
 // A driver service that cannot be asked about is never taken for a missing
 // one: the component is current and only the reference is added.
 TEST_F(RepairTest, AnUnanswerableDriverLeavesACurrentComponentAlone) {
-  Fault("OpenServiceA", KOTA_DRIVER_SERVICE, ERROR_ACCESS_DENIED);
+  Fault("OpenServiceA", kDriverServiceName, ERROR_ACCESS_DENIED);
   EXPECT_EQ(Install("GAMMA"), 1);
   EXPECT_EQ(output_, kFoundCurrent);
   EXPECT_EQ(DriverState(), SERVICE_RUNNING);
@@ -93,12 +94,12 @@ TEST_F(RepairTest, AnUnanswerableDriverLeavesACurrentComponentAlone) {
 // is back, and the result is that of the registration.
 TEST_F(RepairTest, TheReinstallEndsWithTheRegistrationsResult) {
   std::string error;
-  ASSERT_TRUE(emu::admin::RemoveServiceDefinition(KOTA_DRIVER_SERVICE, &error)) << error;
+  ASSERT_TRUE(emu::admin::RemoveServiceDefinition(kDriverServiceName, &error)) << error;
   Fault("RegCreateKeyExA", "GAMMA", ERROR_ACCESS_DENIED);
   EXPECT_EQ(Install("GAMMA", 0), 0);
   EXPECT_EQ(output_, "");
   EXPECT_EQ(DriverState(), SERVICE_RUNNING);
-  EXPECT_FALSE(KeyExists(KOTA_REFERENCES_KEY "\\GAMMA"));
+  EXPECT_FALSE(KeyExists(std::string(kKotaReferencesKey) + "\\GAMMA"));
   EXPECT_EQ(RecordedLines(), (Lines{"ALPHA -e -q", "BETA -e -q", "ALPHA -b -q", "BETA -b -q"}));
 }
 

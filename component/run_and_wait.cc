@@ -1,6 +1,7 @@
+#include "component/run_and_wait.h"
+
 #include <cstring>
 
-#include "component/references.h"
 #include "journal/run_journal.h"
 #include "platform/handles.h"
 

@@ -6,12 +6,15 @@
 #include "component/component_files.h"
 #include "component/component_keys.h"
 #include "component/component_text.h"
+#include "component/notifications.h"
 #include "component/references.h"
 #include "component/windows_directory.h"
 #include "journal/run_journal.h"
 #include "platform/ascii_case.h"
+#include "platform/environment_text.h"
 #include "platform/handles.h"
 #include "platform/registry_access.h"
+#include "services/driver_service.h"
 #include "services/service_control.h"
 #include "services/service_query.h"
 
@@ -24,10 +27,10 @@ enum class Remaining { Others, None, Unknown };
 // already: its last reference went with it.
 Remaining RemainingReferences(bool finishing) {
   ScopedKey references;
-  LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, KOTA_REFERENCES_KEY, 0, KEY_READ, references.Receive());
+  LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKotaReferencesKey, 0, KEY_READ, references.Receive());
   if (status != ERROR_SUCCESS) {
     if (finishing && status == ERROR_FILE_NOT_FOUND) return Remaining::None;
-    JournalCallFailed("RegOpenKeyExA", static_cast<unsigned long>(status), KOTA_REFERENCES_KEY);
+    JournalCallFailed("RegOpenKeyExA", static_cast<unsigned long>(status), kKotaReferencesKey);
     return Remaining::Unknown;
   }
   char name[kTextBufferSize];
@@ -35,7 +38,7 @@ Remaining RemainingReferences(bool finishing) {
   status = RegEnumKeyExA(references.Get(), 0, name, &name_size, nullptr, nullptr, nullptr, nullptr);
   if (status == ERROR_SUCCESS) return Remaining::Others;
   if (status == ERROR_NO_MORE_ITEMS) return Remaining::None;
-  JournalCallFailed("RegEnumKeyExA", static_cast<unsigned long>(status), KOTA_REFERENCES_KEY);
+  JournalCallFailed("RegEnumKeyExA", static_cast<unsigned long>(status), kKotaReferencesKey);
   return Remaining::Unknown;
 }
 
@@ -80,7 +83,7 @@ bool HasForeignSubkey(const char* key_path, std::initializer_list<const char*> o
 
 // A subkey the tool never makes, below the component key or its version key.
 bool HeldByForeignKey() {
-  return HasForeignSubkey(KOTA_VERSION_KEY, {}) || HasForeignSubkey(KOTA_COMPONENT_KEY, {"References", "CurrentVersion"});
+  return HasForeignSubkey(kKotaVersionKey, {}) || HasForeignSubkey(kKotaComponentKey, {"References", "CurrentVersion"});
 }
 
 // The keys go silently; the journal still learns what became of each.
@@ -103,10 +106,10 @@ enum class Uninstaller { Handled, Unreadable, Unexpanded, Left };
 // gone already.
 Uninstaller DeleteRecordedUninstaller(bool finishing, Flag verbose, Flag* result) {
   ScopedKey version;
-  const LONG opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, KOTA_VERSION_KEY, 0, KEY_READ, version.Receive());
+  const LONG opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKotaVersionKey, 0, KEY_READ, version.Receive());
   if (opened != ERROR_SUCCESS) {
     if (finishing && opened == ERROR_FILE_NOT_FOUND) return Uninstaller::Handled;
-    JournalCallFailed("RegOpenKeyExA", static_cast<unsigned long>(opened), KOTA_VERSION_KEY);
+    JournalCallFailed("RegOpenKeyExA", static_cast<unsigned long>(opened), kKotaVersionKey);
     // The copy's path cannot be known: the keys stay for the same removal.
     *result = 0;
     return Uninstaller::Left;
@@ -139,7 +142,7 @@ Uninstaller DeleteRecordedUninstaller(bool finishing, Flag verbose, Flag* result
 bool ComponentLeftBehind(const char* windows_directory, bool service_deleted) {
   // A deleted service that still runs is marked for deletion: the restart
   // takes it, as it takes the files set aside.
-  if (!service_deleted && QueryServicePresence(KOTA_DRIVER_SERVICE) != ServicePresence::Absent) return true;
+  if (!service_deleted && QueryServicePresence(kDriverServiceName) != ServicePresence::Absent) return true;
   for (ComponentRole role : {ComponentRole::Driver, ComponentRole::Library})
     if (!FileGone(InstalledPathOf(role, windows_directory))) return true;
   return false;
@@ -186,16 +189,16 @@ Flag UninstallComponent(const char* reference_name, Flag verbose) {
   // a driver service that an earlier run deleted already, asked before each
   // step: a service marked for deletion goes once it is stopped.
   JournalStep("remove-component");
-  DeleteComponentKey(KOTA_REFERENCES_KEY);
+  DeleteComponentKey(kKotaReferencesKey);
   auto driver_service_gone = [finishing] {
-    return finishing && QueryServicePresence(KOTA_DRIVER_SERVICE) == ServicePresence::Absent;
+    return finishing && QueryServicePresence(kDriverServiceName) == ServicePresence::Absent;
   };
   JournalStep("stop-driver");
-  if (!driver_service_gone() && !StopServiceTree(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, verbose)) result = 0;
+  if (!driver_service_gone() && !StopServiceTree(kDriverServiceName, kDriverServiceDisplay, verbose)) result = 0;
   JournalStep("remove-driver");
   bool service_deleted = driver_service_gone();
   if (!service_deleted) {
-    service_deleted = RemoveService(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, verbose) != 0;
+    service_deleted = RemoveService(kDriverServiceName, kDriverServiceDisplay, verbose) != 0;
     if (!service_deleted) result = 0;
   }
   JournalStep("delete-files");
@@ -220,9 +223,9 @@ Flag UninstallComponent(const char* reference_name, Flag verbose) {
   // the same.
   if (copy_left || (!result && ComponentLeftBehind(windows_directory, service_deleted))) return result;
   JournalStep("remove-keys");
-  DeleteComponentKey(KOTA_VERSION_KEY);
+  DeleteComponentKey(kKotaVersionKey);
   // A component key that a key of someone else's keeps is as much as can be
   // removed: it keeps no marker. Any other that stays keeps it.
-  if (DeleteComponentKey(KOTA_COMPONENT_KEY) != ERROR_SUCCESS && HeldByForeignKey()) ClearChangeMarker();
+  if (DeleteComponentKey(kKotaComponentKey) != ERROR_SUCCESS && HeldByForeignKey()) ClearChangeMarker();
   return result;
 }

@@ -5,11 +5,12 @@
 #include "component/component_keys.h"
 #include "component/component_test_fixture.h"
 #include "component/install.h"
+#include "services/driver_service.h"
 
 namespace componenttest {
 namespace {
 
-const std::string kDisplay = KOTA_DRIVER_DISPLAY;
+const std::string kDisplay = kDriverServiceDisplay;
 const std::string kStopAndRemove =
     "Stopping Service (" + kDisplay + ")\nRemoving Service (" + kDisplay + ").\n";
 
@@ -39,8 +40,8 @@ class UninstallTest : public ComponentTest {
   bool Exists(const char* windows_path) const { return testsupport::FileExists(Host(windows_path)); }
   // Nothing of the component left: keys, driver service, files.
   void ExpectComponentGone() {
-    EXPECT_FALSE(KeyExists(KOTA_COMPONENT_KEY));
-    EXPECT_FALSE(ServiceExists(KOTA_DRIVER_SERVICE));
+    EXPECT_FALSE(KeyExists(kKotaComponentKey));
+    EXPECT_FALSE(ServiceExists(kDriverServiceName));
     EXPECT_FALSE(Exists(kInstalledDriver));
     EXPECT_FALSE(Exists(kInstalledLibrary));
     EXPECT_FALSE(Exists(kInstalledTool));
@@ -50,14 +51,14 @@ class UninstallTest : public ComponentTest {
   void ExpectRemovalUnfinished(const std::string& name) {
     std::string marker;
     DWORD type = 0;
-    EXPECT_TRUE(GetRegistryBytes(KOTA_COMPONENT_KEY, KOTA_CHANGE_MARKER_VALUE, &marker, &type));
+    EXPECT_TRUE(GetRegistryBytes(kKotaComponentKey, kChangeMarkerValue, &marker, &type));
     EXPECT_EQ(marker, "Remove " + name);
-    EXPECT_FALSE(KeyExists(KOTA_REFERENCES_KEY));
+    EXPECT_FALSE(KeyExists(kKotaReferencesKey));
   }
   void ExpectComponentKept() {
-    EXPECT_TRUE(KeyExists(KOTA_VERSION_KEY));
+    EXPECT_TRUE(KeyExists(kKotaVersionKey));
     emu::admin::ServiceInfo driver;
-    ASSERT_TRUE(ServiceExists(KOTA_DRIVER_SERVICE, &driver));
+    ASSERT_TRUE(ServiceExists(kDriverServiceName, &driver));
     EXPECT_EQ(driver.state, SERVICE_RUNNING);
     EXPECT_TRUE(Exists(kInstalledDriver));
     EXPECT_TRUE(Exists(kInstalledLibrary));
@@ -74,17 +75,17 @@ TEST_F(UninstallTest, WithoutAWindowsDirectoryNothingHappens) {
   EXPECT_EQ(Uninstall("ALPHA", 0), 0);
   EXPECT_EQ(output_, "");
   EXPECT_TRUE(RecordedLines().empty());
-  EXPECT_TRUE(KeyExists(KOTA_REFERENCES_KEY "\\ALPHA"));
+  EXPECT_TRUE(KeyExists(std::string(kKotaReferencesKey) + "\\ALPHA"));
 }
 
 TEST_F(UninstallTest, RemovingOneOfTwoTouchesOnlyThatReference) {
-  std::string before = machine_.Export(KOTA_VERSION_KEY);
+  std::string before = machine_.Export(kKotaVersionKey);
   EXPECT_EQ(Uninstall("ALPHA"), 1);
   EXPECT_EQ(output_, "");
   EXPECT_EQ(RecordedLines(), (Lines{"ALPHA -e"}));
-  EXPECT_FALSE(KeyExists(KOTA_REFERENCES_KEY "\\ALPHA"));
-  EXPECT_TRUE(KeyExists(KOTA_REFERENCES_KEY "\\BETA"));
-  EXPECT_EQ(machine_.Export(KOTA_VERSION_KEY), before);
+  EXPECT_FALSE(KeyExists(std::string(kKotaReferencesKey) + "\\ALPHA"));
+  EXPECT_TRUE(KeyExists(std::string(kKotaReferencesKey) + "\\BETA"));
+  EXPECT_EQ(machine_.Export(kKotaVersionKey), before);
   ExpectComponentKept();
 }
 
@@ -121,23 +122,23 @@ TEST_F(UninstallTest, AnUnknownNameIsReportedAndRunsNothing) {
 // but the component stays, since nobody can tell whether others use it.
 TEST_F(UninstallTest, ReferencesThatCannotBeCountedKeepTheComponent) {
   // The first open is the notification's own subkey, the second the walk.
-  Fault("RegOpenKeyExA", KOTA_REFERENCES_KEY, ERROR_ACCESS_DENIED, 2);
+  Fault("RegOpenKeyExA", kKotaReferencesKey, ERROR_ACCESS_DENIED, 2);
   EXPECT_EQ(Uninstall("ALPHA"), 0);
   EXPECT_EQ(output_, "\tERROR: Could not locate KOTA components.\n");
-  EXPECT_FALSE(KeyExists(KOTA_REFERENCES_KEY "\\ALPHA"));
+  EXPECT_FALSE(KeyExists(std::string(kKotaReferencesKey) + "\\ALPHA"));
   ExpectComponentKept();
 
   Fault("RegEnumKeyExA", "", ERROR_ACCESS_DENIED);
   EXPECT_EQ(Uninstall("BETA"), 0);
   EXPECT_EQ(output_, "\tERROR: Could not locate KOTA components.\n");
-  EXPECT_TRUE(KeyExists(KOTA_REFERENCES_KEY));
+  EXPECT_TRUE(KeyExists(kKotaReferencesKey));
   ExpectComponentKept();
 }
 
 TEST_F(UninstallTest, MissingPiecesFailTheirStepsButEveryStepRuns) {
   ASSERT_EQ(Uninstall("ALPHA"), 1);
   std::string error;
-  ASSERT_TRUE(emu::admin::RemoveServiceDefinition(KOTA_DRIVER_SERVICE, &error)) << error;
+  ASSERT_TRUE(emu::admin::RemoveServiceDefinition(kDriverServiceName, &error)) << error;
   ASSERT_EQ(unlink(Host(kInstalledLibrary).c_str()), 0);
   EXPECT_EQ(Uninstall("BETA"), 0);
   EXPECT_EQ(output_,
@@ -156,7 +157,7 @@ TEST_F(UninstallTest, AnUnopenableVersionKeyKeepsOnlyTheToolsCopy) {
   EXPECT_EQ(Uninstall("BETA"), 0);
   EXPECT_EQ(output_, kStopAndRemove);
   ExpectRemovalUnfinished("BETA");
-  EXPECT_FALSE(ServiceExists(KOTA_DRIVER_SERVICE));
+  EXPECT_FALSE(ServiceExists(kDriverServiceName));
   EXPECT_FALSE(Exists(kInstalledDriver));
   EXPECT_FALSE(Exists(kInstalledLibrary));
   EXPECT_TRUE(Exists(kInstalledTool));
@@ -172,7 +173,7 @@ TEST_F(UninstallTest, AFailedExpansionKeepsTheToolAndTheKeysForTheSameRemoval) {
   EXPECT_EQ(Uninstall("BETA"), 1);
   EXPECT_EQ(output_, kStopAndRemove);
   ExpectRemovalUnfinished("BETA");
-  EXPECT_FALSE(ServiceExists(KOTA_DRIVER_SERVICE));
+  EXPECT_FALSE(ServiceExists(kDriverServiceName));
   EXPECT_FALSE(Exists(kInstalledDriver));
   EXPECT_TRUE(Exists(kInstalledTool));
   EXPECT_EQ(Uninstall("BETA"), 1);
@@ -184,14 +185,14 @@ TEST_F(UninstallTest, AFailedExpansionKeepsTheToolAndTheKeysForTheSameRemoval) {
 // deletion of the last one) is not taken away by removing a name that is not
 // registered: the name is refused and nothing else is touched.
 TEST_F(UninstallTest, AnUnknownNameLeavesAComponentWithoutReferencesAlone) {
-  int64_t references = emu::store::FindKey(emu::store::kRootKeyId, KOTA_REFERENCES_KEY);
+  int64_t references = emu::store::FindKey(emu::store::kRootKeyId, kKotaReferencesKey);
   ASSERT_NE(references, emu::store::kNoKey);
   ASSERT_TRUE(emu::store::DeleteTree(references));
-  std::string before = machine_.Export(KOTA_COMPONENT_KEY);
+  std::string before = machine_.Export(kKotaComponentKey);
   EXPECT_EQ(Uninstall("ALPHA"), 0);
   EXPECT_EQ(output_, "\tERROR: Could not delete referenced component - ALPHA\n");
   EXPECT_TRUE(RecordedLines().empty());
-  EXPECT_EQ(machine_.Export(KOTA_COMPONENT_KEY), before);
+  EXPECT_EQ(machine_.Export(kKotaComponentKey), before);
   ExpectComponentKept();
 }
 
@@ -199,11 +200,11 @@ TEST_F(UninstallTest, AnUnknownNameLeavesAComponentWithoutReferencesAlone) {
 // stay, marked, and the same removal again deletes the service and ends it.
 TEST_F(UninstallTest, ADriverServiceThatStaysIsRemovedByTheSameRemovalAgain) {
   ASSERT_EQ(Uninstall("ALPHA"), 1);
-  Fault("DeleteService", KOTA_DRIVER_SERVICE, ERROR_ACCESS_DENIED);
+  Fault("DeleteService", kDriverServiceName, ERROR_ACCESS_DENIED);
   EXPECT_EQ(Uninstall("BETA"), 0);
   EXPECT_EQ(output_, kStopAndRemove);
   emu::admin::ServiceInfo driver;
-  ASSERT_TRUE(ServiceExists(KOTA_DRIVER_SERVICE, &driver));
+  ASSERT_TRUE(ServiceExists(kDriverServiceName, &driver));
   EXPECT_EQ(driver.state, SERVICE_STOPPED);
   ExpectRemovalUnfinished("BETA");
   EXPECT_FALSE(Exists(kInstalledDriver));
@@ -217,13 +218,13 @@ TEST_F(UninstallTest, ADriverServiceThatStaysIsRemovedByTheSameRemovalAgain) {
 
 TEST_F(UninstallTest, WithoutUnInstallImageTheVersionAndComponentKeysStay) {
   ASSERT_EQ(Uninstall("ALPHA"), 1);
-  int64_t key = emu::store::FindKey(emu::store::kRootKeyId, KOTA_VERSION_KEY);
+  int64_t key = emu::store::FindKey(emu::store::kRootKeyId, kKotaVersionKey);
   ASSERT_TRUE(emu::store::DeleteValue(key, "UnInstallImage"));
   EXPECT_EQ(Uninstall("BETA"), 0);
   EXPECT_EQ(output_, kStopAndRemove);
-  EXPECT_FALSE(KeyExists(KOTA_REFERENCES_KEY));
-  EXPECT_TRUE(KeyExists(KOTA_VERSION_KEY));
-  EXPECT_FALSE(ServiceExists(KOTA_DRIVER_SERVICE));
+  EXPECT_FALSE(KeyExists(kKotaReferencesKey));
+  EXPECT_TRUE(KeyExists(kKotaVersionKey));
+  EXPECT_FALSE(ServiceExists(kDriverServiceName));
   EXPECT_FALSE(Exists(kInstalledDriver));
   EXPECT_FALSE(Exists(kInstalledLibrary));
   EXPECT_TRUE(Exists(kInstalledTool));
@@ -232,18 +233,18 @@ TEST_F(UninstallTest, WithoutUnInstallImageTheVersionAndComponentKeysStay) {
 TEST_F(UninstallTest, TheRecordedUninstallerIsTheFileDeleted) {
   ASSERT_EQ(Uninstall("ALPHA"), 1);
   PutFile(Host("C:\\Tools\\kota.exe"), "recorded", 0);
-  SetRegistryBytes(KOTA_VERSION_KEY, "UnInstallImage", REG_EXPAND_SZ, "%SystemRoot%\\..\\Tools\\kota.exe");
+  SetRegistryBytes(kKotaVersionKey, "UnInstallImage", REG_EXPAND_SZ, "%SystemRoot%\\..\\Tools\\kota.exe");
   EXPECT_EQ(Uninstall("BETA"), 1);
   EXPECT_FALSE(Exists("C:\\Tools\\kota.exe"));
   EXPECT_TRUE(Exists(kInstalledTool));
-  EXPECT_FALSE(KeyExists(KOTA_COMPONENT_KEY));
+  EXPECT_FALSE(KeyExists(kKotaComponentKey));
 }
 
 // An expansion that does not fit deletes nothing and costs nothing.
 TEST_F(UninstallTest, AnUninstallerTooLongToExpandIsLeftAlone) {
   ASSERT_EQ(Uninstall("ALPHA"), 1);
   setenv("KOTA_TEST_LONG", ("C:\\" + std::string(250, 'm')).c_str(), 1);
-  SetRegistryBytes(KOTA_VERSION_KEY, "UnInstallImage", REG_EXPAND_SZ, "%KOTA_TEST_LONG%\\mevrid.exe");
+  SetRegistryBytes(kKotaVersionKey, "UnInstallImage", REG_EXPAND_SZ, "%KOTA_TEST_LONG%\\mevrid.exe");
   // Cut to 259 characters the path would name this file.
   std::string cut = ("C:\\" + std::string(250, 'm') + "\\mevrid.exe").substr(0, 259);
   PutFile(Host(cut), "cut", 0);
@@ -252,7 +253,7 @@ TEST_F(UninstallTest, AnUninstallerTooLongToExpandIsLeftAlone) {
   EXPECT_TRUE(testsupport::FileExists(Host(cut)));
   EXPECT_EQ(output_, kStopAndRemove);
   EXPECT_TRUE(Exists(kInstalledTool));
-  EXPECT_FALSE(KeyExists(KOTA_COMPONENT_KEY));
+  EXPECT_FALSE(KeyExists(kKotaComponentKey));
 }
 
 // A driver that refuses to stop: the removal goes on, its file is set aside
@@ -260,7 +261,7 @@ TEST_F(UninstallTest, AnUninstallerTooLongToExpandIsLeftAlone) {
 TEST_F(UninstallTest, ADriverInUseIsSetAsideAndTheRemovalFails) {
   ASSERT_EQ(Uninstall("ALPHA"), 1);
   emu::admin::ServiceSpec spec;
-  spec.name = KOTA_DRIVER_SERVICE;
+  spec.name = kDriverServiceName;
   spec.driver = true;
   spec.image = "System32\\drivers\\vtrin.sys";
   spec.state = SERVICE_RUNNING;
@@ -278,16 +279,16 @@ TEST_F(UninstallTest, ADriverInUseIsSetAsideAndTheRemovalFails) {
             testsupport::ReadFile(Release("nt_node/vtrin.sys")));
   // The restart takes the service marked for deletion and the driver set
   // aside: nothing is left to finish, the keys go.
-  EXPECT_FALSE(KeyExists(KOTA_COMPONENT_KEY));
+  EXPECT_FALSE(KeyExists(kKotaComponentKey));
 }
 
 TEST_F(UninstallTest, AComponentKeyThatCannotBeDeletedDoesNotCount) {
   ASSERT_EQ(Uninstall("ALPHA"), 1);
   Fault("RegDeleteKeyA", "CurrentVersion", ERROR_ACCESS_DENIED);
   EXPECT_EQ(Uninstall("BETA"), 1);
-  EXPECT_TRUE(KeyExists(KOTA_VERSION_KEY));
-  EXPECT_TRUE(KeyExists(KOTA_COMPONENT_KEY));
-  EXPECT_FALSE(KeyExists(KOTA_REFERENCES_KEY));
+  EXPECT_TRUE(KeyExists(kKotaVersionKey));
+  EXPECT_TRUE(KeyExists(kKotaComponentKey));
+  EXPECT_FALSE(KeyExists(kKotaReferencesKey));
 }
 
 TEST_F(UninstallTest, AWindowsDirectoryTooLongDeletesNothingUnderACutName) {

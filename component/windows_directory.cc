@@ -1,6 +1,6 @@
 #include "component/windows_directory.h"
 
-#include "platform/registry_access.h"
+#include "platform/environment_text.h"
 
 const char* WindowsDirectoryOrSay(Flag verbose) {
   const char* windows_directory = LookupWindowsDirectory();

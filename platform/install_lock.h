@@ -11,19 +11,27 @@
 // is waiting for that very run.
 #pragma once
 
+#include <functional>
+
 #include "platform/platform.h"
 
+// The lock's name: the named mutex on Windows, the name the emulation's fault
+// rules match for the call that takes it there.
+inline constexpr char kInstallLockName[] = "Global\\MevridKotaInstall";
+// On an emulated machine, the file in the machine's directory that is locked.
+inline constexpr char kInstallLockFileName[] = "install.lock";
 // The environment variable that carries the holder's token.
-constexpr char kInstallLockToken[] = "MEVRID_INSTALL_LOCK";
+inline constexpr char kInstallLockToken[] = "MEVRID_INSTALL_LOCK";
 
 enum class LockResult { Held, TimedOut, Failed };
 
 // Takes the lock, waiting for as long as another run holds it, or at most
-// timeout_seconds when that is not negative; when verbose, says once that it
-// waits. TimedOut or Failed come with the same error line when verbose.
-LockResult TakeInstallLock(Flag verbose, int timeout_seconds);
+// timeout_seconds when that is not negative. Prints nothing: on_wait, when
+// given, is called once, as the wait for another run's holding begins, so
+// the caller can say that it waits before it does.
+LockResult TakeInstallLock(int timeout_seconds, const std::function<void()>& on_wait = nullptr);
 // The wait without end: true when held.
-bool AcquireInstallLock(Flag verbose);
+bool AcquireInstallLock();
 // Lets the lock go (and drops the token); nothing when not held.
 void ReleaseInstallLock();
 // Whether some run holds the lock at this moment, asked without taking it

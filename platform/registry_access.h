@@ -1,7 +1,6 @@
-// The registry and environment operations as the logic uses them: a value
-// read opens the key, queries with the buffer's size, closes the key, and
-// cuts the text at the returned length (the tool's values carry no
-// terminator).
+// The registry reads as the logic uses them: a value read opens the key,
+// queries with the buffer's size, closes the key, and cuts the text at the
+// returned length (the tool's values carry no terminator).
 #pragma once
 
 #include "platform/platform.h"
@@ -14,10 +13,3 @@ bool ReadRegistryText(const char* key_path, const char* value_name, REGSAM acces
 bool QueryRegistryText(HKEY key, const char* value_name, char* buffer, DWORD size);
 // true when HKEY_LOCAL_MACHINE\key_path opens with the access.
 bool RegistryKeyExists(const char* key_path, REGSAM access);
-
-// The Windows directory from "SystemRoot"; nullptr when not set (or empty).
-const char* LookupWindowsDirectory();
-// ExpandEnvironmentStringsA into a 260-character buffer. false when the
-// expansion fails or does not fit: a cut text is never handed on. too_long,
-// when given, learns whether it was the fit that failed.
-bool ExpandText(const char* source, char* destination, bool* too_long = nullptr);

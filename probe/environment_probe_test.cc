@@ -33,22 +33,20 @@ std::string Reg(const std::string& body) { return "Windows Registry Editor Versi
 // A .reg string line, escaped as regedit writes it.
 constexpr auto& Str = testsupport::RegString;
 
-const EnvironmentProfile& Probe(const TestMachine& machine, const std::string& body) {
+EnvironmentProfile Probe(const TestMachine& machine, const std::string& body) {
   machine.Import(Reg(body));
-  ProbeEnvironment();
-  return g_EnvironmentProfile;
+  return ProbeEnvironment();
 }
 
-std::string Report() {
+std::string Report(const EnvironmentProfile& profile) {
   testing::internal::CaptureStdout();
-  PrintEnvironmentReport();
+  PrintEnvironmentReport(profile);
   return testing::internal::GetCapturedStdout();
 }
 
 TEST(EnvironmentProbe, EmptyMachineFindsNothing) {
   TestMachine machine;
-  ProbeEnvironment();
-  const EnvironmentProfile& p = g_EnvironmentProfile;
+  const EnvironmentProfile p = ProbeEnvironment();
   EXPECT_EQ(p.NodePresent, 0);
   EXPECT_EQ(p.ConsolePresent, 0);
   EXPECT_EQ(p.ConsoleRole, ConsoleRole::None);
@@ -57,9 +55,9 @@ TEST(EnvironmentProbe, EmptyMachineFindsNothing) {
   EXPECT_STREQ(p.ConsoleVersion, "");
   EXPECT_STREQ(p.OpenViewPath, "");
   EXPECT_STREQ(p.LanguageDirectory, "");
-  EXPECT_EQ(IsManagedNode(), 0);
-  EXPECT_EQ(IsManagementStation(), 0);
-  EXPECT_EQ(Report(), "Not a Mangement Station or Remote Console\nNot a Managed Node\n\n");
+  EXPECT_EQ(IsManagedNode(p), 0);
+  EXPECT_EQ(IsManagementStation(p), 0);
+  EXPECT_EQ(Report(p), "Not a Mangement Station or Remote Console\nNot a Managed Node\n\n");
 }
 
 TEST(EnvironmentProbe, OlderRegistrationNeedsVersionAndDmiPath) {
@@ -68,7 +66,7 @@ TEST(EnvironmentProbe, OlderRegistrationNeedsVersionAndDmiPath) {
     const auto& p = Probe(machine, kOlderNode + Str("Version", "3.2.1") + Str("DMIPath", "C:\\DMI"));
     EXPECT_EQ(p.NodePresent, 1);
     EXPECT_STREQ(p.NodeVersion, "3.2.1");
-    EXPECT_EQ(Report(), "Not a Mangement Station or Remote Console\nManaged Node version (3.2.1)\n\n");
+    EXPECT_EQ(Report(p), "Not a Mangement Station or Remote Console\nManaged Node version (3.2.1)\n\n");
   }
   {
     TestMachine machine;
@@ -101,7 +99,7 @@ TEST(EnvironmentProbe, NewerRegistrationDecidesOverTheOlder) {
     EXPECT_EQ(p.NodePresent, 0);
     EXPECT_STREQ(p.NodeVersion, "3.4");
     EXPECT_STREQ(p.ProgramFilesPath, "");
-    EXPECT_EQ(IsNodeVersion("3.4"), 1);
+    EXPECT_EQ(IsNodeVersion(p, "3.4"), 1);
   }
   {
     // A newer key without "Version" clears the node the older key found.
@@ -201,12 +199,12 @@ TEST(EnvironmentProbe, ValuesOneByteTooLongCountAsAbsent) {
 
 TEST(EnvironmentProbe, NodeVersionComparesIgnoringCase) {
   TestMachine machine;
-  Probe(machine, kNewerNode + Str("Version", "3.2.1b") + Str("PathName", "D:\\S"));
-  EXPECT_EQ(IsNodeVersion("3.2.1B"), 1);
-  EXPECT_EQ(IsNodeVersion("3.2.1b"), 1);
-  EXPECT_EQ(IsNodeVersion("3.2.1"), 0);
-  EXPECT_EQ(IsNodeVersion("3.2.1bb"), 0);
-  EXPECT_EQ(IsNodeVersion(""), 0);
+  const auto p = Probe(machine, kNewerNode + Str("Version", "3.2.1b") + Str("PathName", "D:\\S"));
+  EXPECT_EQ(IsNodeVersion(p, "3.2.1B"), 1);
+  EXPECT_EQ(IsNodeVersion(p, "3.2.1b"), 1);
+  EXPECT_EQ(IsNodeVersion(p, "3.2.1"), 0);
+  EXPECT_EQ(IsNodeVersion(p, "3.2.1bb"), 0);
+  EXPECT_EQ(IsNodeVersion(p, ""), 0);
 }
 
 TEST(EnvironmentProbe, ServerManagerKeyIsTheOnlyConsoleKeyRead) {
@@ -217,7 +215,7 @@ TEST(EnvironmentProbe, ServerManagerKeyIsTheOnlyConsoleKeyRead) {
   EXPECT_EQ(p.ConsolePresent, 0);
   EXPECT_STREQ(p.ConsoleVersion, "");
   EXPECT_EQ(p.ConsoleRole, ConsoleRole::Applications);
-  EXPECT_EQ(Report(), "Not a Mangement Station or Remote Console\nNot a Managed Node\n\n");
+  EXPECT_EQ(Report(p), "Not a Mangement Station or Remote Console\nNot a Managed Node\n\n");
 }
 
 TEST(EnvironmentProbe, OpenViewDecidesTheRole) {
@@ -238,7 +236,7 @@ TEST(EnvironmentProbe, OpenViewDecidesTheRole) {
     EXPECT_STREQ(p.OpenViewPath, "C:\\OV");
     EXPECT_STREQ(p.LanguageDirectory, "C") << c.manager_type;
     EXPECT_EQ(p.ConsolePresent, 1);
-    EXPECT_EQ(IsManagementStation(), c.role == ConsoleRole::Manager ? 1 : 0) << c.manager_type;
+    EXPECT_EQ(IsManagementStation(p), c.role == ConsoleRole::Manager ? 1 : 0) << c.manager_type;
   }
   {
     // OpenView without Network Node Manager: no role, and not Applications
@@ -247,15 +245,15 @@ TEST(EnvironmentProbe, OpenViewDecidesTheRole) {
     const auto& p = Probe(machine, console + open_view);
     EXPECT_EQ(p.ConsoleRole, ConsoleRole::None);
     EXPECT_STREQ(p.LanguageDirectory, "");
-    EXPECT_EQ(Report(), "Console version (2.0), Unknown\nNot a Managed Node\n\n");
+    EXPECT_EQ(Report(p), "Console version (2.0), Unknown\nNot a Managed Node\n\n");
   }
   {
     // A manager without a console version is not a management station.
     TestMachine machine;
     const auto& p = Probe(machine, open_view + kNnm + Str("ManagerType", "MANAGER"));
     EXPECT_EQ(p.ConsoleRole, ConsoleRole::Manager);
-    EXPECT_EQ(IsManagementStation(), 0);
-    EXPECT_EQ(Report(), "Not a Mangement Station or Remote Console\nNot a Managed Node\n\n");
+    EXPECT_EQ(IsManagementStation(p), 0);
+    EXPECT_EQ(Report(p), "Not a Mangement Station or Remote Console\nNot a Managed Node\n\n");
   }
 }
 
@@ -268,7 +266,7 @@ TEST(EnvironmentProbe, RemoteAssistantServerShowsAsConsoleOnePointThree) {
     EXPECT_EQ(p.ConsoleRole, ConsoleRole::Applications);
     EXPECT_EQ(p.ConsolePresent, 1);
     EXPECT_STREQ(p.ConsoleVersion, "1.3");
-    EXPECT_EQ(Report(),
+    EXPECT_EQ(Report(p),
               "Console version (1.3), Wardhaven Applications\nProgram Files Path (C:\\Program Files\\Kelm)\n"
               "Not a Managed Node\n\n");
   }
@@ -304,7 +302,7 @@ TEST(EnvironmentProbe, LanguageDirectoryFollowsTheUserLocale) {
     emu::SetSetting("user-locale", "Japanese_Japan.932");
     const auto& p = Probe(machine, body);
     EXPECT_STREQ(p.LanguageDirectory, "Japanese_Japan.932");
-    EXPECT_EQ(Report(),
+    EXPECT_EQ(Report(p),
               "Console version (2.0), Management Station\nOpenView Path (C:\\OV), Language Directory "
               "(Japanese_Japan.932)\nNot a Managed Node\n\n");
   }
@@ -318,7 +316,7 @@ TEST(EnvironmentProbe, LanguageDirectoryFollowsTheUserLocale) {
     TestMachine machine;
     const auto& p = Probe(machine, body + kOlderNode + Str("Version", "3.3") + Str("DMIPath", "C:\\DMI"));
     EXPECT_STREQ(p.LanguageDirectory, "C");
-    EXPECT_EQ(Report(),
+    EXPECT_EQ(Report(p),
               "Console version (2.0), Management Station\nOpenView Path (C:\\OV), Language Directory (C)\n"
               "Managed Node version (3.3)\n\n");
   }
@@ -326,24 +324,24 @@ TEST(EnvironmentProbe, LanguageDirectoryFollowsTheUserLocale) {
 
 TEST(EnvironmentProbe, RemoteConsoleReport) {
   TestMachine machine;
-  Probe(machine, kServerConsole + Str("Version", "2.5") + kOpenView + Str("OV_PATH", "D:\\OpenView") + kNnm +
+  const auto p = Probe(machine, kServerConsole + Str("Version", "2.5") + kOpenView + Str("OV_PATH", "D:\\OpenView") + kNnm +
                      Str("ManagerType", "console") + kNewerNode + Str("Version", "4.0") + Str("PathName", "D:\\K"));
-  EXPECT_EQ(Report(),
+  EXPECT_EQ(Report(p),
             "Console version (2.5), Remote Console\nOpenView Path (D:\\OpenView), Language Directory (C)\n"
             "Managed Node version (4.0)\n\n");
 }
 
 TEST(EnvironmentProbe, ProbeStartsAfresh) {
   TestMachine machine;
-  Probe(machine, kOlderNode + Str("Version", "3.1") + Str("DMIPath", "C:\\DMI") + kServerConsole +
-                     Str("Version", "2.0"));
-  ASSERT_EQ(IsManagedNode(), 1);
+  const auto before = Probe(machine, kOlderNode + Str("Version", "3.1") + Str("DMIPath", "C:\\DMI") + kServerConsole +
+                                         Str("Version", "2.0"));
+  ASSERT_EQ(IsManagedNode(before), 1);
   machine.Import(Reg("[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm]\n[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation]\n"));
-  ProbeEnvironment();
-  EXPECT_EQ(IsManagedNode(), 0);
-  EXPECT_EQ(g_EnvironmentProfile.ConsolePresent, 0);
-  EXPECT_EQ(g_EnvironmentProfile.ConsoleRole, ConsoleRole::None);
-  EXPECT_STREQ(g_EnvironmentProfile.NodeVersion, "");
+  const EnvironmentProfile p = ProbeEnvironment();
+  EXPECT_EQ(IsManagedNode(p), 0);
+  EXPECT_EQ(p.ConsolePresent, 0);
+  EXPECT_EQ(p.ConsoleRole, ConsoleRole::None);
+  EXPECT_STREQ(p.NodeVersion, "");
 }
 
 }  // namespace
@@ -352,11 +350,11 @@ namespace {
 
 // The registry calls of one probe, one line each: the operation and the key
 // path or value name it was asked about.
-std::vector<std::string> ProbeTrace(const TestMachine& machine, const std::string& body) {
+std::vector<std::string> ProbeTrace(const TestMachine& machine, const std::string& body, EnvironmentProfile* profile) {
   machine.Import(Reg(body));
   std::vector<std::string> trace;
   emu::SetCallTrace(&trace);
-  ProbeEnvironment();
+  *profile = ProbeEnvironment();
   emu::SetCallTrace(nullptr);
   std::vector<std::string> registry;
   for (const std::string& line : trace)
@@ -369,10 +367,11 @@ std::vector<std::string> ProbeTrace(const TestMachine& machine, const std::strin
 // of a key then means the same thing whatever the probe reads from it.
 TEST(EnvironmentProbe, EachKeyOpenedOnceReadAndClosedBeforeTheNext) {
   TestMachine machine;
+  EnvironmentProfile p;
   const std::vector<std::string> trace = ProbeTrace(
       machine, kOlderNode + Str("Version", "3.1") + Str("DMIPath", "C:\\DMI") + kNewerNode + Str("Version", "3.4") +
                    Str("PathName", "C:\\K\\ihv\\bin") + kServerManager + Str("Version", "2.0") + kOpenView +
-                   Str("OV_PATH", "C:\\OV") + kNnm + Str("ManagerType", "MANAGER") + kRemoteAssistantService);
+                   Str("OV_PATH", "C:\\OV") + kNnm + Str("ManagerType", "MANAGER") + kRemoteAssistantService, &p);
   std::vector<std::string> opened;
   int open_keys = 0;
   for (const std::string& line : trace) {
@@ -398,8 +397,8 @@ TEST(EnvironmentProbe, EachKeyOpenedOnceReadAndClosedBeforeTheNext) {
   };
   ASSERT_EQ(opened.size(), expected.size());
   for (size_t i = 0; i < expected.size(); ++i) EXPECT_NE(opened[i].find(expected[i]), std::string::npos) << opened[i];
-  EXPECT_EQ(g_EnvironmentProfile.ConsoleRole, ConsoleRole::Manager);
-  EXPECT_STREQ(g_EnvironmentProfile.ProgramFilesPath, "C:\\K");
+  EXPECT_EQ(p.ConsoleRole, ConsoleRole::Manager);
+  EXPECT_STREQ(p.ProgramFilesPath, "C:\\K");
 }
 
 // A fault on the second opening of the older registration's key does not

@@ -25,11 +25,10 @@ struct EnvironmentProfile {
   char LanguageDirectory[260] = {};
 };
 
-// The process's profile, filled by ProbeEnvironment.
-extern EnvironmentProfile g_EnvironmentProfile;
-
-void ProbeEnvironment();
-void PrintEnvironmentReport();
-Flag IsManagedNode();
-Flag IsManagementStation();
-Flag IsNodeVersion(const char* version);
+// Reads the machine's profile afresh; nothing of an earlier probe survives.
+// The caller keeps the value and hands it to whatever asks of it.
+EnvironmentProfile ProbeEnvironment();
+void PrintEnvironmentReport(const EnvironmentProfile& profile);
+Flag IsManagedNode(const EnvironmentProfile& profile);
+Flag IsManagementStation(const EnvironmentProfile& profile);
+Flag IsNodeVersion(const EnvironmentProfile& profile, const char* version);

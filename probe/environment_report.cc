@@ -31,8 +31,7 @@ void PrintConsoleLine(const EnvironmentProfile& profile) {
 
 }  // namespace
 
-void PrintEnvironmentReport() {
-  const EnvironmentProfile& profile = g_EnvironmentProfile;
+void PrintEnvironmentReport(const EnvironmentProfile& profile) {
   PrintConsoleLine(profile);
   if (profile.NodePresent) {
     ConsolePrint("Managed Node version (%s)\n", profile.NodeVersion);

@@ -140,7 +140,7 @@ void ProbeRemoteAssistant(EnvironmentProfile* p) {
 
 }  // namespace
 
-void ProbeEnvironment() {
+EnvironmentProfile ProbeEnvironment() {
   // Probed afresh: nothing from an earlier probe of this process survives.
   EnvironmentProfile profile;
   ProbeOlderNodeRegistration(&profile);
@@ -148,5 +148,5 @@ void ProbeEnvironment() {
   ProbeConsoleVersion(&profile);
   ProbeRole(&profile);
   ProbeRemoteAssistant(&profile);
-  g_EnvironmentProfile = profile;
+  return profile;
 }

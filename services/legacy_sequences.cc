@@ -4,9 +4,8 @@
 // driver on a managed node; the EMANATE pair on a management station.
 #include "services/legacy_sequences.h"
 
-#include "component/component_keys.h"
-#include "probe/environment_profile.h"
 #include "services/agent_sequences.h"
+#include "services/driver_service.h"
 #include "services/service_control.h"
 #include "services/service_query.h"
 
@@ -29,19 +28,19 @@ void Count(Flag* result, Flag row_result) {
 
 }  // namespace
 
-Flag StopLegacyServices(Flag verbose) {
+Flag StopLegacyServices(const LegacyRoles& roles, Flag verbose) {
   Flag result = 1;
-  if (IsManagedNode()) {
+  if (roles.ManagedNode) {
     Count(&result, StopNodeAgents(verbose));
   }
   // The adapter goes before the master agent it plugs into; neither takes its
   // dependents along.
-  if (IsManagementStation()) {
+  if (roles.ManagementStation) {
     Count(&result, StopSingleService(kEmanateAdapterService, kEmanateAdapterDisplay, verbose));
     Count(&result, StopSingleService(kEmanateService, kEmanateDisplay, verbose));
   }
   // The driver goes last: the agents and services above hold it open.
-  if (IsManagedNode()) {
+  if (roles.ManagedNode) {
     Count(&result, StopServiceTree(kSnmpService, kSnmpDisplay, verbose));
     Count(&result, StopServiceTree(kDmiService, kDmiDisplay, verbose));
     // The driver is stopped to free its old file. A driver service that the
@@ -49,8 +48,8 @@ Flag StopLegacyServices(Flag verbose) {
     // prints its own line) does not count. An install over the node that was
     // interrupted after deleting the old service leaves the node so, and
     // only this run can finish that install.
-    if (!StopServiceTree(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, verbose) &&
-        QueryServicePresence(KOTA_DRIVER_SERVICE) != ServicePresence::Absent)
+    if (!StopServiceTree(kDriverServiceName, kDriverServiceDisplay, verbose) &&
+        QueryServicePresence(kDriverServiceName) != ServicePresence::Absent)
       result = 0;
   }
   return result;
@@ -58,17 +57,17 @@ Flag StopLegacyServices(Flag verbose) {
 
 // The reverse of the stop, without the driver: the install between the two
 // has recreated and started it already.
-Flag StartLegacyServices(Flag verbose) {
+Flag StartLegacyServices(const LegacyRoles& roles, Flag verbose) {
   Flag result = 1;
-  if (IsManagedNode()) {
+  if (roles.ManagedNode) {
     Count(&result, StartServiceAndWait(kDmiService, kDmiDisplay, verbose));
     Count(&result, StartServiceAndWait(kSnmpService, kSnmpDisplay, verbose));
   }
-  if (IsManagementStation()) {
+  if (roles.ManagementStation) {
     Count(&result, StartServiceAndWait(kEmanateService, kEmanateDisplay, verbose));
     Count(&result, StartServiceAndWait(kEmanateAdapterService, kEmanateAdapterDisplay, verbose));
   }
-  if (IsManagedNode()) {
+  if (roles.ManagedNode) {
     Count(&result, StartNodeAgents(verbose));
   }
   return result;
@@ -77,9 +76,9 @@ Flag StartLegacyServices(Flag verbose) {
 // After a preparation that failed before anything was deleted: the driver
 // first (silently, as it may be missing), since the node's agents hold it
 // open, then the services as after an install.
-Flag RestartLegacyServices(Flag verbose) {
+Flag RestartLegacyServices(const LegacyRoles& roles, Flag verbose) {
   Flag result = 1;
-  if (IsManagedNode()) Count(&result, StartServiceAndWait(KOTA_DRIVER_SERVICE, KOTA_DRIVER_DISPLAY, 0));
-  Count(&result, StartLegacyServices(verbose));
+  if (roles.ManagedNode) Count(&result, StartServiceAndWait(kDriverServiceName, kDriverServiceDisplay, 0));
+  Count(&result, StartLegacyServices(roles, verbose));
   return result;
 }

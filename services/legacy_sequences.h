@@ -4,8 +4,16 @@
 
 #include "platform/platform.h"
 
-Flag StopLegacyServices(Flag verbose);
-Flag StartLegacyServices(Flag verbose);
+// What the machine is, as its environment profile says: which groups of
+// services the sequences handle. The caller reads them off the profile, so
+// these sequences need nothing of the probe.
+struct LegacyRoles {
+  Flag ManagedNode = 0;        // the node's agents, SNMP, the DMI service layer, the driver
+  Flag ManagementStation = 0;  // the EMANATE pair
+};
+
+Flag StopLegacyServices(const LegacyRoles& roles, Flag verbose);
+Flag StartLegacyServices(const LegacyRoles& roles, Flag verbose);
 // Brings back what a failed preparation stopped: the driver, then as
 // StartLegacyServices.
-Flag RestartLegacyServices(Flag verbose);
+Flag RestartLegacyServices(const LegacyRoles& roles, Flag verbose);

@@ -4,13 +4,11 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "platform/posix/admin.h"
 #include "platform/posix/machine.h"
-#include "probe/environment_profile.h"
 #include "tests/support/service_definitions.h"
 #include "tests/support/test_machine.h"
 
@@ -26,14 +24,8 @@ using testsupport::kNodeAgents;
 
 class LegacySequences : public testing::Test {
  protected:
-  void SetUp() override {
-    g_EnvironmentProfile = EnvironmentProfile{};
-    emu::SetCallTrace(&trace_);
-  }
-  void TearDown() override {
-    emu::SetCallTrace(nullptr);
-    g_EnvironmentProfile = EnvironmentProfile{};
-  }
+  void SetUp() override { emu::SetCallTrace(&trace_); }
+  void TearDown() override { emu::SetCallTrace(nullptr); }
   // The services opened, in order: every row, silent or not, opens its
   // service, and a stop opens each active dependent inside its own.
   std::vector<std::string> OpenedServices() const {
@@ -69,14 +61,8 @@ class LegacySequences : public testing::Test {
     DefineService("wpa", "SNMP EMANATE Adapter for NT", state);
     Define(testsupport::DriverService(state));
   }
-  static void BeManagedNode() {
-    g_EnvironmentProfile.NodePresent = 1;
-    std::snprintf(g_EnvironmentProfile.NodeVersion, sizeof g_EnvironmentProfile.NodeVersion, "3.2.1");
-  }
-  static void BeManagementStation() {
-    g_EnvironmentProfile.ConsolePresent = 1;
-    g_EnvironmentProfile.ConsoleRole = ConsoleRole::Manager;
-  }
+  void BeManagedNode() { roles_.ManagedNode = 1; }
+  void BeManagementStation() { roles_.ManagementStation = 1; }
   static uint32_t State(const std::string& name) {
     emu::admin::ServiceInfo info;
     std::string error;
@@ -84,21 +70,20 @@ class LegacySequences : public testing::Test {
     return info.state;
   }
   template <typename Sequence>
-  static std::string Output(Sequence sequence, Flag verbose, Flag* result) {
+  std::string Output(Sequence sequence, Flag verbose, Flag* result) const {
     testing::internal::CaptureStdout();
-    *result = sequence(verbose);
+    *result = sequence(roles_, verbose);
     return testing::internal::GetCapturedStdout();
   }
 
   TestMachine machine_;
   std::vector<std::string> trace_;
+  LegacyRoles roles_;
 };
 
 TEST_F(LegacySequences, NeitherNodeNorStationTouchesNothing) {
   DefineOlderInstallation(kRunning);
-  // A console of another role is no management station.
-  g_EnvironmentProfile.ConsolePresent = 1;
-  g_EnvironmentProfile.ConsoleRole = ConsoleRole::Console;
+  // Neither role (a console of another role is no management station).
   Flag result = 0;
   EXPECT_EQ(Output(StopLegacyServices, 1, &result), "");
   EXPECT_EQ(result, 1);

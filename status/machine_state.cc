@@ -1,15 +1,25 @@
 #include "status/machine_state.h"
 
+#include <string_view>
+
 #include "component/component_keys.h"
 #include "component/component_text.h"
+#include "component/currency_check.h"
 #include "component/references.h"
+#include "platform/environment_text.h"
 #include "platform/handles.h"
 #include "platform/install_lock.h"
 #include "platform/registry_access.h"
+#include "services/driver_service.h"
 
 namespace {
 
-constexpr char kDriverServiceKey[] = "SYSTEM\\CurrentControlSet\\Services\\" KOTA_DRIVER_SERVICE;
+// The driver service's configuration key, written out in full.
+constexpr char kServicesKey[] = "SYSTEM\\CurrentControlSet\\Services\\";
+constexpr char kDriverServiceKey[] = "SYSTEM\\CurrentControlSet\\Services\\vtrin";
+static_assert(std::string_view(kDriverServiceKey).size() == sizeof kServicesKey - 1 + sizeof kDriverServiceName - 1 &&
+              std::string_view(kDriverServiceKey).starts_with(kServicesKey) &&
+              std::string_view(kDriverServiceKey).ends_with(kDriverServiceName));
 constexpr char kSessionManagerKey[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 constexpr char kNtPrefix[] = "\\??\\";
 
@@ -116,7 +126,7 @@ DriverServiceState ReadDriverServiceState() {
   {
     ScopedService manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
     if (manager) {
-      ScopedService service(OpenServiceA(manager.Get(), KOTA_DRIVER_SERVICE, SERVICE_QUERY_STATUS));
+      ScopedService service(OpenServiceA(manager.Get(), kDriverServiceName, SERVICE_QUERY_STATUS));
       if (service) {
         driver.Presence = DriverPresence::Defined;
         SERVICE_STATUS status{};
@@ -139,7 +149,7 @@ MachineState ReadMachineState(bool compare_with_release) {
   state.VersionRecorded = ReadRecordedVersion(&state.Version);
   {
     char buffer[kTextBufferSize];
-    state.UninstallerRecorded = ReadRegistryText(KOTA_VERSION_KEY, "UnInstallImage", KEY_READ, buffer, sizeof buffer);
+    state.UninstallerRecorded = ReadRegistryText(kKotaVersionKey, "UnInstallImage", KEY_READ, buffer, sizeof buffer);
     if (state.UninstallerRecorded) state.Uninstaller = buffer;
   }
   state.References = ReadReferences();

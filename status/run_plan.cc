@@ -5,10 +5,12 @@
 #include "cli/legacy_handling.h"
 #include "component/component_keys.h"
 #include "component/component_text.h"
+#include "component/currency_check.h"
 #include "component/install.h"
+#include "component/notifications.h"
 #include "component/references.h"
+#include "platform/environment_text.h"
 #include "platform/handles.h"
-#include "platform/registry_access.h"
 #include "probe/environment_profile.h"
 #include "status/json_text.h"
 #include "status/machine_state.h"
@@ -108,10 +110,10 @@ void PlanRemove(const RunOptions& options, Flag older_node, RunPlan* plan) {
     if (reference.Name != options.ReferenceName) others.push_back(reference.Name);
   // Once the node is no longer older, a removal lets go of the legacy
   // reference as well, which is told "-e" quietly and deleted.
-  if (!older_node && strcmp(options.ReferenceName, LEGACY_REFERENCE_NAME) != 0) {
+  if (!older_node && strcmp(options.ReferenceName, kLegacyReferenceName) != 0) {
     for (auto it = others.begin(); it != others.end(); ++it) {
-      if (*it != LEGACY_REFERENCE_NAME) continue;
-      if (WouldNotifyEnd(LEGACY_REFERENCE_NAME, 0)) plan->NotifyEnd.push_back(LEGACY_REFERENCE_NAME);
+      if (*it != kLegacyReferenceName) continue;
+      if (WouldNotifyEnd(kLegacyReferenceName, 0)) plan->NotifyEnd.push_back(kLegacyReferenceName);
       others.erase(it);
       break;
     }
@@ -137,12 +139,12 @@ RunPlan PlanRun(ParseOutcome parse, const RunOptions& options) {
   }
   plan.HasReference = true;
   plan.Reference = options.ReferenceName;
-  ProbeEnvironment();
-  const Flag older_node = IsOlderNode();
+  const EnvironmentProfile profile = ProbeEnvironment();
+  const Flag older_node = IsOlderNode(profile);
   if (older_node && !options.OverOlder && !options.Remove) {
     plan.Mode = "refused";
     plan.Outcome = "refused-older-node";
-    plan.DecidedBy = FormatText("an older node (%s) is installed and -g is not given", g_EnvironmentProfile.NodeVersion);
+    plan.DecidedBy = FormatText("an older node (%s) is installed and -g is not given", profile.NodeVersion);
     return plan;
   }
   if (options.Remove)

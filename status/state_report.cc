@@ -4,7 +4,7 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "component/component_keys.h"
+#include "services/driver_service.h"
 #include "status/json_text.h"
 
 namespace {
@@ -108,7 +108,7 @@ std::string StateText(const MachineState& state) {
   for (const ReferenceState& reference : state.References)
     text += "  " + reference.Name + ": " + (reference.ImageReadable ? reference.Image : "(no readable image)") + "\n";
   const DriverServiceState& driver = state.Driver;
-  text += Format("Driver service %s: %s", KOTA_DRIVER_SERVICE, PresenceName(driver.Presence));
+  text += Format("Driver service %s: %s", kDriverServiceName, PresenceName(driver.Presence));
   if (driver.Presence == DriverPresence::Defined) text += Format(", %s", StateName(driver.State));
   if (driver.StartTypeReadable) text += Format(", start %s", StartTypeName(driver.StartType));
   if (driver.ImagePathReadable) text += ", image " + driver.ImagePath;
@@ -143,7 +143,7 @@ std::string StateJson(const MachineState& state) {
   }
   const DriverServiceState& driver = state.Driver;
   const bool defined = driver.Presence == DriverPresence::Defined;
-  json += Format("],\"driver_service\":{\"name\":\"%s\",\"presence\":\"%s\",\"state\":", KOTA_DRIVER_SERVICE,
+  json += Format("],\"driver_service\":{\"name\":\"%s\",\"presence\":\"%s\",\"state\":", kDriverServiceName,
                  PresenceName(driver.Presence));
   json += defined ? JsonString(StateName(driver.State)) : "null";
   json += ",\"start_type\":" + JsonStringOrNull(driver.StartTypeReadable, StartTypeName(driver.StartType));

@@ -3,10 +3,11 @@
 #include <cstdio>
 #include <string>
 
-#include "component/component_keys.h"
+#include "component/currency_check.h"
 #include "component/install.h"
 #include "platform/ascii_case.h"
-#include "platform/registry_access.h"
+#include "platform/environment_text.h"
+#include "services/driver_service.h"
 #include "status/machine_access.h"
 #include "status/machine_state.h"
 #include "status/run_plan.h"
@@ -40,7 +41,7 @@ int Detect(std::string name) {
   if (ReadDriverServiceState().Presence != DriverPresence::Defined) return kNotInPlace;
   std::string version;
   ReadRecordedVersion(&version);
-  Print(name + ": registered, component " + version + " current, driver service " KOTA_DRIVER_SERVICE " defined\n");
+  Print(name + ": registered, component " + version + " current, driver service " + kDriverServiceName + " defined\n");
   return kDone;
 }
 

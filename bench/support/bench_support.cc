@@ -189,7 +189,7 @@ std::string InstallPreProc(const std::string& drive_c) {
 bool SeedReferences(int64_t n, const std::string& image) {
   namespace store = emu::store;
   emu::Transaction tx;
-  int64_t references = store::CreateKey(store::kRootKeyId, KOTA_REFERENCES_KEY, "REG_SZ");
+  int64_t references = store::CreateKey(store::kRootKeyId, kKotaReferencesKey, "REG_SZ");
   if (references == store::kNoKey) return false;
   for (int64_t i = 0; i < n; ++i) {
     char name[32];

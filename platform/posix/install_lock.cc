@@ -24,9 +24,6 @@
 
 namespace {
 
-// The name the lock has on Windows, which fault rules match.
-constexpr char kMutexName[] = "Global\\MevridKotaInstall";
-
 int g_lock_fd = -1;
 
 std::string NewToken() {
@@ -55,9 +52,8 @@ bool RunsUnderHolder(int fd) {
   return HolderToken(fd) == token;
 }
 
-LockResult Fail(Flag verbose, int fd, LockResult result = LockResult::Failed) {
+LockResult Fail(int fd, LockResult result = LockResult::Failed) {
   if (fd >= 0) close(fd);
-  if (verbose) ConsolePrint("\tERROR: Could not gain exclusive access to the KOTA component.\n");
   return result;
 }
 
@@ -83,25 +79,25 @@ bool WaitForLock(int fd, int timeout_seconds) {
 
 }  // namespace
 
-bool AcquireInstallLock(Flag verbose) { return TakeInstallLock(verbose, -1) == LockResult::Held; }
+bool AcquireInstallLock() { return TakeInstallLock(-1) == LockResult::Held; }
 
-LockResult TakeInstallLock(Flag verbose, int timeout_seconds) {
+LockResult TakeInstallLock(int timeout_seconds, const std::function<void()>& on_wait) {
   if (g_lock_fd >= 0) return LockResult::Held;
-  const std::string path = emu::Current().dir + "/install.lock";
+  const std::string path = emu::Current().dir + "/" + kInstallLockFileName;
   int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0 || emu::CheckFault("CreateMutexA", kMutexName) != 0) return Fail(verbose, fd);
+  if (fd < 0 || emu::CheckFault("CreateMutexA", kInstallLockName) != 0) return Fail(fd);
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    if (errno != EWOULDBLOCK) return Fail(verbose, fd);
+    if (errno != EWOULDBLOCK) return Fail(fd);
     if (RunsUnderHolder(fd)) {
       close(fd);
       return LockResult::Held;
     }
-    if (verbose) ConsolePrint("Waiting for another installation of the KOTA component to finish.\n");
+    if (on_wait) on_wait();
     if (!WaitForLock(fd, timeout_seconds))
-      return Fail(verbose, fd, timeout_seconds >= 0 ? LockResult::TimedOut : LockResult::Failed);
+      return Fail(fd, timeout_seconds >= 0 ? LockResult::TimedOut : LockResult::Failed);
   }
   const std::string token = NewToken();
-  if (!WriteToken(fd, token)) return Fail(verbose, fd);  // closing the file drops the lock
+  if (!WriteToken(fd, token)) return Fail(fd);  // closing the file drops the lock
   g_lock_fd = fd;
   setenv(kInstallLockToken, token.c_str(), 1);
   return LockResult::Held;

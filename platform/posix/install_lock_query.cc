@@ -65,7 +65,7 @@ bool HeldByLiveToken(int fd) {
 }  // namespace
 
 bool IsInstallLockHeldNow() {
-  const std::string path = emu::Current().dir + "/install.lock";
+  const std::string path = emu::Current().dir + "/" + kInstallLockFileName;
   // Opened for reading only and never created: no file, no holder.
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;

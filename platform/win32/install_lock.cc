@@ -8,16 +8,21 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
+
+#include "platform/handles.h"
 
 namespace {
 
-constexpr char kMutexName[] = "Global\\MevridKotaInstall";
-// The holder's own object, named by its token: it exists exactly while that
-// holder holds the lock, whatever became of the process id since.
-constexpr char kHolderPrefix[] = "Global\\MevridKotaInstallHolder-";
+ScopedKernelHandle g_mutex;
+// The holder's own object, named by its token after the lock's name: it
+// exists exactly while that holder holds the lock, whatever became of the
+// process id since.
+ScopedKernelHandle g_holder;
 
-HANDLE g_mutex = nullptr;
-HANDLE g_holder = nullptr;
+void FormHolderName(const char* token, char (&name)[128]) {
+  snprintf(name, sizeof name, "%sHolder-%s", kInstallLockName, token);
+}
 
 bool IsToken(const char* token) {
   if (!*token) return false;
@@ -33,62 +38,50 @@ bool RunsUnderHolder() {
   DWORD length = GetEnvironmentVariableA(kInstallLockToken, token, sizeof token);
   if (length == 0 || length >= sizeof token || !IsToken(token)) return false;
   char name[128];
-  snprintf(name, sizeof name, "%s%s", kHolderPrefix, token);
-  HANDLE holder = OpenEventA(SYNCHRONIZE, FALSE, name);
-  if (holder == nullptr) return false;
-  CloseHandle(holder);
-  return true;
-}
-
-LockResult Fail(Flag verbose, LockResult result = LockResult::Failed) {
-  if (verbose) ConsolePrint("\tERROR: Could not gain exclusive access to the KOTA component.\n");
-  return result;
+  FormHolderName(token, name);
+  ScopedKernelHandle holder(OpenEventA(SYNCHRONIZE, FALSE, name));
+  return static_cast<bool>(holder);
 }
 
 }  // namespace
 
-bool AcquireInstallLock(Flag verbose) { return TakeInstallLock(verbose, -1) == LockResult::Held; }
+bool AcquireInstallLock() { return TakeInstallLock(-1) == LockResult::Held; }
 
-LockResult TakeInstallLock(Flag verbose, int timeout_seconds) {
-  if (g_mutex != nullptr) return LockResult::Held;
+LockResult TakeInstallLock(int timeout_seconds, const std::function<void()>& on_wait) {
+  if (g_mutex) return LockResult::Held;
   if (RunsUnderHolder()) return LockResult::Held;
-  HANDLE mutex = CreateMutexA(nullptr, FALSE, kMutexName);
-  if (mutex == nullptr) return Fail(verbose);
-  DWORD wait = WaitForSingleObject(mutex, 0);
+  ScopedKernelHandle mutex(CreateMutexA(nullptr, FALSE, kInstallLockName));
+  if (!mutex) return LockResult::Failed;
+  DWORD wait = WaitForSingleObject(mutex.Get(), 0);
   if (wait == WAIT_TIMEOUT) {
-    if (verbose) ConsolePrint("Waiting for another installation of the KOTA component to finish.\n");
+    if (on_wait) on_wait();
     const DWORD bound = timeout_seconds < 0 ? INFINITE : static_cast<DWORD>(timeout_seconds) * 1000;
-    wait = WaitForSingleObject(mutex, bound);
+    wait = WaitForSingleObject(mutex.Get(), bound);
   }
   // WAIT_ABANDONED: the last holder died holding it; the mutex is ours now.
-  if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) {
-    CloseHandle(mutex);
-    return Fail(verbose, wait == WAIT_TIMEOUT ? LockResult::TimedOut : LockResult::Failed);
-  }
+  if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED)
+    return wait == WAIT_TIMEOUT ? LockResult::TimedOut : LockResult::Failed;
   // A token no earlier holder had: the process id and the time of taking.
   char token[64];
   snprintf(token, sizeof token, "%lu-%llu", static_cast<unsigned long>(GetCurrentProcessId()),
            static_cast<unsigned long long>(GetTickCount64()));
   char name[128];
-  snprintf(name, sizeof name, "%s%s", kHolderPrefix, token);
-  HANDLE holder = CreateEventA(nullptr, TRUE, FALSE, name);
-  if (holder == nullptr) {
-    ReleaseMutex(mutex);
-    CloseHandle(mutex);
-    return Fail(verbose);
+  FormHolderName(token, name);
+  ScopedKernelHandle holder(CreateEventA(nullptr, TRUE, FALSE, name));
+  if (!holder) {
+    ReleaseMutex(mutex.Get());
+    return LockResult::Failed;
   }
-  g_mutex = mutex;
-  g_holder = holder;
+  g_mutex = std::move(mutex);
+  g_holder = std::move(holder);
   SetEnvironmentVariableA(kInstallLockToken, token);
   return LockResult::Held;
 }
 
 void ReleaseInstallLock() {
-  if (g_mutex == nullptr) return;
+  if (!g_mutex) return;
   SetEnvironmentVariableA(kInstallLockToken, nullptr);
-  CloseHandle(g_holder);
-  g_holder = nullptr;
-  ReleaseMutex(g_mutex);
-  CloseHandle(g_mutex);
-  g_mutex = nullptr;
+  g_holder.Close();
+  ReleaseMutex(g_mutex.Get());
+  g_mutex.Close();
 }

@@ -5,11 +5,11 @@
 // it just then say that it waits, so that is only the fallback.
 #include <windows.h>
 
+#include "platform/handles.h"
 #include "platform/install_lock.h"
 
 namespace {
 
-constexpr char kMutexName[] = "Global\\MevridKotaInstall";
 constexpr DWORD kMutantQueryState = 0x0001;
 
 struct MutantBasicInformation {
@@ -22,21 +22,20 @@ using NtQueryMutantFunction = LONG(WINAPI*)(HANDLE, int, PVOID, ULONG, PULONG);
 }  // namespace
 
 bool IsInstallLockHeldNow() {
-  HANDLE mutex = OpenMutexA(SYNCHRONIZE | kMutantQueryState, FALSE, kMutexName);
-  if (mutex == nullptr) return false;
+  ScopedKernelHandle mutex(OpenMutexA(SYNCHRONIZE | kMutantQueryState, FALSE, kInstallLockName));
+  if (!mutex) return false;
   bool held = false;
   HMODULE ntdll = GetModuleHandleA("ntdll.dll");
   auto query = ntdll ? reinterpret_cast<NtQueryMutantFunction>(
                            reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQueryMutant")))
                      : nullptr;
   MutantBasicInformation info{};
-  if (query && query(mutex, 0, &info, sizeof info, nullptr) >= 0) {
+  if (query && query(mutex.Get(), 0, &info, sizeof info, nullptr) >= 0) {
     held = info.CurrentCount <= 0;
   } else {
-    const DWORD wait = WaitForSingleObject(mutex, 0);
+    const DWORD wait = WaitForSingleObject(mutex.Get(), 0);
     held = wait == WAIT_TIMEOUT;
-    if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED) ReleaseMutex(mutex);
+    if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED) ReleaseMutex(mutex.Get());
   }
-  CloseHandle(mutex);
   return held;
 }

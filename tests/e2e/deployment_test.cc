@@ -101,7 +101,7 @@ CodeRun RunCase(const CodeCase& c, bool deployed) {
   DeployedFiles files(m);
   if (c.setup) c.setup(m);
   if (c.hold_lock) {
-    EXPECT_TRUE(AcquireInstallLock(0));
+    EXPECT_TRUE(AcquireInstallLock());
     unsetenv(kInstallLockToken);  // the tool must not run under this holder
   }
   std::vector<std::string> env = deployed ? Joined(files.Env(), c.env) : c.env;
@@ -137,7 +137,7 @@ TEST(DeploymentCodes, EveryCodeComesFromItsScenarioWithTheConsoleUnchanged) {
 // after exactly the bound on the machine's clock.
 TEST(DeploymentCodes, TheLockWaitEndsAtItsBound) {
   e2e::ReleaseMachine m;
-  ASSERT_TRUE(AcquireInstallLock(0));
+  ASSERT_TRUE(AcquireInstallLock());
   unsetenv(kInstallLockToken);
   const long long before = m.machine().NowMs();
   e2e::ToolRun run = m.Run({"-k", "alpha", "-p", kAlphaImage}, {"MEVRID_LOCK_TIMEOUT=7"});

@@ -216,7 +216,7 @@ TEST_F(StatusEndToEnd, ItNeverWrites) {
 TEST_F(StatusEndToEnd, TheReportShowsTheStateAndAHeldLock) {
   ASSERT_EQ(InstallAlpha().status, 0);
   PutFile(kInstalledTool, "older tool", 1000000000);
-  ASSERT_TRUE(AcquireInstallLock(0));
+  ASSERT_TRUE(AcquireInstallLock());
   testsupport::ProcessResult held = Status({"--json", "--release", "."});
   ReleaseInstallLock();
   ASSERT_EQ(held.status, 0) << held.err;

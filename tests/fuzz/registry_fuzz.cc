@@ -15,7 +15,8 @@
 
 #include "component/component_files.h"
 #include "component/component_keys.h"
-#include "component/references.h"
+#include "component/currency_check.h"
+#include "component/notifications.h"
 #include "component/uninstall.h"
 #include "platform/posix/machine.h"
 #include "platform/posix/registry_store.h"
@@ -27,9 +28,9 @@ namespace {
 namespace store = emu::store;
 
 const char* const kKeys[] = {
-    KOTA_COMPONENT_KEY,
-    KOTA_VERSION_KEY,
-    KOTA_REFERENCES_KEY,
+    kKotaComponentKey,
+    kKotaVersionKey,
+    kKotaReferencesKey,
     "SOFTWARE\\Kelm\\KelmZAQ\\Current Version",
     "SOFTWARE\\Kelm Computer Corporation\\Kelm ZAQ\\CurrentVersion",
     "SOFTWARE\\Kelm Computer Corporation",
@@ -101,12 +102,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     tx.Commit();
   }
 
-  g_EnvironmentProfile = EnvironmentProfile();
-  ProbeEnvironment();
-  PrintEnvironmentReport();
-  IsManagedNode();
-  IsManagementStation();
-  IsNodeVersion("3.2.1");
+  const EnvironmentProfile profile = ProbeEnvironment();
+  PrintEnvironmentReport(profile);
+  IsManagedNode(profile);
+  IsManagementStation(profile);
+  IsNodeVersion(profile, "3.2.1");
   IsComponentInstallNeeded("C:\\WINDOWS", 1);
   NotifyAllReferencesEnd(1);
   NotifyAllReferencesBegin(0);

@@ -93,7 +93,7 @@ TEST(InstallLock, ConcurrentInstallsAndRemovalsLoseNoReference) {
       }
       if (run.status == 0) registered = install;
       OpenedMachine machine(dir);
-      if (!AcquireInstallLock(0)) {
+      if (!AcquireInstallLock()) {
         out->push_back("F the test cannot take the lock");
         continue;
       }
@@ -193,7 +193,7 @@ class InstallLockTest : public testing::Test {
 TEST_F(InstallLockTest, ARunWaitsForTheHolderAndSaysSoOnce) {
   const std::string waiting = "Waiting for another installation of the KOTA component to finish.\n";
   OpenedMachine machine(dir_);
-  ASSERT_TRUE(AcquireInstallLock(1));
+  ASSERT_TRUE(AcquireInstallLock());
   BackgroundRun verbose(lab_, dir_, {"-k", "alpha", "-p", "C:\\alpha.exe"});
   BackgroundRun quiet(lab_, dir_, {"-q", "-k", "beta", "-p", "C:\\beta.exe"});
   // Long enough for both runs to reach the lock; neither may install
@@ -215,7 +215,7 @@ TEST_F(InstallLockTest, ARunWaitsForTheHolderAndSaysSoOnce) {
 
 TEST_F(InstallLockTest, TheModesThatInstallNothingNeverWait) {
   OpenedMachine machine(dir_);
-  ASSERT_TRUE(AcquireInstallLock(0));
+  ASSERT_TRUE(AcquireInstallLock());
   // The no-op, usage and agent modes end at once while the lock is held
   // (a run that waited would be ended by its alarm and answer -1).
   EXPECT_EQ(RunToolWithin(20, lab_, dir_, {"-o"}), 0);
@@ -229,7 +229,7 @@ TEST_F(InstallLockTest, TheModesThatInstallNothingNeverWait) {
 TEST_F(InstallLockTest, AFailureToLockEndsTheRunBeforeAnything) {
   {
     OpenedMachine machine(dir_);
-    emu::AddFaultRule("CreateMutexA", "MevridKotaInstall", ERROR_ACCESS_DENIED, 1, false);
+    emu::AddFaultRule("CreateMutexA", kInstallLockName, ERROR_ACCESS_DENIED, 1, false);
   }
   testsupport::ProcessResult run = RunTool(lab_, dir_, {"-k", "alpha", "-p", "C:\\alpha.exe"});
   EXPECT_EQ(run.status, 1);
@@ -244,11 +244,11 @@ TEST_F(InstallLockTest, AFailureToLockEndsTheRunBeforeAnything) {
 TEST_F(InstallLockTest, OnlyThePresentHoldersTokenSkipsTheWait) {
   const std::string waiting = "Waiting for another installation of the KOTA component to finish.\n";
   OpenedMachine machine(dir_);
-  ASSERT_TRUE(AcquireInstallLock(0));
+  ASSERT_TRUE(AcquireInstallLock());
   ASSERT_TRUE(getenv(kInstallLockToken));
   const std::string earlier = getenv(kInstallLockToken);
   ReleaseInstallLock();
-  ASSERT_TRUE(AcquireInstallLock(0));
+  ASSERT_TRUE(AcquireInstallLock());
   ASSERT_TRUE(getenv(kInstallLockToken));
   const std::string present = getenv(kInstallLockToken);
   EXPECT_NE(earlier, present);
