@@ -30,7 +30,7 @@ TEST_F(NotificationTest, WalksFindNothingWithoutReferences) {
   EXPECT_FALSE(KeyExists(KOTA_REFERENCES_KEY));
 
   SetRegistryBytes(KOTA_COMPONENT_KEY, "x", REG_SZ, "");
-  emu::store::CreateKey(emu::store::kRootKeyId, KOTA_REFERENCES_KEY, "");
+  emu::admin::CreateKey(KOTA_REFERENCES_KEY);
   out = Captured([&] { EXPECT_EQ(NotifyAllReferencesEnd(1), 1); });
   EXPECT_EQ(out, "");
   EXPECT_TRUE(RecordedLines().empty());
@@ -58,7 +58,7 @@ TEST_F(NotificationTest, QuietWalksPrintNothingAndPassQ) {
 }
 
 TEST_F(NotificationTest, AReferenceWithoutImageIsNamedAndPassedOver) {
-  emu::store::CreateKey(emu::store::kRootKeyId, KOTA_REFERENCES_KEY "\\ALPHA", "");
+  emu::admin::CreateKey(KOTA_REFERENCES_KEY "\\ALPHA");
   Register("BETA", "C:\\Products\\Beta\\pre.exe BETA");
   std::string out = Captured([&] { EXPECT_EQ(NotifyAllReferencesEnd(1), 1); });
   EXPECT_EQ(out, "\nStopping: ALPHA\n\nStopping: BETA\n");
@@ -142,7 +142,7 @@ TEST_F(NotificationTest, NotifyReferenceEndFailsWithoutRunningWhenItCannotFormTh
   // No such reference.
   EXPECT_EQ(NotifyReferenceEnd("GHOST", 1), 0);
   // No image.
-  emu::store::CreateKey(emu::store::kRootKeyId, KOTA_REFERENCES_KEY "\\EMPTY", "");
+  emu::admin::CreateKey(KOTA_REFERENCES_KEY "\\EMPTY");
   EXPECT_EQ(NotifyReferenceEnd("EMPTY", 1), 0);
   // An expansion that does not fit its buffer (259 characters expand to
   // 259 - 12 + 10 = 257, plus " -e" is 260: one too many for the line).

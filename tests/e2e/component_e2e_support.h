@@ -14,8 +14,6 @@
 #include <gtest/gtest.h>
 
 #include "platform/posix/admin.h"
-#include "platform/posix/machine.h"
-#include "platform/posix/registry_store.h"
 #include "tests/e2e/e2e_support.h"
 
 namespace componente2e {
@@ -105,9 +103,8 @@ class ComponentEndToEnd : public testing::Test {
   // The deletions waiting for the next restart (sources, without the "\??\").
   Lines PendingDeletions() {
     Lines sources;
-    int64_t key = emu::store::FindKey(emu::store::kRootKeyId, kSessionManagerKey);
-    emu::store::Value value;
-    if (key == emu::store::kNoKey || !emu::store::GetValue(key, "PendingFileRenameOperations", &value)) return sources;
+    emu::admin::RegValue value;
+    if (!emu::admin::ReadValue(kSessionManagerKey, "PendingFileRenameOperations", &value)) return sources;
     std::vector<std::string> strings;
     size_t start = 0;
     while (start < value.data.size()) {

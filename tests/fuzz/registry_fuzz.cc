@@ -17,14 +17,11 @@
 #include "component/component_keys.h"
 #include "component/references.h"
 #include "component/uninstall.h"
-#include "platform/posix/machine.h"
-#include "platform/posix/registry_store.h"
+#include "platform/posix/admin.h"
 #include "probe/environment_profile.h"
 #include "tests/fuzz/fuzz_machine.h"
 
 namespace {
-
-namespace store = emu::store;
 
 const char* const kKeys[] = {
     KOTA_COMPONENT_KEY,
@@ -54,8 +51,7 @@ const char* const kRoots[] = {"SOFTWARE\\Kelm Computer Corporation", "SOFTWARE\\
 
 void ClearRoots() {
   for (const char* root : kRoots) {
-    int64_t key = store::FindKey(store::kRootKeyId, root);
-    if (key != store::kNoKey) store::DeleteTree(key);
+    emu::admin::DeleteKeyTree(root);
   }
 }
 
@@ -73,9 +69,8 @@ std::string WriteRecords(fuzzing::InputReader* in) {
     const unsigned type_choice = in->Byte();
     const uint32_t type = type_choice < 6 ? kTypes[type_choice] : type_choice;
     const std::string data = in->Bytes(in->Word());
-    int64_t key = store::CreateKey(store::kRootKeyId, path, "");
-    if (key == store::kNoKey) continue;
-    store::SetValue(key, name, type, data);
+    if (!emu::admin::CreateKey(path)) continue;
+    emu::admin::SetValue(path, name, type, data);
     if (key_index == 2 && !subkey.empty() && subkey.find('\\') == std::string::npos) reference = subkey;
   }
   return reference;
@@ -94,11 +89,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string reference;
   {
     // One transaction for the whole set-up: thousands of inputs a second.
-    emu::Transaction tx;
+    emu::admin::Batch batch;
     ClearRoots();
     fuzzing::InputReader in(data, size);
     reference = WriteRecords(&in);
-    tx.Commit();
+    batch.Commit();
   }
 
   g_EnvironmentProfile = EnvironmentProfile();
