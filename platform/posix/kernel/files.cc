@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/posix/admin.h"
@@ -96,39 +97,35 @@ bool ProcessAlive(pid_t pid) { return pid > 0 && (kill(pid, 0) == 0 || errno == 
 // file beside the target, then renames it over the target: a reader sees
 // the old file or the new one, never half of one.
 DWORD CopyHostFile(const std::string& from, const std::string& to, const struct stat& source) {
-  int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) return ErrorFromErrno(errno, from);
+  emu::UniqueFd in(open(from.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!in) return ErrorFromErrno(errno, from);
   // The name carries the writer's process id: the next copy into this
   // directory can tell one a killed process left from one still being made.
   emu::RemoveStaleCopies(ParentOf(to), false);
   std::string temp = ParentOf(to) + "/" + kCopyPrefix + std::to_string(getpid()) + "-XXXXXX";
-  int out = mkostemp(temp.data(), O_CLOEXEC);
-  if (out < 0) {
-    DWORD error = ErrorFromErrno(errno, to);
-    close(in);
-    return error;
-  }
+  emu::UniqueFd out(mkostemp(temp.data(), O_CLOEXEC));
+  if (!out) return ErrorFromErrno(errno, to);
   DWORD error = 0;
   char buffer[65536];
   for (;;) {
-    ssize_t got = read(in, buffer, sizeof buffer);
+    ssize_t got = read(in.get(), buffer, sizeof buffer);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) {
       if (got < 0) error = ErrorFromErrno(errno, from);
       break;
     }
     for (ssize_t done = 0; done < got && !error;) {
-      ssize_t put = write(out, buffer + done, static_cast<size_t>(got - done));
+      ssize_t put = write(out.get(), buffer + done, static_cast<size_t>(got - done));
       if (put < 0 && errno != EINTR) error = ErrorFromErrno(errno, to);
       if (put > 0) done += put;
     }
     if (error) break;
   }
   struct timespec times[2] = {{0, UTIME_NOW}, source.st_mtim};
-  if (!error && (fchmod(out, source.st_mode & 07777) != 0 || futimens(out, times) != 0))
+  if (!error && (fchmod(out.get(), source.st_mode & 07777) != 0 || futimens(out.get(), times) != 0))
     error = ErrorFromErrno(errno, to);
-  close(in);
-  if (close(out) != 0 && !error) error = ErrorFromErrno(errno, to);
+  in.reset();
+  if (out.close() != 0 && !error) error = ErrorFromErrno(errno, to);
   if (!error && rename(temp.c_str(), to.c_str()) != 0) error = ErrorFromErrno(errno, to);
   if (error) unlink(temp.c_str());
   return error;
@@ -270,17 +267,17 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
   if (dwCreationDisposition == OPEN_ALWAYS) flags |= O_CREAT;
   if (dwCreationDisposition == TRUNCATE_EXISTING) flags |= O_TRUNC;
   const bool read_only = (dwFlagsAndAttributes & FILE_ATTRIBUTE_READONLY) != 0;
-  int fd = open(host.c_str(), flags, read_only ? 0444 : 0666);
-  if (fd < 0) return FailHandle(errno == EEXIST ? ERROR_FILE_EXISTS : ErrorFromErrno(errno, host));
+  emu::UniqueFd fd(open(host.c_str(), flags, read_only ? 0444 : 0666));
+  if (!fd) return FailHandle(errno == EEXIST ? ERROR_FILE_EXISTS : ErrorFromErrno(errno, host));
   struct stat opened;
-  fstat(fd, &opened);
+  fstat(fd.get(), &opened);
   // Overwriting a file gives it the attributes asked for, as a new file has.
   if (exists && dwCreationDisposition == CREATE_ALWAYS && read_only) {
-    fchmod(fd, opened.st_mode & 07555);
-    fstat(fd, &opened);
+    fchmod(fd.get(), opened.st_mode & 07555);
+    fstat(fd.get(), &opened);
   }
   HANDLE handle =
-      emu::k32::AddHandle(std::make_shared<FileObject>(fd, lpFileName, dwDesiredAccess, dwShareMode, opened));
+      emu::k32::AddHandle(std::make_shared<FileObject>(std::move(fd), lpFileName, dwDesiredAccess, dwShareMode, opened));
   const bool opened_existing =
       exists && (dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == OPEN_ALWAYS);
   emu::SetLastErrorCode(opened_existing ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);

@@ -9,37 +9,37 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <utility>
 
 #include "platform/platform.h"
+#include "platform/posix/kernel/unique_fd.h"
 #include "platform/posix/machine/clock.h"
 
 struct PlatformLogFile {
-  int fd;
+  emu::UniqueFd fd;
 };
 
 PlatformLogFile* PlatformOpenLog(const char* path) {
-  const int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return nullptr;
-  return new PlatformLogFile{fd};
+  emu::UniqueFd fd(open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+  if (!fd) return nullptr;
+  return new PlatformLogFile{std::move(fd)};
 }
 
 bool PlatformAppendToLog(PlatformLogFile* log, const char* data, size_t size) {
   // One write: O_APPEND places it whole at the end of the file.
-  return log != nullptr && write(log->fd, data, size) == static_cast<ssize_t>(size);
+  return log != nullptr && write(log->fd.get(), data, size) == static_cast<ssize_t>(size);
 }
 
 void PlatformCloseLog(PlatformLogFile* log) {
-  if (log == nullptr) return;
-  close(log->fd);
   delete log;
 }
 
 bool PlatformWriteFileAtomically(const char* path, const char* data, size_t size) {
   const std::string temporary = std::string(path) + ".tmp." + std::to_string(getpid());
-  const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  const bool written = write(fd, data, size) == static_cast<ssize_t>(size);
-  if (close(fd) != 0 || !written || rename(temporary.c_str(), path) != 0) {
+  emu::UniqueFd fd(open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  if (!fd) return false;
+  const bool written = write(fd.get(), data, size) == static_cast<ssize_t>(size);
+  if (fd.close() != 0 || !written || rename(temporary.c_str(), path) != 0) {
     unlink(temporary.c_str());
     return false;
   }

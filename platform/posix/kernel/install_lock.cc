@@ -19,7 +19,9 @@
 #include <cstdlib>
 #include <random>
 #include <string>
+#include <utility>
 
+#include "platform/posix/kernel/unique_fd.h"
 #include "platform/posix/machine/clock.h"
 #include "platform/posix/machine/current_machine.h"
 #include "platform/posix/machine/fault_check.h"
@@ -29,7 +31,7 @@ namespace {
 // The name the lock has on Windows, which fault rules match.
 constexpr char kMutexName[] = "Global\\MevridKotaInstall";
 
-int g_lock_fd = -1;
+emu::UniqueFd g_lock_fd;
 
 std::string NewToken() {
   std::random_device entropy;
@@ -57,8 +59,7 @@ bool RunsUnderHolder(int fd) {
   return HolderToken(fd) == token;
 }
 
-LockResult Fail(Flag verbose, int fd, LockResult result = LockResult::Failed) {
-  if (fd >= 0) close(fd);
+LockResult Fail(Flag verbose, LockResult result = LockResult::Failed) {
   if (verbose) ConsolePrint("\tERROR: Could not gain exclusive access to the KOTA component.\n");
   return result;
 }
@@ -88,34 +89,30 @@ bool WaitForLock(int fd, int timeout_seconds) {
 bool AcquireInstallLock(Flag verbose) { return TakeInstallLock(verbose, -1) == LockResult::Held; }
 
 LockResult TakeInstallLock(Flag verbose, int timeout_seconds) {
-  if (g_lock_fd >= 0) return LockResult::Held;
+  if (g_lock_fd) return LockResult::Held;
   const std::string path = emu::Current().dir + "/install.lock";
-  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0 || emu::CheckFault("CreateMutexA", kMutexName) != 0) return Fail(verbose, fd);
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    if (errno != EWOULDBLOCK) return Fail(verbose, fd);
-    if (RunsUnderHolder(fd)) {
-      close(fd);
-      return LockResult::Held;
-    }
+  emu::UniqueFd fd(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+  if (!fd || emu::CheckFault("CreateMutexA", kMutexName) != 0) return Fail(verbose);
+  if (flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+    if (errno != EWOULDBLOCK) return Fail(verbose);
+    if (RunsUnderHolder(fd.get())) return LockResult::Held;
     if (verbose) ConsolePrint("Waiting for another installation of the KOTA component to finish.\n");
-    if (!WaitForLock(fd, timeout_seconds))
-      return Fail(verbose, fd, timeout_seconds >= 0 ? LockResult::TimedOut : LockResult::Failed);
+    if (!WaitForLock(fd.get(), timeout_seconds))
+      return Fail(verbose, timeout_seconds >= 0 ? LockResult::TimedOut : LockResult::Failed);
   }
   const std::string token = NewToken();
-  if (!WriteToken(fd, token)) return Fail(verbose, fd);  // closing the file drops the lock
-  g_lock_fd = fd;
+  if (!WriteToken(fd.get(), token)) return Fail(verbose);  // closing the file drops the lock
+  g_lock_fd = std::move(fd);
   setenv(kInstallLockToken, token.c_str(), 1);
   return LockResult::Held;
 }
 
 void ReleaseInstallLock() {
-  if (g_lock_fd < 0) return;
+  if (!g_lock_fd) return;
   unsetenv(kInstallLockToken);
   // A holder that lets go empties its token, so only a live holder's token
   // (or a killed one's, whose process is gone) is ever found in the file.
-  [[maybe_unused]] const int emptied = ftruncate(g_lock_fd, 0);
-  flock(g_lock_fd, LOCK_UN);
-  close(g_lock_fd);
-  g_lock_fd = -1;
+  [[maybe_unused]] const int emptied = ftruncate(g_lock_fd.get(), 0);
+  flock(g_lock_fd.get(), LOCK_UN);
+  g_lock_fd.reset();
 }

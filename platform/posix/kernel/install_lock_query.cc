@@ -15,6 +15,7 @@
 #include <string>
 
 #include "platform/install_lock.h"
+#include "platform/posix/kernel/unique_fd.h"
 #include "platform/posix/machine/current_machine.h"
 
 namespace {
@@ -67,21 +68,20 @@ bool HeldByLiveToken(int fd) {
 bool IsInstallLockHeldNow() {
   const std::string path = emu::Current().dir + "/install.lock";
   // Opened for reading only and never created: no file, no holder.
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
+  const emu::UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd) return false;
   struct stat file;
-  Answer answer = fstat(fd, &file) == 0 ? FromLockTable(file) : Answer::Unknown;
+  Answer answer = fstat(fd.get(), &file) == 0 ? FromLockTable(file) : Answer::Unknown;
   if (answer == Answer::Unknown) {
     // Without the table, a probe that never blocks: a shared lock, let go at
     // once, conflicts only with the holder's exclusive one.
-    if (flock(fd, LOCK_SH | LOCK_NB) == 0) {
-      flock(fd, LOCK_UN);
+    if (flock(fd.get(), LOCK_SH | LOCK_NB) == 0) {
+      flock(fd.get(), LOCK_UN);
       answer = Answer::Free;
     } else {
       answer = errno == EWOULDBLOCK ? Answer::Held : Answer::Free;
     }
   }
-  if (answer != Answer::Held && HeldByLiveToken(fd)) answer = Answer::Held;
-  close(fd);
+  if (answer != Answer::Held && HeldByLiveToken(fd.get())) answer = Answer::Held;
   return answer == Answer::Held;
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/posix/internal.h"
+#include "platform/posix/kernel/unique_fd.h"
 #include "platform/posix/win32_api.h"
 
 // Win32 codes the files and processes answer with that the tool itself never
@@ -94,19 +95,19 @@ std::shared_ptr<T> FindHandleOf(HANDLE handle) {
 // every later open, deletion and rename of the same file in this process.
 class FileObject : public KernelObject {
  public:
-  FileObject(int fd, std::string windows_path, DWORD access, DWORD share, const struct stat& st);
+  FileObject(UniqueFd fd, std::string windows_path, DWORD access, DWORD share, const struct stat& st);
   ~FileObject() override;
   FileObject(const FileObject&) = delete;
   FileObject& operator=(const FileObject&) = delete;
   std::string Describe() const override { return windows_path_; }
-  int fd() const { return fd_; }
+  int fd() const { return fd_.get(); }
   DWORD access() const { return access_; }
   DWORD share() const { return share_; }
   dev_t dev() const { return dev_; }
   ino_t ino() const { return ino_; }
 
  private:
-  int fd_;
+  UniqueFd fd_;
   std::string windows_path_;
   DWORD access_, share_;
   dev_t dev_;

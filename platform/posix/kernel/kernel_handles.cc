@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <utility>
 
 #include "platform/posix/admin.h"
 #include "platform/posix/kernel/kernel32_internal.h"
@@ -42,8 +43,8 @@ std::shared_ptr<KernelObject> FindHandle(HANDLE handle) {
   return it == g_handles.end() ? nullptr : it->second;
 }
 
-FileObject::FileObject(int fd, std::string windows_path, DWORD access, DWORD share, const struct stat& st)
-    : fd_(fd), windows_path_(std::move(windows_path)), access_(access), share_(share), dev_(st.st_dev),
+FileObject::FileObject(UniqueFd fd, std::string windows_path, DWORD access, DWORD share, const struct stat& st)
+    : fd_(std::move(fd)), windows_path_(std::move(windows_path)), access_(access), share_(share), dev_(st.st_dev),
       ino_(st.st_ino) {
   std::lock_guard<std::mutex> lock(g_mutex);
   g_open_files.push_back(this);
@@ -54,7 +55,6 @@ FileObject::~FileObject() {
     std::lock_guard<std::mutex> lock(g_mutex);
     g_open_files.erase(std::remove(g_open_files.begin(), g_open_files.end(), this), g_open_files.end());
   }
-  if (fd_ >= 0) close(fd_);
 }
 
 DWORD CheckSharing(const struct stat& st, DWORD access, DWORD share) {

@@ -22,6 +22,7 @@
 #include <mutex>
 
 #include "platform/posix/kernel/kernel32_internal.h"
+#include "platform/posix/kernel/unique_fd.h"
 #include "platform/posix/machine/clock.h"
 #include "platform/posix/machine/current_machine.h"
 #include "platform/posix/machine/fault_check.h"
@@ -86,14 +87,13 @@ class ProcessObject : public KernelObject {
     if (Poll() || ms == 0) return ended_;
     const int64_t deadline = ms < 0 ? 0 : MonotonicMs() + ms;
     // Through syscall: this glibc's <sys/pidfd.h> cannot be used from C++.
-    int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid_, 0));
-    if (pidfd >= 0) {
+    const emu::UniqueFd pidfd(static_cast<int>(syscall(SYS_pidfd_open, pid_, 0)));
+    if (pidfd) {
       for (;;) {
         int timeout = ms < 0 ? -1 : static_cast<int>(std::max<int64_t>(0, deadline - MonotonicMs()));
-        struct pollfd fd = {pidfd, POLLIN, 0};
+        struct pollfd fd = {pidfd.get(), POLLIN, 0};
         if (poll(&fd, 1, timeout) >= 0 || errno != EINTR) break;
       }
-      close(pidfd);
       return Poll();
     }
     // Without pidfds: look again after a pause that grows up to 20 ms.
@@ -178,11 +178,9 @@ std::vector<std::string> ChildEnvironment(const char* block) {
 
 // A descriptor of at least 3, so that setting up the child's standard
 // streams never overwrites another one it needs.
-int AboveStandardStreams(int fd) {
-  if (fd < 0 || fd > 2) return fd;
-  int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
-  close(fd);
-  return moved;
+emu::UniqueFd AboveStandardStreams(emu::UniqueFd fd) {
+  if (!fd || fd.get() > 2) return fd;
+  return emu::UniqueFd(fcntl(fd.get(), F_DUPFD_CLOEXEC, 3));
 }
 
 bool IsDirectory(const std::string& path) {
@@ -203,18 +201,15 @@ DWORD Spawn(const std::string& program, const std::vector<std::string>& args, co
   for (const std::string& entry : env) envp.push_back(const_cast<char*>(entry.c_str()));
   envp.push_back(nullptr);
   const std::string log = emu::Current().dir + "/console.log";
-  int null_fd = AboveStandardStreams(open("/dev/null", O_RDONLY | O_CLOEXEC));
-  int log_fd = AboveStandardStreams(open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
-  if (null_fd < 0 || log_fd < 0) {
-    DWORD error = emu::k32::ErrorFromErrno(errno, log);
-    for (int fd : {null_fd, log_fd}) if (fd >= 0) close(fd);
-    return error;
-  }
+  emu::UniqueFd null_fd = AboveStandardStreams(emu::UniqueFd(open("/dev/null", O_RDONLY | O_CLOEXEC)));
+  emu::UniqueFd log_fd =
+      AboveStandardStreams(emu::UniqueFd(open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644)));
+  if (!null_fd || !log_fd) return emu::k32::ErrorFromErrno(errno, log);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, null_fd, 0);
-  posix_spawn_file_actions_adddup2(&actions, log_fd, 1);
-  posix_spawn_file_actions_adddup2(&actions, log_fd, 2);
+  posix_spawn_file_actions_adddup2(&actions, null_fd.get(), 0);
+  posix_spawn_file_actions_adddup2(&actions, log_fd.get(), 1);
+  posix_spawn_file_actions_adddup2(&actions, log_fd.get(), 2);
   if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
   // Nothing of the tool's (its database above all) reaches the program.
   posix_spawn_file_actions_addclosefrom_np(&actions, 3);
@@ -234,8 +229,8 @@ DWORD Spawn(const std::string& program, const std::vector<std::string>& args, co
   int child_error = posix_spawn(&child, program.c_str(), &actions, &attributes, argv.data(), envp.data());
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
-  close(null_fd);
-  close(log_fd);
+  null_fd.reset();
+  log_fd.reset();
   if (child_error == 0) {
     *pid = child;
     return 0;
