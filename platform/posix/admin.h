@@ -22,12 +22,11 @@ namespace emu::admin {
 // machine/machine_admin.cc: the admin calls made while one lives go into the
 // database as one transaction, committed by Commit (rolled back otherwise),
 // as a setup that writes many keys or services at once wants.
+// Not copyable: it owns its open transaction.
 class Batch {
  public:
   Batch();
   ~Batch();
-  Batch(const Batch&) = delete;
-  Batch& operator=(const Batch&) = delete;
   bool ok() const;
   bool Commit();
 
