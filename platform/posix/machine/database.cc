@@ -62,6 +62,7 @@ void DropCachedStatements() {
 }
 
 }  // namespace
+
 Statement::Statement(sqlite3* db, const char* sql) {
   if (db && IsMachineConnection(db)) {
     std::lock_guard<std::mutex> lock(g_statements_mutex);
