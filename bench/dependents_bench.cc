@@ -9,14 +9,13 @@
 
 #include "platform/handles.h"
 #include "platform/posix/admin.h"
-#include "platform/posix/machine.h"
 #include "platform/win32.h"
 #include "tests/support/test_machine.h"
 
 namespace {
 
 void SeedDependents(int64_t n, bool chain) {
-  emu::Transaction tx;
+  emu::admin::Batch batch;
   emu::admin::ServiceSpec base;
   base.name = "Base";
   base.state = SERVICE_RUNNING;
@@ -29,7 +28,7 @@ void SeedDependents(int64_t n, bool chain) {
     spec.depends = {chain && i > 0 ? "Dependent" + std::to_string(i - 1) : "Base"};
     emu::admin::DefineService(spec, &error);
   }
-  tx.Commit();
+  batch.Commit();
 }
 
 void EnumDependents(benchmark::State& state, bool chain) {

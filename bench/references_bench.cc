@@ -12,8 +12,7 @@
 #include "bench/support/bench_support.h"
 #include "component/component_keys.h"
 #include "component/references.h"
-#include "platform/posix/machine.h"
-#include "platform/posix/registry_store.h"
+#include "platform/posix/admin.h"
 #include "tests/support/test_machine.h"
 
 namespace {
@@ -26,8 +25,7 @@ std::string ReferenceName(int64_t i) {
 
 // Drops the References key with everything below it, outside the timing.
 void ClearReferences() {
-  int64_t key = emu::store::FindKey(emu::store::kRootKeyId, kKotaReferencesKey);
-  if (key != emu::store::kNoKey) emu::store::DeleteTree(key);
+  emu::admin::DeleteKeyTree(kKotaReferencesKey);
 }
 
 void PerOperation(benchmark::State& state) {

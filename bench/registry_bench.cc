@@ -7,8 +7,7 @@
 
 #include <string>
 
-#include "platform/posix/machine.h"
-#include "platform/posix/registry_store.h"
+#include "platform/posix/admin.h"
 #include "platform/win32.h"
 #include "tests/support/test_machine.h"
 
@@ -18,10 +17,10 @@ constexpr const char* kParent = "SOFTWARE\\Bench\\Many";
 
 // n subkeys below kParent, written in one transaction.
 void SeedSubkeys(int64_t n) {
-  emu::Transaction tx;
-  int64_t parent = emu::store::CreateKey(emu::store::kRootKeyId, kParent, "");
-  for (int64_t i = 0; i < n; ++i) emu::store::CreateKey(parent, "Reference" + std::to_string(i), "REG_SZ");
-  tx.Commit();
+  emu::admin::Batch batch;
+  emu::admin::CreateKey(kParent);
+  for (int64_t i = 0; i < n; ++i) emu::admin::CreateKey(std::string(kParent) + "\\Reference" + std::to_string(i), "REG_SZ");
+  batch.Commit();
 }
 
 HKEY OpenParent() {

@@ -21,9 +21,6 @@
 
 #include "platform/handles.h"
 #include "platform/posix/admin.h"
-#include "platform/posix/internal.h"
-#include "platform/posix/machine.h"
-#include "platform/posix/registry_store.h"
 #include "tests/support/service_definitions.h"
 #include "tests/support/test_machine.h"
 #include "tests/support/text_lines.h"
@@ -51,20 +48,14 @@ class ComponentTest : public ::testing::Test {
 
   void TearDown() override {
     // Every path of every procedure releases what it opened.
-    EXPECT_EQ(emu::OpenRegistryHandleCount(), 0) << "registry keys left open";
-    EXPECT_EQ(emu::OpenKernelHandleCount(), 0u) << "file, process or thread handles left open";
-    EXPECT_EQ(OpenServiceHandleCount(), 0) << "service handles left open";
+    EXPECT_EQ(emu::admin::OpenRegistryHandleCount(), 0) << "registry keys left open";
+    EXPECT_EQ(emu::admin::OpenKernelHandleCount(), 0u) << "file, process or thread handles left open";
+    EXPECT_EQ(emu::admin::OpenServiceHandleCount(), 0) << "service handles left open";
     KillStartedPrograms();
     unsetenv("MEVRID_RECORD_FILE");
     unsetenv("SystemRoot");
     if (chdir(saved_cwd_.c_str()) != 0) ADD_FAILURE() << "cannot return to " << saved_cwd_;
     testsupport::RemoveTree(work_);
-  }
-
-  static int64_t OpenServiceHandleCount() {
-    emu::Statement st(emu::Db(), "SELECT COUNT(*) FROM service_handles WHERE pid=?1");
-    st.Bind(1, static_cast<int64_t>(getpid()));
-    return st.Step() == 100 /* SQLITE_ROW */ ? st.Int(0) : -1;
   }
 
   std::string Host(const std::string& windows_path) const { return machine_.HostPath(windows_path); }
@@ -92,24 +83,21 @@ class ComponentTest : public ::testing::Test {
   // The stored bytes and type of a value; false when the key or value is absent.
   static bool GetRegistryBytes(const std::string& key_path, const char* value, std::string* bytes,
                                DWORD* type = nullptr) {
-    int64_t key = emu::store::FindKey(emu::store::kRootKeyId, key_path);
-    emu::store::Value stored;
-    if (key == emu::store::kNoKey || !emu::store::GetValue(key, value, &stored)) return false;
+    emu::admin::RegValue stored;
+    if (!emu::admin::ReadValue(key_path, value, &stored)) return false;
     *bytes = stored.data;
     if (type) *type = stored.type;
     return true;
   }
 
   static bool KeyExists(const std::string& key_path) {
-    return emu::store::FindKey(emu::store::kRootKeyId, key_path) != emu::store::kNoKey;
+    return emu::admin::KeyExists(key_path);
   }
 
   // The class text a key was created with.
   static std::string KeyClass(const std::string& key_path) {
-    int64_t key = emu::store::FindKey(emu::store::kRootKeyId, key_path);
-    emu::Statement st(emu::Db(), "SELECT class FROM reg_keys WHERE id=?1");
-    st.Bind(1, key);
-    return st.Step() == 100 /* SQLITE_ROW */ ? st.Text(0) : "<no key>";
+    emu::admin::RegKey key;
+    return emu::admin::ReadKey(key_path, &key) ? key.key_class : "<no key>";
   }
 
   // The pending deletions, as pairs of source and target.

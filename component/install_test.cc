@@ -217,8 +217,7 @@ TEST_F(InstallTest, AVersionKeyThatCannotBeWrittenEndsTheInstallSilently) {
     SCOPED_TRACE(std::string(c.operation) + " " + c.match);
     PutOlderComponent();
     if (std::string(c.uninstaller) == "<absent>") {
-      int64_t key = emu::store::FindKey(emu::store::kRootKeyId, kKotaVersionKey);
-      ASSERT_TRUE(emu::store::DeleteValue(key, "UnInstallImage"));
+      ASSERT_EQ(emu::admin::DeleteValue(kKotaVersionKey, "UnInstallImage"), emu::admin::Removal::kDone);
     }
     ASSERT_EQ(unlink(record_file_.c_str()) == 0 || errno == ENOENT, true);
     Fault(c.operation, c.match, ERROR_ACCESS_DENIED);

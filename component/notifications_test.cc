@@ -33,7 +33,7 @@ TEST_F(NotificationTest, WalksFindNothingWithoutReferences) {
   EXPECT_FALSE(KeyExists(kKotaReferencesKey));
 
   SetRegistryBytes(kKotaComponentKey, "x", REG_SZ, "");
-  emu::store::CreateKey(emu::store::kRootKeyId, kKotaReferencesKey, "");
+  emu::admin::CreateKey(kKotaReferencesKey);
   out = Captured([&] { EXPECT_EQ(NotifyAllReferencesEnd(1), 1); });
   EXPECT_EQ(out, "");
   EXPECT_TRUE(RecordedLines().empty());
@@ -61,7 +61,7 @@ TEST_F(NotificationTest, QuietWalksPrintNothingAndPassQ) {
 }
 
 TEST_F(NotificationTest, AReferenceWithoutImageIsNamedAndPassedOver) {
-  emu::store::CreateKey(emu::store::kRootKeyId, std::string(kKotaReferencesKey) + "\\ALPHA", "");
+  emu::admin::CreateKey(std::string(kKotaReferencesKey) + "\\ALPHA");
   Register("BETA", "C:\\Products\\Beta\\pre.exe BETA");
   std::string out = Captured([&] { EXPECT_EQ(NotifyAllReferencesEnd(1), 1); });
   EXPECT_EQ(out, "\nStopping: ALPHA\n\nStopping: BETA\n");
@@ -145,7 +145,7 @@ TEST_F(NotificationTest, NotifyReferenceEndFailsWithoutRunningWhenItCannotFormTh
   // No such reference.
   EXPECT_EQ(NotifyReferenceEnd("GHOST", 1), 0);
   // No image.
-  emu::store::CreateKey(emu::store::kRootKeyId, std::string(kKotaReferencesKey) + "\\EMPTY", "");
+  emu::admin::CreateKey(std::string(kKotaReferencesKey) + "\\EMPTY");
   EXPECT_EQ(NotifyReferenceEnd("EMPTY", 1), 0);
   // An expansion that does not fit its buffer (259 characters expand to
   // 259 - 12 + 10 = 257, plus " -e" is 260: one too many for the line).

@@ -36,8 +36,9 @@ TEST_F(RegisterReferenceTest, RegisteringAgainOverwritesTheImage) {
   std::string bytes;
   ASSERT_TRUE(GetRegistryBytes(kAlphaKey, "PreProcImage", &bytes));
   EXPECT_EQ(bytes, "C:\\b.exe");
-  int64_t references = emu::store::FindKey(emu::store::kRootKeyId, kKotaReferencesKey);
-  EXPECT_EQ(emu::store::Subkeys(references).size(), 1u);
+  emu::admin::RegKey references;
+  ASSERT_TRUE(emu::admin::ReadKey(kKotaReferencesKey, &references));
+  EXPECT_EQ(references.subkeys.size(), 1u);
 }
 
 TEST_F(RegisterReferenceTest, FailuresAreReportedWithTheName) {

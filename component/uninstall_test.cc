@@ -185,9 +185,7 @@ TEST_F(UninstallTest, AFailedExpansionKeepsTheToolAndTheKeysForTheSameRemoval) {
 // deletion of the last one) is not taken away by removing a name that is not
 // registered: the name is refused and nothing else is touched.
 TEST_F(UninstallTest, AnUnknownNameLeavesAComponentWithoutReferencesAlone) {
-  int64_t references = emu::store::FindKey(emu::store::kRootKeyId, kKotaReferencesKey);
-  ASSERT_NE(references, emu::store::kNoKey);
-  ASSERT_TRUE(emu::store::DeleteTree(references));
+  ASSERT_EQ(emu::admin::DeleteKeyTree(kKotaReferencesKey), emu::admin::Removal::kDone);
   std::string before = machine_.Export(kKotaComponentKey);
   EXPECT_EQ(Uninstall("ALPHA"), 0);
   EXPECT_EQ(output_, "\tERROR: Could not delete referenced component - ALPHA\n");
@@ -218,8 +216,7 @@ TEST_F(UninstallTest, ADriverServiceThatStaysIsRemovedByTheSameRemovalAgain) {
 
 TEST_F(UninstallTest, WithoutUnInstallImageTheVersionAndComponentKeysStay) {
   ASSERT_EQ(Uninstall("ALPHA"), 1);
-  int64_t key = emu::store::FindKey(emu::store::kRootKeyId, kKotaVersionKey);
-  ASSERT_TRUE(emu::store::DeleteValue(key, "UnInstallImage"));
+  ASSERT_EQ(emu::admin::DeleteValue(kKotaVersionKey, "UnInstallImage"), emu::admin::Removal::kDone);
   EXPECT_EQ(Uninstall("BETA"), 0);
   EXPECT_EQ(output_, kStopAndRemove);
   EXPECT_FALSE(KeyExists(kKotaReferencesKey));

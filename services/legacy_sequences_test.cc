@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/posix/admin.h"
-#include "platform/posix/machine.h"
+#include "probe/environment_profile.h"
 #include "tests/support/service_definitions.h"
 #include "tests/support/test_machine.h"
 

@@ -12,7 +12,6 @@
 
 #include "platform/platform.h"
 #include "platform/posix/admin.h"
-#include "platform/posix/machine.h"
 #include "tests/support/service_definitions.h"
 #include "tests/support/test_machine.h"
 

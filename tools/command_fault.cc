@@ -3,7 +3,7 @@
 // to find how many calls there are to fail.
 #include <cstdio>
 
-#include "platform/posix/machine.h"
+#include "platform/posix/admin.h"
 #include "tools/tool.h"
 #include "tools/win32_errors.h"
 
@@ -128,8 +128,7 @@ int RunCalls(const Context& ctx, const Args& args) {
   }
   if (sub == "on") {
     // Counting starts afresh, so the counts are those of the runs that follow.
-    emu::Statement reset(emu::Db(), "DELETE FROM call_counts");
-    if (!reset.Run()) return Fail("cannot reset the call counts");
+    if (!emu::ResetCallCounts()) return Fail("cannot reset the call counts");
   }
   return emu::SetSetting("count-calls", sub == "on" ? "1" : "0") ? kExitOk : Fail("cannot change count-calls");
 }

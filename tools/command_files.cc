@@ -7,7 +7,7 @@
 #include <cctype>
 #include <cstdio>
 
-#include "platform/posix/internal.h"
+#include "platform/posix/admin.h"
 #include "platform/posix/machine.h"
 #include "tools/tool.h"
 
@@ -34,7 +34,7 @@ void ListDirectory(const std::string& host_dir, const std::string& windows_dir) 
     while (struct dirent* entry = readdir(dir)) {
       std::string name = entry->d_name;
       // A copy in progress is not yet a file of the machine.
-      if (name != "." && name != ".." && !emu::IsCopyInProgressName(name)) names.push_back(name);
+      if (name != "." && name != ".." && !emu::admin::IsCopyInProgressName(name)) names.push_back(name);
     }
     closedir(dir);
   }
@@ -74,7 +74,7 @@ int RunFiles(const Context& ctx, const Args& args) {
   if (!OpenExistingMachine(ctx)) return kExitUsage;
   std::string host;
   struct stat st;
-  if (!emu::TranslatePath(dir, &host) || stat(host.c_str(), &st) != 0) return Fail("no " + dir + " on the machine");
+  if (!emu::admin::HostPath(dir, &host) || stat(host.c_str(), &st) != 0) return Fail("no " + dir + " on the machine");
   while (host.size() > 1 && host.back() == '/') host.pop_back();
   std::string windows = WindowsPathOf(host, dir[0], dir);
   if (!S_ISDIR(st.st_mode)) {

@@ -56,9 +56,9 @@ int RunInit(const Context& ctx, const Args& args) {
   if (virtual_clock && !emu::SetSetting("clock", "virtual")) return Fail("cannot switch the clock");
   const char* clock = emu::IsVirtualClock() ? "virtual" : "real";
   if (existed)
-    printf("Emulated machine already at %s (%s clock)\n", emu::Current().dir.c_str(), clock);
+    printf("Emulated machine already at %s (%s clock)\n", emu::MachineDirectory().c_str(), clock);
   else
-    printf("Created an emulated machine at %s (%s clock)\n", emu::Current().dir.c_str(), clock);
+    printf("Created an emulated machine at %s (%s clock)\n", emu::MachineDirectory().c_str(), clock);
   return kExitOk;
 }
 
@@ -114,7 +114,7 @@ int RunReboot(const Context& ctx, const Args& args) {
 int RunConsoleLog(const Context& ctx, const Args& args) {
   if (!NoArguments("console-log", args) || !OpenExistingMachine(ctx)) return kExitUsage;
   // No log yet means no pre-processor has run on this machine.
-  std::ifstream log(emu::Current().dir + "/console.log", std::ios::binary);
+  std::ifstream log(emu::MachineDirectory() + "/console.log", std::ios::binary);
   if (!log) return kExitOk;
   std::ostringstream text;
   text << log.rdbuf();

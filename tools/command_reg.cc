@@ -7,8 +7,6 @@
 #include <sstream>
 
 #include "platform/posix/admin.h"
-#include "platform/posix/machine.h"
-#include "platform/posix/registry_store.h"
 #include "tools/reg_common.h"
 #include "tools/tool.h"
 
@@ -54,7 +52,7 @@ int RunRegExport(const Context& ctx, const Args& args) {
   std::string path;
   if (!args.empty() && !ParseKeyArgument(args[0], &path)) return kExitUsage;
   if (!OpenExistingMachine(ctx)) return kExitUsage;
-  if (emu::store::FindKey(emu::store::kRootKeyId, path) == emu::store::kNoKey)
+  if (!emu::admin::KeyExists(path))
     return Fail("no key HKEY_LOCAL_MACHINE\\" + path);
   std::string text, error;
   if (!emu::admin::ExportRegText(path, &text, &error)) return Fail(error);

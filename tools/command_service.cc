@@ -1,7 +1,7 @@
 // service add / remove / list / query / qc: defining services and reading
 // them back in sc's layout, without going through the emulated SCM's calls
 // (so fault rules and call counts see none of it). start and stop are in
-// service_control.cc.
+// command_service_control.cc.
 #include <cstdio>
 
 #include "platform/posix/admin.h"

@@ -1,13 +1,13 @@
 // reg import / export / query / add / delete.
 #include "platform/posix/admin.h"
-#include "platform/posix/registry_store.h"
+#include "platform/posix/machine.h"
+#include "platform/win32.h"
 #include "tools/tool_test_fixture.h"
 
 namespace machine_tool_test {
 namespace {
 
 using testsupport::ProcessResult;
-namespace store = emu::store;
 
 const char kSuccess[] = "The operation completed successfully.\n";
 const char kMissing[] = "ERROR: The system was unable to find the specified registry key or value.\n";
@@ -138,8 +138,7 @@ TEST_F(MachineToolTest, AddStoresWhatRegStoresAndQueryPrintsItAsRegDoes) {
             "\nHKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm\\Alpha\n    (Default)    REG_SZ    (value not set)\n\n");
 
   OpenHere();
-  int64_t key = store::FindKey(store::kRootKeyId, "SOFTWARE\\Kelm");
-  ASSERT_NE(key, store::kNoKey);
+  ASSERT_TRUE(emu::admin::KeyExists("SOFTWARE\\Kelm"));
   struct Stored {
     const char* name;
     uint32_t type;
@@ -151,8 +150,8 @@ TEST_F(MachineToolTest, AddStoresWhatRegStoresAndQueryPrintsItAsRegDoes) {
                                                     {"Blob", REG_BINARY, std::string("\x00\xff\x10", 3)},
                                                     {"Path", REG_EXPAND_SZ, std::string("%SystemRoot%\\x\0", 15)},
                                                     {"", REG_SZ, std::string("dflt\0", 5)}}) {
-    store::Value value;
-    ASSERT_TRUE(store::GetValue(key, expected.name, &value)) << expected.name;
+    emu::admin::RegValue value;
+    ASSERT_TRUE(emu::admin::ReadValue("SOFTWARE\\Kelm", expected.name, &value)) << expected.name;
     EXPECT_EQ(value.type, expected.type) << expected.name;
     EXPECT_EQ(value.data, expected.data) << expected.name;
   }

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "platform/posix/machine.h"
+#include "platform/posix/admin.h"
 #include "tools/tool.h"
 
 namespace machine_tool {
@@ -45,9 +45,8 @@ bool ParseKeyArgument(const std::string& text, std::string* path) {
   return true;
 }
 
-std::string FullKeyName(int64_t key) {
-  std::string path = emu::store::KeyPath(key);
-  return path.empty() ? "HKEY_LOCAL_MACHINE" : "HKEY_LOCAL_MACHINE\\" + path;
+std::string FullKeyName(const std::string& stored_path) {
+  return stored_path.empty() ? "HKEY_LOCAL_MACHINE" : "HKEY_LOCAL_MACHINE\\" + stored_path;
 }
 
 const char* RegTypeName(uint32_t type) {

@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/posix/registry_store.h"
 
 namespace machine_tool {
 
@@ -14,8 +13,8 @@ namespace machine_tool {
 // HKEY_LOCAL_MACHINE, "" for the hive itself. false (after printing why) for
 // another hive.
 bool ParseKeyArgument(const std::string& text, std::string* path);
-// "HKEY_LOCAL_MACHINE\<stored path>" of a key.
-std::string FullKeyName(int64_t key);
+// "HKEY_LOCAL_MACHINE\<stored path>" of a key, from its path as stored.
+std::string FullKeyName(const std::string& stored_path);
 // "REG_SZ" for 1; "REG_UNKNOWN" for a type reg has no name for.
 const char* RegTypeName(uint32_t type);
 // The type of a reg type name (case-insensitive); false when unknown.

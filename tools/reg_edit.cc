@@ -4,15 +4,11 @@
 #include <cstdio>
 
 #include "platform/posix/admin.h"
-#include "platform/posix/machine.h"
-#include "platform/posix/registry_store.h"
 #include "tools/reg_common.h"
 #include "tools/tool.h"
 
 namespace machine_tool {
 namespace {
-
-namespace store = emu::store;
 
 constexpr const char* kSuccess = "The operation completed successfully.\n";
 
@@ -129,9 +125,7 @@ int RunRegAdd(const Context& ctx, const Args& args) {
   bool set_value = value_given || data_given || type_given;
   if (set_value && !EncodeData(type, text, separator, &data, &error)) return Fail(error);
   if (!OpenExistingMachine(ctx)) return kExitUsage;
-  emu::Transaction tx;
-  int64_t key = store::CreateKey(store::kRootKeyId, path, "");
-  if (!tx.ok() || key == store::kNoKey || (set_value && !store::SetValue(key, value_name, type, data)) || !tx.Commit())
+  if (!(set_value ? emu::admin::SetValue(path, value_name, type, data) : emu::admin::CreateKey(path)))
     return Fail("cannot write HKEY_LOCAL_MACHINE\\" + path);
   printf("%s", kSuccess);
   return kExitOk;
@@ -161,21 +155,12 @@ int RunRegDelete(const Context& ctx, const Args& args) {
   if (!ParseKeyArgument(args[0], &path)) return kExitUsage;
   if (path.empty() && !value_switch) return Fail("HKEY_LOCAL_MACHINE itself cannot be deleted");
   if (!OpenExistingMachine(ctx)) return kExitUsage;
-  emu::Transaction tx;
-  int64_t key = store::FindKey(store::kRootKeyId, path);
-  if (key == store::kNoKey) return ReportMissingKeyOrValue();
-  bool done = true;
-  if (one_value) {
-    store::Value value;
-    if (!store::GetValue(key, value_name, &value)) return ReportMissingKeyOrValue();
-    done = store::DeleteValue(key, value_name);
-  } else if (all_values) {
-    for (const store::Value& value : store::Values(key)) done = done && store::DeleteValue(key, value.name);
-  } else {
-    // reg deletes the key with everything below it.
-    done = store::DeleteTree(key);
-  }
-  if (!tx.ok() || !done || !tx.Commit()) return Fail("cannot change HKEY_LOCAL_MACHINE\\" + path);
+  // reg deletes the key with everything below it, unless a value is named.
+  emu::admin::Removal removal = one_value    ? emu::admin::DeleteValue(path, value_name)
+                                : all_values ? emu::admin::DeleteAllValues(path)
+                                             : emu::admin::DeleteKeyTree(path);
+  if (removal == emu::admin::Removal::kMissing) return ReportMissingKeyOrValue();
+  if (removal == emu::admin::Removal::kFailed) return Fail("cannot change HKEY_LOCAL_MACHINE\\" + path);
   printf("%s", kSuccess);
   return kExitOk;
 }

@@ -3,15 +3,12 @@
 // then the subkeys as full paths.
 #include <cstdio>
 
-#include "platform/posix/machine.h"
-#include "platform/posix/registry_store.h"
+#include "platform/posix/admin.h"
 #include "tools/reg_common.h"
 #include "tools/tool.h"
 
 namespace machine_tool {
 namespace {
-
-namespace store = emu::store;
 
 uint64_t LittleEndian(const std::string& data, size_t bytes) {
   uint64_t value = 0;
@@ -28,7 +25,7 @@ std::string HexBytes(const std::string& data) {
 
 // The data column: strings up to their terminator, multi-strings joined by
 // a literal "\0", numbers in hexadecimal, anything else as hex bytes.
-std::string DataText(const store::Value& value) {
+std::string DataText(const emu::admin::RegValue& value) {
   const std::string& data = value.data;
   switch (value.type) {
     case REG_SZ:
@@ -51,23 +48,22 @@ std::string DataText(const store::Value& value) {
   return HexBytes(data);
 }
 
-void PrintValue(const store::Value& value) {
+void PrintValue(const emu::admin::RegValue& value) {
   printf("    %s    %s    %s\n", value.name.empty() ? "(Default)" : value.name.c_str(), RegTypeName(value.type),
          DataText(value).c_str());
 }
 
 // The key's values, then its subkeys. A key without values has no heading
 // of its own, as reg prints it.
-void PrintKey(int64_t key) {
-  std::string name = FullKeyName(key);
+void PrintKey(const emu::admin::RegKey& key) {
+  std::string name = FullKeyName(key.path);
   printf("\n");
-  std::vector<store::Value> values = store::Values(key);
-  if (!values.empty()) {
+  if (!key.values.empty()) {
     printf("%s\n", name.c_str());
-    for (const store::Value& value : values) PrintValue(value);
+    for (const emu::admin::RegValue& value : key.values) PrintValue(value);
     printf("\n");
   }
-  for (const auto& [id, subkey] : store::Subkeys(key)) printf("%s\\%s\n", name.c_str(), subkey.c_str());
+  for (const std::string& subkey : key.subkeys) printf("%s\\%s\n", name.c_str(), subkey.c_str());
 }
 
 }  // namespace
@@ -93,20 +89,20 @@ int RunRegQuery(const Context& ctx, const Args& args) {
   }
   if (!ParseKeyArgument(args[0], &path)) return kExitUsage;
   if (!OpenExistingMachine(ctx)) return kExitUsage;
-  int64_t key = store::FindKey(store::kRootKeyId, path);
-  if (key == store::kNoKey) return ReportMissingKeyOrValue();
+  emu::admin::RegKey key;
+  if (!emu::admin::ReadKey(path, &key)) return ReportMissingKeyOrValue();
   if (!one_value) {
     PrintKey(key);
     return kExitOk;
   }
-  store::Value value;
-  if (!store::GetValue(key, value_name, &value)) {
+  emu::admin::RegValue value;
+  if (!emu::admin::ReadValue(path, value_name, &value)) {
     if (!value_name.empty()) return ReportMissingKeyOrValue();
     // reg answers /ve on a key without a default value this way.
-    printf("\n%s\n    (Default)    REG_SZ    (value not set)\n\n", FullKeyName(key).c_str());
+    printf("\n%s\n    (Default)    REG_SZ    (value not set)\n\n", FullKeyName(key.path).c_str());
     return kExitOk;
   }
-  printf("\n%s\n", FullKeyName(key).c_str());
+  printf("\n%s\n", FullKeyName(key.path).c_str());
   PrintValue(value);
   printf("\n");
   return kExitOk;

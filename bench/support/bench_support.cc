@@ -13,8 +13,7 @@
 #include <fstream>
 
 #include "component/component_keys.h"
-#include "platform/posix/machine.h"
-#include "platform/posix/registry_store.h"
+#include "platform/posix/admin.h"
 #include "tests/support/test_machine.h"
 
 extern char** environ;
@@ -161,8 +160,8 @@ bool PlainDatabase::WriteRows(int64_t n) {
   return true;
 }
 
-CommitCounter::CommitCounter() { sqlite3_commit_hook(emu::Db(), &CommitCounter::OnCommit, this); }
-CommitCounter::~CommitCounter() { sqlite3_commit_hook(emu::Db(), nullptr, nullptr); }
+CommitCounter::CommitCounter() { emu::admin::SetCommitHook(&CommitCounter::OnCommit, this); }
+CommitCounter::~CommitCounter() { emu::admin::SetCommitHook(nullptr, nullptr); }
 int CommitCounter::OnCommit(void* self) {
   ++static_cast<CommitCounter*>(self)->commits_;
   return 0;  // let the commit go through
@@ -187,18 +186,16 @@ std::string InstallPreProc(const std::string& drive_c) {
 }
 
 bool SeedReferences(int64_t n, const std::string& image) {
-  namespace store = emu::store;
-  emu::Transaction tx;
-  int64_t references = store::CreateKey(store::kRootKeyId, kKotaReferencesKey, "REG_SZ");
-  if (references == store::kNoKey) return false;
+  emu::admin::Batch batch;
+  if (!emu::admin::CreateKey(kKotaReferencesKey, "REG_SZ")) return false;
   for (int64_t i = 0; i < n; ++i) {
     char name[32];
     snprintf(name, sizeof name, "PRODUCT%05lld", static_cast<long long>(i));
-    int64_t key = store::CreateKey(references, name, "REG_SZ");
+    std::string key = std::string(kKotaReferencesKey) + "\\" + name;
     // Stored as the tool stores it: REG_EXPAND_SZ without a terminator.
-    if (key == store::kNoKey || !store::SetValue(key, "PreProcImage", 2, image)) return false;
+    if (!emu::admin::CreateKey(key, "REG_SZ") || !emu::admin::SetValue(key, "PreProcImage", 2, image)) return false;
   }
-  return tx.Commit();
+  return batch.Commit();
 }
 
 }  // namespace benchsupport

@@ -1,26 +1,112 @@
 // Administration of an emulated machine, as regedit, reg, sc and a reboot do
-// it on Windows: what the machine tool and the tests use to set a machine up
-// and to read its state. Each function is implemented by the emulation part
-// named beside it. Failures return false with a one-line reason in *error.
+// it on Windows: what the machine tool, the tests and the benchmarks use to
+// set a machine up and to read its state, without reaching into the tables
+// of its database. Each function is implemented by the emulation part named
+// beside it. Failures return false with a one-line reason in *error.
+// Opening a machine is platform/posix/machine.h.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/posix/machine/case_fold.h"
+#include "platform/posix/machine/clock.h"
+#include "platform/posix/machine/faults.h"
+#include "platform/posix/machine/settings.h"
+
 namespace emu::admin {
 
-// regfile.cc: imports a .reg file's text ("Windows Registry Editor Version
+// machine/machine_admin.cc: the admin calls made while one lives go into the
+// database as one transaction, committed by Commit (rolled back otherwise),
+// as a setup that writes many keys or services at once wants.
+// Not copyable: it owns its open transaction.
+class Batch {
+ public:
+  Batch();
+  ~Batch();
+  bool ok() const;
+  bool Commit();
+
+ private:
+  struct Open;
+  std::unique_ptr<Open> open_;
+};
+
+// machine/machine_admin.cc: how sound the machine's database is.
+struct DatabaseCheck {
+  std::string integrity;         // SQLite's integrity check: "ok", else its findings joined by "; "
+  int64_t orphan_values = 0;     // values whose key is gone
+  int64_t orphan_keys = 0;       // keys whose parent is gone
+};
+DatabaseCheck CheckDatabase();
+
+// machine/machine_admin.cc: calls hook(context) at every commit of this
+// process's connection to the machine (nullptr: no more calls), so a
+// benchmark can count the commits an operation makes.
+void SetCommitHook(int (*hook)(void* context), void* context);
+
+// Registry keys, by their path below HKEY_LOCAL_MACHINE ("" for the hive),
+// read and written as reg and regedit do: without the Win32 calls, so fault
+// rules and call counts see none of it. Each write is one transaction.
+struct RegValue {
+  std::string name;  // as first written (case preserved)
+  uint32_t type = 0;
+  std::string data;  // the exact bytes stored
+};
+struct RegKey {
+  std::string path;                  // as stored (the case it was created with)
+  std::string key_class;             // the class text it was created with
+  std::vector<RegValue> values;      // in the order they were first written
+  std::vector<std::string> subkeys;  // names in case-insensitive order
+};
+// registry/registry_admin.cc
+bool KeyExists(const std::string& path);
+// false when the key is absent.
+bool ReadKey(const std::string& path, RegKey* key);
+// false when the key or the value is absent.
+bool ReadValue(const std::string& path, const std::string& name, RegValue* value);
+// A string value's text without the one terminator it may be stored with;
+// "" when the key or the value is absent.
+std::string ReadString(const std::string& path, const std::string& name);
+// Creates the key and every missing one above it (with that class when new).
+bool CreateKey(const std::string& path, const std::string& key_class = "");
+// Creates the key when missing and sets the value.
+bool SetValue(const std::string& path, const std::string& name, uint32_t type, const std::string& data);
+enum class Removal { kDone, kMissing, kFailed };
+// The key with everything below it.
+Removal DeleteKeyTree(const std::string& path);
+Removal DeleteValue(const std::string& path, const std::string& name);
+Removal DeleteAllValues(const std::string& path);
+
+// Handles this process holds open, so a test can prove that every path
+// closed what it opened: registry keys (HKEY_LOCAL_MACHINE itself not
+// counted; registry/registry_handles.cc), kernel handles of files,
+// processes and threads (kernel/kernel_handles.cc), service and manager
+// handles (services/services_admin.cc).
+int64_t OpenRegistryHandleCount();
+size_t OpenKernelHandleCount();
+int64_t OpenServiceHandleCount();
+
+// Files of the machine. kernel/paths.cc: the host path of a Windows path
+// ("C:\WINDOWS"), false when it has none. kernel/files.cc: true for the name
+// of a copy still being written, which is not yet a file of the machine.
+bool HostPath(const std::string& windows_path, std::string* host_path);
+bool IsCopyInProgressName(const std::string& name);
+
+// regfile/regfile.cc: imports a .reg file's text ("Windows Registry Editor Version
 // 5.00" or "REGEDIT4"), with regedit's deletion lines. Only HKEY_LOCAL_MACHINE
 // (or HKLM) keys. All or nothing: on a malformed line nothing is changed and
 // *error names the line.
 bool ImportRegText(const std::string& text, std::string* error);
-// regfile.cc: exports key_path (below HKEY_LOCAL_MACHINE; "" for the whole
+// regfile/regfile.cc: exports key_path (below HKEY_LOCAL_MACHINE; "" for the whole
 // tree; a "HKEY_LOCAL_MACHINE\" or "HKLM\" prefix is accepted) and its subtree
 // in the "Windows Registry Editor Version 5.00" format, as regedit writes it.
 bool ExportRegText(const std::string& key_path, std::string* text, std::string* error);
 
-// regfile_parse.cc: true when path (below HKEY_LOCAL_MACHINE) is a key a .reg
+// regfile/regfile_parse.cc: true when path (below HKEY_LOCAL_MACHINE) is a key a .reg
 // import takes: not empty, every name 1 to 255 characters (no empty or
 // doubled separator). Otherwise false with the reason in *why, naming shown.
 bool CheckKeyPath(const std::string& path, const std::string& shown, std::string* why);
@@ -62,7 +148,7 @@ struct ServiceInfo {
   bool stop_held = false;  // a stop was accepted and the service still runs
 };
 
-// services.cc
+// services/services_admin.cc
 bool DefineService(const ServiceSpec& spec, std::string* error);
 bool RemoveServiceDefinition(const std::string& name, std::string* error);
 bool QueryService(const std::string& name, ServiceInfo* info, std::string* error);
@@ -73,11 +159,11 @@ bool DisplayNameTaken(const std::string& display);
 // True when a service of this name with these dependencies would depend on
 // itself, which Windows refuses (ERROR_CIRCULAR_DEPENDENCY).
 bool WouldDependOnItself(const std::string& name, const std::vector<std::string>& depends);
-// services.cc: a reboot of the service database: marked services go,
+// services/services_admin.cc: a reboot of the service database: marked services go,
 // runtime states are cleared, automatic-start services are started.
 bool RebootServices(std::string* error);
 
-// machine_admin.cc (calls the two above in Windows' order: pending file
+// machine/machine_admin.cc (calls the two above in Windows' order: pending file
 // operations first, then the services).
 bool Reboot(std::string* error);
 

@@ -11,45 +11,34 @@
 
 namespace emu {
 
-// paths.cc: a Windows path ("C:\WINDOWS\x", "nt_node\x", "\s1.") as a host
+// kernel/paths.cc: a Windows path ("C:\WINDOWS\x", "nt_node\x", "\s1.") as a host
 // path. Drive letters map to drive directories of the machine, "\" to "/",
 // existing components are matched case-insensitively; a relative path is
 // relative to the real current directory, a rooted path without a drive is on
 // the current drive. Returns false for a path that has no host form.
 bool TranslatePath(const std::string& windows_path, std::string* host_path);
-// paths.cc: the current drive letter: the emulated drive that holds the real
+// kernel/paths.cc: the current drive letter: the emulated drive that holds the real
 // current directory, else 'C'.
 char CurrentDrive();
-// files.cc: true when a host file may not be deleted because it is in use:
+// kernel/files.cc: true when a host file may not be deleted because it is in use:
 // the image of a running driver service, or the image of a live process.
 bool IsFileInUse(const std::string& host_path);
-// files.cc: a copy in progress is written beside its target under a name
-// ".mevrid-copy-<pid>-XXXXXX" and renamed over it when complete; no listing
-// of the machine's files shows one.
-bool IsCopyInProgressName(const std::string& name);
-// files.cc: removes from host_dir (and, when recursive, every directory below
+// kernel/files.cc: removes from host_dir (and, when recursive, every directory below
 // it) the copies that a killed process left half-written; copies of live
 // processes stay.
 void RemoveStaleCopies(const std::string& host_dir, bool recursive);
-// pending_renames.cc: carries out PendingFileRenameOperations (the reboot's part).
+// kernel/pending_renames.cc: carries out PendingFileRenameOperations (the reboot's part).
 bool RunPendingFileOperations(std::string* error);
-// kernel_handles.cc: kernel handles (files, processes, threads) now open in
-// this process, so a test can prove that none is left behind.
-size_t OpenKernelHandleCount();
 
-// services.cc: host paths of the images of driver services now running.
+// services/services.cc: host paths of the images of driver services now running.
 std::vector<std::string> RunningDriverImages();
 
-// environment.cc: the Windows directory of the machine ("C:\WINDOWS"):
+// process/environment.cc: the Windows directory of the machine ("C:\WINDOWS"):
 // "SystemRoot" from the process environment when present, else the machine's.
 // Empty when the variable is present but empty (the directory is not set).
 std::string WindowsDirectory();
 
-// registry.cc: key handles this process holds open (HKEY_LOCAL_MACHINE itself
-// is not counted), so a test can check that every path closed its keys.
-int64_t OpenRegistryHandleCount();
-
-// errors.cc: the calling thread's last error, as GetLastError returns it.
+// kernel/errors.cc: the calling thread's last error, as GetLastError returns it.
 void SetLastErrorCode(DWORD code);
 
 }  // namespace emu

@@ -14,8 +14,6 @@
 #include <gtest/gtest.h>
 
 #include "platform/posix/admin.h"
-#include "platform/posix/machine.h"
-#include "platform/posix/registry_store.h"
 #include "tests/e2e/e2e_support.h"
 #include "tests/support/text_lines.h"
 
@@ -99,9 +97,8 @@ class ComponentEndToEnd : public testing::Test {
   // The deletions waiting for the next restart (sources, without the "\??\").
   Lines PendingDeletions() {
     Lines sources;
-    int64_t key = emu::store::FindKey(emu::store::kRootKeyId, kSessionManagerKey);
-    emu::store::Value value;
-    if (key == emu::store::kNoKey || !emu::store::GetValue(key, "PendingFileRenameOperations", &value)) return sources;
+    emu::admin::RegValue value;
+    if (!emu::admin::ReadValue(kSessionManagerKey, "PendingFileRenameOperations", &value)) return sources;
     for (const auto& [source, target] : testsupport::PendingRenamePairs(value.data)) {
       EXPECT_EQ(target, "") << "a deletion has no new name";
       sources.push_back(source.rfind("\\??\\", 0) == 0 ? source.substr(4) : source);

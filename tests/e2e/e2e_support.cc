@@ -1,6 +1,6 @@
 #include "tests/e2e/e2e_support.h"
 
-#include "platform/posix/machine.h"
+#include "platform/posix/admin.h"
 
 namespace e2e {
 

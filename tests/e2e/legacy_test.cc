@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "platform/posix/admin.h"
-#include "platform/posix/machine.h"
 #include "platform/registry_access.h"
 #include "tests/e2e/e2e_support.h"
 #include "tests/e2e/legacy_e2e_texts.h"

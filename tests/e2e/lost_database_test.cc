@@ -4,6 +4,7 @@
 // every product's reference.
 #include <sys/stat.h>
 
+#include "platform/posix/machine.h"
 #include "tests/e2e/component_e2e_support.h"
 
 namespace componente2e {

@@ -388,9 +388,8 @@ TEST_F(RemoveEndToEnd, TwoFilesSetAsideInOneRunGetTwoNamesInOrder) {
   ASSERT_GT(first.size(), 4u);
   EXPECT_EQ(first.find_first_not_of("0123456789abcdefghijklmnopqrstuv", 4), std::string::npos) << first;
   EXPECT_EQ(pending[1], first + ".1");
-  emu::store::Value value;
-  ASSERT_TRUE(emu::store::GetValue(emu::store::FindKey(emu::store::kRootKeyId, kSessionManagerKey),
-                                   "PendingFileRenameOperations", &value));
+  emu::admin::RegValue value;
+  ASSERT_TRUE(emu::admin::ReadValue(kSessionManagerKey, "PendingFileRenameOperations", &value));
   EXPECT_EQ(value.type, static_cast<uint32_t>(REG_MULTI_SZ));
   EXPECT_EQ(value.data, "\\??\\" + first + std::string(2, '\0') + "\\??\\" + first + ".1" + std::string(3, '\0'));
   EXPECT_TRUE(SameAsRelease(first, "nt_node/vtrin.sys"));

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "platform/posix/admin.h"
 #include "platform/posix/machine.h"
 
 namespace fuzzing {

@@ -18,14 +18,11 @@
 #include "component/currency_check.h"
 #include "component/notifications.h"
 #include "component/uninstall.h"
-#include "platform/posix/machine.h"
-#include "platform/posix/registry_store.h"
+#include "platform/posix/admin.h"
 #include "probe/environment_profile.h"
 #include "tests/fuzz/fuzz_machine.h"
 
 namespace {
-
-namespace store = emu::store;
 
 const char* const kKeys[] = {
     kKotaComponentKey,
@@ -55,8 +52,7 @@ const char* const kRoots[] = {"SOFTWARE\\Kelm Computer Corporation", "SOFTWARE\\
 
 void ClearRoots() {
   for (const char* root : kRoots) {
-    int64_t key = store::FindKey(store::kRootKeyId, root);
-    if (key != store::kNoKey) store::DeleteTree(key);
+    emu::admin::DeleteKeyTree(root);
   }
 }
 
@@ -74,9 +70,8 @@ std::string WriteRecords(fuzzing::InputReader* in) {
     const unsigned type_choice = in->Byte();
     const uint32_t type = type_choice < 6 ? kTypes[type_choice] : type_choice;
     const std::string data = in->Bytes(in->Word());
-    int64_t key = store::CreateKey(store::kRootKeyId, path, "");
-    if (key == store::kNoKey) continue;
-    store::SetValue(key, name, type, data);
+    if (!emu::admin::CreateKey(path)) continue;
+    emu::admin::SetValue(path, name, type, data);
     if (key_index == 2 && !subkey.empty() && subkey.find('\\') == std::string::npos) reference = subkey;
   }
   return reference;
@@ -95,11 +90,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string reference;
   {
     // One transaction for the whole set-up: thousands of inputs a second.
-    emu::Transaction tx;
+    emu::admin::Batch batch;
     ClearRoots();
     fuzzing::InputReader in(data, size);
     reference = WriteRecords(&in);
-    tx.Commit();
+    batch.Commit();
   }
 
   const EnvironmentProfile profile = ProbeEnvironment();

@@ -16,7 +16,7 @@
 #include <set>
 #include <thread>
 
-#include "platform/posix/machine.h"
+#include "platform/posix/admin.h"
 #include "tests/reliability/fault_scenarios.h"
 
 namespace reliability {

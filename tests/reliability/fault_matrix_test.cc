@@ -12,7 +12,8 @@
 #include <cstdio>
 #include <set>
 
-#include "platform/posix/machine.h"
+#include "platform/posix/admin.h"
+#include "platform/win32.h"
 #include "tests/reliability/fault_scenarios.h"
 
 namespace reliability {

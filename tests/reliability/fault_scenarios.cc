@@ -4,8 +4,7 @@
 #include <cstdio>
 
 #include "platform/posix/admin.h"
-#include "platform/posix/machine.h"
-#include "platform/posix/registry_store.h"
+#include "platform/win32.h"
 #include "tests/support/service_definitions.h"
 
 namespace reliability {
@@ -97,8 +96,7 @@ bool PrepareScenario(const Lab& lab, const Scenario& scenario, const std::string
   }
   if (name == "upgrade-over-3.9") {
     OpenedMachine machine(dir);
-    int64_t key = emu::store::FindKey(emu::store::kRootKeyId, kVersionKey);
-    if (key == emu::store::kNoKey || !emu::store::SetString(key, "Version", "3.9")) {
+    if (!emu::admin::KeyExists(kVersionKey) || !emu::admin::SetValue(kVersionKey, "Version", REG_SZ, "3.9")) {
       *error = "cannot record version 3.9";
       return false;
     }

@@ -16,7 +16,6 @@
 #include <thread>
 
 #include "platform/posix/admin.h"
-#include "platform/posix/machine.h"
 #include "tests/reliability/reliability_support.h"
 
 namespace reliability {

@@ -11,13 +11,11 @@
 
 #include "platform/posix/admin.h"
 #include "platform/posix/machine.h"
-#include "platform/posix/registry_store.h"
 #include "platform/win32.h"
 #include "tests/support/test_machine.h"
 
 namespace {
 
-namespace store = emu::store;
 
 constexpr char kDurable[] = "SOFTWARE\\Durable";
 
@@ -56,11 +54,6 @@ bool ReadExactly(int fd, void* data, size_t size) {
   return true;
 }
 
-std::string Scalar(const char* sql) {
-  emu::Statement st(emu::Db(), sql);
-  return st.Step() == SQLITE_ROW ? st.Text(0) : "<no row>";
-}
-
 class RegistryDurabilityTest : public ::testing::Test {
  protected:
   void Reopen() {
@@ -70,9 +63,10 @@ class RegistryDurabilityTest : public ::testing::Test {
 
   // The database is whole, and no row hangs from a key that is gone.
   void ExpectConsistent() {
-    EXPECT_EQ(Scalar("PRAGMA integrity_check"), "ok");
-    EXPECT_EQ(Scalar("SELECT COUNT(*) FROM reg_values WHERE key_id NOT IN (SELECT id FROM reg_keys)"), "0");
-    EXPECT_EQ(Scalar("SELECT COUNT(*) FROM reg_keys WHERE id<>1 AND parent NOT IN (SELECT id FROM reg_keys)"), "0");
+    emu::admin::DatabaseCheck check = emu::admin::CheckDatabase();
+    EXPECT_EQ(check.integrity, "ok");
+    EXPECT_EQ(check.orphan_values, 0);
+    EXPECT_EQ(check.orphan_keys, 0);
   }
 
   testsupport::TestMachine machine_;
@@ -111,15 +105,17 @@ TEST_F(RegistryDurabilityTest, AWriterKilledMidwayLosesNothingItCommittedAndLeav
 
     Reopen();
     ExpectConsistent();
-    int64_t durable = store::FindKey(store::kRootKeyId, kDurable);
-    ASSERT_NE(durable, store::kNoKey);
+    emu::admin::RegKey durable;
+    ASSERT_TRUE(emu::admin::ReadKey(kDurable, &durable));
     // Every import is all there or not there at all, and every acknowledged
     // one is there.
     int imports = 0;
-    for (const auto& [id, name] : store::Subkeys(durable)) {
+    for (const std::string& name : durable.subkeys) {
       if (name.rfind("Import", 0) != 0) continue;
       int n = std::stoi(name.substr(6));
-      std::vector<store::Value> values = store::Values(id);
+      emu::admin::RegKey import;
+      ASSERT_TRUE(emu::admin::ReadKey(std::string(kDurable) + "\\" + name, &import));
+      const std::vector<emu::admin::RegValue>& values = import.values;
       ASSERT_EQ(values.size(), 3u) << name;
       EXPECT_EQ(values[0].data, "writer " + std::to_string(n) + std::string(1, '\0')) << name;
       EXPECT_EQ(values[1].data, std::string({static_cast<char>(n & 0xFF), static_cast<char>((n >> 8) & 0xFF), 0, 0}))
@@ -131,11 +127,11 @@ TEST_F(RegistryDurabilityTest, AWriterKilledMidwayLosesNothingItCommittedAndLeav
     }
     EXPECT_GT(imports, 0);
     for (int n = first; n <= acked; ++n) {
-      EXPECT_NE(store::FindKey(durable, "Import" + std::to_string(n)), store::kNoKey)
+      EXPECT_TRUE(emu::admin::KeyExists(std::string(kDurable) + "\\Import" + std::to_string(n)))
           << "acknowledged import " << n << " lost";
-      int64_t key = store::FindKey(durable, "Call" + std::to_string(n));
-      ASSERT_NE(key, store::kNoKey) << "acknowledged key Call" << n << " lost";
-      EXPECT_EQ(store::GetString(key, "v"), CallValue(n));
+      std::string key = std::string(kDurable) + "\\Call" + std::to_string(n);
+      ASSERT_TRUE(emu::admin::KeyExists(key)) << "acknowledged key Call" << n << " lost";
+      EXPECT_EQ(emu::admin::ReadString(key, "v"), CallValue(n));
     }
     first = acked + 1000;  // the next round writes fresh names
   }

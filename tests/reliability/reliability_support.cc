@@ -17,14 +17,12 @@
 
 #include "platform/posix/admin.h"
 #include "platform/posix/machine.h"
-#include "platform/posix/registry_store.h"
 #include "tests/support/text_lines.h"
 
 namespace reliability {
 namespace {
 
 namespace fs = std::filesystem;
-namespace store = emu::store;
 
 // Lines travel from the workers separated by this byte, so a line may hold
 // line feeds (a tool's whole output, say).
@@ -212,25 +210,21 @@ bool Restart() {
 
 std::vector<std::string> RegisteredReferences() {
   std::vector<std::string> references;
-  int64_t key = store::FindKey(store::kRootKeyId, kReferencesKey);
-  if (key == store::kNoKey) return references;
-  for (const auto& [id, name] : store::Subkeys(key))
-    references.push_back(name + "=" + store::GetString(id, "PreProcImage"));
+  emu::admin::RegKey key;
+  if (!emu::admin::ReadKey(kReferencesKey, &key)) return references;
+  for (const std::string& name : key.subkeys)
+    references.push_back(name + "=" + emu::admin::ReadString(std::string(kReferencesKey) + "\\" + name, "PreProcImage"));
   return references;
 }
 
 std::string RecordedVersion() {
-  int64_t key = store::FindKey(store::kRootKeyId, kVersionKey);
-  return key == store::kNoKey ? std::string() : store::GetString(key, "Version");
+  return emu::admin::ReadString(kVersionKey, "Version");
 }
 
-bool KeyExists(const std::string& key_path) { return store::FindKey(store::kRootKeyId, key_path) != store::kNoKey; }
+bool KeyExists(const std::string& key_path) { return emu::admin::KeyExists(key_path); }
 
 std::string IntegrityCheck() {
-  emu::Statement st(emu::Db(), "PRAGMA integrity_check");
-  std::string result;
-  while (st.Step() == SQLITE_ROW) result += (result.empty() ? "" : "; ") + st.Text(0);
-  return result;
+  return emu::admin::CheckDatabase().integrity;
 }
 
 int64_t TotalCallCount() {

@@ -1,0 +1,83 @@
+// The host files a run writes for its deployers (log and record), the clock
+// its waits are measured on, and its process identity, on POSIX.
+#include <fcntl.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <utility>
+
+#include "platform/platform.h"
+#include "platform/posix/kernel/unique_fd.h"
+#include "platform/posix/machine/clock.h"
+
+struct PlatformLogFile {
+  emu::UniqueFd fd;
+};
+
+PlatformLogFile* PlatformOpenLog(const char* path) {
+  emu::UniqueFd fd(open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+  if (!fd) return nullptr;
+  return new PlatformLogFile{std::move(fd)};
+}
+
+bool PlatformAppendToLog(PlatformLogFile* log, const char* data, size_t size) {
+  // One write: O_APPEND places it whole at the end of the file.
+  return log != nullptr && write(log->fd.get(), data, size) == static_cast<ssize_t>(size);
+}
+
+void PlatformCloseLog(PlatformLogFile* log) {
+  delete log;
+}
+
+bool PlatformWriteFileAtomically(const char* path, const char* data, size_t size) {
+  const std::string temporary = std::string(path) + ".tmp." + std::to_string(getpid());
+  emu::UniqueFd fd(open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  if (!fd) return false;
+  const bool written = write(fd.get(), data, size) == static_cast<ssize_t>(size);
+  if (fd.close() != 0 || !written || rename(temporary.c_str(), path) != 0) {
+    unlink(temporary.c_str());
+    return false;
+  }
+  return true;
+}
+
+uint64_t PlatformClockMs() { return static_cast<uint64_t>(emu::NowMs()); }
+
+void PlatformUtcTimestamp(char (&text)[32]) {
+  timeval now{};
+  gettimeofday(&now, nullptr);
+  // A run logs many lines within one second: the date and time are formed
+  // once per second, the milliseconds for every line.
+  static time_t formed_second = -1;
+  static char second_text[32];
+  if (now.tv_sec != formed_second) {
+    tm parts{};
+    gmtime_r(&now.tv_sec, &parts);
+    strftime(second_text, sizeof second_text, "%Y-%m-%dT%H:%M:%S", &parts);
+    formed_second = now.tv_sec;
+  }
+  snprintf(text, sizeof text, "%.19s.%03dZ", second_text, static_cast<int>(now.tv_usec / 1000));
+}
+
+unsigned long PlatformProcessId() { return static_cast<unsigned long>(getpid()); }
+
+// The emulated CreateProcessA hands its children this process's environment.
+void PlatformUnsetEnv(const char* name) { unsetenv(name); }
+
+std::string PlatformCurrentDirectory() {
+  char directory[4096];
+  return getcwd(directory, sizeof directory) ? std::string(directory) : std::string();
+}
+
+// Named without opening it: a run that never touches the machine (a usage
+// error) must not create it.
+std::string PlatformMachineName() {
+  if (const char* machine = getenv("MEVRID_MACHINE"); machine && *machine) return machine;
+  const char* home = getenv("HOME");
+  return std::string(home ? home : "") + "/.mevrid-machine";
+}

@@ -1,0 +1,27 @@
+// The machine's clock: the wall clock, or a virtual one kept as a setting.
+#include "platform/posix/machine/clock.h"
+
+#include <cstdlib>
+#include <ctime>
+
+#include "platform/posix/machine/database.h"
+#include "platform/posix/machine/settings.h"
+
+namespace emu {
+
+bool IsVirtualClock() { return GetSetting("clock") == "virtual"; }
+
+int64_t NowMs() {
+  if (IsVirtualClock()) return strtoll(GetSetting("virtual-now-ms", "0").c_str(), nullptr, 10);
+  struct timespec ts;
+  clock_gettime(CLOCK_REALTIME, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+void AdvanceClock(int64_t ms) {
+  Statement st(Db(), "UPDATE settings SET value=CAST(CAST(value AS INTEGER)+?1 AS TEXT) WHERE name='virtual-now-ms'");
+  st.Bind(1, ms);
+  if (st.Run()) DiscountLastChanges();
+}
+
+}  // namespace emu
