@@ -18,10 +18,10 @@ ChangeMarker ReadChangeMarker() {
   if (!ReadRegistryText(kKotaComponentKey, kChangeMarkerValue, KEY_READ, text, sizeof text)) return marker;
   const std::string value = text;
   if (value == kInstall) {
-    marker.kind = ChangeKind::Install;
+    marker.Kind = ChangeKind::Install;
   } else if (value.rfind(kRemove, 0) == 0) {
-    marker.kind = ChangeKind::Remove;
-    marker.reference = value.substr(kRemove.size());
+    marker.Kind = ChangeKind::Remove;
+    marker.Reference = value.substr(kRemove.size());
   }
   return marker;
 }

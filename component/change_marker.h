@@ -9,8 +9,8 @@
 enum class ChangeKind { None, Install, Remove };
 
 struct ChangeMarker {
-  ChangeKind kind = ChangeKind::None;
-  std::string reference;  // a removal's reference name
+  ChangeKind Kind = ChangeKind::None;
+  std::string Reference;  // a removal's reference name
 };
 
 // The marker as a run finds it; a value that cannot be read is None.

@@ -72,7 +72,7 @@ InstallChoice ChooseInstall(const char* windows_directory, Flag verbose) {
   InstallChoice choice;
   choice.Currency = CheckComponentCurrency(windows_directory, verbose);
   if (choice.Currency.InstallNeeded) return choice;
-  if (ReadChangeMarker().kind == ChangeKind::Install) {
+  if (ReadChangeMarker().Kind == ChangeKind::Install) {
     choice.UnfinishedInstall = true;
     return choice;
   }

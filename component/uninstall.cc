@@ -158,8 +158,8 @@ Flag UninstallComponent(const char* reference_name, Flag verbose) {
   // finished by this one; an install left unfinished keeps its marker for
   // the next install.
   const ChangeMarker found = ReadChangeMarker();
-  const bool finishing = found.kind == ChangeKind::Remove && found.reference == reference_name;
-  const bool marked = found.kind == ChangeKind::None && WriteChangeMarker(ChangeKind::Remove, reference_name);
+  const bool finishing = found.Kind == ChangeKind::Remove && found.Reference == reference_name;
+  const bool marked = found.Kind == ChangeKind::None && WriteChangeMarker(ChangeKind::Remove, reference_name);
   // Only the product that goes is told, and only to let go; whether it ran
   // does not matter, the deletion of the reference decides. A removal being
   // finished may find that the interrupted run deleted it already.

@@ -23,7 +23,7 @@ void NoteIfLeftForRestart(SC_HANDLE service, const char* service_name) {
 Flag RemoveService(const char* service_name, const char* display_text, Flag verbose) {
   const OpenedService opened = OpenServiceOrSay(service_name, SERVICE_ALL_ACCESS, "remove", verbose);
   if (!opened) return 0;
-  const SC_HANDLE service = opened.service.Get();
+  const SC_HANDLE service = opened.Service.Get();
   Say(verbose, "Removing Service (%s).\n", display_text);
   if (DeleteService(service)) {
     JournalChange("service deleted", service_name);

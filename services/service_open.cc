@@ -13,16 +13,16 @@ void SayManagerUnopened(const char* service_name, const char* operation, DWORD e
 
 OpenedService OpenManagerAndService(const char* service_name, DWORD manager_access, DWORD service_access) {
   OpenedService opened;
-  opened.manager = ScopedService(OpenSCManagerA(nullptr, nullptr, manager_access));
-  if (!opened.manager) {
-    opened.failed_call = "OpenSCManagerA";
-    opened.error = GetLastError();
+  opened.Manager = ScopedService(OpenSCManagerA(nullptr, nullptr, manager_access));
+  if (!opened.Manager) {
+    opened.FailedCall = "OpenSCManagerA";
+    opened.Error = GetLastError();
     return opened;
   }
-  opened.service = ScopedService(OpenServiceA(opened.manager.Get(), service_name, service_access));
-  if (!opened.service) {
-    opened.failed_call = "OpenServiceA";
-    opened.error = GetLastError();
+  opened.Service = ScopedService(OpenServiceA(opened.Manager.Get(), service_name, service_access));
+  if (!opened.Service) {
+    opened.FailedCall = "OpenServiceA";
+    opened.Error = GetLastError();
   }
   return opened;
 }
@@ -35,10 +35,10 @@ ScopedService OpenManagerOrSay(const char* service_name, const char* operation, 
 
 OpenedService OpenServiceOrSay(const char* service_name, DWORD service_access, const char* operation, Flag verbose) {
   OpenedService opened = OpenManagerAndService(service_name, SC_MANAGER_ALL_ACCESS, service_access);
-  if (!opened.manager) {
-    SayManagerUnopened(service_name, operation, opened.error, verbose);
-  } else if (!opened.service) {
-    JournalCallFailed("OpenServiceA", opened.error, service_name);
+  if (!opened.Manager) {
+    SayManagerUnopened(service_name, operation, opened.Error, verbose);
+  } else if (!opened.Service) {
+    JournalCallFailed("OpenServiceA", opened.Error, service_name);
     Say(verbose, "\tERROR: Could not open handle to service - %s\n", service_name);
   }
   return opened;

@@ -10,14 +10,14 @@
 // Both handles of an opened service. The service is declared last, so it is
 // closed before its manager, as every operation has always let go of them.
 struct OpenedService {
-  ScopedService manager;
-  ScopedService service;
+  ScopedService Manager;
+  ScopedService Service;
   // The call that failed ("OpenSCManagerA" or "OpenServiceA") with the code
   // it left; nullptr when both handles are open.
-  const char* failed_call = nullptr;
-  DWORD error = ERROR_SUCCESS;
+  const char* FailedCall = nullptr;
+  DWORD Error = ERROR_SUCCESS;
 
-  explicit operator bool() const { return failed_call == nullptr; }
+  explicit operator bool() const { return FailedCall == nullptr; }
 };
 
 // Opens the manager and then the service, silently. On a failure nothing

@@ -17,8 +17,8 @@ constexpr int kStartPendingPolls = 120;
 
 // The state of the most recent successful status read or stop request.
 struct LastState {
-  bool known = false;
-  DWORD state = 0;
+  bool Known = false;
+  DWORD State = 0;
 };
 
 // Reads the service's status; on success records its state in *last.

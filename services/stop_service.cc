@@ -19,14 +19,14 @@ constexpr DWORD kDependentsBufferSize = 1440;
 // recurse until the stack ran out; a service already under way further up
 // is therefore passed over. Without a cycle no dependent is ever on the walk.
 struct WalkFrame {
-  const char* service_name;
-  const WalkFrame* outer;
+  const char* ServiceName;
+  const WalkFrame* Outer;
 };
 
 bool OnWalk(const WalkFrame* frame, const char* service_name) {
   // Service names are case-insensitive to the manager.
-  for (; frame; frame = frame->outer)
-    if (EqualsIgnoringAsciiCase(frame->service_name, service_name)) return true;
+  for (; frame; frame = frame->Outer)
+    if (EqualsIgnoringAsciiCase(frame->ServiceName, service_name)) return true;
   return false;
 }
 
@@ -43,7 +43,7 @@ Flag StopOpenService(SC_HANDLE service, const char* service_name, Flag verbose) 
     Say(verbose, "\n");
     return 0;
   }
-  if (last.state == SERVICE_RUNNING) {
+  if (last.State == SERVICE_RUNNING) {
     SERVICE_STATUS status = {};
     if (!ControlService(service, SERVICE_CONTROL_STOP, &status)) {
       // Read the code before printing: the console write may change it.
@@ -54,19 +54,19 @@ Flag StopOpenService(SC_HANDLE service, const char* service_name, Flag verbose) 
       // outcome asked for.
       return error == ERROR_SERVICE_NOT_ACTIVE ? 1 : 0;
     }
-    last.state = status.dwCurrentState;
+    last.State = status.dwCurrentState;
     JournalChange("service stop asked", service_name);
   }
   int polls = 0;
   for (; polls < kRunningPolls; ++polls) {
-    if (!ReadServiceState(service, &last) || last.state != SERVICE_RUNNING) break;
+    if (!ReadServiceState(service, &last) || last.State != SERVICE_RUNNING) break;
     Say(verbose, ".");
     Sleep(kPollIntervalMs);
   }
   polls += WaitWhilePending(service, SERVICE_STOP_PENDING, kStopPendingPolls, verbose, &last);
-  JournalServiceWait(service_name, "stop", polls, last.state);
+  JournalServiceWait(service_name, "stop", polls, last.State);
   Say(verbose, "\n");
-  return last.state == SERVICE_STOPPED ? 1 : 0;
+  return last.State == SERVICE_STOPPED ? 1 : 0;
 }
 
 // Stops every active dependent of the service, each with its own dependents
@@ -80,7 +80,7 @@ bool StopActiveDependents(SC_HANDLE service, const char* display_text, Flag verb
   DWORD count = 0;
   auto* entries = reinterpret_cast<ENUM_SERVICE_STATUSA*>(buffer);
   if (!EnumDependentServicesA(service, SERVICE_ACTIVE, entries, sizeof buffer, &bytes_needed, &count)) {
-    JournalCallFailed("EnumDependentServicesA", GetLastError(), walk->service_name);
+    JournalCallFailed("EnumDependentServicesA", GetLastError(), walk->ServiceName);
     Say(verbose, "\tERROR: Could not enumerate dependent services of (%s)\n", display_text);
     return false;
   }
@@ -100,9 +100,9 @@ Flag StopTree(const char* service_name, const char* display_text, Flag verbose, 
   const WalkFrame here = {service_name, outer};
   // A service whose dependents cannot be listed is left running: stopping it
   // would fail anyway while an unseen dependent runs.
-  if (!StopActiveDependents(opened.service.Get(), display_text, verbose, &here)) return 0;
+  if (!StopActiveDependents(opened.Service.Get(), display_text, verbose, &here)) return 0;
   Say(verbose, "Stopping Service (%s)", display_text);
-  return StopOpenService(opened.service.Get(), service_name, verbose);
+  return StopOpenService(opened.Service.Get(), service_name, verbose);
 }
 
 }  // namespace
@@ -115,5 +115,5 @@ Flag StopSingleService(const char* service_name, const char* display_text, Flag 
   const OpenedService opened = OpenServiceOrSay(service_name, SERVICE_STOP | SERVICE_QUERY_STATUS, "stop", verbose);
   if (!opened) return 0;
   Say(verbose, "Stopping Service (%s)", display_text);
-  return StopOpenService(opened.service.Get(), service_name, verbose);
+  return StopOpenService(opened.Service.Get(), service_name, verbose);
 }

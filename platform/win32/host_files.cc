@@ -6,7 +6,7 @@
 #include "platform/platform.h"
 
 struct PlatformLogFile {
-  HANDLE file;
+  HANDLE File;
 };
 
 PlatformLogFile* PlatformOpenLog(const char* path) {
@@ -19,12 +19,12 @@ PlatformLogFile* PlatformOpenLog(const char* path) {
 
 bool PlatformAppendToLog(PlatformLogFile* log, const char* data, size_t size) {
   DWORD written = 0;
-  return log != nullptr && WriteFile(log->file, data, static_cast<DWORD>(size), &written, nullptr) && written == size;
+  return log != nullptr && WriteFile(log->File, data, static_cast<DWORD>(size), &written, nullptr) && written == size;
 }
 
 void PlatformCloseLog(PlatformLogFile* log) {
   if (log == nullptr) return;
-  CloseHandle(log->file);
+  CloseHandle(log->File);
   delete log;
 }
 
