@@ -24,6 +24,9 @@ std::string JsonStringOrNull(bool present, const std::string& text) { return pre
 
 std::string JsonStringList(const std::vector<std::string>& texts) {
   std::string json = "[";
-  for (size_t i = 0; i < texts.size(); ++i) json += (i ? "," : "") + JsonString(texts[i]);
+  for (size_t i = 0; i < texts.size(); ++i) {
+    if (i > 0) json += ',';
+    json += JsonString(texts[i]);
+  }
   return json + "]";
 }

@@ -21,7 +21,7 @@ class UsageEndToEnd : public testing::Test {
   void ExpectUsage(const std::vector<std::string>& args) {
     e2e::ToolRun run = release_.Run(args);
     std::string shown;
-    for (const std::string& arg : args) shown += "[" + arg.substr(0, 20) + "]";
+    for (const std::string& arg : args) shown.append("[").append(arg, 0, 20).append("]");
     EXPECT_EQ(run.out, kUsage) << shown;
     EXPECT_EQ(run.status, 1) << shown;
     EXPECT_EQ(run.err, "") << shown;
