@@ -105,10 +105,10 @@ int RunLockedReferenceModes(const RunOptions& options, const char* program_name,
   // The lock prints nothing itself: the run says once that it waits, as the
   // wait begins, and names a lock it could not take.
   const LockResult lock = TakeInstallLock(lock_timeout_seconds, [&] {
-    if (options.Verbose) ConsolePrint("Waiting for another installation of the KOTA component to finish.\n");
+    Say(options.Verbose, "Waiting for another installation of the KOTA component to finish.\n");
   });
-  if (lock != LockResult::Held && options.Verbose)
-    ConsolePrint("\tERROR: Could not gain exclusive access to the KOTA component.\n");
+  if (lock != LockResult::Held)
+    Say(options.Verbose, "\tERROR: Could not gain exclusive access to the KOTA component.\n");
   switch (lock) {
     case LockResult::Held:
       break;
