@@ -17,6 +17,7 @@
 #include "platform/posix/registry/registry_store.h"
 #include "platform/posix/services/scm_test_fixture.h"
 #include "platform/win32.h"
+#include "tests/support/service_definitions.h"
 #include "tests/support/test_machine.h"
 
 namespace {
@@ -26,13 +27,11 @@ constexpr DWORD kSentinel = 0xDEADBEEF;
 constexpr DWORD kRpcServerUnavailable = 1722;
 
 emu::admin::ServiceSpec Spec(const std::string& name, DWORD state = SERVICE_STOPPED) {
-  emu::admin::ServiceSpec spec;
-  spec.name = name;
-  spec.state = state;
-  return spec;
+  return testsupport::Service(name, state);
 }
 
 using scmtest::SentinelStatus;
+using testsupport::DependsOn;
 
 class ScmTest : public scmtest::ScmFixture {
  protected:
@@ -229,9 +228,7 @@ TEST_F(ScmTest, RefusedControlsCarryWindowsCodesAndStatusOnlyWhereWindowsGivesIt
   stubborn.refuse_stop = ERROR_INVALID_SERVICE_CONTROL;
   Define(stubborn);
   Define(Spec("Base", SERVICE_RUNNING));
-  auto dependent = Spec("OnBase", SERVICE_RUNNING);
-  dependent.depends = {"Base"};
-  Define(dependent);
+  Define(DependsOn(Spec("OnBase", SERVICE_RUNNING), {"Base"}));
 
   struct Case {
     const char* name;
