@@ -23,4 +23,10 @@ constexpr char kNewDriver[] =
     "Installing Driver (Kelm Embedded System Management Driver).\n"
     "Starting Service (Kelm Embedded System Management Driver)\n";
 
+// The legacy stop's services after the node agents.
+constexpr char kNodeServiceStops[] =
+    "Stopping Service (SNMP)\n"
+    "Stopping Service (Win32 DMI Service Layer)\n"
+    "Stopping Service (Kelm Embedded System Management Driver)\n";
+
 }  // namespace legacye2e
