@@ -36,8 +36,19 @@ const std::string kUnchainedNodeStops = std::string("Stopping Service (Kelm Base
 // A .reg string line, escaped as regedit writes it.
 constexpr auto& Str = testsupport::RegString;
 
+// The legacy restart of an unchained node where every start succeeds.
+const std::string kRestarted = std::string(kNodeServiceStarts) + kNodeAgentStart;
+
 class OlderNodeEndToEnd : public testing::Test {
  protected:
+  // "-g" over an unchained older node of this version: the report, the
+  // legacy stop, the old files' deletions, the install and the restart.
+  static std::string UnchainedInstall(const std::string& version, const std::string& restart,
+                                      const std::string& deletions = "") {
+    return std::string(kNnmHeading) + "Not a Mangement Station or Remote Console\nManaged Node version (" + version +
+           ")\n\n" + kUnchainedNodeStops + "\n" + deletions + "\n" + kInstallBannerAfterReport + kNewDriver +
+           "\nFound KOTA Version: 4.0 installed.\n" + restart + "\n" + kInstallOk;
+  }
   void Import(const std::string& body) { m_.machine().Import(kReg + body); }
   std::string Host(const std::string& windows_path) { return m_.machine().HostPath(windows_path); }
 
@@ -107,14 +118,7 @@ TEST_F(OlderNodeEndToEnd, OlderRegistrationOfThreeThreeDeletesTheLibraryBelowKel
   ASSERT_EQ(chmod(old_library.c_str(), 0444), 0);
   e2e::ToolRun r = m_.Run({"-g", "-k", "alpha", "-p", "C:\\alpha.exe"});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, std::string(kNnmHeading) +
-                       "Not a Mangement Station or Remote Console\nManaged Node version (3.3)\n\n" +
-                       kUnchainedNodeStops + "\n\n" + kInstallBannerAfterReport + kNewDriver +
-                       "\nFound KOTA Version: 4.0 installed.\n" +
-                       "Starting Service (Win32 DMI Service Layer)\n"
-                       "Starting Service (SNMP)\n"
-                       "Starting Service (Kelm Baseboard Agent)\n\n" +
-                       kInstallOk);
+  EXPECT_EQ(r.out, UnchainedInstall("3.3", kRestarted));
   EXPECT_FALSE(testsupport::FileExists(old_library));
   EXPECT_EQ(testsupport::ReadFile(Host("C:\\WINDOWS\\system32\\qelmot32.dll")),
             testsupport::ReadFile(m_.release_dir() + "/nt_node/qelmot32.dll"));
@@ -179,14 +183,8 @@ TEST_F(OlderNodeEndToEnd, OpenViewManagerWithoutConsoleVersionLeavesEmanateAlone
   m_.AddFault("StartServiceA", "wpa", 5, 1000000);
   e2e::ToolRun r = m_.Run({"-g", "-k", "alpha", "-p", "C:\\alpha.exe"});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, std::string(kNnmHeading) +
-                       "Not a Mangement Station or Remote Console\nManaged Node version (3.1)\n\n" +
-                       kUnchainedNodeStops + "\n\tERROR: Could not delete (C:\\WINDOWS\\system32\\qelmot32.dll)\n\n" +
-                       kInstallBannerAfterReport + kNewDriver + "\nFound KOTA Version: 4.0 installed.\n" +
-                       "Starting Service (Win32 DMI Service Layer)\n"
-                       "Starting Service (SNMP)\n"
-                       "Starting Service (Kelm Baseboard Agent)\n\n" +
-                       kInstallOk);
+  EXPECT_EQ(r.out,
+            UnchainedInstall("3.1", kRestarted, "\tERROR: Could not delete (C:\\WINDOWS\\system32\\qelmot32.dll)\n"));
   for (const auto& rule : emu::ListFaultRules()) EXPECT_EQ(rule.hits, 0) << rule.operation << " " << rule.match;
   EXPECT_EQ(m_.StateOf("EMANATE"), kRunning);
   EXPECT_EQ(m_.StateOf("wpa"), kRunning);
@@ -210,14 +208,10 @@ TEST_F(OlderNodeEndToEnd, FailedLegacyRestartLeavesTheInstallSuccessful) {
   m_.AddFault("StartServiceA", "win32sl", 1058);  // ERROR_SERVICE_DISABLED
   e2e::ToolRun r = m_.Run({"-g", "-k", "alpha", "-p", "C:\\alpha.exe"});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, std::string(kNnmHeading) +
-                       "Not a Mangement Station or Remote Console\nManaged Node version (3.2)\n\n" +
-                       kUnchainedNodeStops + "\n\n" + kInstallBannerAfterReport + kNewDriver +
-                       "\nFound KOTA Version: 4.0 installed.\n" +
-                       "Starting Service (Win32 DMI Service Layer)\n"
-                       "Starting Service (SNMP)..\n"
-                       "Starting Service (Kelm Baseboard Agent)..\n\n" +
-                       kInstallOk);
+  EXPECT_EQ(r.out, UnchainedInstall("3.2",
+                                    "Starting Service (Win32 DMI Service Layer)\n"
+                                    "Starting Service (SNMP)..\n"
+                                    "Starting Service (Kelm Baseboard Agent)..\n"));
   for (const char* name : {"SNMP", "Kelm Baseboard Agent", "win32sl"}) EXPECT_EQ(m_.StateOf(name), kStopped) << name;
   EXPECT_EQ(m_.StateOf("vtrin"), kRunning);
   EXPECT_EQ(Image("ALPHA"), "C:\\alpha.exe");
