@@ -101,31 +101,32 @@ int64_t ToolPeakRssKb(const Workspace& space, const std::vector<std::string>& ar
 
 // --- In-process ---------------------------------------------------------------
 
-void InstallOurs(benchmark::State& state) {
+void InstallOrSkip(benchmark::State& state) {
+  if (!Install()) state.SkipWithError("InstallComponent failed");
+}
+void UninstallOrSkip(benchmark::State& state) {
+  if (!Uninstall()) state.SkipWithError("UninstallComponent failed");
+}
+
+enum class Step { Install, Uninstall };
+
+// The step timed alone: an install undone outside the timing, or a removal
+// of a fresh install.
+void ProcedureOurs(benchmark::State& state, Step step) {
   Workspace space;
   if (!space.ok()) return state.SkipWithError("cannot set up the machine");
   benchsupport::PeakMemory memory;
-  for (auto _ : state) {
-    if (!Install()) state.SkipWithError("InstallComponent failed");
-    state.PauseTiming();
-    if (!Uninstall()) state.SkipWithError("UninstallComponent failed");
-    state.ResumeTiming();
-  }
+  auto install = [&] { InstallOrSkip(state); };
+  auto uninstall = [&] { UninstallOrSkip(state); };
+  if (step == Step::Install)
+    benchsupport::TimeThenUndo(state, install, uninstall);
+  else
+    benchsupport::PrepareThenTime(state, install, uninstall);
   memory.Report(state);
 }
 
-void UninstallOurs(benchmark::State& state) {
-  Workspace space;
-  if (!space.ok()) return state.SkipWithError("cannot set up the machine");
-  benchsupport::PeakMemory memory;
-  for (auto _ : state) {
-    state.PauseTiming();
-    if (!Install()) state.SkipWithError("InstallComponent failed");
-    state.ResumeTiming();
-    if (!Uninstall()) state.SkipWithError("UninstallComponent failed");
-  }
-  memory.Report(state);
-}
+void InstallOurs(benchmark::State& state) { ProcedureOurs(state, Step::Install); }
+void UninstallOurs(benchmark::State& state) { ProcedureOurs(state, Step::Uninstall); }
 
 // The floor's file work: the three release files copied into (or deleted
 // from) a target directory.
@@ -143,8 +144,6 @@ bool DeleteCopiedFiles(const std::string& target) {
   }
   return true;
 }
-
-enum class Step { Install, Uninstall };
 
 void ProcedureFloor(benchmark::State& state, Step step, bool with_process) {
   CommitCounts counts = CountCommits();
@@ -193,12 +192,12 @@ void ToolInstallOurs(benchmark::State& state) {
   Workspace space;
   if (!space.ok()) return state.SkipWithError("cannot set up the machine");
   benchsupport::PeakMemory memory;
-  for (auto _ : state) {
-    if (RunTool(space, kInstallArgs) != 0) state.SkipWithError("mevrid.exe install failed");
-    state.PauseTiming();
-    if (!Uninstall()) state.SkipWithError("UninstallComponent failed");
-    state.ResumeTiming();
-  }
+  benchsupport::TimeThenUndo(
+      state,
+      [&] {
+        if (RunTool(space, kInstallArgs) != 0) state.SkipWithError("mevrid.exe install failed");
+      },
+      [&] { UninstallOrSkip(state); });
   memory.NoteChild(ToolPeakRssKb(space, kInstallArgs));
   memory.Report(state);
 }
@@ -207,12 +206,11 @@ void ToolUninstallOurs(benchmark::State& state) {
   Workspace space;
   if (!space.ok()) return state.SkipWithError("cannot set up the machine");
   benchsupport::PeakMemory memory;
-  for (auto _ : state) {
-    state.PauseTiming();
-    if (!Install()) state.SkipWithError("InstallComponent failed");
-    state.ResumeTiming();
-    if (RunTool(space, kRemoveArgs) != 0) state.SkipWithError("mevrid.exe removal failed");
-  }
+  benchsupport::PrepareThenTime(
+      state, [&] { InstallOrSkip(state); },
+      [&] {
+        if (RunTool(space, kRemoveArgs) != 0) state.SkipWithError("mevrid.exe removal failed");
+      });
   if (Install()) memory.NoteChild(ToolPeakRssKb(space, kRemoveArgs));
   memory.Report(state);
 }

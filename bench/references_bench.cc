@@ -36,14 +36,14 @@ void PerOperation(benchmark::State& state) {
 void RegisterOurs(benchmark::State& state) {
   testsupport::TestMachine machine;
   benchsupport::PeakMemory memory;
-  for (auto _ : state) {
-    for (int64_t i = 0; i < state.range(0); ++i)
-      if (!RegisterReference(ReferenceName(i).c_str(), benchsupport::kPreProcImage, 0))
-        state.SkipWithError("RegisterReference failed");
-    state.PauseTiming();
-    ClearReferences();
-    state.ResumeTiming();
-  }
+  benchsupport::TimeThenUndo(
+      state,
+      [&] {
+        for (int64_t i = 0; i < state.range(0); ++i)
+          if (!RegisterReference(ReferenceName(i).c_str(), benchsupport::kPreProcImage, 0))
+            state.SkipWithError("RegisterReference failed");
+      },
+      ClearReferences);
   PerOperation(state);
   memory.Report(state);
 }
@@ -51,13 +51,15 @@ void RegisterOurs(benchmark::State& state) {
 void RegisterFloor(benchmark::State& state) {
   benchsupport::PlainDatabase db;
   benchsupport::PeakMemory memory;
-  for (auto _ : state) {
-    for (int64_t i = 0; i < state.range(0); ++i)
-      if (!db.InsertRow(i + 1, ReferenceName(i))) state.SkipWithError("insert failed");
-    state.PauseTiming();
-    for (int64_t i = 0; i < state.range(0); ++i) db.DeleteRow(i + 1);
-    state.ResumeTiming();
-  }
+  benchsupport::TimeThenUndo(
+      state,
+      [&] {
+        for (int64_t i = 0; i < state.range(0); ++i)
+          if (!db.InsertRow(i + 1, ReferenceName(i))) state.SkipWithError("insert failed");
+      },
+      [&] {
+        for (int64_t i = 0; i < state.range(0); ++i) db.DeleteRow(i + 1);
+      });
   PerOperation(state);
   memory.Report(state);
 }
@@ -65,13 +67,12 @@ void RegisterFloor(benchmark::State& state) {
 void DeleteOurs(benchmark::State& state) {
   testsupport::TestMachine machine;
   benchsupport::PeakMemory memory;
-  for (auto _ : state) {
-    state.PauseTiming();
-    benchsupport::SeedReferences(state.range(0), benchsupport::kPreProcImage);
-    state.ResumeTiming();
-    for (int64_t i = 0; i < state.range(0); ++i)
-      if (!DeleteReference(ReferenceName(i).c_str(), 0)) state.SkipWithError("DeleteReference failed");
-  }
+  benchsupport::PrepareThenTime(
+      state, [&] { benchsupport::SeedReferences(state.range(0), benchsupport::kPreProcImage); },
+      [&] {
+        for (int64_t i = 0; i < state.range(0); ++i)
+          if (!DeleteReference(ReferenceName(i).c_str(), 0)) state.SkipWithError("DeleteReference failed");
+      });
   PerOperation(state);
   memory.Report(state);
 }
@@ -79,13 +80,15 @@ void DeleteOurs(benchmark::State& state) {
 void DeleteFloor(benchmark::State& state) {
   benchsupport::PlainDatabase db;
   benchsupport::PeakMemory memory;
-  for (auto _ : state) {
-    state.PauseTiming();
-    for (int64_t i = 0; i < state.range(0); ++i) db.InsertRow(i + 1, ReferenceName(i));
-    state.ResumeTiming();
-    for (int64_t i = 0; i < state.range(0); ++i)
-      if (!db.DeleteRow(i + 1)) state.SkipWithError("delete failed");
-  }
+  benchsupport::PrepareThenTime(
+      state,
+      [&] {
+        for (int64_t i = 0; i < state.range(0); ++i) db.InsertRow(i + 1, ReferenceName(i));
+      },
+      [&] {
+        for (int64_t i = 0; i < state.range(0); ++i)
+          if (!db.DeleteRow(i + 1)) state.SkipWithError("delete failed");
+      });
   PerOperation(state);
   memory.Report(state);
 }

@@ -20,6 +20,7 @@ namespace servicetest {
 // Effectively forever for a test: no wait of the tool gets there.
 constexpr int64_t kForeverMs = 1000LL * 1000 * 1000;
 
+using testsupport::DependsOn;
 using testsupport::Service;
 
 struct Outcome {

@@ -108,9 +108,7 @@ class StopTreeLagTest : public ServiceTest {
 
 TEST_F(StopTreeLagTest, LaggingDependentIsWaitedForOnItsOwnLine) {
   Define(Service("Alpha", SERVICE_RUNNING));
-  auto beta = Lagging("Beta", 2000, 1000, "Beta Display");
-  beta.depends = {"Alpha"};
-  Define(beta);
+  Define(DependsOn(Lagging("Beta", 2000, 1000, "Beta Display"), {"Alpha"}));
   Outcome o = Stop();
   EXPECT_EQ(o.out, "Stopping Service (Beta Display)...\nStopping Service (Alpha Display)\n");
   EXPECT_EQ(o.result, 1);
@@ -120,9 +118,7 @@ TEST_F(StopTreeLagTest, LaggingDependentIsWaitedForOnItsOwnLine) {
 
 TEST_F(StopTreeLagTest, HungDependentKeepsTheServiceRunning) {
   Define(Service("Alpha", SERVICE_RUNNING));
-  auto beta = Lagging("Beta", -1, 0, "Beta Display");
-  beta.depends = {"Alpha"};
-  Define(beta);
+  Define(DependsOn(Lagging("Beta", -1, 0, "Beta Display"), {"Alpha"}));
   Outcome o = Stop();
   // The manager then refuses the service's own stop: its line has no dots.
   EXPECT_EQ(o.out, "Stopping Service (Beta Display)" + Dots(15) + "\nStopping Service (Alpha Display)\n");

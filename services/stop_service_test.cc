@@ -44,9 +44,7 @@ TEST_F(StopServiceTreeTest, ActiveDependentsAreStoppedFirstEachOnItsOwnLine) {
   beta.depends = {"Alpha"};
   beta.stop_ms = 2000;
   Define(beta);
-  auto gamma = Service("Gamma", SERVICE_RUNNING, "Gamma Display");
-  gamma.depends = {"Alpha"};
-  Define(gamma);
+  Define(DependsOn(Service("Gamma", SERVICE_RUNNING, "Gamma Display"), {"Alpha"}));
   Define(Service("Idle", SERVICE_STOPPED));  // not active: not listed
   std::vector<std::string> order = ActiveDependentDisplays("Alpha");
   ASSERT_EQ(order.size(), 2u);
@@ -73,9 +71,7 @@ TEST_F(StopServiceTreeTest, DependentThatWillNotStopDoesNotEndTheWalk) {
   beta.depends = {"Alpha"};
   beta.refuse_stop = ERROR_SERVICE_CANNOT_ACCEPT_CTRL;
   Define(beta);
-  auto gamma = Service("Gamma", SERVICE_RUNNING);
-  gamma.depends = {"Alpha"};
-  Define(gamma);
+  Define(DependsOn(Service("Gamma", SERVICE_RUNNING), {"Alpha"}));
   Outcome o = Stop();
   // Both dependents get their turn; the service itself is then refused
   // because Beta still runs.
@@ -91,9 +87,9 @@ TEST_F(StopServiceTreeTest, DependentThatWillNotStopDoesNotEndTheWalk) {
 TEST_F(StopServiceTreeTest, MoreDependentsThanFitLeaveTheServiceRunning) {
   Define(Service("Alpha", SERVICE_RUNNING));
   for (int i = 0; i < 30; ++i) {
-    auto dependent = Service("Dependent" + std::to_string(i), SERVICE_RUNNING, "Dependent Display " + std::to_string(i));
-    dependent.depends = {"Alpha"};
-    Define(dependent);
+    Define(
+        DependsOn(Service("Dependent" + std::to_string(i), SERVICE_RUNNING, "Dependent Display " + std::to_string(i)),
+                  {"Alpha"}));
   }
   Outcome o = Stop();
   EXPECT_EQ(o.out, "\tERROR: Could not enumerate dependent services of (Alpha Display)\n");
@@ -155,9 +151,7 @@ TEST_F(StopServiceTreeTest, DependencyLoopEndsTheWalk) {
   auto alpha = Service("Alpha", SERVICE_RUNNING);
   alpha.depends = {"Beta"};
   Define(alpha);
-  auto beta = Service("Beta", SERVICE_RUNNING, "Beta Display");
-  beta.depends = {"Alpha"};
-  Define(beta);
+  Define(DependsOn(Service("Beta", SERVICE_RUNNING, "Beta Display"), {"Alpha"}));
   Outcome o = Stop("ALPHA");
   EXPECT_EQ(o.out, "Stopping Service (Beta Display)\nStopping Service (Alpha Display)\n");
   EXPECT_EQ(o.result, 0);
@@ -169,9 +163,7 @@ TEST_F(StopServiceTreeTest, DependencyLoopEndsTheWalk) {
 
   // A loop of three, entered in its middle: every service's line comes out,
   // none of them stops, and the walk still ends.
-  auto gamma = Service("Gamma", SERVICE_RUNNING, "Gamma Display");
-  gamma.depends = {"Beta"};
-  Define(gamma);
+  Define(DependsOn(Service("Gamma", SERVICE_RUNNING, "Gamma Display"), {"Beta"}));
   alpha.depends = {"Gamma"};
   Define(alpha);
   o = Stop();
@@ -192,9 +184,7 @@ class StopSingleServiceTest : public ServiceTest {
 
 TEST_F(StopSingleServiceTest, RunningDependentMakesTheStopRefused) {
   Define(Service("Alpha", SERVICE_RUNNING));
-  auto beta = Service("Beta", SERVICE_RUNNING);
-  beta.depends = {"Alpha"};
-  Define(beta);
+  Define(DependsOn(Service("Beta", SERVICE_RUNNING), {"Alpha"}));
   Outcome o = Stop();
   EXPECT_EQ(o.out, "Stopping Service (Alpha Display)\n");
   EXPECT_EQ(o.result, 0);

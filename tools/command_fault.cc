@@ -101,19 +101,23 @@ std::string RuleText(const emu::FaultRuleInfo& rule) {
                 rule.operation.c_str(), match.c_str(), calls.c_str(), error.c_str(), static_cast<long long>(rule.hits));
 }
 
+int RunFaultList(const Context& ctx, const Args& args) {
+  if (!args.empty()) return Fail("'fault list' takes no arguments");
+  if (!OpenExistingMachine(ctx)) return kExitUsage;
+  for (const emu::FaultRuleInfo& rule : emu::ListFaultRules()) printf("%s", RuleText(rule).c_str());
+  return kExitOk;
+}
+
+int RunFaultClear(const Context& ctx, const Args& args) {
+  if (!args.empty()) return Fail("'fault clear' takes no arguments");
+  if (!OpenExistingMachine(ctx)) return kExitUsage;
+  return emu::ClearFaultRules() ? kExitOk : Fail("cannot clear the fault rules");
+}
+
 }  // namespace
 
 int RunFault(const Context& ctx, const Args& args) {
-  if (args.empty()) return Fail("'fault' needs a subcommand: add, list or clear");
-  Args rest(args.begin() + 1, args.end());
-  const std::string& sub = args[0];
-  if (sub == "add") return RunFaultAdd(ctx, rest);
-  if (sub != "list" && sub != "clear") return Fail("unknown subcommand 'fault " + sub + "' (add, list or clear)");
-  if (!rest.empty()) return Fail("'fault " + sub + "' takes no arguments");
-  if (!OpenExistingMachine(ctx)) return kExitUsage;
-  if (sub == "clear") return emu::ClearFaultRules() ? kExitOk : Fail("cannot clear the fault rules");
-  for (const emu::FaultRuleInfo& rule : emu::ListFaultRules()) printf("%s", RuleText(rule).c_str());
-  return kExitOk;
+  return RunSubcommand("fault", {{"add", RunFaultAdd}, {"list", RunFaultList}, {"clear", RunFaultClear}}, ctx, args);
 }
 
 int RunCalls(const Context& ctx, const Args& args) {

@@ -63,15 +63,13 @@ int RunRegExport(const Context& ctx, const Args& args) {
 }  // namespace
 
 int RunReg(const Context& ctx, const Args& args) {
-  if (args.empty()) return Fail("'reg' needs a subcommand: import, export, query, add or delete");
-  Args rest(args.begin() + 1, args.end());
-  const std::string& sub = args[0];
-  if (sub == "import") return RunRegImport(ctx, rest);
-  if (sub == "export") return RunRegExport(ctx, rest);
-  if (sub == "query") return RunRegQuery(ctx, rest);
-  if (sub == "add") return RunRegAdd(ctx, rest);
-  if (sub == "delete") return RunRegDelete(ctx, rest);
-  return Fail("unknown subcommand 'reg " + sub + "' (import, export, query, add or delete)");
+  return RunSubcommand("reg",
+                       {{"import", RunRegImport},
+                        {"export", RunRegExport},
+                        {"query", RunRegQuery},
+                        {"add", RunRegAdd},
+                        {"delete", RunRegDelete}},
+                       ctx, args);
 }
 
 }  // namespace machine_tool

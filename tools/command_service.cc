@@ -155,28 +155,27 @@ std::string StatusWithDisplay(const admin::ServiceInfo& info) {
   return FormatStatus(info.name, &display, StatusOfService(info));
 }
 
-int RunServiceQuery(const Context& ctx, const Args& args) {
-  if (!OneServiceName("query", args) || !OpenExistingMachine(ctx)) return kExitUsage;
+// One existing service as `format` prints it, or sc's failure of
+// `failed_call` when there is no such service.
+int PrintService(const char* command, const char* failed_call, std::string (*format)(const admin::ServiceInfo&),
+                 const Context& ctx, const Args& args) {
+  if (!OneServiceName(command, args) || !OpenExistingMachine(ctx)) return kExitUsage;
   admin::ServiceInfo info;
   std::string error;
   if (!admin::QueryService(args[0], &info, &error)) {
-    printf("%s", FormatScFailure("EnumQueryServicesStatus:OpenService", ERROR_SERVICE_DOES_NOT_EXIST).c_str());
+    printf("%s", FormatScFailure(failed_call, ERROR_SERVICE_DOES_NOT_EXIST).c_str());
     return kExitUsage;
   }
-  printf("%s", StatusWithDisplay(info).c_str());
+  printf("%s", format(info).c_str());
   return kExitOk;
 }
 
+int RunServiceQuery(const Context& ctx, const Args& args) {
+  return PrintService("query", "EnumQueryServicesStatus:OpenService", StatusWithDisplay, ctx, args);
+}
+
 int RunServiceQc(const Context& ctx, const Args& args) {
-  if (!OneServiceName("qc", args) || !OpenExistingMachine(ctx)) return kExitUsage;
-  admin::ServiceInfo info;
-  std::string error;
-  if (!admin::QueryService(args[0], &info, &error)) {
-    printf("%s", FormatScFailure("OpenService", ERROR_SERVICE_DOES_NOT_EXIST).c_str());
-    return kExitUsage;
-  }
-  printf("%s", FormatConfig(info).c_str());
-  return kExitOk;
+  return PrintService("qc", "OpenService", FormatConfig, ctx, args);
 }
 
 int RunServiceList(const Context& ctx, const Args& args) {
@@ -189,17 +188,15 @@ int RunServiceList(const Context& ctx, const Args& args) {
 }  // namespace
 
 int RunService(const Context& ctx, const Args& args) {
-  if (args.empty()) return Fail("'service' needs a subcommand: add, remove, list, query, qc, start or stop");
-  Args rest(args.begin() + 1, args.end());
-  const std::string& sub = args[0];
-  if (sub == "add") return RunServiceAdd(ctx, rest);
-  if (sub == "remove") return RunServiceRemove(ctx, rest);
-  if (sub == "list") return RunServiceList(ctx, rest);
-  if (sub == "query") return RunServiceQuery(ctx, rest);
-  if (sub == "qc") return RunServiceQc(ctx, rest);
-  if (sub == "start") return RunServiceStart(ctx, rest);
-  if (sub == "stop") return RunServiceStop(ctx, rest);
-  return Fail("unknown subcommand 'service " + sub + "' (add, remove, list, query, qc, start or stop)");
+  return RunSubcommand("service",
+                       {{"add", RunServiceAdd},
+                        {"remove", RunServiceRemove},
+                        {"list", RunServiceList},
+                        {"query", RunServiceQuery},
+                        {"qc", RunServiceQc},
+                        {"start", RunServiceStart},
+                        {"stop", RunServiceStop}},
+                       ctx, args);
 }
 
 }  // namespace machine_tool

@@ -49,47 +49,37 @@ MachineOption TakeMachineOption(int argc, char** argv, int* i, std::string* mach
 
 int Main(int argc, char** argv) {
   Context ctx;
-  bool machine_given = false;
-  int i = 1;
-  for (; i < argc && argv[i][0] == '-'; ++i) {
-    std::string arg = argv[i];
-    if (arg == "--help" || arg == "-h") {
+  // --machine is a global option, so it is taken after the command's name
+  // too ("init --machine DIR"); no command has an argument of that spelling.
+  // Before the name, any other word starting with '-' is an unknown option.
+  std::string name;
+  bool named = false;
+  Args args;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (!named && (arg == "--help" || arg == "-h")) {
       PrintHelp();
       return kExitOk;
     }
-    switch (TakeMachineOption(argc, argv, &i, &ctx.machine_dir)) {
-      case MachineOption::Taken:
-        machine_given = true;
-        break;
-      case MachineOption::Bad:
-        return Fail("--machine needs a directory");
-      case MachineOption::NotIt:
-        return Fail("unknown option '" + arg + "' (see 'mevrid-machine help')");
+    MachineOption option = TakeMachineOption(argc, argv, &i, &ctx.machine_dir);
+    if (option == MachineOption::Bad) return Fail("--machine needs a directory");
+    if (option == MachineOption::Taken) continue;
+    if (named) {
+      args.push_back(arg);
+    } else if (arg[0] == '-') {
+      return Fail("unknown option '" + arg + "' (see 'mevrid-machine help')");
+    } else {
+      name = arg;
+      named = true;
     }
   }
-  if (i >= argc) return Fail("no command given (see 'mevrid-machine help')");
-  std::string name = argv[i];
-  // --machine is a global option, so it is taken after the command's name
-  // too ("init --machine DIR"); no command has an argument of that spelling.
-  Args args;
-  for (int j = i + 1; j < argc; ++j) {
-    switch (TakeMachineOption(argc, argv, &j, &ctx.machine_dir)) {
-      case MachineOption::Taken:
-        machine_given = true;
-        break;
-      case MachineOption::Bad:
-        return Fail("--machine needs a directory");
-      case MachineOption::NotIt:
-        args.push_back(argv[j]);
-        break;
-    }
-  }
+  if (!named) return Fail("no command given (see 'mevrid-machine help')");
   if (name == "help") {
     PrintHelp();
     return kExitOk;
   }
   // The default covers $MEVRID_MACHINE, as every emulated call sees it.
-  if (!machine_given) ctx.machine_dir = emu::DefaultMachineDir();
+  if (ctx.machine_dir.empty()) ctx.machine_dir = emu::DefaultMachineDir();
   for (const Command& command : kCommands) {
     if (name == command.name) {
       int status = command.run(ctx, args);

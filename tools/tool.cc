@@ -46,6 +46,17 @@ bool ParseErrorCode(const std::string& text, DWORD* code) {
   return ErrorCodeOfName(text, code);
 }
 
+int RunSubcommand(const std::string& command, const std::vector<Subcommand>& subcommands, const Context& ctx,
+                  const Args& args) {
+  std::string choices;
+  for (size_t i = 0; i < subcommands.size(); ++i)
+    choices += (i == 0 ? "" : i + 1 == subcommands.size() ? " or " : ", ") + std::string(subcommands[i].name);
+  if (args.empty()) return Fail("'" + command + "' needs a subcommand: " + choices);
+  for (const Subcommand& subcommand : subcommands)
+    if (args[0] == subcommand.name) return subcommand.run(ctx, Args(args.begin() + 1, args.end()));
+  return Fail("unknown subcommand '" + command + " " + args[0] + "' (" + choices + ")");
+}
+
 bool IsOption(const std::string& text) { return text.size() > 2 && text[0] == '-' && text[1] == '-'; }
 
 std::string Format(const char* format, ...) {

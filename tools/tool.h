@@ -36,6 +36,18 @@ int Fail(const std::string& message);
 // and returns false when there is none.
 bool OpenExistingMachine(const Context& ctx);
 
+// A subcommand ("reg import"): its name and what runs it with the words
+// after it.
+struct Subcommand {
+  const char* name;
+  int (*run)(const Context& ctx, const Args& args);
+};
+// Runs the subcommand of `command` that args[0] names; fails naming the
+// choices, in their order ("add, list or clear"), when none or another is
+// given.
+int RunSubcommand(const std::string& command, const std::vector<Subcommand>& subcommands, const Context& ctx,
+                  const Args& args);
+
 // A whole decimal number, or hexadecimal with "0x", no larger than max.
 bool ParseNumber(const std::string& text, uint64_t max, uint64_t* value);
 // A Win32 error code: a number or a name such as "ERROR_ACCESS_DENIED".

@@ -45,6 +45,32 @@ class PeakMemory {
   int64_t child_rss_kb_ = 0;
 };
 
+// --- Iterations with untimed work ---------------------------------------------
+
+// Each iteration runs `prepare` outside the timing, then times `timed`: a
+// removal timed on a fresh install.
+template <typename Prepare, typename Timed>
+void PrepareThenTime(benchmark::State& state, Prepare prepare, Timed timed) {
+  for (auto _ : state) {
+    state.PauseTiming();
+    prepare();
+    state.ResumeTiming();
+    timed();
+  }
+}
+
+// Each iteration times `timed`, then runs `undo` outside the timing: an
+// install undone before the next one.
+template <typename Timed, typename Undo>
+void TimeThenUndo(benchmark::State& state, Timed timed, Undo undo) {
+  for (auto _ : state) {
+    timed();
+    state.PauseTiming();
+    undo();
+    state.ResumeTiming();
+  }
+}
+
 // --- Host processes -----------------------------------------------------------
 
 // posix_spawn of program (a host path) with argv (argv[0] included) and the

@@ -4,7 +4,9 @@
 // also when the buffer is too small.
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <string>
+#include <utility>
 
 #include "tests/conformance/conformance.h"
 
@@ -43,25 +45,33 @@ class EnvironmentCalls : public ::testing::Test {
     EXPECT_EQ(buffer[needed], kCanary) << text;
     return result;
   }
+  // Each text expands to the text beside it.
+  void ExpectExpansions(std::initializer_list<std::pair<const char*, const char*>> cases) {
+    for (const auto& [text, expanded] : cases) EXPECT_EQ(Expand(text), expanded) << text;
+  }
 };
 
 TEST_F(EnvironmentCalls, NamesAreReplacedWithoutRegardToCase) {
-  EXPECT_EQ(Expand("%MEVRID_CONF_FOO%"), "bar");
-  EXPECT_EQ(Expand("%mevrid_conf_foo%x"), "barx");
-  EXPECT_EQ(Expand("x%MEVRID_CONF_FOO%%Mevrid_Conf_Foo%y"), "xbarbary");
-  EXPECT_EQ(Expand("no references here"), "no references here");
-  EXPECT_EQ(Expand(""), "");
+  ExpectExpansions({
+      {"%MEVRID_CONF_FOO%", "bar"},
+      {"%mevrid_conf_foo%x", "barx"},
+      {"x%MEVRID_CONF_FOO%%Mevrid_Conf_Foo%y", "xbarbary"},
+      {"no references here", "no references here"},
+      {"", ""},
+  });
 }
 
 TEST_F(EnvironmentCalls, UnknownNamesAndStrayPercentSignsStayAsWritten) {
-  EXPECT_EQ(Expand("%MEVRID_CONF_UNSET%\\x"), "%MEVRID_CONF_UNSET%\\x");
-  EXPECT_EQ(Expand("a%b"), "a%b");
-  EXPECT_EQ(Expand("%"), "%");
-  EXPECT_EQ(Expand("%%"), "%%");
-  EXPECT_EQ(Expand("%MEVRID_CONF_FOO"), "%MEVRID_CONF_FOO");
-  // After an unknown "%...%" the scan goes on behind its closing sign.
-  EXPECT_EQ(Expand("%%MEVRID_CONF_FOO%%"), "%%MEVRID_CONF_FOO%%");
-  EXPECT_EQ(Expand("%=%"), "%=%");
+  ExpectExpansions({
+      {"%MEVRID_CONF_UNSET%\\x", "%MEVRID_CONF_UNSET%\\x"},
+      {"a%b", "a%b"},
+      {"%", "%"},
+      {"%%", "%%"},
+      {"%MEVRID_CONF_FOO", "%MEVRID_CONF_FOO"},
+      // After an unknown "%...%" the scan goes on behind its closing sign.
+      {"%%MEVRID_CONF_FOO%%", "%%MEVRID_CONF_FOO%%"},
+      {"%=%", "%=%"},
+  });
 }
 
 TEST_F(EnvironmentCalls, TheWindowsDirectoryIsInTheEnvironment) {

@@ -26,6 +26,14 @@ SERVICE_STATUS SentinelStatus() {
   return status;
 }
 
+// The call fails and leaves this last error in place of the one set before.
+template <typename Call>
+void ExpectRefused(DWORD error, Call call) {
+  SetLastError(kSentinel);
+  EXPECT_FALSE(call());
+  EXPECT_EQ(GetLastError(), error);
+}
+
 class ServiceConformance : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -140,9 +148,7 @@ TEST_F(ServiceConformance, ANewServiceIsStoppedAndStoppingItAnswersNotActive) {
 
     // The stop of a stopped service is refused, and the status still reported.
     status = SentinelStatus();
-    SetLastError(kSentinel);
-    EXPECT_FALSE(ControlService(service, SERVICE_CONTROL_STOP, &status));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_NOT_ACTIVE));
+    ExpectRefused(ERROR_SERVICE_NOT_ACTIVE, [&] { return ControlService(service, SERVICE_CONTROL_STOP, &status); });
     EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
   }
   EXPECT_TRUE(CloseServiceHandle(process));
@@ -155,12 +161,8 @@ TEST_F(ServiceConformance, AHandleWithoutStopAccessCannotStop) {
   SC_HANDLE query_only = OpenServiceA(manager_, kProcess, SERVICE_QUERY_STATUS);
   ASSERT_NE(query_only, nullptr) << GetLastError();
   SERVICE_STATUS status = SentinelStatus();
-  SetLastError(kSentinel);
-  EXPECT_FALSE(ControlService(query_only, SERVICE_CONTROL_STOP, &status));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
-  SetLastError(kSentinel);
-  EXPECT_FALSE(DeleteService(query_only));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  ExpectRefused(ERROR_ACCESS_DENIED, [&] { return ControlService(query_only, SERVICE_CONTROL_STOP, &status); });
+  ExpectRefused(ERROR_ACCESS_DENIED, [&] { return DeleteService(query_only); });
   EXPECT_TRUE(CloseServiceHandle(query_only));
   EXPECT_TRUE(CloseServiceHandle(process));
 }
@@ -174,9 +176,7 @@ TEST_F(ServiceConformance, ADeletedServiceStaysMarkedWhileAHandleIsOpen) {
   EXPECT_TRUE(DeleteService(first)) << GetLastError();
   EXPECT_TRUE(CloseServiceHandle(first));
 
-  SetLastError(kSentinel);
-  EXPECT_FALSE(DeleteService(second));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_MARKED_FOR_DELETE));
+  ExpectRefused(ERROR_SERVICE_MARKED_FOR_DELETE, [&] { return DeleteService(second); });
   SetLastError(kSentinel);
   SC_HANDLE recreated = CreateProcessService(kProcess);
   EXPECT_EQ(recreated, nullptr);

@@ -69,6 +69,13 @@ class ComponentEndToEnd : public testing::Test {
   std::string Release(const std::string& relative) { return m_.release_dir() + "/" + relative; }
   std::string Export(const std::string& key) { return m_.machine().Export(key); }
   bool Exists(const std::string& windows_path) { return testsupport::FileExists(Host(windows_path)); }
+  // The driver service is deleted and the driver and the library are gone:
+  // what a last removal leaves, whatever becomes of the tool's copy.
+  void ExpectDriverAndLibraryGone() {
+    EXPECT_FALSE(m_.ServiceExists("vtrin"));
+    EXPECT_FALSE(Exists(kInstalledDriver));
+    EXPECT_FALSE(Exists(kInstalledLibrary));
+  }
   std::string Contents(const std::string& windows_path) { return testsupport::ReadFile(Host(windows_path)); }
   bool SameAsRelease(const std::string& windows_path, const std::string& relative) {
     return Exists(windows_path) && Contents(windows_path) == testsupport::ReadFile(Release(relative));

@@ -23,4 +23,19 @@ constexpr char kNewDriver[] =
     "Installing Driver (Kelm Embedded System Management Driver).\n"
     "Starting Service (Kelm Embedded System Management Driver)\n";
 
+// What a managed node's legacy stop and start print: of the node agents only
+// the baseboard agent, which the local response agent depends on; then the
+// node's other services.
+constexpr char kNodeStops[] =
+    "Stopping Service (Kelm Local Response Agent)\n"
+    "Stopping Service (Kelm Baseboard Agent)\n";
+constexpr char kNodeServiceStops[] =
+    "Stopping Service (SNMP)\n"
+    "Stopping Service (Win32 DMI Service Layer)\n"
+    "Stopping Service (Kelm Embedded System Management Driver)\n";
+constexpr char kNodeServiceStarts[] =
+    "Starting Service (Win32 DMI Service Layer)\n"
+    "Starting Service (SNMP)\n";
+constexpr char kNodeAgentStart[] = "Starting Service (Kelm Baseboard Agent)\n";
+
 }  // namespace legacye2e

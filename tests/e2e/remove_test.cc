@@ -40,9 +40,7 @@ TEST_F(RemoveEndToEnd, RemovingOneProductThenTheLastLeavesNothing) {
   clean.insert(clean.find(vendor) + vendor.size(),
                "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation]\r\n\r\n");
   EXPECT_EQ(m_.Registry(), clean);
-  EXPECT_FALSE(m_.ServiceExists("vtrin"));
-  EXPECT_FALSE(Exists(kInstalledDriver));
-  EXPECT_FALSE(Exists(kInstalledLibrary));
+  ExpectDriverAndLibraryGone();
   EXPECT_FALSE(Exists(kInstalledTool));
   EXPECT_TRUE(PendingDeletions().empty());
 }
@@ -132,9 +130,7 @@ TEST_F(RemoveEndToEnd, AVersionKeyWithoutUnInstallImageKeepsTheKeysAndTheTool) {
             "\"ChangeInProgress\"=\"Remove ALPHA\"\r\n\r\n"
             "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\CurrentVersion]\r\n"
             "\"Version\"=\"4.0\"\r\n\r\n");
-  EXPECT_FALSE(m_.ServiceExists("vtrin"));
-  EXPECT_FALSE(Exists(kInstalledDriver));
-  EXPECT_FALSE(Exists(kInstalledLibrary));
+  ExpectDriverAndLibraryGone();
   EXPECT_TRUE(Exists(kInstalledTool));
 }
 
@@ -227,9 +223,7 @@ TEST_F(RemoveEndToEnd, AVersionKeyWithAForeignSubkeyStays) {
             "Windows Registry Editor Version 5.00\r\n\r\n"
             "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA]\r\n\r\n" +
                 version_key.substr(version_key.find("[HKEY")));
-  EXPECT_FALSE(m_.ServiceExists("vtrin"));
-  EXPECT_FALSE(Exists(kInstalledDriver));
-  EXPECT_FALSE(Exists(kInstalledLibrary));
+  ExpectDriverAndLibraryGone();
   EXPECT_FALSE(Exists(kInstalledTool));
 }
 
@@ -265,9 +259,7 @@ TEST_F(RemoveEndToEnd, AnUnopenableVersionKeyLeavesOnlyTheToolsCopy) {
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, kRemoveBanner + kStopAndRemove + kRemoveFailed);
   EXPECT_NE(Export(kComponentKey).find("\"ChangeInProgress\"=\"Remove ALPHA\""), std::string::npos);
-  EXPECT_FALSE(m_.ServiceExists("vtrin"));
-  EXPECT_FALSE(Exists(kInstalledDriver));
-  EXPECT_FALSE(Exists(kInstalledLibrary));
+  ExpectDriverAndLibraryGone();
   EXPECT_TRUE(SameAsRelease(kInstalledTool, "mevrid.exe"));
 }
 
@@ -308,9 +300,7 @@ TEST_F(RemoveEndToEnd, AnUninstallerTooLongForItsBufferEndsTheRemoval) {
             kRegHeader + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA]\r\n"
                          "\"ChangeInProgress\"=\"Remove ALPHA\"\r\n\r\n" +
                 version_key.substr(version_key.find("[HKEY")));
-  EXPECT_FALSE(m_.ServiceExists("vtrin"));
-  EXPECT_FALSE(Exists(kInstalledDriver));
-  EXPECT_FALSE(Exists(kInstalledLibrary));
+  ExpectDriverAndLibraryGone();
   EXPECT_TRUE(SameAsRelease(kInstalledTool, "mevrid.exe"));
   EXPECT_TRUE(PendingDeletions().empty());
 }
@@ -357,9 +347,7 @@ TEST_F(RemoveEndToEnd, AReferenceLeftWithoutItsImageStillHoldsTheComponent) {
   EXPECT_EQ(run.out, kRemoveBanner + kStopAndRemove + kRemoveOk);
   EXPECT_EQ(Recorded(), (Lines{"ALPHA -e"}));
   EXPECT_EQ(Export(kComponentKey).find("[HKEY"), std::string::npos);
-  EXPECT_FALSE(m_.ServiceExists("vtrin"));
-  EXPECT_FALSE(Exists(kInstalledDriver));
-  EXPECT_FALSE(Exists(kInstalledLibrary));
+  ExpectDriverAndLibraryGone();
   EXPECT_FALSE(Exists(kInstalledTool));
 }
 

@@ -89,21 +89,32 @@ bool ExpectedState(const Lab& lab, const Scenario& scenario, const std::string& 
   return true;
 }
 
+// A scenario's prepared machine and what the command leaves on a copy of it
+// without faults, in how many platform calls.
+struct Baseline {
+  std::string prepared;
+  EndState expected;
+  int64_t calls = 0;
+};
+
+void PrepareBaseline(const Lab& lab, const Scenario& scenario, Baseline* base) {
+  base->prepared = lab.Path("prepared");
+  std::string error;
+  ASSERT_TRUE(PrepareScenario(lab, scenario, base->prepared, &error)) << error;
+  ASSERT_TRUE(ExpectedState(lab, scenario, base->prepared, &base->expected, &base->calls));
+}
+
 class CrashAtEveryCall : public testing::TestWithParam<Scenario> {};
 
 TEST_P(CrashAtEveryCall, KeepsTheDatabaseWholeAndTheRunsThatFollowFinish) {
   const Scenario& scenario = GetParam();
   Lab lab("mevrid-crash");
-  const std::string prepared = lab.Path("prepared");
-  std::string error;
-  ASSERT_TRUE(PrepareScenario(lab, scenario, prepared, &error)) << error;
-  EndState expected;
-  int64_t calls = 0;
-  ASSERT_TRUE(ExpectedState(lab, scenario, prepared, &expected, &calls));
+  Baseline base;
+  ASSERT_NO_FATAL_FAILURE(PrepareBaseline(lab, scenario, &base));
 
   const int stride = FaultStride();
   std::vector<std::string> lines = RunInWorkers(WorkerCount(), [&](int i, std::vector<std::string>* out) {
-    return TryCrashPoint(lab, scenario, prepared, expected, 1 + static_cast<int64_t>(i) * stride, out);
+    return TryCrashPoint(lab, scenario, base.prepared, base.expected, 1 + static_cast<int64_t>(i) * stride, out);
   });
   int points = 0, passed = 0;
   std::vector<std::string> failures;
@@ -115,10 +126,11 @@ TEST_P(CrashAtEveryCall, KeepsTheDatabaseWholeAndTheRunsThatFollowFinish) {
     else
       failures.push_back(line.substr(2));
   }
-  printf("crash test %s: %lld calls, killed at %d of them (stride %d), %d finished by the run that follows,"
-         " %zu failures\n",
-         scenario.name.c_str(), static_cast<long long>(calls), points, stride, passed, failures.size());
-  EXPECT_GE(points, calls / stride);
+  printf(
+      "crash test %s: %lld calls, killed at %d of them (stride %d), %d finished by the run that follows,"
+      " %zu failures\n",
+      scenario.name.c_str(), static_cast<long long>(base.calls), points, stride, passed, failures.size());
+  EXPECT_GE(points, base.calls / stride);
   EXPECT_EQ(passed, points);
   for (const std::string& failure : failures) printf("  %s\n", failure.substr(0, failure.find('\n')).c_str());
   for (size_t i = 0; i < failures.size() && i < 5; ++i) ADD_FAILURE() << failures[i];
@@ -157,15 +169,11 @@ TEST(CrashWhileWaiting, AKillDuringAPreProcessorsWaitIsRepairedByTheNextRun) {
   Scenario scenario;
   for (const Scenario& candidate : FaultScenarios())
     if (candidate.name == "upgrade-over-3.9") scenario = candidate;
-  const std::string prepared = lab.Path("prepared");
-  std::string error;
-  ASSERT_TRUE(PrepareScenario(lab, scenario, prepared, &error)) << error;
-  EndState expected;
-  int64_t calls = 0;
-  ASSERT_TRUE(ExpectedState(lab, scenario, prepared, &expected, &calls));
+  Baseline base;
+  ASSERT_NO_FATAL_FAILURE(PrepareBaseline(lab, scenario, &base));
 
   const std::string dir = lab.Path("killed");
-  ASSERT_TRUE(CopyMachine(prepared, dir));
+  ASSERT_TRUE(CopyMachine(base.prepared, dir));
   {
     // The tool really waits (up to a minute) for a pre-processor that runs.
     OpenedMachine machine(dir);
@@ -213,7 +221,7 @@ TEST(CrashWhileWaiting, AKillDuringAPreProcessorsWaitIsRepairedByTheNextRun) {
     EXPECT_EQ(RecordedVersion(), "3.9");
   }
   std::vector<std::string> out;
-  EXPECT_TRUE(CheckFollowingRun(lab, scenario, dir, expected, "killed while waiting: ", "", &out));
+  EXPECT_TRUE(CheckFollowingRun(lab, scenario, dir, base.expected, "killed while waiting: ", "", &out));
   for (const std::string& failure : out) ADD_FAILURE() << failure.substr(2);
 }
 

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/posix/admin.h"
 
@@ -20,6 +22,13 @@ inline emu::admin::ServiceSpec Service(const std::string& name, uint32_t state, 
   spec.name = name;
   spec.display = display;
   spec.state = state;
+  return spec;
+}
+
+// The same service depending on others (services by name, "+name" for a
+// load order group).
+inline emu::admin::ServiceSpec DependsOn(emu::admin::ServiceSpec spec, std::vector<std::string> depends) {
+  spec.depends = std::move(depends);
   return spec;
 }
 

@@ -96,6 +96,14 @@ bool ProcessAlive(pid_t pid) { return pid > 0 && (kill(pid, 0) == 0 || errno == 
 // Copies contents, permission bits and last-write time into a temporary
 // file beside the target, then renames it over the target: a reader sees
 // the old file or the new one, never half of one.
+// The call's fault rule on a path, then the path's host form: the error the
+// call fails with, or 0 with *host set.
+DWORD FaultOrHostPath(const char* operation, const char* path, std::string* host) {
+  if (DWORD fault = emu::CheckFault(operation, path ? path : "")) return fault;
+  DWORD error = 0;
+  return HostPathForCall(path, host, &error) ? 0 : error;
+}
+
 DWORD CopyHostFile(const std::string& from, const std::string& to, const struct stat& source) {
   emu::UniqueFd in(open(from.c_str(), O_RDONLY | O_CLOEXEC));
   if (!in) return ErrorFromErrno(errno, from);
@@ -347,10 +355,8 @@ DWORD GetFileAttributesA(LPCSTR lpFileName) {
 }
 
 BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
-  if (DWORD fault = emu::CheckFault("SetFileAttributesA", lpFileName ? lpFileName : "")) return Fail(fault);
   std::string host;
-  DWORD error = 0;
-  if (!HostPathForCall(lpFileName, &host, &error)) return Fail(error);
+  if (DWORD error = FaultOrHostPath("SetFileAttributesA", lpFileName, &host)) return Fail(error);
   struct stat st;
   if (stat(host.c_str(), &st) != 0) return Fail(ErrorFromErrno(errno, host));
   // Only the read-only attribute has a host form; the others are accepted
@@ -385,10 +391,8 @@ BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExis
 }
 
 BOOL DeleteFileA(LPCSTR lpFileName) {
-  if (DWORD fault = emu::CheckFault("DeleteFileA", lpFileName ? lpFileName : "")) return Fail(fault);
   std::string host;
-  DWORD error = 0;
-  if (!HostPathForCall(lpFileName, &host, &error)) return Fail(error);
+  if (DWORD error = FaultOrHostPath("DeleteFileA", lpFileName, &host)) return Fail(error);
   struct stat st;
   if (stat(host.c_str(), &st) != 0) return Fail(ErrorFromErrno(errno, host));
   if (S_ISDIR(st.st_mode) || IsReadOnly(st)) return Fail(ERROR_ACCESS_DENIED);
@@ -421,19 +425,15 @@ BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags)
 }
 
 BOOL CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes) {
-  if (DWORD fault = emu::CheckFault("CreateDirectoryA", lpPathName ? lpPathName : "")) return Fail(fault);
   std::string host;
-  DWORD error = 0;
-  if (!HostPathForCall(lpPathName, &host, &error)) return Fail(error);
+  if (DWORD error = FaultOrHostPath("CreateDirectoryA", lpPathName, &host)) return Fail(error);
   if (mkdir(host.c_str(), 0777) != 0) return Fail(ErrorFromErrno(errno, host));
   return TRUE;
 }
 
 BOOL RemoveDirectoryA(LPCSTR lpPathName) {
-  if (DWORD fault = emu::CheckFault("RemoveDirectoryA", lpPathName ? lpPathName : "")) return Fail(fault);
   std::string host;
-  DWORD error = 0;
-  if (!HostPathForCall(lpPathName, &host, &error)) return Fail(error);
+  if (DWORD error = FaultOrHostPath("RemoveDirectoryA", lpPathName, &host)) return Fail(error);
   struct stat st;
   if (stat(host.c_str(), &st) != 0) return Fail(ErrorFromErrno(errno, host));
   if (!S_ISDIR(st.st_mode)) return Fail(ERROR_DIRECTORY);

@@ -48,6 +48,19 @@ class FilesTest : public ::testing::Test {
     SetLastError(0xdeadbeef);
     return CreateFileA(path, access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   }
+  // A running driver service of this name, its image NAME.sys written in the
+  // drivers directory.
+  void DefineRunningDriver(const std::string& name, uint32_t start_type) {
+    Write("C:\\WINDOWS\\system32\\drivers\\" + name + ".sys", "MZ");
+    emu::admin::ServiceSpec driver;
+    driver.name = name;
+    driver.driver = true;
+    driver.image = "System32\\drivers\\" + name + ".sys";
+    driver.start_type = start_type;
+    driver.state = SERVICE_RUNNING;
+    std::string error;
+    ASSERT_TRUE(emu::admin::DefineService(driver, &error)) << error;
+  }
   std::string Pending() {
     int64_t key = emu::store::FindKey(emu::store::kRootKeyId, kSessionManager);
     emu::store::Value value;
@@ -262,14 +275,7 @@ TEST_F(FilesTest, ANewSpellingOfTheSameNameRenamesIt) {
 
 TEST_F(FilesTest, ImagesInUseCanBeRenamedButNotDeletedOrOverwritten) {
   // The image of a running driver service.
-  Write("C:\\WINDOWS\\system32\\drivers\\vtrin.sys", "MZ");
-  emu::admin::ServiceSpec driver;
-  driver.name = "vtrin";
-  driver.driver = true;
-  driver.image = "System32\\drivers\\vtrin.sys";
-  driver.state = SERVICE_RUNNING;
-  std::string error;
-  ASSERT_TRUE(emu::admin::DefineService(driver, &error)) << error;
+  ASSERT_NO_FATAL_FAILURE(DefineRunningDriver("vtrin", SERVICE_DEMAND_START));
   const char* image = "C:\\WINDOWS\\system32\\drivers\\vtrin.sys";
   EXPECT_TRUE(emu::IsFileInUse(Host(image)));
   ExpectError(DeleteFileA(image), ERROR_ACCESS_DENIED);
@@ -332,15 +338,8 @@ TEST_F(FilesTest, TheRebootCarriesOutDeferredOperationsThenTheServices) {
   ASSERT_TRUE(MoveFileExA("C:\\a", "C:\\b", MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING));
   ASSERT_TRUE(MoveFileExA("C:\\c", "C:\\d", MOVEFILE_DELAY_UNTIL_REBOOT));  // may not replace d
   // A driver whose image goes at the reboot stays down after it.
-  Write("C:\\WINDOWS\\system32\\drivers\\old.sys", "MZ");
-  emu::admin::ServiceSpec driver;
-  driver.name = "old";
-  driver.driver = true;
-  driver.image = "System32\\drivers\\old.sys";
-  driver.start_type = SERVICE_AUTO_START;
-  driver.state = SERVICE_RUNNING;
+  ASSERT_NO_FATAL_FAILURE(DefineRunningDriver("old", SERVICE_AUTO_START));
   std::string error;
-  ASSERT_TRUE(emu::admin::DefineService(driver, &error)) << error;
   ASSERT_TRUE(MoveFileExA("C:\\WINDOWS\\system32\\drivers\\old.sys", nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
 
   EXPECT_FALSE(emu::admin::Reboot(&error));

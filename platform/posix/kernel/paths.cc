@@ -14,6 +14,7 @@
 #include "platform/posix/machine.h"
 #include "platform/posix/machine/case_fold.h"
 #include "platform/posix/machine/current_machine.h"
+#include "platform/posix/machine/split.h"
 
 namespace emu {
 namespace {
@@ -31,17 +32,7 @@ std::string HostCurrentDirectory() {
   return getcwd(buffer, sizeof buffer) ? std::string(buffer) : std::string("/");
 }
 
-std::vector<std::string> SplitHostPath(const std::string& path) {
-  std::vector<std::string> parts;
-  size_t start = 0;
-  while (start <= path.size()) {
-    size_t end = path.find('/', start);
-    if (end == std::string::npos) end = path.size();
-    if (end > start) parts.push_back(path.substr(start, end - start));
-    start = end + 1;
-  }
-  return parts;
-}
+std::vector<std::string> SplitHostPath(const std::string& path) { return SplitNonEmpty(path, '/'); }
 
 // The emulated drive that holds a host directory, and the directory's path
 // below the drive's root.

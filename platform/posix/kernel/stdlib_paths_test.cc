@@ -36,6 +36,10 @@ class ScopedEnv {
     else
       unsetenv(name);
   }
+  // No locale variable: the machine's setting decides.
+  void UnsetLocale() {
+    for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) Set(name, nullptr);
+  }
   ~ScopedEnv() {
     for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
       if (it->second.first)
@@ -137,9 +141,7 @@ TEST(PlatformGetEnv, SystemRootFallsBackToTheMachineOnlyWhenAbsent) {
 TEST(PlatformSetUserLocale, JapaneseOnlyForAJapaneseUser) {
   TestMachine machine;
   ScopedEnv env;
-  env.Set("LC_ALL", nullptr);
-  env.Set("LC_CTYPE", nullptr);
-  env.Set("LANG", nullptr);
+  env.UnsetLocale();
   EXPECT_STREQ(PlatformSetUserLocale(), "English_United States.1252");
   ASSERT_TRUE(emu::SetSetting("user-locale", "Japanese_Japan.932"));
   EXPECT_STREQ(PlatformSetUserLocale(), "Japanese_Japan.932");
@@ -164,9 +166,7 @@ TEST(PlatformSetUserLocale, JapaneseOnlyForAJapaneseUser) {
 TEST(PlatformSetUserLocale, EveryNameOfTheJapaneseSettingIsTheOneWindowsLocale) {
   TestMachine machine;
   ScopedEnv env;
-  env.Set("LC_ALL", nullptr);
-  env.Set("LC_CTYPE", nullptr);
-  env.Set("LANG", nullptr);
+  env.UnsetLocale();
   for (const char* japanese : {"japanese_japan.932", "Japanese", "Japanese_Japan", "ja-JP", "ja", "ja_JP.SJIS",
                                "ja_JP.UTF-8", "ja_JP"}) {
     ASSERT_TRUE(emu::SetSetting("user-locale", japanese));

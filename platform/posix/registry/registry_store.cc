@@ -4,20 +4,11 @@
 
 #include "platform/posix/machine/case_fold.h"
 #include "platform/posix/machine/database.h"
+#include "platform/posix/machine/split.h"
 
 namespace emu::store {
 
-std::vector<std::string> SplitKeyPath(const std::string& path) {
-  std::vector<std::string> parts;
-  size_t start = 0;
-  while (start <= path.size()) {
-    size_t end = path.find('\\', start);
-    if (end == std::string::npos) end = path.size();
-    if (end > start) parts.push_back(path.substr(start, end - start));
-    start = end + 1;
-  }
-  return parts;
-}
+std::vector<std::string> SplitKeyPath(const std::string& path) { return SplitNonEmpty(path, '\\'); }
 
 static int64_t FindChild(int64_t parent, const std::string& name) {
   Statement st(Db(), "SELECT id FROM reg_keys WHERE parent=?1 AND uname=?2");

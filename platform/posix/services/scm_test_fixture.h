@@ -42,6 +42,11 @@ class ScmFixture : public ::testing::Test {
     EXPECT_TRUE(QueryServiceStatus(service, &status)) << GetLastError();
     return status;
   }
+  // The call failed and left exactly this last error.
+  static void ExpectError(BOOL ok, DWORD error) {
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(GetLastError(), error);
+  }
   // What the machine itself holds of a service.
   emu::admin::ServiceInfo Info(const std::string& name) {
     emu::admin::ServiceInfo info;

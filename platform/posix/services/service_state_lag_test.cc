@@ -16,6 +16,7 @@
 #include "platform/posix/services/scm_test_fixture.h"
 #include "platform/posix/services/services_db.h"
 #include "platform/win32.h"
+#include "tests/support/service_definitions.h"
 #include "tests/support/test_machine.h"
 
 namespace {
@@ -24,15 +25,14 @@ namespace {
 constexpr DWORD kAgesMs = 0xFFFFFFF0u;
 
 emu::admin::ServiceSpec Lagging(const std::string& name, int64_t lag_ms, int64_t stop_ms = 0) {
-  emu::admin::ServiceSpec spec;
-  spec.name = name;
-  spec.state = SERVICE_RUNNING;
+  emu::admin::ServiceSpec spec = testsupport::Service(name, SERVICE_RUNNING);
   spec.stop_lag_ms = lag_ms;
   spec.stop_ms = stop_ms;
   return spec;
 }
 
 using scmtest::SentinelStatus;
+using testsupport::DependsOn;
 
 class StopLagTest : public scmtest::ScmFixture {
  protected:
@@ -137,9 +137,7 @@ TEST_F(StopLagTest, HungServiceAcceptsEveryStopAndNeverLeavesRunning) {
 
 TEST_F(StopLagTest, LaggingServiceStillCountsAsActive) {
   Define(Lagging("Base", 0));
-  auto dependent = Lagging("Dependent", 4000);
-  dependent.depends = {"Base"};
-  Define(dependent);
+  Define(DependsOn(Lagging("Dependent", 4000), {"Base"}));
   ScopedService base = Open("Base");
   ScopedService dependent_service = Open("Dependent");
   AcceptedStop(dependent_service.Get());

@@ -89,6 +89,17 @@ bool WriteServiceKey(int64_t key, LPCSTR display, DWORD type, DWORD start, DWORD
   return ok;
 }
 
+// A service handle's row, added in the caller's transaction (row 0 when
+// the row could not be written), for the service as the caller named it.
+emu::svc::HandleInfo ServiceHandleRow(const std::string& name, DWORD access, const emu::svc::HandleInfo& manager) {
+  emu::svc::HandleInfo info;
+  info.access = emu::svc::MapServiceAccess(access);
+  info.name = name;
+  info.row = emu::svc::AddHandleRow(name);
+  info.machine = manager.machine;
+  return info;
+}
+
 }  // namespace
 
 SC_HANDLE OpenSCManagerA(LPCSTR lpMachineName, LPCSTR lpDatabaseName, DWORD dwDesiredAccess) {
@@ -120,11 +131,7 @@ SC_HANDLE OpenServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, DWORD dwDesir
     tx.Commit();
     return Fail<SC_HANDLE>(ERROR_SERVICE_DOES_NOT_EXIST, nullptr);
   }
-  emu::svc::HandleInfo info;
-  info.access = emu::svc::MapServiceAccess(dwDesiredAccess);
-  info.name = lpServiceName;
-  info.row = emu::svc::AddHandleRow(lpServiceName);
-  info.machine = manager.machine;
+  emu::svc::HandleInfo info = ServiceHandleRow(lpServiceName, dwDesiredAccess, manager);
   if (info.row == 0 || !tx.Commit()) return Fail<SC_HANDLE>(emu::WriteError(ERROR_SERVICE_DATABASE_LOCKED), nullptr);
   return emu::svc::NewHandle(info);
 }
@@ -169,11 +176,7 @@ SC_HANDLE CreateServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, LPCSTR lpDi
                        lpLoadOrderGroup, lpdwTagId ? &tag : nullptr, depends, lpServiceStartName) ||
       !emu::svc::SaveRuntime(name, runtime))
     return Fail<SC_HANDLE>(emu::WriteError(ERROR_REGISTRY_IO_FAILED), nullptr);
-  emu::svc::HandleInfo info;
-  info.access = emu::svc::MapServiceAccess(dwDesiredAccess);
-  info.name = name;
-  info.row = emu::svc::AddHandleRow(name);
-  info.machine = manager.machine;
+  emu::svc::HandleInfo info = ServiceHandleRow(name, dwDesiredAccess, manager);
   if (info.row == 0 || !tx.Commit()) return Fail<SC_HANDLE>(emu::WriteError(ERROR_SERVICE_DATABASE_LOCKED), nullptr);
   if (lpdwTagId) *lpdwTagId = tag;
   return emu::svc::NewHandle(info);

@@ -27,6 +27,18 @@ bool SetOrDeleteSz(int64_t key, const std::string& name, const std::string& text
   return SetSz(key, name, text, REG_SZ);
 }
 
+// The state and the behaviour carry the same names in a service's spec, its
+// runtime row and the administrator's view of it.
+template <typename From, typename To>
+void CopyStateAndBehaviour(const From& from, To* to) {
+  to->state = from.state;
+  to->start_ms = from.start_ms;
+  to->stop_ms = from.stop_ms;
+  to->start_fails = from.start_fails;
+  to->refuse_stop = from.refuse_stop;
+  to->stop_lag_ms = from.stop_lag_ms;
+}
+
 admin::ServiceInfo MakeInfo(const svc::Config& config, const svc::Runtime& runtime) {
   admin::ServiceInfo info;
   info.name = config.name;
@@ -37,13 +49,8 @@ admin::ServiceInfo MakeInfo(const svc::Config& config, const svc::Runtime& runti
   info.image = config.image;
   info.group = config.group;
   info.depends = config.depends;
-  info.state = runtime.state;
+  CopyStateAndBehaviour(runtime, &info);
   info.marked_for_delete = runtime.marked_delete;
-  info.start_ms = runtime.start_ms;
-  info.stop_ms = runtime.stop_ms;
-  info.start_fails = runtime.start_fails;
-  info.refuse_stop = runtime.refuse_stop;
-  info.stop_lag_ms = runtime.stop_lag_ms;
   info.stop_held = runtime.lag_until_ms.has_value();
   return info;
 }
@@ -116,12 +123,7 @@ bool DefineService(const ServiceSpec& spec, std::string* error) {
   }
   if (ok) store::DeleteValue(key, "DeleteFlag");
   svc::Runtime runtime;
-  runtime.state = spec.state;
-  runtime.start_ms = spec.start_ms;
-  runtime.stop_ms = spec.stop_ms;
-  runtime.start_fails = spec.start_fails;
-  runtime.refuse_stop = spec.refuse_stop;
-  runtime.stop_lag_ms = spec.stop_lag_ms;
+  CopyStateAndBehaviour(spec, &runtime);
   if (spec.state == SERVICE_START_PENDING) runtime.until_ms = NowMs() + spec.start_ms;
   if (spec.state == SERVICE_STOP_PENDING) runtime.until_ms = NowMs() + spec.stop_ms;
   if (!ok || !svc::SaveRuntime(spec.name, runtime) || !tx.Commit())
