@@ -226,6 +226,8 @@ struct RoleRun {
   std::vector<std::string> left;     // as they were
   std::vector<std::string> opened;   // empty: not compared
 };
+// Cases show by name in test listings and failures.
+void PrintTo(const RoleRun& c, std::ostream* os) { *os << c.name; }
 
 const std::vector<std::string> kEveryService = {"Gandrel2Service", "Tobrael", "Kelm Baseboard Agent",
                                                 "Kelm Local Response Agent", "SNMP", "KelmSnmpExt", "win32sl",

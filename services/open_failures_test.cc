@@ -32,6 +32,8 @@ struct OpenFailure {
   DWORD alpha_state;  // "Alpha" defined in this state; 0: not defined
   std::vector<Attempt> attempts;
 };
+// Cases show by name in test listings and failures.
+void PrintTo(const OpenFailure& c, std::ostream* os) { *os << c.name; }
 
 const std::string kServiceMissing = "\tERROR: Could not open handle to service - Nowhere\n";
 const std::string kServiceRefused = "\tERROR: Could not open handle to service - Alpha\n";

@@ -23,6 +23,8 @@ struct RefusedRequest {
   Request request;
   std::vector<Refusal> refusals;
 };
+// Cases show by name in test listings and failures.
+void PrintTo(const RefusedRequest& c, std::ostream* os) { *os << c.name; }
 
 const RefusedRequest kRefusedRequests[] = {
     {"StopTreeRefusalWithAnyOtherCodeFailsWithoutErrorLine",

@@ -44,6 +44,8 @@ struct StartWait {
   int status_reads = -1;  // -1: not counted
   FirstClosed first_closed = FirstClosed::kNotLooked;
 };
+// Cases show by name in test listings and failures.
+void PrintTo(const StartWait& c, std::ostream* os) { *os << c.name; }
 
 const StartWait kStartWaits[] = {
     // On the normal path the service handle goes first.

@@ -19,6 +19,7 @@ emu::admin::ServiceSpec Lagging(const std::string& name, int64_t lag_ms, int64_t
 
 // Both stops, which share their waits, run by the same cases.
 enum class Kind { kTree, kSingle };
+void PrintTo(Kind kind, std::ostream* os) { *os << (kind == Kind::kTree ? "StopServiceTree" : "StopSingleService"); }
 
 class StopLagTest : public ServiceTest, public testing::WithParamInterface<Kind> {
  protected:

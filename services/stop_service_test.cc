@@ -211,6 +211,8 @@ struct StopWait {
   DWORD end_state = 0;  // 0: not looked at
   int status_reads = -1;  // -1: not counted
 };
+// Cases show by name in test listings and failures.
+void PrintTo(const StopWait& c, std::ostream* os) { *os << c.name; }
 
 const StopWait kStopWaits[] = {
     {.name = "StoppedServiceGetsNoRequestAndNoDots", .stopper = Stopper::kTree, .state = SERVICE_STOPPED},

@@ -230,6 +230,8 @@ struct AgentRun {
   long long elapsed_ms = 0;
   uint32_t end_state = 0;  // 0: not looked at
 };
+// Cases show by name in test listings and failures.
+void PrintTo(const AgentRun& c, std::ostream* os) { *os << c.name; }
 
 const AgentRun kAgentRuns[] = {
     {.name = "StopStoppedServerAgent", .start = false, .state = SERVICE_STOPPED, .body = kStopLine + "\n"},

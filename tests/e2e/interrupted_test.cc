@@ -17,6 +17,8 @@ struct Interruption {
   Lines recorded;  // both runs' notifications
   bool component_stays;
 };
+// Cases show by name in test listings and failures.
+void PrintTo(const Interruption& c, std::ostream* os) { *os << c.name; }
 
 class InterruptedRun : public ComponentEndToEnd, public testing::WithParamInterface<Interruption> {};
 

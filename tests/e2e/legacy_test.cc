@@ -212,6 +212,8 @@ struct LegacyRemoval {
   const char* alpha_image;
   const char* bromveld_image;
 };
+// Cases show by name in test listings and failures.
+void PrintTo(const LegacyRemoval& c, std::ostream* os) { *os << c.name; }
 
 const LegacyRemoval kLegacyRemovals[] = {
     {"OverOlderRemovalKeepsTheLegacyReference", nullptr, {"-k", "alpha", "-r", "-g"},

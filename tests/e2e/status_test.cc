@@ -71,6 +71,8 @@ struct PlanCase {
   const char* notify_end;
   const char* notify_begin;
 };
+// Cases show by name in test listings and failures.
+void PrintTo(const PlanCase& c, std::ostream* os) { *os << c.name; }
 
 const std::vector<std::string> kAlpha = {"-k", "alpha", "-p", "C:\\Products\\Alpha\\pre.exe ALPHA"};
 const std::vector<std::string> kBeta = {"-k", "beta", "-p", "C:\\Products\\Beta\\pre.exe BETA"};
