@@ -138,8 +138,12 @@ if [ -n "$wine" ]; then
   if make_releases windows "$top/build/windows/release"; then
     # Booted while the emulated scenarios run.
     wine_base_prefix=$work/base-prefix
+    # The boot leaves its status in a file: the scenarios start thousands of
+    # processes, and once the process ids wrap around bash forgets a finished
+    # background job ("wait: pid N is not a child of this shell").
     (WINEPREFIX=$wine_base_prefix WINEDEBUG=-all DISPLAY= WAYLAND_DISPLAY= WINEDLLOVERRIDES="mscoree,mshtml=" \
-      WINEARCH=win64 wineboot -i >"$work/wineboot.log" 2>&1 && WINEPREFIX=$wine_base_prefix wineserver -w) &
+      WINEARCH=win64 wineboot -i >"$work/wineboot.log" 2>&1 && WINEPREFIX=$wine_base_prefix wineserver -w
+    echo $? >"$work/wineboot.status") &
     wine_boot=$!
   else
     fail "windows release directory"
@@ -165,7 +169,9 @@ done
 
 if [ -n "$wine" ] && { [ ${#only[@]} -eq 0 ] || [[ " ${only[*]} " == *" wine "* ]]; }; then
   echo "--- wine"
-  if wait "$wine_boot"; then
+  wait "$wine_boot" 2>/dev/null
+  for _ in $(seq 600); do [ -s "$work/wineboot.status" ] && break; sleep 1; done
+  if [ "$(cat "$work/wineboot.status" 2>/dev/null)" = 0 ]; then
     wine_base_prefix=$base_prefix_wanted
     before=$check_failures
     scenario_wine
