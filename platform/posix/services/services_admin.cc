@@ -27,8 +27,8 @@ bool SetOrDeleteSz(int64_t key, const std::string& name, const std::string& text
   return SetSz(key, name, text, REG_SZ);
 }
 
-// The state and the behaviour carry the same names in a service's spec, its
-// runtime row and the administrator's view of it.
+// The state and the behaviour carry the same names in a ServiceSpec, the
+// runtime row and the administrator's ServiceInfo.
 template <typename From, typename To>
 void CopyStateAndBehaviour(const From& from, To* to) {
   to->state = from.state;
