@@ -4,6 +4,7 @@
 #include "cli/reference_modes.h"
 
 #include "cli/legacy_handling.h"
+#include "component/change_marker.h"
 #include "component/install.h"
 #include "component/uninstall.h"
 #include "journal/run_journal.h"
@@ -46,8 +47,12 @@ int RunRemoveMode(const RunOptions& options, const LegacyState& state) {
   const Flag verbose = options.Verbose;
   ModeResults results;
   Say(verbose, "Removing Components\n*******************\n\n");
-  results.RemoveResult = UninstallComponent(options.ReferenceName, verbose);
+  // The removal's entry in the change marker stays until the legacy
+  // reference is dropped too: a run killed in that drop is finished by the
+  // same command run again.
+  results.RemoveResult = UninstallComponent(options.ReferenceName, verbose, MarkRelease::ByCaller);
   DropLegacyReference(options, state);
+  if (results.RemoveResult) UnmarkRemoval(options.ReferenceName);
   Say(verbose, "\nRemove Summary\n**************\nRemove Complete: ");
   return FinishWithSummary(results.RemoveResult, results, verbose);
 }

@@ -54,6 +54,13 @@ bool RecordComponentVersion(const char* windows_directory) {
   return true;
 }
 
+// A reference registered again is no longer being removed: a removal of it
+// that an earlier run left unfinished is not finished by a later removal.
+Flag RegisteredAnew(const char* reference_name, Flag registered) {
+  if (registered) UnmarkRemoval(reference_name);
+  return registered;
+}
+
 }  // namespace
 
 InstallChoice ChooseInstall(const char* windows_directory, Flag verbose) {
@@ -72,7 +79,7 @@ InstallChoice ChooseInstall(const char* windows_directory, Flag verbose) {
   InstallChoice choice;
   choice.Currency = CheckComponentCurrency(windows_directory, verbose);
   if (choice.Currency.InstallNeeded) return choice;
-  if (ReadChangeMarker().Kind == ChangeKind::Install) {
+  if (ReadChangeMarker().Install) {
     choice.UnfinishedInstall = true;
     return choice;
   }
@@ -111,13 +118,13 @@ Flag InstallComponent(const char* reference_name, const char* pre_proc_image, Fl
       StartServiceAndWait(kDriverServiceName, kDriverServiceDisplay, 0);
     }
     JournalStep("register");
-    return RegisterReference(reference_name, pre_proc_image, verbose);
+    return RegisteredAnew(reference_name, RegisterReference(reference_name, pre_proc_image, verbose));
   }
 
   // Best effort: an install that cannot leave its marker still goes ahead.
   // A first install has no component key to hold it until the version is
   // recorded; what it does before that the next install redoes anyway.
-  const bool marked = WriteChangeMarker(ChangeKind::Install);
+  const bool marked = MarkInstall();
   JournalStep("notify-end");
   NotifyAllReferencesEnd(verbose);
   {
@@ -142,7 +149,7 @@ Flag InstallComponent(const char* reference_name, const char* pre_proc_image, Fl
 
   JournalStep("record-version");
   if (!RecordComponentVersion(windows_directory)) return 0;
-  if (!marked) WriteChangeMarker(ChangeKind::Install);
+  if (!marked) MarkInstall();
 
   {
     // The old definition goes (silently, it may not exist) and the driver
@@ -161,6 +168,6 @@ Flag InstallComponent(const char* reference_name, const char* pre_proc_image, Fl
   // Registered last, so a reference new in this run is not sent "-b".
   JournalStep("register");
   const Flag registered = RegisterReference(reference_name, pre_proc_image, verbose);
-  ClearChangeMarker();
-  return registered ? 1 : 0;
+  UnmarkInstall();
+  return RegisteredAnew(reference_name, registered) ? 1 : 0;
 }
