@@ -50,9 +50,10 @@ int RunRemoveMode(const RunOptions& options, const LegacyState& state) {
   // The removal's entry in the change marker stays until the legacy
   // reference is dropped too: a run killed in that drop is finished by the
   // same command run again.
-  results.RemoveResult = UninstallComponent(options.ReferenceName, verbose, MarkRelease::ByCaller);
+  bool entry_left = false;
+  results.RemoveResult = UninstallComponent(options.ReferenceName, verbose, &entry_left);
   DropLegacyReference(options, state);
-  if (results.RemoveResult) UnmarkRemoval(options.ReferenceName);
+  if (entry_left) UnmarkRemoval(options.ReferenceName);
   Say(verbose, "\nRemove Summary\n**************\nRemove Complete: ");
   return FinishWithSummary(results.RemoveResult, results, verbose);
 }

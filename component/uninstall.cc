@@ -150,7 +150,7 @@ bool ComponentLeftBehind(const char* windows_directory, bool service_deleted) {
 
 }  // namespace
 
-Flag UninstallComponent(const char* reference_name, Flag verbose, MarkRelease release) {
+Flag UninstallComponent(const char* reference_name, Flag verbose, bool* entry_left_to_caller) {
   Flag result = 1;
   const char* windows_directory = WindowsDirectoryOrSay(verbose);
   if (windows_directory == nullptr) return 0;
@@ -171,7 +171,10 @@ Flag UninstallComponent(const char* reference_name, Flag verbose, MarkRelease re
   }
   switch (RemainingReferences(finishing)) {
     case Remaining::Others:
-      if (release == MarkRelease::AtEnd) UnmarkRemoval(reference_name);
+      if (entry_left_to_caller)
+        *entry_left_to_caller = true;
+      else
+        UnmarkRemoval(reference_name);
       return 1;
     case Remaining::Unknown:
       // The reference is gone and the component whole: the same command

@@ -2,11 +2,12 @@
 
 #include "platform/platform.h"
 
-// When a removal that succeeded takes its entry out of the change marker: at
-// its end, or later by its caller, which still has work to do under it (the
-// drop of the legacy reference that follows a product's removal), so a run
-// killed in that work is finished by the same command run again.
-enum class MarkRelease { AtEnd, ByCaller };
-
-// Drops the reference and, with the last one, the component.
-Flag UninstallComponent(const char* reference_name, Flag verbose, MarkRelease release = MarkRelease::AtEnd);
+// Drops the reference and, with the last one, the component. A removal that
+// leaves other references takes its entry out of the change marker at its
+// end, unless the caller still has work to do under it (the drop of the
+// legacy reference that follows a product's removal) and asks with
+// entry_left_to_caller: the entry then stays, *entry_left_to_caller is set,
+// and the caller takes it out once that work is done, so a run killed in it
+// is finished by the same command run again. Every other end keeps or drops
+// the entry itself.
+Flag UninstallComponent(const char* reference_name, Flag verbose, bool* entry_left_to_caller = nullptr);

@@ -30,9 +30,10 @@ void PrintTo(const Scenario& scenario, std::ostream* os);
 // A test name made of the scenario's name.
 std::string ScenarioTestName(const Scenario& scenario);
 
-// The five scenarios: a first install; an upgrade over 3.9 with two
+// The six scenarios: a first install; an upgrade over 3.9 with two
 // references whose pre-processors record their calls; "-g" over an older
-// managed node 3.2.1; removing one of two references; removing the last.
+// managed node 3.2.1; removing one of two references; removing the last;
+// removing the last product's beside the legacy reference.
 std::vector<Scenario> FaultScenarios();
 
 // Prepares the scenario's machine at dir (created there). false, with the
