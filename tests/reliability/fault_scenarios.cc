@@ -52,13 +52,15 @@ bool Install(const Lab& lab, const std::string& dir, const std::string& name, co
 }
 
 // Whether the interrupted run left the removal of `removed` to be finished:
-// its reference still registered, or the change marker naming it. Its
-// command run again must then end with status 0.
-bool RemovalLeftUnfinished(const std::string& dir, const std::string& removed) {
+// its reference still registered, the change marker naming it, or (where
+// the removal takes the component away) the component key still there.
+// Its command run again must then end with status 0.
+bool RemovalLeftUnfinished(const std::string& dir, const std::string& removed, bool component_goes) {
   if (removed.empty()) return false;
   OpenedMachine machine(dir);
   for (const std::string& entry : RegisteredReferences())
     if (entry.rfind(removed + "=", 0) == 0) return true;
+  if (component_goes && KeyExists(kComponentKey)) return true;
   const std::string marker = "\\" + emu::admin::ReadString(kComponentKey, "ChangeInProgress") + "\\";
   return marker.find("\\Remove " + removed + "\\") != std::string::npos;
 }
@@ -149,10 +151,11 @@ std::vector<std::string> ProductsLeftWithoutTheDriver(const Scenario& scenario, 
 }
 
 bool CheckFollowingRun(const Lab& lab, const Scenario& scenario, const std::string& dir, const EndState& expected,
-                       const std::string& where, const std::string& interrupted_output,
+                       const std::string& where, bool interrupted_failed, const std::string& interrupted_output,
                        std::vector<std::string>* out) {
   const size_t failures_before = out->size();
-  const bool removal_left = RemovalLeftUnfinished(dir, scenario.expect.removed);
+  const bool removal_left =
+      interrupted_failed && RemovalLeftUnfinished(dir, scenario.expect.removed, expected.component_keys == kNoComponentKey);
   testsupport::ProcessResult again = RunTool(lab, dir, scenario.args, ScenarioEnvironment(dir));
   OpenedMachine machine(dir);
   if (removal_left && again.status != 0)

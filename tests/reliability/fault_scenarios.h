@@ -42,10 +42,12 @@ bool PrepareScenario(const Lab& lab, const Scenario& scenario, const std::string
 
 // The run that follows a fault or a crash on the machine at dir: the same
 // command again, without faults. It must keep the run invariants and leave
-// `expected`, every product that stays last told "-b". Failures go to *out
-// as "F <where><what>" lines; true when there was none.
+// `expected`, every product that stays last told "-b"; after a removal that
+// failed (or was killed) and left its work unfinished, it must end with 0.
+// Failures go to *out as "F <where><what>" lines; true when there was none.
 bool CheckFollowingRun(const Lab& lab, const Scenario& scenario, const std::string& dir, const EndState& expected,
-                       const std::string& where, const std::string& interrupted_output, std::vector<std::string>* out);
+                       const std::string& where, bool interrupted_failed, const std::string& interrupted_output,
+                       std::vector<std::string>* out);
 
 // The environment of a run on the machine at dir: the pre-processors record
 // into dir/record.txt.
