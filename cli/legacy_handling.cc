@@ -91,7 +91,7 @@ LegacyRoles LegacyRolesOf(const EnvironmentProfile& profile) {
   LegacyRoles roles;
   roles.ManagedNode = IsManagedNode(profile);
   roles.ManagementStation = IsManagementStation(profile);
-  roles.DriverDeletedByInstall = [] { return DriverDeletedByInstall(ReadChangeMarker().Kind); };
+  roles.DriverDeletedByInstall = [] { return DriverDeletedByInstall(ReadChangeMarker()); };
   return roles;
 }
 
@@ -146,6 +146,6 @@ bool DropLegacyReference(const RunOptions& options, const LegacyState& state) {
   // Usually there is no such reference to drop.
   JournalAbsenceExpected absence_expected;
   bool component_removal = false;
-  UninstallComponent(kLegacyReferenceName, 0, &component_removal);
+  UninstallComponent(kLegacyReferenceName, 0, nullptr, &component_removal);
   return component_removal;
 }

@@ -53,7 +53,7 @@ MachineFacts ReadMachineFacts(const RunOptions& options) {
   const char* windows_directory = LookupWindowsDirectory();
   facts.WindowsDirectoryKnown = windows_directory != nullptr;
   facts.Marker = ReadChangeMarker();
-  facts.Install.Marker = facts.Marker.Kind;
+  facts.Install.UnfinishedInstall = facts.Marker.Install;
   facts.Install.Driver = QueryServicePresence(kDriverServiceName);
   facts.DriverMarkedForDelete = MarkedForDelete();
   std::string version;

@@ -4,6 +4,7 @@
 #include "cli/reference_modes.h"
 
 #include "cli/legacy_handling.h"
+#include "component/change_marker.h"
 #include "component/install.h"
 #include "component/uninstall.h"
 #include "journal/run_journal.h"
@@ -48,9 +49,14 @@ int RunRemoveMode(const RunOptions& options, const LegacyState& state, Reference
   const Flag verbose = options.Verbose;
   ModeResults results;
   Say(verbose, "Removing Components\n*******************\n\n");
+  // The removal's entry in the change marker stays until the legacy
+  // reference is dropped too: a run killed in that drop is finished by the
+  // same command run again.
+  bool entry_left = false;
   bool component_removal = false;
-  results.RemoveResult = UninstallComponent(options.ReferenceName, verbose, &component_removal);
+  results.RemoveResult = UninstallComponent(options.ReferenceName, verbose, &entry_left, &component_removal);
   const bool legacy_removal = DropLegacyReference(options, state);
+  if (entry_left) UnmarkRemoval(options.ReferenceName);
   run->ComponentRemoval = component_removal || legacy_removal;
   Say(verbose, "\nRemove Summary\n**************\nRemove Complete: ");
   return FinishWithSummary(results.RemoveResult, results, verbose);

@@ -19,7 +19,7 @@ bool DropsLegacyReference(const RunOptions& options, Flag older_node) {
   return !older_node && std::strcmp(options.ReferenceName, kLegacyReferenceName) != 0;
 }
 
-bool DriverDeletedByInstall(ChangeKind marker) { return marker == ChangeKind::Install; }
+bool DriverDeletedByInstall(const ChangeMarker& marker) { return marker.Install; }
 
 RunOutcome InstallOutcome(bool replaced, bool version_recorded_before) {
   if (!replaced) return RunOutcome::Registered;
@@ -106,14 +106,16 @@ void RemoveComponent(bool finishing, MachineFacts* facts, bool* changed, Removal
 
 Removal Remove(const char* name, Flag verbose, MachineFacts* facts, bool* changed, std::vector<std::string>* told) {
   Removal removal;
-  const bool finishing = FinishesRemoval(facts->Marker, name);
-  // The marker of this removal, where there was none and a key to hold it.
-  const bool marked = facts->Marker.Kind == ChangeKind::None && facts->ComponentKeyPresent;
-  if (marked) facts->Marker = ChangeMarker{ChangeKind::Remove, name};
+  std::vector<std::string>& entries = facts->Marker.Removals;
+  const bool finishing = facts->Marker.HasRemovalOf(name);
+  // This removal's entry in the marker, where a component key holds it.
+  const bool marked = !finishing && facts->ComponentKeyPresent;
+  if (marked) entries.push_back(name);
+  auto unmark = [&] { entries.erase(std::remove(entries.begin(), entries.end(), name), entries.end()); };
   const ReferenceFacts* reference = Find(*facts, name);
   if (reference && (verbose ? reference->TellsEnd : reference->TellsEndQuiet)) told->push_back(name);
   if (!reference && !finishing) {
-    if (marked) facts->Marker = ChangeMarker();
+    if (marked) unmark();
     removal.Result = false;
     return removal;
   }
@@ -125,7 +127,7 @@ Removal Remove(const char* name, Flag verbose, MachineFacts* facts, bool* change
     return removal;
   }
   if (!facts->References.empty()) {
-    if (marked || finishing) facts->Marker = ChangeMarker();
+    unmark();
     return removal;
   }
   RemoveComponent(finishing, facts, changed, &removal);
@@ -154,7 +156,7 @@ void DecideInstallRun(const RunOptions& options, const MachineFacts& facts, RunD
     const bool driver_stops = facts.Install.Driver == ServicePresence::Running ||
                               facts.Install.Driver == ServicePresence::NotRunning ||
                               (facts.Install.Driver == ServicePresence::Absent &&
-                               DriverDeletedByInstall(facts.Marker.Kind));
+                               DriverDeletedByInstall(facts.Marker));
     decision->Changed = facts.LegacyServices || facts.Install.Driver == ServicePresence::Running;
     if (!driver_stops) {
       decision->Reason = DecidedBy::OlderNodeDriverMissing;

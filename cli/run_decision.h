@@ -23,7 +23,7 @@ bool DropsLegacyReference(const RunOptions& options, Flag older_node);
 // The preparation's stop of a driver service the manager does not know is
 // passed over only where this tool's own install deleted it and was
 // interrupted, as its marker says.
-bool DriverDeletedByInstall(ChangeKind marker);
+bool DriverDeletedByInstall(const ChangeMarker& marker);
 RunOutcome InstallOutcome(bool replaced, bool version_recorded_before);
 RunOutcome RemovalOutcome(bool component_removal);
 

@@ -55,6 +55,13 @@ bool RecordComponentVersion(const char* windows_directory) {
   return true;
 }
 
+// A reference registered again is no longer being removed: a removal of it
+// that an earlier run left unfinished is not finished by a later removal.
+Flag RegisteredAnew(const char* reference_name, Flag registered) {
+  if (registered) UnmarkRemoval(reference_name);
+  return registered;
+}
+
 }  // namespace
 
 InstallChoice DecideInstall(const InstallFacts& facts) {
@@ -75,7 +82,7 @@ InstallChoice DecideInstall(const InstallFacts& facts) {
   InstallChoice choice;
   choice.Currency = facts.Currency;
   if (facts.Currency.InstallNeeded) return choice;
-  if (facts.Marker == ChangeKind::Install) {
+  if (facts.UnfinishedInstall) {
     choice.UnfinishedInstall = true;
     return choice;
   }
@@ -91,8 +98,8 @@ InstallFacts ReadInstallFacts(const char* windows_directory, Flag verbose) {
   InstallFacts facts;
   facts.Currency = CheckComponentCurrency(windows_directory, verbose);
   if (facts.Currency.InstallNeeded) return facts;
-  facts.Marker = ReadChangeMarker().Kind;
-  if (facts.Marker == ChangeKind::Install || !facts.Currency.ThisVersionRecorded) return facts;
+  facts.UnfinishedInstall = ReadChangeMarker().Install;
+  if (facts.UnfinishedInstall || !facts.Currency.ThisVersionRecorded) return facts;
   facts.Driver = QueryServicePresence(kDriverServiceName);
   return facts;
 }
@@ -121,13 +128,13 @@ Flag InstallComponent(const char* reference_name, const char* pre_proc_image, Fl
   if (!choice.FullInstall) {
     // Only the reference: no product is told and no service is touched.
     JournalStep(journal_step::kRegister);
-    return RegisterReference(reference_name, pre_proc_image, verbose);
+    return RegisteredAnew(reference_name, RegisterReference(reference_name, pre_proc_image, verbose));
   }
 
   // Best effort: an install that cannot leave its marker still goes ahead.
   // A first install has no component key to hold it until the version is
   // recorded; what it does before that the next install redoes anyway.
-  const bool marked = WriteChangeMarker(ChangeKind::Install);
+  const bool marked = MarkInstall();
   JournalStep(journal_step::kNotifyEnd);
   NotifyAllReferencesEnd(verbose);
   {
@@ -152,7 +159,7 @@ Flag InstallComponent(const char* reference_name, const char* pre_proc_image, Fl
 
   JournalStep(journal_step::kRecordVersion);
   if (!RecordComponentVersion(windows_directory)) return 0;
-  if (!marked) WriteChangeMarker(ChangeKind::Install);
+  if (!marked) MarkInstall();
 
   {
     // The old definition goes (silently, it may not exist) and the driver
@@ -171,6 +178,6 @@ Flag InstallComponent(const char* reference_name, const char* pre_proc_image, Fl
   // Registered last, so a reference new in this run is not sent "-b".
   JournalStep(journal_step::kRegister);
   const Flag registered = RegisterReference(reference_name, pre_proc_image, verbose);
-  ClearChangeMarker();
-  return registered ? 1 : 0;
+  UnmarkInstall();
+  return RegisteredAnew(reference_name, registered) ? 1 : 0;
 }

@@ -10,7 +10,7 @@
 // whether the manager knows the driver service.
 struct InstallFacts {
   CurrencyCheck Currency;
-  ChangeKind Marker = ChangeKind::None;
+  bool UnfinishedInstall = false;  // the marker names an install left unfinished
   ServicePresence Driver = ServicePresence::Unknown;
 };
 

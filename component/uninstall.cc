@@ -151,21 +151,17 @@ bool ComponentLeftBehind(const char* windows_directory, bool service_deleted) {
 
 }  // namespace
 
-bool FinishesRemoval(const ChangeMarker& found, const char* reference_name) {
-  return found.Kind == ChangeKind::Remove && found.Reference == reference_name;
-}
-
-Flag UninstallComponent(const char* reference_name, Flag verbose, bool* component_removal) {
+Flag UninstallComponent(const char* reference_name, Flag verbose, bool* entry_left_to_caller,
+                         bool* component_removal) {
   Flag result = 1;
   if (component_removal) *component_removal = false;
   const char* windows_directory = WindowsDirectoryOrSay(verbose);
   if (windows_directory == nullptr) return 0;
   // A removal of this reference left unfinished by an earlier run is
-  // finished by this one; an install left unfinished keeps its marker for
-  // the next install.
-  const ChangeMarker found = ReadChangeMarker();
-  const bool finishing = FinishesRemoval(found, reference_name);
-  const bool marked = found.Kind == ChangeKind::None && WriteChangeMarker(ChangeKind::Remove, reference_name);
+  // finished by this one; what else the marker names (an install, other
+  // removals) stays for the runs that finish them.
+  const bool finishing = ReadChangeMarker().HasRemovalOf(reference_name);
+  const bool marked = !finishing && MarkRemoval(reference_name);
   // Only the product that goes is told, and only to let go; whether it ran
   // does not matter, the deletion of the reference decides. A removal being
   // finished may find that the interrupted run deleted it already.
@@ -173,15 +169,19 @@ Flag UninstallComponent(const char* reference_name, Flag verbose, bool* componen
   NotifyReferenceEnd(reference_name, verbose);
   JournalStep(journal_step::kUnregister);
   if (!(finishing && ReferenceGone(reference_name)) && !DeleteReference(reference_name, verbose)) {
-    if (marked) ClearChangeMarker();
+    if (marked) UnmarkRemoval(reference_name);
     return 0;
   }
   switch (RemainingReferences(finishing)) {
     case Remaining::Others:
-      // Only this removal's own marker: another is not finished by this one.
-      if (marked || finishing) ClearChangeMarker();
+      if (entry_left_to_caller)
+        *entry_left_to_caller = true;
+      else
+        UnmarkRemoval(reference_name);
       return 1;
     case Remaining::Unknown:
+      // The reference is gone and the component whole: the same command
+      // run again counts the references again.
       Say(verbose, "\tERROR: Could not locate KOTA components.\n");
       return 0;
     case Remaining::None:
@@ -232,7 +232,7 @@ Flag UninstallComponent(const char* reference_name, Flag verbose, bool* componen
   JournalStep(journal_step::kRemoveKeys);
   DeleteComponentKey(kKotaVersionKey);
   // A component key that a key of someone else's keeps is as much as can be
-  // removed: it keeps no marker. Any other that stays keeps it.
+  // removed: it keeps no marker. Any other that stays keeps it, every entry.
   if (DeleteComponentKey(kKotaComponentKey) != ERROR_SUCCESS && HeldByForeignKey()) ClearChangeMarker();
   return result;
 }

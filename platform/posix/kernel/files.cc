@@ -19,7 +19,9 @@
 #include <vector>
 
 #include "platform/posix/admin.h"
+#include "platform/posix/kernel/fail.h"
 #include "platform/posix/kernel/kernel32_internal.h"
+#include "platform/posix/kernel/process_alive.h"
 #include "platform/posix/machine/fault_check.h"
 
 namespace {
@@ -33,15 +35,9 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 constexpr int64_t kTicksPerSecond = 10000000;
 constexpr int64_t kUnixEpochTicks = 11644473600LL * kTicksPerSecond;
 
-BOOL Fail(DWORD error) {
-  emu::SetLastErrorCode(error);
-  return FALSE;
-}
+using emu::Fail;
 
-HANDLE FailHandle(DWORD error) {
-  emu::SetLastErrorCode(error);
-  return INVALID_HANDLE_VALUE;
-}
+HANDLE FailHandle(DWORD error) { return Fail(error, INVALID_HANDLE_VALUE); }
 
 bool IsReadOnly(const struct stat& st) { return (st.st_mode & S_IWUSR) == 0; }
 bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
@@ -91,7 +87,6 @@ pid_t CopyWriter(const std::string& name) {
   return static_cast<pid_t>(atol(name.substr(start, end - start).c_str()));
 }
 
-bool ProcessAlive(pid_t pid) { return pid > 0 && (kill(pid, 0) == 0 || errno == EPERM); }
 
 // Copies contents, permission bits and last-write time into a temporary
 // file beside the target, then renames it over the target: a reader sees
@@ -192,7 +187,7 @@ void RemoveStaleCopies(const std::string& host_dir, bool recursive) {
     if (admin::IsCopyInProgressName(name)) {
       // A name without a process id comes from an older build: nobody can
       // be writing it any more.
-      if (!ProcessAlive(CopyWriter(name))) unlink(path.c_str());
+      if (!emu::ProcessAlive(CopyWriter(name))) unlink(path.c_str());
     } else if (recursive && name != "." && name != "..") {
       struct stat st;
       bool directory = entry->d_type == DT_DIR ||

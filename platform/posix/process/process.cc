@@ -21,6 +21,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "platform/posix/kernel/fail.h"
 #include "platform/posix/kernel/kernel32_internal.h"
 #include "platform/posix/kernel/unique_fd.h"
 #include "platform/posix/machine/clock.h"
@@ -34,10 +35,7 @@ namespace {
 
 using emu::k32::KernelObject;
 
-BOOL Fail(DWORD error) {
-  emu::SetLastErrorCode(error);
-  return FALSE;
-}
+using emu::Fail;
 
 std::mutex g_stragglers_mutex;
 std::vector<pid_t> g_stragglers;  // children whose handles are closed but which still ran
