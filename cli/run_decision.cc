@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "component/component_keys.h"
-#include "component/uninstall.h"
 #include "platform/ascii_case.h"
 
 bool RefusesOlderNode(const RunOptions& options, Flag older_node) {

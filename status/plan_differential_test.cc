@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include "cli/command_line.h"
+#include "component/component_keys.h"
 #include "platform/handles.h"
 #include "platform/posix/admin.h"
 #include "status/run_plan.h"
@@ -34,9 +35,6 @@ constexpr uint32_t kStopped = 1;
 constexpr uint32_t kRunning = 4;
 constexpr time_t kOld = 1000000000;
 
-constexpr char kComponentKey[] = "SOFTWARE\\Kelm Computer Corporation\\KelmKOTA";
-constexpr char kVersionKey[] = "SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\CurrentVersion";
-constexpr char kReferencesKey[] = "SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\References";
 constexpr char kOlderNodeKey[] = "SOFTWARE\\Kelm\\KelmZAQ\\Current Version";
 constexpr char kSessionManagerKey[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 
@@ -159,8 +157,8 @@ class PlanDifferential : public testing::Test {
     const char* const versions[] = {nullptr, "3.9", "4.0", "4.0", "4.0", "5.0", "4", "x.y"};
     const char* version = current ? "4.0" : versions[pick(8)];
     if (version) {
-      emu::admin::SetValue(kVersionKey, "Version", REG_SZ, version);
-      if (pick(8) != 0) emu::admin::SetValue(kVersionKey, "UnInstallImage", REG_EXPAND_SZ, "C:\\WINDOWS\\mevrid.exe");
+      emu::admin::SetValue(kKotaVersionKey, "Version", REG_SZ, version);
+      if (pick(8) != 0) emu::admin::SetValue(kKotaVersionKey, "UnInstallImage", REG_EXPAND_SZ, "C:\\WINDOWS\\mevrid.exe");
       what += std::string("version ") + version;
     }
     for (const InstalledFile& file : kFiles) {
@@ -177,7 +175,7 @@ class PlanDifferential : public testing::Test {
     what += std::string(", driver ") + "arsmA"[driver];
     for (const char* name : kNames) {
       if (pick(2)) continue;
-      const std::string key = std::string(kReferencesKey) + "\\" + name;
+      const std::string key = std::string(kKotaReferencesKey) + "\\" + name;
       const int image = pick(6);  // REG_EXPAND_SZ mostly, REG_SZ, none
       if (image == 5)
         emu::admin::CreateKey(key);
@@ -198,7 +196,7 @@ class PlanDifferential : public testing::Test {
     const char* const markers[] = {nullptr, nullptr, "Install", "Remove ", "Remove BROMVELD", "Remove OTHER"};
     if (const char* marker = markers[pick(6)]) {
       const std::string text = std::string(marker) == "Remove " ? "Remove " + caller : marker;
-      emu::admin::SetValue(kComponentKey, "ChangeInProgress", REG_SZ, text);
+      emu::admin::SetValue(kKotaComponentKey, "ChangeInProgress", REG_SZ, text);
       what += ", marker " + text;
     }
     std::vector<std::string> args = {"mevrid.exe", "-k", caller};
