@@ -31,7 +31,7 @@
 namespace {
 
 constexpr uint32_t kSeed = 18005;
-constexpr int kStates = 1200;
+constexpr int kStates = 1000;
 constexpr uint32_t kStopped = 1;
 constexpr uint32_t kRunning = 4;
 constexpr time_t kOld = 1000000000;
