@@ -55,7 +55,6 @@ TEST_P(InterruptedRun, IsFinishedByTheSameCommand) {
   }
 }
 
-
 INSTANTIATE_TEST_SUITE_P(
     Kills, InterruptedRun,
     testing::Values(
@@ -81,8 +80,7 @@ INSTANTIATE_TEST_SUITE_P(
         // removal of the component is killed as the driver stops. The rerun
         // finishes ALPHA's removal, and with it the component's.
         Interruption{"RemovalKilledDroppingTheLastLegacyReference", Before::AlphaAndLegacy, kRemoveAlpha,
-                     "ControlService", "vtrin", kRemoveBanner + kStopAndRemove + kRemoveOk, Lines{"ALPHA -e"},
-                     false}),
+                     "ControlService", "vtrin", kRemoveBanner + kStopAndRemove + kRemoveOk, Lines{"ALPHA -e"}, false}),
     [](const testing::TestParamInfo<Interruption>& info) { return std::string(info.param.name); });
 
 // Two removals that fail in turn: ALPHA's cannot count the references left
