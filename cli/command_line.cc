@@ -47,12 +47,23 @@ ParseOutcome ParseCommandLine(int argc, char** argv, RunOptions* options) {
     // Only the letter counts: "-remove" is "-r".
     const char letter = AsciiLower(arg[1]);
     switch (letter) {
-      case 'b': options->Begin = 1; break;
-      case 'e': options->End = 1; break;
-      case 'g': options->OverOlder = 1; break;
-      case 'r': options->Remove = 1; break;
-      case 'q': options->Verbose = 0; break;
-      case 'o': return ParseOutcome::NoOp;
+      case 'b':
+        options->Begin = 1;
+        break;
+      case 'e':
+        options->End = 1;
+        break;
+      case 'g':
+        options->OverOlder = 1;
+        break;
+      case 'r':
+        options->Remove = 1;
+        break;
+      case 'q':
+        options->Verbose = 0;
+        break;
+      case 'o':
+        return ParseOutcome::NoOp;
       case 'k':
       case 'p': {
         // A following option is not taken as the value: "-k -r" lacks a name.
@@ -66,7 +77,8 @@ ParseOutcome ParseCommandLine(int argc, char** argv, RunOptions* options) {
         }
         break;
       }
-      default: return ParseOutcome::Usage;
+      default:
+        return ParseOutcome::Usage;
     }
   }
   return ParseOutcome::Run;
@@ -117,6 +129,8 @@ int RunLockedReferenceModes(const RunOptions& options, const char* program_name,
       *end = RunEnd::Busy;
       return 1;
     case LockResult::Failed:
+      // The lock's call left its Win32 error behind; it decided the run.
+      JournalCallFailed("CreateMutexA", GetLastError(), kInstallLockName);
       JournalSetOutcome("failed");
       *end = RunEnd::Failure;
       return 1;
