@@ -47,23 +47,12 @@ ParseOutcome ParseCommandLine(int argc, char** argv, RunOptions* options) {
     // Only the letter counts: "-remove" is "-r".
     const char letter = AsciiLower(arg[1]);
     switch (letter) {
-      case 'b':
-        options->Begin = 1;
-        break;
-      case 'e':
-        options->End = 1;
-        break;
-      case 'g':
-        options->OverOlder = 1;
-        break;
-      case 'r':
-        options->Remove = 1;
-        break;
-      case 'q':
-        options->Verbose = 0;
-        break;
-      case 'o':
-        return ParseOutcome::NoOp;
+      case 'b': options->Begin = 1; break;
+      case 'e': options->End = 1; break;
+      case 'g': options->OverOlder = 1; break;
+      case 'r': options->Remove = 1; break;
+      case 'q': options->Verbose = 0; break;
+      case 'o': return ParseOutcome::NoOp;
       case 'k':
       case 'p': {
         // A following option is not taken as the value: "-k -r" lacks a name.
@@ -77,8 +66,7 @@ ParseOutcome ParseCommandLine(int argc, char** argv, RunOptions* options) {
         }
         break;
       }
-      default:
-        return ParseOutcome::Usage;
+      default: return ParseOutcome::Usage;
     }
   }
   return ParseOutcome::Run;
