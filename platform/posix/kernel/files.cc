@@ -199,6 +199,12 @@ void RemoveStaleCopies(const std::string& host_dir, bool recursive) {
   for (const std::string& path : below) RemoveStaleCopies(path, true);
 }
 
+void RemoveStaleWindowsCopies() {
+  const std::string windows = WindowsDirectory();
+  std::string host;
+  if (!windows.empty() && TranslatePath(windows, &host)) RemoveStaleCopies(host, true);
+}
+
 }  // namespace emu
 
 namespace emu {

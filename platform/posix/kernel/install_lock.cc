@@ -104,6 +104,8 @@ LockResult TakeInstallLock(int timeout_seconds, const std::function<void()>& on_
   if (!WriteToken(fd.get(), token)) return LockResult::Failed;  // closing the file drops the lock
   g_lock_fd = std::move(fd);
   setenv(kInstallLockToken, token.c_str(), 1);
+  // No other run copies now: what a killed copy left half-written goes.
+  emu::RemoveStaleWindowsCopies();
   return LockResult::Held;
 }
 
