@@ -119,6 +119,8 @@ int RunLockedReferenceModes(const RunOptions& options, const char* program_name,
       *end = RunEnd::Busy;
       return 1;
     case LockResult::Failed:
+      // The lock's call left its Win32 error behind; it decided the run.
+      JournalCallFailed("CreateMutexA", GetLastError(), kInstallLockName);
       JournalSetOutcome(RunOutcome::Failed);
       *end = RunEnd::Failure;
       return 1;

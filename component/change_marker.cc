@@ -109,9 +109,8 @@ bool MarkRemoval(const char* reference_name) {
 }
 
 void UnmarkRemoval(const char* reference_name) {
-  UpdateChangeMarker([reference_name](ChangeMarker* marker) {
-    std::erase(marker->Removals, std::string(reference_name));
-  });
+  UpdateChangeMarker(
+      [reference_name](ChangeMarker* marker) { std::erase(marker->Removals, std::string(reference_name)); });
 }
 
 void ClearChangeMarker() {

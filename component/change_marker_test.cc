@@ -32,16 +32,16 @@ TEST_P(ChangeMarkerTexts, ReadsAndWritesEveryEntry) {
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, ChangeMarkerTexts,
-    testing::Values(MarkerText{"Empty", "", false, {}, ""},
-                    MarkerText{"Install", "Install", true, {}, "Install"},
-                    MarkerText{"OneRemoval", "Remove ALPHA", false, {"ALPHA"}, "Remove ALPHA"},
-                    MarkerText{"NameWithBlanks", "Remove MY PRODUCT", false, {"MY PRODUCT"}, "Remove MY PRODUCT"},
-                    MarkerText{"InstallAndRemovals", "Install\\Remove A\\Remove B", true, {"A", "B"},
-                               "Install\\Remove A\\Remove B"},
-                    // Written in any order, read back with the install first.
-                    MarkerText{"InstallLast", "Remove A\\Install", true, {"A"}, "Install\\Remove A"},
-                    MarkerText{"RepeatedRemoval", "Remove A\\Remove A", false, {"A"}, "Remove A"},
-                    MarkerText{"UnknownEntriesDropped", "Upgrade\\Remove \\\\Remove B", false, {"B"}, "Remove B"}),
+    testing::Values(
+        MarkerText{"Empty", "", false, {}, ""}, MarkerText{"Install", "Install", true, {}, "Install"},
+        MarkerText{"OneRemoval", "Remove ALPHA", false, {"ALPHA"}, "Remove ALPHA"},
+        MarkerText{"NameWithBlanks", "Remove MY PRODUCT", false, {"MY PRODUCT"}, "Remove MY PRODUCT"},
+        MarkerText{
+            "InstallAndRemovals", "Install\\Remove A\\Remove B", true, {"A", "B"}, "Install\\Remove A\\Remove B"},
+        // Written in any order, read back with the install first.
+        MarkerText{"InstallLast", "Remove A\\Install", true, {"A"}, "Install\\Remove A"},
+        MarkerText{"RepeatedRemoval", "Remove A\\Remove A", false, {"A"}, "Remove A"},
+        MarkerText{"UnknownEntriesDropped", "Upgrade\\Remove \\\\Remove B", false, {"B"}, "Remove B"}),
     [](const testing::TestParamInfo<MarkerText>& info) { return std::string(info.param.name); });
 
 using ChangeMarkerEntries = ComponentTest;

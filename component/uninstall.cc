@@ -116,7 +116,9 @@ Uninstaller DeleteRecordedUninstaller(bool finishing, Flag verbose, Flag* result
     return Uninstaller::Left;
   }
   char uninstaller[kTextBufferSize];
-  if (!QueryRegistryText(version.Get(), "UnInstallImage", uninstaller, sizeof uninstaller)) {
+  const LONG read = QueryRegistryTextStatus(version.Get(), "UnInstallImage", uninstaller, sizeof uninstaller);
+  if (read != ERROR_SUCCESS) {
+    JournalCallFailed("RegQueryValueExA", static_cast<unsigned long>(read), kKotaVersionKey);
     JournalNote("the recorded uninstaller cannot be read: the component's keys stay");
     return Uninstaller::Unreadable;
   }

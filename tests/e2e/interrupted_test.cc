@@ -1,6 +1,11 @@
 // Runs killed half-way and the same command run again: the rerun carries out
 // the whole procedure, so the products are told "-e" and then "-b", the
 // driver runs, and the machine ends as an uninterrupted run leaves it.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+
 #include "tests/e2e/component_e2e_support.h"
 
 namespace componente2e {
@@ -55,7 +60,6 @@ TEST_P(InterruptedRun, IsFinishedByTheSameCommand) {
   }
 }
 
-
 INSTANTIATE_TEST_SUITE_P(
     Kills, InterruptedRun,
     testing::Values(
@@ -81,8 +85,7 @@ INSTANTIATE_TEST_SUITE_P(
         // removal of the component is killed as the driver stops. The rerun
         // finishes ALPHA's removal, and with it the component's.
         Interruption{"RemovalKilledDroppingTheLastLegacyReference", Before::AlphaAndLegacy, kRemoveAlpha,
-                     "ControlService", "vtrin", kRemoveBanner + kStopAndRemove + kRemoveOk, Lines{"ALPHA -e"},
-                     false}),
+                     "ControlService", "vtrin", kRemoveBanner + kStopAndRemove + kRemoveOk, Lines{"ALPHA -e"}, false}),
     [](const testing::TestParamInfo<Interruption>& info) { return std::string(info.param.name); });
 
 // Two removals that fail in turn: ALPHA's cannot count the references left
@@ -110,6 +113,40 @@ TEST_F(FailedRemovals, EachIsFinishedByItsOwnCommand) {
     EXPECT_EQ(Export(kComponentKey).find("[HKEY"), std::string::npos);
     EXPECT_FALSE(Exists(kInstalledTool));
   }
+}
+
+// What killed runs leave half-written: a copy into the Windows directory,
+// and a record's temporary beside it. The next run (here a removal, which
+// copies nothing, and one with no record at all) removes them; those of a
+// process that still runs stay.
+TEST(StrayFiles, NeitherOutlivesTheNextRun) {
+  e2e::ReleaseMachine m;
+  ASSERT_EQ(m.Run({"-k", "alpha", "-p", "C:\\Products\\Alpha\\pre.exe ALPHA"}).status, 0);
+  ASSERT_EQ(m.Run(kInstallBeta).status, 0);
+  pid_t dead = fork();
+  if (dead == 0) _exit(0);
+  ASSERT_GT(dead, 0);
+  ASSERT_EQ(waitpid(dead, nullptr, 0), dead);
+  const std::string windows = m.machine().HostPath("C:\\WINDOWS");
+  const std::string record = std::filesystem::path(m.release_dir()).parent_path().string() + "/result.json";
+  auto named = [](const std::string& prefix, pid_t pid, const char* suffix) {
+    return prefix + std::to_string(pid) + suffix;
+  };
+  const std::vector<std::string> stale = {named(windows + "/.mevrid-copy-", dead, "-Ab12Cd"),
+                                          named(windows + "/system32/drivers/.mevrid-copy-", dead, "-Ef34Gh"),
+                                          named(record + ".tmp.", dead, "")};
+  const std::vector<std::string> live = {named(windows + "/system32/.mevrid-copy-", getpid(), "-Ij56Kl"),
+                                         named(record + ".tmp.", getpid(), "")};
+  for (const std::string& path : stale) ASSERT_TRUE(testsupport::WriteFile(path, "half"));
+  for (const std::string& path : live) ASSERT_TRUE(testsupport::WriteFile(path, "half"));
+
+  ASSERT_EQ(m.Run({"-k", "beta", "-r"}).status, 0);
+  for (size_t i = 0; i < 2; ++i) EXPECT_FALSE(testsupport::FileExists(stale[i])) << stale[i];
+  EXPECT_TRUE(testsupport::FileExists(stale[2])) << "no record was written";
+  ASSERT_EQ(m.Run({"-k", "alpha", "-r"}, {"MEVRID_RESULT_FILE=" + record}).status, 0);
+  EXPECT_FALSE(testsupport::FileExists(stale[2]));
+  EXPECT_NE(testsupport::ReadFile(record).find("\"outcome\":\"removed-component\""), std::string::npos);
+  for (const std::string& path : live) EXPECT_TRUE(testsupport::FileExists(path)) << path;
 }
 
 }  // namespace

@@ -170,8 +170,8 @@ bool CheckFollowingRun(const Lab& lab, const Scenario& scenario, const std::stri
                        const std::string& where, bool interrupted_failed, const std::string& interrupted_output,
                        std::vector<std::string>* out) {
   const size_t failures_before = out->size();
-  const bool removal_left =
-      interrupted_failed && RemovalLeftUnfinished(dir, scenario.expect.removed, expected.component_keys == kNoComponentKey);
+  const bool removal_left = interrupted_failed && RemovalLeftUnfinished(dir, scenario.expect.removed,
+                                                                        expected.component_keys == kNoComponentKey);
   testsupport::ProcessResult again = RunTool(lab, dir, scenario.args, ScenarioEnvironment(dir));
   OpenedMachine machine(dir);
   if (removal_left && again.status != 0)

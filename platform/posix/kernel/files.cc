@@ -199,6 +199,12 @@ void RemoveStaleCopies(const std::string& host_dir, bool recursive) {
   for (const std::string& path : below) RemoveStaleCopies(path, true);
 }
 
+void RemoveStaleWindowsCopies() {
+  const std::string windows = WindowsDirectory();
+  std::string host;
+  if (!windows.empty() && TranslatePath(windows, &host)) RemoveStaleCopies(host, true);
+}
+
 }  // namespace emu
 
 namespace emu {
@@ -272,12 +278,14 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
   const bool read_only = (dwFlagsAndAttributes & FILE_ATTRIBUTE_READONLY) != 0;
   emu::UniqueFd fd(open(host.c_str(), flags, read_only ? 0444 : 0666));
   if (!fd) return FailHandle(errno == EEXIST ? ERROR_FILE_EXISTS : ErrorFromErrno(errno, host));
+  // The handle keeps what it opened; a file that cannot be looked at or
+  // given its attributes is not handed out (the descriptor closes with fd).
   struct stat opened;
-  fstat(fd.get(), &opened);
+  if (fstat(fd.get(), &opened) != 0) return FailHandle(ErrorFromErrno(errno, host));
   // Overwriting a file gives it the attributes asked for, as a new file has.
   if (exists && dwCreationDisposition == CREATE_ALWAYS && read_only) {
-    fchmod(fd.get(), opened.st_mode & 07555);
-    fstat(fd.get(), &opened);
+    if (fchmod(fd.get(), opened.st_mode & 07555) != 0 || fstat(fd.get(), &opened) != 0)
+      return FailHandle(ErrorFromErrno(errno, host));
   }
   HANDLE handle =
       emu::k32::AddHandle(std::make_shared<FileObject>(std::move(fd), lpFileName, dwDesiredAccess, dwShareMode, opened));
