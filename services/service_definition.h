@@ -1,18 +1,10 @@
-// Service control through the Service Control Manager. Each operation opens
-// its own manager connection, does one job, prints its own lines when verbose,
-// closes what it opened and returns the success flag.
+// Creating and removing a service's definition in the Service Control
+// Manager's database. Each call opens its own manager connection, prints its
+// own lines when verbose, closes what it opened and returns the success flag.
 #pragma once
 
 #include "platform/platform.h"
 
-// Stops the service after its active dependents (recursively). A running
-// service is watched at most 15 polls, then at most 120 polls while it is
-// stop-pending, one second apart.
-Flag StopServiceTree(const char* service_name, const char* display_text, Flag verbose);
-// Stops the service without looking at its dependents.
-Flag StopSingleService(const char* service_name, const char* display_text, Flag verbose);
-// Starts the service and waits while it is start-pending.
-Flag StartServiceAndWait(const char* service_name, const char* display_text, Flag verbose);
 // Deletes the service from the manager's database (does not stop it).
 Flag RemoveService(const char* service_name, const char* display_text, Flag verbose);
 // Creates the component's kernel driver service (does not start it).

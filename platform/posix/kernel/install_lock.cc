@@ -21,9 +21,9 @@
 #include <string>
 #include <utility>
 
+#include "platform/posix/admin.h"
 #include "platform/posix/kernel/kernel32_internal.h"
 #include "platform/posix/kernel/unique_fd.h"
-#include "platform/posix/machine/clock.h"
 #include "platform/posix/machine/current_machine.h"
 #include "platform/posix/machine/fault_check.h"
 
