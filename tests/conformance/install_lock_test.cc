@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -19,6 +20,11 @@
 #ifndef _WIN32
 #include <unistd.h>
 #endif
+
+// Results show by name in failures.
+static void PrintTo(LockResult result, std::ostream* os) {
+  *os << (result == LockResult::Held ? "Held" : result == LockResult::TimedOut ? "TimedOut" : "Failed");
+}
 
 namespace {
 
