@@ -24,7 +24,6 @@
 
 namespace {
 
-constexpr char kHolderRecordName[] = "Global\\MevridKotaInstallHolder";
 constexpr DWORD kRecordSize = 96;
 // Read for everyone, the owner's own rights included (no one may change the
 // section's access to write it).
@@ -35,7 +34,7 @@ ScopedKernelHandle g_record;
 
 // The present holding's record; empty when there is none.
 std::string PresentRecord() {
-  ScopedKernelHandle section(OpenFileMappingA(FILE_MAP_READ, FALSE, kHolderRecordName));
+  ScopedKernelHandle section(OpenFileMappingA(FILE_MAP_READ, FALSE, kInstallLockRecordName));
   if (!section) return std::string();
   const char* view = static_cast<const char*>(MapViewOfFile(section.Get(), FILE_MAP_READ, 0, 0, kRecordSize));
   if (!view) return std::string();
@@ -63,7 +62,7 @@ HANDLE CreateRecordSection() {
   HANDLE section = nullptr;
   for (int attempt = 0; attempt < 50 && !section; ++attempt) {
     if (attempt > 0) Sleep(10);
-    section = CreateFileMappingA(INVALID_HANDLE_VALUE, &attributes, PAGE_READWRITE, 0, kRecordSize, kHolderRecordName);
+    section = CreateFileMappingA(INVALID_HANDLE_VALUE, &attributes, PAGE_READWRITE, 0, kRecordSize, kInstallLockRecordName);
     if (section && GetLastError() == ERROR_ALREADY_EXISTS) {
       CloseHandle(section);
       section = nullptr;

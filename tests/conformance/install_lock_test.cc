@@ -42,9 +42,17 @@ void SetInherited(const std::string& record) {
 #endif
 }
 
+// The process's own environment: on Windows the C runtime's copy does not
+// follow SetEnvironmentVariableA.
 std::string Inherited() {
+#ifdef _WIN32
+  char record[128];
+  const DWORD length = GetEnvironmentVariableA(kInstallLockToken, record, sizeof record);
+  return length > 0 && length < sizeof record ? std::string(record, length) : "";
+#else
   const char* record = getenv(kInstallLockToken);
   return record ? record : "";
+#endif
 }
 
 class InstallLockHolding : public conformance::ScratchTest {
@@ -56,6 +64,7 @@ class InstallLockHolding : public conformance::ScratchTest {
 #ifdef _WIN32
     probe_program_ = probe_;
     record_file_ = Path("holder.txt");
+    Path("holder.txt.part");  // left only by a holder that failed
 #else
     // run_nested starts a host program; the holder writes a host file.
     probe_program_ = std::string(MEVRID_TEST_HELPERS_DIR) + "/lock_probe";
@@ -137,6 +146,17 @@ TEST_F(InstallLockHolding, TheHoldersChildrenRunUnderIt) {
   EXPECT_EQ(Child(), kMustWait);
   EXPECT_EQ(Grandchild(), kMustWait);
   SetInherited(record);
+#ifdef _WIN32
+  // The record is there for everyone to read and for no one to rewrite, the
+  // holder itself included but through the handle that made it.
+  HANDLE section = OpenFileMappingA(FILE_MAP_WRITE, FALSE, kInstallLockRecordName);
+  EXPECT_EQ(section, nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  if (section) CloseHandle(section);
+  section = OpenFileMappingA(FILE_MAP_READ, FALSE, kInstallLockRecordName);
+  EXPECT_NE(section, nullptr) << GetLastError();
+  if (section) CloseHandle(section);
+#endif
   ReleaseInstallLock();
   EXPECT_TRUE(Inherited().empty());
 }

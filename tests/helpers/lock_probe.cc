@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "platform/install_lock.h"
+#include "platform/win32.h"
 
 int main(int argc, char** argv) {
   if (argc == 2 && strcmp(argv[1], "try") == 0) {
@@ -32,6 +33,12 @@ int main(int argc, char** argv) {
   if (argc == 3 && strcmp(argv[1], "hold") == 0) {
     if (!AcquireInstallLock()) return 2;
     const char* record = getenv(kInstallLockToken);
+#ifdef _WIN32
+    // The C runtime's copy of the environment does not follow the lock's.
+    char own[128];
+    const DWORD length = GetEnvironmentVariableA(kInstallLockToken, own, sizeof own);
+    record = length > 0 && length < sizeof own ? own : nullptr;
+#endif
     // Written whole under another name first, so a reader never sees half.
     const std::string part = std::string(argv[2]) + ".part";
     FILE* file = fopen(part.c_str(), "w");
