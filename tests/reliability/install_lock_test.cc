@@ -237,8 +237,8 @@ TEST_F(InstallLockTest, AFailureToLockEndsTheRunBeforeAnything) {
   EXPECT_FALSE(KeyExists(kComponentKey));
 }
 
-// The token names one holding of the lock: the present holder's lets a run
-// go ahead under it, an earlier holder's (a pre-processor left running by a
+// The record names one holding of the lock: the present holding's lets a run
+// go ahead under it, an earlier holding's (a pre-processor left running by a
 // run that has ended) does not.
 TEST_F(InstallLockTest, OnlyThePresentHoldersTokenSkipsTheWait) {
   const std::string waiting = "Waiting for another installation of the KOTA component to finish.\n";
