@@ -321,8 +321,9 @@ TEST_F(InstallLockTest, ARunThatCopiesTheRecordStillWaits) {
 }
 
 // MEVRID_LOCK_TIMEOUT counts real seconds on a virtual clock too: a run
-// bounded to one second is still waiting when the holder lets go after a
-// fraction of it, and its wait moves the machine's clock not at all. (The
+// bounded to five seconds is still waiting when the holder lets go after a
+// fraction of one (a bound counted on the virtual clock passes at once), and
+// its wait moves the machine's clock not at all. (The
 // bound's count of polls is the lock wait's own unit test.)
 TEST_F(InstallLockTest, TheBoundIsRealTimeAndLeavesTheMachinesClock) {
   const std::string waiting = "Waiting for another installation of the KOTA component to finish.\n";
@@ -331,9 +332,9 @@ TEST_F(InstallLockTest, TheBoundIsRealTimeAndLeavesTheMachinesClock) {
   unsetenv(kInstallLockToken);
   const long long before = emu::NowMs();
   // A removal of nothing registered ends without any wait of its own.
-  BackgroundRun bounded(lab_, dir_, {"-k", "alpha", "-r"}, {"MEVRID_LOCK_TIMEOUT=1"});
+  BackgroundRun bounded(lab_, dir_, {"-k", "alpha", "-r"}, {"MEVRID_LOCK_TIMEOUT=5"});
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  EXPECT_TRUE(bounded.Running()) << "gave up before its second had passed";
+  EXPECT_TRUE(bounded.Running()) << "gave up before its bound had passed";
   EXPECT_EQ(emu::NowMs(), before);
   ReleaseInstallLock();
   const std::string report = bounded.Finish();
