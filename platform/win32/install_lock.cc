@@ -112,7 +112,9 @@ LockResult TakeInstallLock(int timeout_seconds, const std::function<void()>& on_
   const std::string record = NewRecord();
   ScopedKernelHandle published;
   if (record.empty() || !PublishRecord(record, &published)) {
+    const DWORD error = GetLastError();  // the caller reports the failed call's error
     ReleaseMutex(mutex.Get());
+    SetLastError(error);
     return LockResult::Failed;
   }
   g_mutex = std::move(mutex);

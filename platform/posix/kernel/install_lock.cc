@@ -21,6 +21,7 @@
 #include <utility>
 
 #include "platform/install_lock_holder.h"
+#include "platform/posix/kernel/kernel32_internal.h"
 #include "platform/posix/kernel/lock_wait.h"
 #include "platform/posix/kernel/process_stamps.h"
 #include "platform/posix/kernel/unique_fd.h"
@@ -69,6 +70,12 @@ bool WaitForLock(int fd, int timeout_seconds) {
   return true;
 }
 
+// A lock that could not be taken leaves its error as the failed call's.
+LockResult LockFailed(DWORD error) {
+  emu::SetLastErrorCode(error);
+  return LockResult::Failed;
+}
+
 }  // namespace
 
 bool AcquireInstallLock() { return TakeInstallLock(-1) == LockResult::Held; }
@@ -77,9 +84,10 @@ LockResult TakeInstallLock(int timeout_seconds, const std::function<void()>& on_
   if (g_lock_fd) return LockResult::Held;
   const std::string path = emu::Current().dir + "/" + kInstallLockFileName;
   emu::UniqueFd fd(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
-  if (!fd || emu::CheckFault("CreateMutexA", kInstallLockName) != 0) return LockResult::Failed;
+  if (!fd) return LockFailed(emu::k32::ErrorFromErrno(errno, path));
+  if (DWORD fault = emu::CheckFault("CreateMutexA", kInstallLockName)) return LockFailed(fault);
   if (flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
-    if (errno != EWOULDBLOCK) return LockResult::Failed;
+    if (errno != EWOULDBLOCK) return LockFailed(emu::k32::ErrorFromErrno(errno, path));
     if (RunsUnderHolder(fd.get())) return LockResult::Held;
     if (on_wait) on_wait();
     if (!WaitForLock(fd.get(), timeout_seconds))
@@ -87,9 +95,11 @@ LockResult TakeInstallLock(int timeout_seconds, const std::function<void()>& on_
   }
   const std::string record = NewRecord();
   // Closing the file drops the lock.
-  if (record.empty() || !WriteRecord(fd.get(), record)) return LockResult::Failed;
+  if (record.empty() || !WriteRecord(fd.get(), record)) return LockFailed(emu::k32::ErrorFromErrno(errno, path));
   g_lock_fd = std::move(fd);
   setenv(kInstallLockToken, record.c_str(), 1);
+  // No other run copies now: what a killed copy left half-written goes.
+  emu::RemoveStaleWindowsCopies();
   return LockResult::Held;
 }
 
