@@ -60,7 +60,13 @@ std::string DescribeDatabaseWithoutMachine(TablesFound found, sqlite3* db, const
         default:
           break;
       }
-      if (PermissionDenied(sqlite3_system_errno(db)))
+      // SQLite reads a database in WAL mode through its -wal and -shm
+      // files, and creates them when they are missing.
+      if (sqlite3_extended_errcode(db) == SQLITE_READONLY_DIRECTORY)
+        return "cannot read " + db_path + ": permission denied (its -wal and -shm files cannot be created in a "
+               "directory this user may not write; mevrid-status reads it as it is)";
+      if (PermissionDenied(sqlite3_system_errno(db)) || sqlite3_errcode(db) == SQLITE_READONLY ||
+          sqlite3_errcode(db) == SQLITE_PERM)
         return "cannot read " + db_path + ": permission denied (" + SqliteReason(db) + ")";
       return "cannot read " + db_path + " (" + SqliteReason(db) + ")";
   }
