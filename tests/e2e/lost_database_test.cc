@@ -77,7 +77,7 @@ TEST_F(LostDatabase, OneThatCannotBeUsedIsNotCalledLost) {
        {std::vector<std::string>{m_.release_dir() + "/mevrid.exe", "-k", "beta", "-p", "x"},
         std::vector<std::string>{machine_tool, "reg", "query", "HKLM\\SOFTWARE"}}) {
     std::vector<std::string> argv = command;
-    if (geteuid() == 0) argv.insert(argv.begin(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+    if (geteuid() == 0) argv.insert(argv.begin(), {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
     const testsupport::ProcessResult r = testsupport::RunProgram(argv, m_.release_dir());
     EXPECT_EQ(r.status, command[0] == machine_tool ? 2 : 1) << command[0];
     EXPECT_NE(r.err.find("machine.db: permission denied"), std::string::npos) << r.err;

@@ -316,7 +316,7 @@ TEST_F(StatusEndToEnd, AReadOnlyMachineDirectoryIsReadNormally) {
     for (size_t i = 0; i < modes.size(); ++i) {
       std::vector<std::string> argv = modes[i];
       argv.insert(argv.begin(), reader);
-      if (geteuid() == 0) argv.insert(argv.begin(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+      if (geteuid() == 0) argv.insert(argv.begin(), {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
       const testsupport::ProcessResult r = testsupport::RunProgram(argv, m_.release_dir(), {"MEVRID_MACHINE=" + copy});
       EXPECT_EQ(r.status, 0) << r.err;
       EXPECT_EQ(r.out, expected[i]);
