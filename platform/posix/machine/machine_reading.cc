@@ -4,8 +4,8 @@
 // work, or one was killed), SQLite reads through it with the -shm mapped
 // read-only. Without it the database file holds the whole machine and is
 // read as an unchanging file, under SQLite's own shared lock so that no
-// writer can checkpoint into it meanwhile; a writer that starts in the
-// meantime makes the read start over, through its -wal.
+// writer's close can checkpoint into it meanwhile; a writer that starts in
+// the meantime makes the read start over, through its -wal.
 #include "platform/machine_reading.h"
 
 #include <fcntl.h>
@@ -31,8 +31,9 @@ constexpr off_t kSharedSize = 510;
 // shared one out, in milliseconds: the busy timeout of the tool's own
 // connection.
 constexpr int kLockWaitMs = 60000;
-// Each start-over follows a writer that started while the reader read.
-constexpr int kMostReads = 100;
+// Each start-over follows a writer that started while the reader read, or
+// one that had made its -wal but not yet its -shm (a millisecond apart).
+constexpr int kMostTries = 100;
 
 bool Exists(const std::string& path) {
   struct stat st;
@@ -59,34 +60,37 @@ bool TakeSharedLock(int fd) {
 bool ReadMachineWithoutWriting(const std::function<void()>& read, std::string* error) {
   const std::string dir = emu::DefaultMachineDir();
   const std::string db = dir + "/machine.db", wal = db + "-wal", shm = db + "-shm";
-  for (int reads = 0; reads < kMostReads; ++reads) {
-    if (Exists(wal)) {
-      if (!Exists(shm)) {
-        *error = wal + " is there without " + shm + ": the changes it holds cannot be read without writing; the next "
-                 "run of mevrid or mevrid-machine takes them in";
-        return false;
-      }
-      if (!emu::OpenMachineForReading(dir, true, error)) return false;
-      read();
-      emu::CloseMachine();
-      return true;
-    }
-    // Opened for the lock alone; a file that cannot be opened is reported
-    // by the opening below, as any other reason not to read it.
+  for (int tries = 0; tries < kMostTries; ++tries) {
+    // Held from before the look at the -wal until the machine is closed, so
+    // that no writer's close deletes the -wal between the look and SQLite's
+    // opening of it (which would then create one). Closing this descriptor
+    // earlier would drop SQLite's own locks on the file as well. A file that
+    // cannot be opened is reported by the opening below, as any other
+    // reason not to read it.
     emu::UniqueFd locked(open(db.c_str(), O_RDONLY | O_CLOEXEC));
     if (locked && !TakeSharedLock(locked.get())) {
       *error = db + " is locked by another process (a writer kept it for " + std::to_string(kLockWaitMs / 1000) +
                " s); nothing was read or changed";
       return false;
     }
-    if (Exists(wal)) continue;
-    if (!emu::OpenMachineForReading(dir, false, error)) return false;
+    const bool through_wal = Exists(wal);
+    // A writer makes the -shm just after the -wal.
+    if (through_wal && !Exists(shm)) {
+      const timespec millisecond = {0, 1000000};
+      nanosleep(&millisecond, nullptr);
+      continue;
+    }
+    if (!emu::OpenMachineForReading(dir, through_wal, error)) return false;
     read();
-    const bool undisturbed = !Exists(wal);
-    // Closing SQLite's descriptor of the file lets go of the lock too.
+    // Through the -wal SQLite keeps what it read whole; the file alone was
+    // whole if no writer started meanwhile.
+    const bool whole = through_wal || !Exists(wal);
     emu::CloseMachine();
-    if (undisturbed) return true;
+    if (whole) return true;
   }
-  *error = db + " kept changing while it was read; nothing was changed";
+  *error = Exists(wal) && !Exists(shm)
+               ? wal + " is there without " + shm + ": the changes it holds cannot be read without writing; the next "
+                 "run of mevrid or mevrid-machine takes them in"
+               : db + " kept changing while it was read; nothing was changed";
   return false;
 }
