@@ -48,12 +48,12 @@ POSIX_PUBLIC = {
 }
 
 # Single files allowed one include their layer is not: the seam's Win32
-# header takes its declarations from the emulation on POSIX, and the status
-# program opens an emulated machine without creating it. These edges do not
-# count as layers including each other.
+# header takes its declarations from the emulation on POSIX. This edge does
+# not count as layers including each other. (The status program reads the
+# machine through the seam, platform/machine_reading.h, and includes nothing
+# of platform/posix/.)
 FILE_EXCEPTIONS = {
     ("platform/win32.h", "platform/posix/win32_api.h"),
-    ("status/machine_access.cc", "platform/posix/machine.h"),
 }
 
 # Who may include <windows.h> itself; everything else goes through
@@ -169,11 +169,14 @@ SELF_TEST_TREE = {
     "platform/posix/registry/store.h": "",
     "platform/posix/admin.h": "",
     "probe/probe.cc": '#include "probe.h"\n',
+    "status/look.cc": '#include "platform/posix/machine.h"\n',
+    "platform/posix/machine.h": "",
 }
 SELF_TEST_EXPECTED = [
     'cli/main.cc:1: includes <windows.h>; use platform/win32.h',
     'probe/probe.cc:1: "probe.h" is not a path from the top of the tree',
     'services/stop.cc:1: services includes "component/keys.h", the component layer',
+    'status/look.cc:1: status includes "platform/posix/machine.h", the posix-public layer',
     'tools/reg.cc:1: tools includes "platform/posix/registry/store.h", an internal header of the emulation',
     'layers include each other: component -> services -> component',
 ]
