@@ -125,6 +125,13 @@ fi
 # --- 4. the fleet --------------------------------------------------------------------
 . "$here/lib.sh"
 write_ansible_cfg
+if install_collection; then
+  pass "collection kelm.kota built and installed from its tarball"
+else
+  tail -20 "$work/collection.log"
+  fail "collection kelm.kota built and installed from its tarball"
+  finish
+fi
 make_releases posix "$posix_build/release" || { fail "posix release directory"; finish; }
 
 wine_base_prefix=""
