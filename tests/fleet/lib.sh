@@ -289,3 +289,52 @@ except() {
   for h in $list; do [[ $drop == *" $h "* ]] || out+=("$h"); done
   echo "${out[*]}"
 }
+
+# --- the README's walkthrough ------------------------------------------------------
+
+# run_walkthrough: the sh blocks of deploy/ansible/README.md's walkthrough,
+# as one script with KOTA in the run's directory and the engine's own
+# settings (no ansible.cfg of the test), from the top of the repository.
+# Its plays must say: every host changed, then none, then (check mode and
+# the upgrade) every host with the plan "upgraded", then the removal; and
+# both machines must be left clean, without the role's folder.
+run_walkthrough() {
+  local dir=$work/walkthrough script=$work/walkthrough.sh
+  python3 - "$top/deploy/ansible/README.md" >"$script" <<'PY' || return 1
+import re, sys
+text = open(sys.argv[1]).read()
+section = text.split("## Walkthrough", 1)[1].split("\n## ", 1)[0]
+print("set -euo pipefail")
+for block in re.findall(r"```sh\n(.*?)```", section, re.S):
+    for line in block.splitlines():
+        if not line.startswith("apt-get "):
+            print(line)
+PY
+  (cd "$top" && env -u ANSIBLE_CONFIG -u ANSIBLE_COLLECTIONS_PATH KOTA="$dir" bash "$script") >"$work/walkthrough.log" 2>&1 || {
+    tail -20 "$work/walkthrough.log"
+    return 1
+  }
+  local recaps want=("changed" "unchanged" "changed" "changed" "changed") got
+  recaps=$(awk '/^PLAY RECAP/ { n++ } n && / : ok=/ { split($0, f, "changed="); split(f[2], c, " "); print n, $1, (c[1] > 0 ? "changed" : "unchanged") }' \
+    "$work/walkthrough.log")
+  for i in 1 2 3 4 5; do
+    got=$(awk -v n="$i" '$1 == n { print $3 }' <<<"$recaps" | sort -u | paste -sd, -)
+    if [ "$got" != "${want[i - 1]}" ]; then
+      echo "  walkthrough play $i: hosts $got, expected ${want[i - 1]}"
+      return 1
+    fi
+  done
+  if [ "$(grep -c '"outcome": "upgraded"' "$work/walkthrough.log")" -ne 2 ]; then
+    echo "  walkthrough: check mode did not plan \"upgraded\" on both hosts"
+    return 1
+  fi
+  local m line
+  for m in emu01 emu02; do
+    line=$(machine_summary "$dir/machines/$m")
+    if [ "$line" != 'refs=- version=- vtrin=absent files=absent pending=0 temp=0' ] ||
+      [ -e "$dir/machines/$m/drive_c/ProgramData/KelmKOTA/DEMOPRODUCT" ]; then
+      echo "  walkthrough: $m left as \"$line\" $(ls "$dir/machines/$m/drive_c/ProgramData/KelmKOTA" 2>/dev/null)"
+      return 1
+    fi
+  done
+}

@@ -27,7 +27,7 @@ foreach ($folder in @((Split-Path -Parent $Dir), $Dir, $Stage)) {
 
 $names = @{}
 foreach ($line in $Manifest -split "`n") {
-    if ($line.Trim()) { $names[($line.Trim() -split ' ', 3)[2] -replace '/', '\'] = $true }
+    if ($line.Trim()) { $names[($line.Trim() -split ' ', 4)[3] -replace '/', '\'] = $true }
 }
 foreach ($file in Get-ChildItem -LiteralPath $Stage -Recurse -File -Force) {
     if (-not $names.ContainsKey($file.FullName.Substring($Stage.TrimEnd('\').Length + 1))) {

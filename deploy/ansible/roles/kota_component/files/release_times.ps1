@@ -7,7 +7,7 @@ $Ansible.Changed = $false
 $epoch = [DateTime]::new(1970, 1, 1, 0, 0, 0, [DateTimeKind]::Utc)
 foreach ($line in $Manifest -split "`n") {
     if (-not $line.Trim()) { continue }
-    $sum, $time, $name = $line.Trim() -split ' ', 3
+    $sum, $time, $size, $name = $line.Trim() -split ' ', 4
     $file = Get-Item -LiteralPath (Join-Path $Stage ($name -replace '/', '\'))
     $wanted = $epoch.AddTicks([long]([decimal]::Parse($time, [cultureinfo]::InvariantCulture) * 10000000))
     if ($file.LastWriteTimeUtc -ne $wanted) {

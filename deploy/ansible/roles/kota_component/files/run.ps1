@@ -4,7 +4,7 @@
 #   Dir       the product's folder: release\, record.json, mevrid.log
 #   Stage     the release copy to check and run from (Dir\release, or
 #             Dir\plan in check mode); Discard removes it afterwards
-#   Manifest  the release as the control node has it, "SHA-256 mtime name"
+#   Manifest  the release as the control node has it, "SHA-256 mtime size name"
 #   Key       the reference's registry key (remove)
 #   Arguments the tool's arguments; Environment its added variables
 #
@@ -72,7 +72,7 @@ if (-not (Test-Path -LiteralPath $Stage)) { Out-Result 'stale release\'; return 
 $count = 0
 foreach ($line in $Manifest -split "`n") {
     if (-not $line.Trim()) { continue }
-    $sum, $time, $name = $line.Trim() -split ' ', 3
+    $sum, $time, $size, $name = $line.Trim() -split ' ', 4
     $path = Join-Path $Stage ($name -replace '/', '\')
     if (-not (Test-Path -LiteralPath $path -PathType Leaf)) { Out-Result "stale $name"; return }
     $seconds = [math]::Floor([double]::Parse($time, [cultureinfo]::InvariantCulture))
