@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The Ansible role kota_component against a fleet of emulated machines.
+# The collection kelm.kota (the role kota_component) against a fleet of
+# emulated machines.
 #
 #   tests/fleet/run.sh [--no-build] [--no-wine] [--hosts N] [--keep] [SCENARIO...]
 #
@@ -15,9 +16,10 @@
 #    apt-get line aside: step 1 installs what is missing).
 # 5. Generates an inventory of N emulated hosts (30 by default; local
 #    connection, each its own machine on a virtual clock), seven hosts on two
-#    shared machines, three set up wrongly, and two Wine hosts; runs the scenarios with forks 8 and
-#    after every play reads every machine with mevrid-machine (registry
-#    export, services, files) against what the play must have left.
+#    shared machines, three set up wrongly, and two Wine hosts; runs the
+#    scenarios with forks 8 and after every play reads every machine with
+#    mevrid-machine (registry export, services, files) against what the
+#    play must have left. The faults scenario needs 14 hosts or more.
 #
 # --no-build uses the builds as they are; --no-wine leaves out the Wine
 # hosts; --keep keeps the work directory. Prints one summary line per play
@@ -33,7 +35,7 @@ while [ $# -gt 0 ]; do
     --no-wine) wine="" ;;
     --keep) keep=1 ;;
     --hosts) fleet_size=$2; shift ;;
-    -h | --help) sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,25p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     -*) echo "run.sh: unknown option $1" >&2; exit 2 ;;
     *) only+=("$1") ;;
   esac

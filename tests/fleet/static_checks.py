@@ -13,6 +13,12 @@ installed; the settings file is COLLECTION_DIR/ansible.cfg unless given)
 - the role's argument spec gives every option its type and its default (or
   makes it required) and matches defaults/main.yml; the role stops when
   the pre-processor is missing with present; every variable is named kota_component_*;
+- Windows: the tool starts only after the folders' owner and access list,
+  each staged file's SHA-256 and the absence of other files are checked;
+  the staging folder is created with inheritance off and only SYSTEM and
+  the Administrators; check mode plans with the staged release; the restart
+  is the role's own task (no handlers), with its timeout a variable; the
+  tasks carry the role's tag;
 - ansible.cfg turns pipelining on for every connection.
 
 Prints one line per fault and ends with status 1 when there is any."""
@@ -130,13 +136,14 @@ for name in ("kota_component_machine_tool", "kota_component_status_tool", "kota_
         fault("defaults/main.yml", f"{name} is not an absolute path: {defaults.get(name)!r}")
 derived = load(os.path.join(role, "vars", "main.yml"))
 for name in ("kota_component__tool", "kota_component__planner", "kota_component__run_argv"):
-    for literal in re.findall(r"\[\s*'([^']*)'", derived[name]):
+    for literal in re.findall(r"\[\s*'([^']*)'", derived.get(name, "")):
         if not absolute(literal):
             fault("vars/main.yml", f"{name} starts {literal!r} by a bare name")
-for script in os.listdir(os.path.join(role, "files")):
+files = os.path.join(role, "files")
+for script in os.listdir(files) if os.path.isdir(files) else []:
     if not script.endswith(".ps1"):
         continue
-    with open(os.path.join(role, "files", script)) as f:
+    with open(os.path.join(files, script)) as f:
         text = f.read()
     for line_number, line in enumerate(text.splitlines(), 1):
         code = line.split("#", 1)[0]
@@ -210,6 +217,52 @@ if "kota_component_state == 'absent' or kota_component_preprocessor | length > 0
 first = next(tasks_of(os.path.join(role, "tasks", "main.yml")))
 if "'options.yml' if kota_component__option_error" not in str(first.get("ansible.builtin.include_tasks")):
     fault("tasks/main.yml", "the first task does not stop on kota_component__option_error")
+
+# --- Windows staging, check mode, restart and tags --------------------------------
+def script_text(name):
+    path = os.path.join(role, "files", name)
+    return open(path).read() if os.path.exists(path) else ""
+
+
+def before(text, first, then):
+    return first in text and then in text and text.index(first) < text.index(then)
+
+
+run_ps1, prepare_ps1 = script_text("run.ps1"), script_text("prepare.ps1")
+tool_start = "Invoke-Program (Join-Path $Stage 'mevrid.exe')"
+for first, what in (("Get-InsecureReason", "the folders' owner and access list"),
+                    ("Get-FileHash -LiteralPath $path -Algorithm SHA256", "each staged file's SHA-256"),
+                    ("Get-ChildItem -LiteralPath $Stage -Recurse -File", "files the release does not have")):
+    if not before(run_ps1, first, tool_start):
+        fault("files/run.ps1", f"the tool may start before {what} are checked")
+if "'--release', $Stage" not in run_ps1 or "Join-Path $Stage 'mevrid-status.exe'" not in run_ps1:
+    fault("files/run.ps1", "check mode does not plan with the staged release's mevrid-status.exe against it")
+for text, what in (("SetAccessRuleProtection($true, $false)", "inheritance off"),
+                   ("CreateDirectory($folder, $security)", "the access list given as the folder is created"),
+                   ("Remove-Item -LiteralPath $file.FullName", "files the release does not have removed")):
+    if text not in prepare_ps1:
+        fault("files/prepare.ps1", f"no {what}")
+if "$script:TrustedSids = @('S-1-5-18', 'S-1-5-32-544')" not in script_text("secure_folder.ps1"):
+    fault("files/secure_folder.ps1", "trusts others than SYSTEM and the Administrators")
+windows = [t for p, t in tasks if p.endswith("windows_stage.yml")]
+names = [next(k for k in t if k not in KEYWORDS) + " " + t.get("name", "") for t in windows]
+if not any("Prepare" in n for n in names[:1]) or not any("win_copy" in n for n in names):
+    fault("tasks/windows_stage.yml", "the release is copied before its folder is made safe")
+for path, task in tasks:
+    where = f"{os.path.basename(path)}: {task.get('name')}"
+    if "notify" in task or task.get("ansible.builtin.meta") == "flush_handlers" or task.get("meta") == "flush_handlers":
+        fault(where, "notifies or flushes handlers: a restart must be the role's own task")
+    if path.endswith("windows_stage.yml") and task.get("check_mode") is not False:
+        fault(where, "skipped in check mode: the plan would not see the release being rolled out")
+    reboot = task.get("ansible.windows.win_reboot")
+    if reboot is not None and "kota_component_reboot_timeout" not in str(reboot.get("reboot_timeout")):
+        fault(where, "the restart's timeout is not kota_component_reboot_timeout")
+if os.path.isdir(os.path.join(role, "handlers")):
+    fault("handlers/", "the role has handlers: flushing them would run other roles' too")
+include = next(tasks_of(os.path.join(role, "tasks", "main.yml")))
+if "kota_component" not in str(include.get("tags")) or "kota_component" not in str(
+        include.get("ansible.builtin.include_tasks", {}).get("apply", {}).get("tags")):
+    fault("tasks/main.yml", "the role's tasks do not carry the tag kota_component")
 
 # --- pipelining -------------------------------------------------------------------
 config = configparser.ConfigParser()
