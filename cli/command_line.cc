@@ -9,8 +9,10 @@
 
 #include "cli/deployment.h"
 #include "cli/reference_modes.h"
+#include "cli/run_decision.h"
 #include "cli/usage.h"
 #include "component/currency_check.h"
+#include "journal/journal_steps.h"
 #include "journal/run_journal.h"
 #include "platform/ascii_case.h"
 #include "platform/install_lock.h"
@@ -98,7 +100,7 @@ std::optional<std::string> RecordedVersion() {
 // account of them: which outcome the steps carried out amount to.
 int RunLockedReferenceModes(const RunOptions& options, const char* program_name, int lock_timeout_seconds,
                             RunEnd* end) {
-  JournalSetMode(options.Remove ? "remove" : "install");
+  JournalSetMode(options.Remove ? RunMode::Remove : RunMode::Install);
   JournalSetReference(options.ReferenceName);
   // One install or removal at a time on the machine: taken only now, so the
   // no-op, usage and agent modes never wait for it.
@@ -113,30 +115,34 @@ int RunLockedReferenceModes(const RunOptions& options, const char* program_name,
     case LockResult::Held:
       break;
     case LockResult::TimedOut:
-      JournalSetOutcome("busy");
+      JournalSetOutcome(RunOutcome::Busy);
       *end = RunEnd::Busy;
       return 1;
     case LockResult::Failed:
-      JournalSetOutcome("failed");
+      // The lock's call left its Win32 error behind; it decided the run.
+      JournalCallFailed("CreateMutexA", GetLastError(), kInstallLockName);
+      JournalSetOutcome(RunOutcome::Failed);
       *end = RunEnd::Failure;
       return 1;
   }
   const std::optional<std::string> before = JournalActive() ? RecordedVersion() : std::nullopt;
-  const int exit_status = RunReferenceModes(options, program_name, end) == 0 ? 0 : 1;
+  ReferenceRun run;
+  const int exit_status = RunReferenceModes(options, program_name, &run) == 0 ? 0 : 1;
+  *end = run.End;
   if (JournalActive()) {
     const std::optional<std::string> after = RecordedVersion();
     JournalSetVersions(before ? before->c_str() : nullptr, after ? after->c_str() : nullptr);
   }
   ReleaseInstallLock();
-  if (*end == RunEnd::Refused) {
-    JournalSetMode("refused");
-    JournalSetOutcome("refused-older-node");
-  } else if (*end != RunEnd::Success) {
-    JournalSetOutcome("failed");
+  if (run.End == RunEnd::Refused) {
+    JournalSetMode(RunMode::Refused);
+    JournalSetOutcome(RunOutcome::RefusedOlderNode);
+  } else if (run.End != RunEnd::Success) {
+    JournalSetOutcome(RunOutcome::Failed);
   } else if (options.Remove) {
-    JournalSetOutcome(JournalReached("remove-component") ? "removed-component" : "removed-reference");
+    JournalSetOutcome(RemovalOutcome(run.ComponentRemoval));
   } else {
-    JournalSetOutcome(!JournalReached("copy") ? "registered" : before ? "upgraded" : "installed");
+    JournalSetOutcome(InstallOutcome(run.Replaced, before.has_value()));
   }
   return exit_status;
 }
@@ -149,8 +155,8 @@ int RunModes(int argc, char** argv, const DeploymentSettings& settings, RunEnd* 
       *end = RunEnd::Success;
       return 0;
     case ParseOutcome::Usage:
-      JournalSetMode("usage");
-      JournalSetOutcome("usage");
+      JournalSetMode(RunMode::Usage);
+      JournalSetOutcome(RunOutcome::Usage);
       *end = RunEnd::Usage;
       PrintUsage(program_name);
       return 1;
@@ -160,18 +166,18 @@ int RunModes(int argc, char** argv, const DeploymentSettings& settings, RunEnd* 
   // "-e" wins over everything else on the command line, then "-b".
   if (options.End || options.Begin) {
     const bool stop = options.End;
-    JournalSetMode(stop ? "stop-agent" : "start-agent");
-    JournalStep(stop ? "stop-agent" : "start-agent");
+    JournalSetMode(stop ? RunMode::StopAgent : RunMode::StartAgent);
+    JournalStep(stop ? journal_step::kStopAgent : journal_step::kStartAgent);
     Say(options.Verbose, "\n\n%s: %s\n*******************************\n\n", stop ? "Stopping" : "Starting",
         kServerAgentDisplay);
     const bool done = stop ? StopServerAgent(options.Verbose) : StartServerAgent(options.Verbose);
-    JournalSetOutcome(!done ? "failed" : stop ? "agent-stopped" : "agent-started");
+    JournalSetOutcome(!done ? RunOutcome::Failed : stop ? RunOutcome::AgentStopped : RunOutcome::AgentStarted);
     *end = done ? RunEnd::Success : RunEnd::Failure;
     return done ? 0 : 1;
   }
   if (!IsValidReferenceRequest(options)) {
-    JournalSetMode("usage");
-    JournalSetOutcome("usage");
+    JournalSetMode(RunMode::Usage);
+    JournalSetOutcome(RunOutcome::Usage);
     *end = RunEnd::Usage;
     PrintUsage(program_name);
     return 1;

@@ -4,16 +4,18 @@
 // registers the legacy reference that keeps the component for it.
 #include "cli/legacy_handling.h"
 
-#include <cstring>
 #include <string>
 
+#include "cli/run_decision.h"
 #include "cli/usage.h"
 #include "component/component_files.h"
 #include "component/component_keys.h"
+#include "component/change_marker.h"
 #include "component/component_text.h"
 #include "component/install.h"
 #include "component/uninstall.h"
 #include "component/windows_directory.h"
+#include "journal/journal_steps.h"
 #include "journal/run_journal.h"
 #include "platform/environment_text.h"
 #include "probe/environment_profile.h"
@@ -52,7 +54,7 @@ void DeleteOldComponentCopies(const EnvironmentProfile& profile, const char* win
 // fails has deleted nothing yet, so the services it stopped are started
 // again on their old files.
 bool PrepareLegacyInstall(const EnvironmentProfile& profile, Flag verbose, LegacyState* state) {
-  JournalStep("stop-legacy-services");
+  JournalStep(journal_step::kStopLegacyServices);
   if (!StopLegacyServices(state->Roles, verbose)) {
     Say(verbose, "\n");
     RestartLegacyServices(state->Roles, verbose);
@@ -64,7 +66,7 @@ bool PrepareLegacyInstall(const EnvironmentProfile& profile, Flag verbose, Legac
     RestartLegacyServices(state->Roles, verbose);
     return false;
   }
-  JournalStep("delete-old-copies");
+  JournalStep(journal_step::kDeleteOldCopies);
   DeleteOldComponentCopies(profile, windows_directory, verbose);
   Say(verbose, "\n");
   state->AddLegacyReference = 1;
@@ -89,6 +91,7 @@ LegacyRoles LegacyRolesOf(const EnvironmentProfile& profile) {
   LegacyRoles roles;
   roles.ManagedNode = IsManagedNode(profile);
   roles.ManagementStation = IsManagementStation(profile);
+  roles.DriverDeletedByInstall = [] { return DriverDeletedByInstall(ReadChangeMarker()); };
   return roles;
 }
 
@@ -104,7 +107,7 @@ ReferenceMode DecideReferenceMode(const RunOptions& options, const char* program
       ConsolePrint("NNM/SE Components\n*****************\n\n");
       PrintEnvironmentReport(profile);
     }
-    if (state->OlderNode && !options.Remove) {
+    if (PreparesLegacyInstall(options, state->OlderNode)) {
       if (!PrepareLegacyInstall(profile, verbose, state)) {
         *exit_status = 1;
         return ReferenceMode::Exit;
@@ -113,7 +116,7 @@ ReferenceMode DecideReferenceMode(const RunOptions& options, const char* program
     return RequestedMode(options);
   }
 
-  if (state->OlderNode && !options.Remove) {
+  if (RefusesOlderNode(options, state->OlderNode)) {
     if (verbose) {
       ConsolePrint("Detected older version of NNM/SE\n********************************\n\n");
       PrintEnvironmentReport(profile);
@@ -126,22 +129,23 @@ ReferenceMode DecideReferenceMode(const RunOptions& options, const char* program
   return RequestedMode(options);
 }
 
-void FinishLegacyInstall(const RunOptions& options, const LegacyState& state) {
-  if (!state.AddLegacyReference) return;
+bool FinishLegacyInstall(const RunOptions& options, const LegacyState& state) {
+  if (!state.AddLegacyReference) return false;
   // The legacy reference's pre-processor is the installed tool with "-o":
   // stored unexpanded, so it follows the Windows directory at each call.
-  InstallComponent(kLegacyReferenceName, kLegacyPreProcImage, options.Verbose);
-  JournalStep("start-legacy-services");
+  InstallChoice chosen;
+  InstallComponent(kLegacyReferenceName, kLegacyPreProcImage, options.Verbose, &chosen);
+  JournalStep(journal_step::kStartLegacyServices);
   StartLegacyServices(state.Roles, options.Verbose);
   Say(options.Verbose, "\n");
+  return chosen.FullInstall;
 }
 
-void DropLegacyReference(const RunOptions& options, const LegacyState& state) {
-  // Once the node no longer counts as older, the first removal lets go of the
-  // component on its behalf; removing "BROMVELD" itself needs no second pass.
-  if (state.OlderNode) return;
-  if (std::strcmp(options.ReferenceName, kLegacyReferenceName) == 0) return;
+bool DropLegacyReference(const RunOptions& options, const LegacyState& state) {
+  if (!DropsLegacyReference(options, state.OlderNode)) return false;
   // Usually there is no such reference to drop.
   JournalAbsenceExpected absence_expected;
-  UninstallComponent(kLegacyReferenceName, 0);
+  bool component_removal = false;
+  UninstallComponent(kLegacyReferenceName, 0, nullptr, &component_removal);
+  return component_removal;
 }

@@ -27,7 +27,9 @@ enum class ReferenceMode { Install, Remove, Exit };
 // legacy preparation. Returns the mode to run, or Exit with *exit_status set.
 ReferenceMode DecideReferenceMode(const RunOptions& options, const char* program_name, LegacyState* state,
                                   int* exit_status);
-// In the install mode, after the "\n" that follows the install.
-void FinishLegacyInstall(const RunOptions& options, const LegacyState& state);
-// In the remove mode, after the caller's removal.
-void DropLegacyReference(const RunOptions& options, const LegacyState& state);
+// In the install mode, after the "\n" that follows the install. True when
+// the legacy reference's install replaced the component.
+bool FinishLegacyInstall(const RunOptions& options, const LegacyState& state);
+// In the remove mode, after the caller's removal. True when the legacy
+// reference was the last one and the component's removal began.
+bool DropLegacyReference(const RunOptions& options, const LegacyState& state);

@@ -4,6 +4,7 @@
 #include "cli/reference_modes.h"
 
 #include "cli/legacy_handling.h"
+#include "component/change_marker.h"
 #include "component/install.h"
 #include "component/uninstall.h"
 #include "journal/run_journal.h"
@@ -31,44 +32,55 @@ int FinishWithSummary(Flag own_result, const ModeResults& results, Flag verbose)
   return 1;
 }
 
-int RunInstallMode(const RunOptions& options, const LegacyState& state) {
+int RunInstallMode(const RunOptions& options, const LegacyState& state, ReferenceRun* run) {
   const Flag verbose = options.Verbose;
   ModeResults results;
   Say(verbose, "Installing Components\n*********************\n\n");
-  results.InstallResult = InstallComponent(options.ReferenceName, options.PreProcImage, verbose);
+  InstallChoice chosen;
+  results.InstallResult = InstallComponent(options.ReferenceName, options.PreProcImage, verbose, &chosen);
   Say(verbose, "\n");
-  FinishLegacyInstall(options, state);
+  const bool legacy_replaced = FinishLegacyInstall(options, state);
+  run->Replaced = chosen.FullInstall || legacy_replaced;
   Say(verbose, "Install Summary\n***************\nInstall Complete: ");
   return FinishWithSummary(results.InstallResult, results, verbose);
 }
 
-int RunRemoveMode(const RunOptions& options, const LegacyState& state) {
+int RunRemoveMode(const RunOptions& options, const LegacyState& state, ReferenceRun* run) {
   const Flag verbose = options.Verbose;
   ModeResults results;
   Say(verbose, "Removing Components\n*******************\n\n");
-  results.RemoveResult = UninstallComponent(options.ReferenceName, verbose);
-  DropLegacyReference(options, state);
+  // The removal's entry in the change marker stays until the legacy
+  // reference is dropped too: a run killed in that drop is finished by the
+  // same command run again.
+  bool entry_left = false;
+  bool component_removal = false;
+  results.RemoveResult = UninstallComponent(options.ReferenceName, verbose, &entry_left, &component_removal);
+  const bool legacy_removal = DropLegacyReference(options, state);
+  if (entry_left) UnmarkRemoval(options.ReferenceName);
+  run->ComponentRemoval = component_removal || legacy_removal;
   Say(verbose, "\nRemove Summary\n**************\nRemove Complete: ");
   return FinishWithSummary(results.RemoveResult, results, verbose);
 }
 
 }  // namespace
 
-int RunReferenceModes(const RunOptions& options, const char* program_name, RunEnd* end) {
+int RunReferenceModes(const RunOptions& options, const char* program_name, ReferenceRun* run) {
+  ReferenceRun ignored;
+  if (run == nullptr) run = &ignored;
   Say(options.Verbose, "\n\n");
   LegacyState state;
   int exit_status = 1;
   switch (DecideReferenceMode(options, program_name, &state, &exit_status)) {
     case ReferenceMode::Install:
-      exit_status = RunInstallMode(options, state);
+      exit_status = RunInstallMode(options, state, run);
       break;
     case ReferenceMode::Remove:
-      exit_status = RunRemoveMode(options, state);
+      exit_status = RunRemoveMode(options, state, run);
       break;
     case ReferenceMode::Exit:
-      if (end) *end = state.Refused ? RunEnd::Refused : RunEnd::Failure;
+      run->End = state.Refused ? RunEnd::Refused : RunEnd::Failure;
       return exit_status;
   }
-  if (end) *end = exit_status == 0 ? RunEnd::Success : RunEnd::Failure;
+  run->End = exit_status == 0 ? RunEnd::Success : RunEnd::Failure;
   return exit_status;
 }

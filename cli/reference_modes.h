@@ -6,5 +6,11 @@
 #include "cli/deployment.h"
 #include "cli/run_options.h"
 
-// end, when given, learns how the run ended for the deployment exit codes.
-int RunReferenceModes(const RunOptions& options, const char* program_name, RunEnd* end = nullptr);
+// What the modes did, as the record's outcome tells it.
+struct ReferenceRun {
+  RunEnd End = RunEnd::Failure;
+  bool Replaced = false;          // an install replaced the component
+  bool ComponentRemoval = false;  // a removal found no reference left and removed the component
+};
+
+int RunReferenceModes(const RunOptions& options, const char* program_name, ReferenceRun* run = nullptr);

@@ -1,23 +1,41 @@
 // The marker of a change in progress: written to the component key before an
-// install or a removal changes anything and removed after its last change,
+// install or a removal changes anything and taken out after its last change,
 // so a run that was killed or failed half-way is known to the next one,
 // which then carries out the whole procedure again.
+//
+// Several changes can be left unfinished at once (a removal that could not
+// count the references, then another product's removal that failed
+// part-way, with an install interrupted in between): the marker holds one
+// entry for each, so every one of them is finished by its own command run
+// again. The value is one text, its entries "Install" and "Remove NAME"
+// separated by backslashes, which no reference name holds; a single entry
+// reads as it always did.
 #pragma once
 
 #include <string>
-
-enum class ChangeKind { None, Install, Remove };
+#include <vector>
 
 struct ChangeMarker {
-  ChangeKind Kind = ChangeKind::None;
-  std::string Reference;  // a removal's reference name
+  bool Install = false;               // an install left unfinished
+  std::vector<std::string> Removals;  // references whose removal was left unfinished, oldest first
+
+  bool Empty() const { return !Install && Removals.empty(); }
+  bool HasRemovalOf(const std::string& reference_name) const;
 };
 
-// The marker as a run finds it; a value that cannot be read is None.
+// The marker's text and back; an entry of neither kind is dropped.
+std::string ChangeMarkerText(const ChangeMarker& marker);
+ChangeMarker ParseChangeMarker(const std::string& text);
+
+// The marker as a run finds it; a value that cannot be read is empty.
 ChangeMarker ReadChangeMarker();
-// Writes the marker ("Install", or "Remove " and the reference name) into an
-// existing component key: it is never created for the marker. Silent; false
-// when it could not be written.
-bool WriteChangeMarker(ChangeKind kind, const char* reference_name = "");
-// Removes the marker; the component key itself stays.
+
+// Each adds or takes out one entry and leaves the others as they are. The
+// marker lives in an existing component key, which is never created for it.
+// Silent; the Mark calls answer false when the entry could not be written.
+bool MarkInstall();
+void UnmarkInstall();
+bool MarkRemoval(const char* reference_name);
+void UnmarkRemoval(const char* reference_name);
+// Removes the whole marker; the component key itself stays.
 void ClearChangeMarker();

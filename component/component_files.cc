@@ -85,6 +85,10 @@ Flag DeleteComponentFile(const char* path, Flag verbose) {
       JournalChange("deleted", path);
       return 1;
     }
+    // Why the deletion was refused (in use, access denied), kept before any
+    // other call replaces it: a file set aside is still a refused deletion,
+    // and it is what makes the restart needed.
+    const DWORD refused = GetLastError();
     // A file in use (a running driver's image, the running uninstaller) can
     // still be renamed: it is moved out of the way to a fresh name in the
     // root of the current drive and deleted at the next restart. The name is
@@ -96,6 +100,7 @@ Flag DeleteComponentFile(const char* path, Flag verbose) {
         // Should the scheduling fail, the file stays under its new name:
         // nothing is rolled back.
         if (PlatformRename(path, moved) == 0) {
+          JournalCallFailed("DeleteFileA", refused, path);
           if (MoveFileExA(moved, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
             JournalChange("moved out of the way", path);
             JournalFileSetAside(path, moved);

@@ -7,6 +7,7 @@
 #include "component/notifications.h"
 #include "component/references.h"
 #include "component/windows_directory.h"
+#include "journal/journal_steps.h"
 #include "journal/run_journal.h"
 #include "platform/environment_text.h"
 #include "platform/handles.h"
@@ -54,9 +55,16 @@ bool RecordComponentVersion(const char* windows_directory) {
   return true;
 }
 
+// A reference registered again is no longer being removed: a removal of it
+// that an earlier run left unfinished is not finished by a later removal.
+Flag RegisteredAnew(const char* reference_name, Flag registered) {
+  if (registered) UnmarkRemoval(reference_name);
+  return registered;
+}
+
 }  // namespace
 
-InstallChoice ChooseInstall(const char* windows_directory, Flag verbose) {
+InstallChoice DecideInstall(const InstallFacts& facts) {
   // Current files and version do not make a current component when the
   // manager says the driver service does not exist and the version recorded
   // is this tool's own: an install that failed between deleting the old
@@ -68,99 +76,108 @@ InstallChoice ChooseInstall(const char* windows_directory, Flag verbose) {
   // install that an earlier run left unfinished (products told "-e" and never
   // "-b") is finished by a full install even when everything looks current;
   // a removal's marker is the removal's own (a product's pre-processor may
-  // install while that removal waits for it).
+  // install while that removal waits for it). A driver that is merely
+  // stopped is left so: it starts at the next restart, and retrying a
+  // driver's failed load is not a registration's to decide.
   InstallChoice choice;
-  choice.Currency = CheckComponentCurrency(windows_directory, verbose);
-  if (choice.Currency.InstallNeeded) return choice;
-  if (ReadChangeMarker().Kind == ChangeKind::Install) {
+  choice.Currency = facts.Currency;
+  if (facts.Currency.InstallNeeded) return choice;
+  if (facts.UnfinishedInstall) {
     choice.UnfinishedInstall = true;
     return choice;
   }
-  if (choice.Currency.ThisVersionRecorded) {
-    const ServicePresence driver = QueryServicePresence(kDriverServiceName);
-    if (driver == ServicePresence::Absent) {
-      choice.DriverServiceAbsent = true;
-      return choice;
-    }
-    choice.StartStoppedDriver = driver == ServicePresence::NotRunning;
+  if (facts.Currency.ThisVersionRecorded && facts.Driver == ServicePresence::Absent) {
+    choice.DriverServiceAbsent = true;
+    return choice;
   }
   choice.FullInstall = false;
   return choice;
 }
 
-Flag InstallComponent(const char* reference_name, const char* pre_proc_image, Flag verbose) {
+InstallFacts ReadInstallFacts(const char* windows_directory, Flag verbose) {
+  InstallFacts facts;
+  facts.Currency = CheckComponentCurrency(windows_directory, verbose);
+  if (facts.Currency.InstallNeeded) return facts;
+  facts.UnfinishedInstall = ReadChangeMarker().Install;
+  if (facts.UnfinishedInstall || !facts.Currency.ThisVersionRecorded) return facts;
+  facts.Driver = QueryServicePresence(kDriverServiceName);
+  return facts;
+}
+
+InstallChoice ChooseInstall(const char* windows_directory, Flag verbose) {
+  return DecideInstall(ReadInstallFacts(windows_directory, verbose));
+}
+
+Flag InstallComponent(const char* reference_name, const char* pre_proc_image, Flag verbose, InstallChoice* chosen) {
+  // Until the choice is made, nothing is being replaced.
+  if (chosen) chosen->FullInstall = false;
   const char* windows_directory = WindowsDirectoryOrSay(verbose);
   if (windows_directory == nullptr) return 0;
   // A name whose key path cannot be formed could never be registered: refuse
   // it with the registration's own message before any product is told to let
   // go of the driver or any file is replaced for it.
   std::string key_path;
-  JournalStep("check");
+  JournalStep(journal_step::kCheck);
   if (!FormReferenceKeyPath(reference_name, &key_path)) {
-    JournalStep("register");
+    JournalStep(journal_step::kRegister);
     return RegisterReference(reference_name, pre_proc_image, verbose);
   }
 
   const InstallChoice choice = ChooseInstall(windows_directory, verbose);
+  if (chosen) *chosen = choice;
   if (!choice.FullInstall) {
-    // This version's driver that does not run (its start failed in the
-    // install that made the component current) is started, silently: the
-    // run still shows a registration only.
-    if (choice.StartStoppedDriver) {
-      JournalStep("start-driver");
-      StartServiceAndWait(kDriverServiceName, kDriverServiceDisplay, 0);
-    }
-    JournalStep("register");
-    return RegisterReference(reference_name, pre_proc_image, verbose);
+    // Only the reference: no product is told and no service is touched.
+    JournalStep(journal_step::kRegister);
+    return RegisteredAnew(reference_name, RegisterReference(reference_name, pre_proc_image, verbose));
   }
 
   // Best effort: an install that cannot leave its marker still goes ahead.
   // A first install has no component key to hold it until the version is
   // recorded; what it does before that the next install redoes anyway.
-  const bool marked = WriteChangeMarker(ChangeKind::Install);
-  JournalStep("notify-end");
+  const bool marked = MarkInstall();
+  JournalStep(journal_step::kNotifyEnd);
   NotifyAllReferencesEnd(verbose);
   {
     // Silent: on a first install there is no driver service to stop.
     JournalAbsenceExpected absence_expected;
-    JournalStep("stop-driver");
+    JournalStep(journal_step::kStopDriver);
     StopServiceTree(kDriverServiceName, kDriverServiceDisplay, 0);
   }
 
   // The tool first, the driver last: a failed copy leaves the earlier files
   // replaced and the later ones as they were; the only repair is to let the
   // stopped driver run again.
-  JournalStep("copy");
+  JournalStep(journal_step::kCopy);
   for (ComponentRole role : {ComponentRole::Tool, ComponentRole::Library, ComponentRole::Driver}) {
     if (!CopyReleaseFile(windows_directory, role, verbose)) {
       JournalAbsenceExpected absence_expected;  // a first install has no driver yet
-      JournalStep("restart-driver");
+      JournalStep(journal_step::kRestartDriver);
       StartServiceAndWait(kDriverServiceName, kDriverServiceDisplay, 0);
       return 0;
     }
   }
 
-  JournalStep("record-version");
+  JournalStep(journal_step::kRecordVersion);
   if (!RecordComponentVersion(windows_directory)) return 0;
-  if (!marked) WriteChangeMarker(ChangeKind::Install);
+  if (!marked) MarkInstall();
 
   {
     // The old definition goes (silently, it may not exist) and the driver
     // is created anew from the installed file.
     JournalAbsenceExpected absence_expected;
-    JournalStep("remove-driver");
+    JournalStep(journal_step::kRemoveDriver);
     RemoveService(kDriverServiceName, kDriverServiceDisplay, 0);
   }
-  JournalStep("create-driver");
+  JournalStep(journal_step::kCreateDriver);
   if (!CreateDriverService(kDriverServiceName, kDriverServiceDisplay, verbose)) return 0;
   // A driver that does not start does not fail the install.
-  JournalStep("start-driver");
+  JournalStep(journal_step::kStartDriver);
   StartServiceAndWait(kDriverServiceName, kDriverServiceDisplay, verbose);
-  JournalStep("notify-begin");
+  JournalStep(journal_step::kNotifyBegin);
   NotifyAllReferencesBegin(verbose);
   // Registered last, so a reference new in this run is not sent "-b".
-  JournalStep("register");
+  JournalStep(journal_step::kRegister);
   const Flag registered = RegisterReference(reference_name, pre_proc_image, verbose);
-  ClearChangeMarker();
-  return registered ? 1 : 0;
+  UnmarkInstall();
+  return RegisteredAnew(reference_name, registered) ? 1 : 0;
 }

@@ -1,7 +1,18 @@
 #pragma once
 
+#include "component/change_marker.h"
 #include "component/currency_check.h"
 #include "platform/platform.h"
+#include "services/service_query.h"
+
+// What the machine holds that decides between a full install and a
+// registration only: the currency check, the marker an earlier run left, and
+// whether the manager knows the driver service.
+struct InstallFacts {
+  CurrencyCheck Currency;
+  bool UnfinishedInstall = false;  // the marker names an install left unfinished
+  ServicePresence Driver = ServicePresence::Unknown;
+};
 
 // Whether an install brings the component over in full or only registers the
 // reference, and what decided it: the currency check, or (with this tool's
@@ -11,10 +22,17 @@ struct InstallChoice {
   bool FullInstall = true;
   CurrencyCheck Currency;
   bool DriverServiceAbsent = false;
-  bool UnfinishedInstall = false;   // an earlier install left its marker
-  bool StartStoppedDriver = false;  // only registers, and starts the stopped driver
+  bool UnfinishedInstall = false;  // an earlier install left its marker
 };
+
+// The choice itself, from the facts alone: the run and the plan both ask it.
+InstallChoice DecideInstall(const InstallFacts& facts);
+// Reads the facts in the order the choice asks them, and no further than it
+// needs (a run makes exactly the calls it always made).
+InstallFacts ReadInstallFacts(const char* windows_directory, Flag verbose);
 InstallChoice ChooseInstall(const char* windows_directory, Flag verbose);
 
-// Brings the component to version 4.0 when needed and registers the reference.
-Flag InstallComponent(const char* reference_name, const char* pre_proc_image, Flag verbose);
+// Brings the component to version 4.0 when needed and registers the
+// reference. chosen, when given, learns the choice the install followed.
+Flag InstallComponent(const char* reference_name, const char* pre_proc_image, Flag verbose,
+                      InstallChoice* chosen = nullptr);

@@ -10,8 +10,8 @@
 namespace {
 
 // Whether the reference already holds exactly this image, as it would be
-// written: then the registration changes nothing. Asked only for the
-// journal, before the write.
+// written (REG_EXPAND_SZ, the same bytes): then the registration changes
+// nothing. Asked only for the journal, before the write, and by the plan.
 bool HoldsImage(const std::string& key_path, const char* pre_proc_image) {
   ScopedKey key;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key_path.c_str(), 0, KEY_READ, key.Receive()) != ERROR_SUCCESS) return false;
@@ -29,12 +29,17 @@ bool HoldsImage(const std::string& key_path, const char* pre_proc_image) {
 
 }  // namespace
 
+bool ReferenceHoldsImage(const char* reference_name, const char* pre_proc_image) {
+  std::string key_path;
+  return FormReferenceKeyPath(reference_name, &key_path) && HoldsImage(key_path, pre_proc_image);
+}
+
 Flag RegisterReference(const char* reference_name, const char* pre_proc_image, Flag verbose) {
   // A name too long for its key path is refused whole: a cut path would
   // register (or overwrite) some other reference.
   std::string key_path;
   if (FormReferenceKeyPath(reference_name, &key_path)) {
-    const bool unchanged = JournalActive() && HoldsImage(key_path, pre_proc_image);
+    const bool unchanged = JournalActive() && ReferenceHoldsImage(reference_name, pre_proc_image);
     char key_class[] = "REG_SZ";
     ScopedKey key;
     DWORD disposition = 0;

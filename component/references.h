@@ -8,6 +8,9 @@
 
 Flag RegisterReference(const char* reference_name, const char* pre_proc_image, Flag verbose);
 Flag DeleteReference(const char* reference_name, Flag verbose);
+// Whether a registration of this image would leave the reference as it is:
+// registered with exactly that image, stored as the tool stores it. Reads only.
+bool ReferenceHoldsImage(const char* reference_name, const char* pre_proc_image);
 
 // The walk of both notifications, which the read-only status program shares:
 // every reference in the registry's order of enumeration whose subkey opens,

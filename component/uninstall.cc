@@ -9,6 +9,7 @@
 #include "component/notifications.h"
 #include "component/references.h"
 #include "component/windows_directory.h"
+#include "journal/journal_steps.h"
 #include "journal/run_journal.h"
 #include "platform/ascii_case.h"
 #include "platform/environment_text.h"
@@ -115,7 +116,9 @@ Uninstaller DeleteRecordedUninstaller(bool finishing, Flag verbose, Flag* result
     return Uninstaller::Left;
   }
   char uninstaller[kTextBufferSize];
-  if (!QueryRegistryText(version.Get(), "UnInstallImage", uninstaller, sizeof uninstaller)) {
+  const LONG read = QueryRegistryTextStatus(version.Get(), "UnInstallImage", uninstaller, sizeof uninstaller);
+  if (read != ERROR_SUCCESS) {
+    JournalCallFailed("RegQueryValueExA", static_cast<unsigned long>(read), kKotaVersionKey);
     JournalNote("the recorded uninstaller cannot be read: the component's keys stay");
     return Uninstaller::Unreadable;
   }
@@ -150,32 +153,37 @@ bool ComponentLeftBehind(const char* windows_directory, bool service_deleted) {
 
 }  // namespace
 
-Flag UninstallComponent(const char* reference_name, Flag verbose) {
+Flag UninstallComponent(const char* reference_name, Flag verbose, bool* entry_left_to_caller,
+                         bool* component_removal) {
   Flag result = 1;
+  if (component_removal) *component_removal = false;
   const char* windows_directory = WindowsDirectoryOrSay(verbose);
   if (windows_directory == nullptr) return 0;
   // A removal of this reference left unfinished by an earlier run is
-  // finished by this one; an install left unfinished keeps its marker for
-  // the next install.
-  const ChangeMarker found = ReadChangeMarker();
-  const bool finishing = found.Kind == ChangeKind::Remove && found.Reference == reference_name;
-  const bool marked = found.Kind == ChangeKind::None && WriteChangeMarker(ChangeKind::Remove, reference_name);
+  // finished by this one; what else the marker names (an install, other
+  // removals) stays for the runs that finish them.
+  const bool finishing = ReadChangeMarker().HasRemovalOf(reference_name);
+  const bool marked = !finishing && MarkRemoval(reference_name);
   // Only the product that goes is told, and only to let go; whether it ran
   // does not matter, the deletion of the reference decides. A removal being
   // finished may find that the interrupted run deleted it already.
-  JournalStep("notify-reference");
+  JournalStep(journal_step::kNotifyReference);
   NotifyReferenceEnd(reference_name, verbose);
-  JournalStep("unregister");
+  JournalStep(journal_step::kUnregister);
   if (!(finishing && ReferenceGone(reference_name)) && !DeleteReference(reference_name, verbose)) {
-    if (marked) ClearChangeMarker();
+    if (marked) UnmarkRemoval(reference_name);
     return 0;
   }
   switch (RemainingReferences(finishing)) {
     case Remaining::Others:
-      // Only this removal's own marker: another is not finished by this one.
-      if (marked || finishing) ClearChangeMarker();
+      if (entry_left_to_caller)
+        *entry_left_to_caller = true;
+      else
+        UnmarkRemoval(reference_name);
       return 1;
     case Remaining::Unknown:
+      // The reference is gone and the component whole: the same command
+      // run again counts the references again.
       Say(verbose, "\tERROR: Could not locate KOTA components.\n");
       return 0;
     case Remaining::None:
@@ -188,20 +196,21 @@ Flag UninstallComponent(const char* reference_name, Flag verbose) {
   // marker goes with the component key. A removal being finished passes over
   // a driver service that an earlier run deleted already, asked before each
   // step: a service marked for deletion goes once it is stopped.
-  JournalStep("remove-component");
+  JournalStep(journal_step::kRemoveComponent);
+  if (component_removal) *component_removal = true;
   DeleteComponentKey(kKotaReferencesKey);
   auto driver_service_gone = [finishing] {
     return finishing && QueryServicePresence(kDriverServiceName) == ServicePresence::Absent;
   };
-  JournalStep("stop-driver");
+  JournalStep(journal_step::kStopDriver);
   if (!driver_service_gone() && !StopServiceTree(kDriverServiceName, kDriverServiceDisplay, verbose)) result = 0;
-  JournalStep("remove-driver");
+  JournalStep(journal_step::kRemoveDriver);
   bool service_deleted = driver_service_gone();
   if (!service_deleted) {
     service_deleted = RemoveService(kDriverServiceName, kDriverServiceDisplay, verbose) != 0;
     if (!service_deleted) result = 0;
   }
-  JournalStep("delete-files");
+  JournalStep(journal_step::kDeleteFiles);
   if (!DeleteInstalledFile(windows_directory, ComponentRole::Driver, finishing, verbose)) result = 0;
   if (!DeleteInstalledFile(windows_directory, ComponentRole::Library, finishing, verbose)) result = 0;
   bool copy_left = false;
@@ -222,10 +231,10 @@ Flag UninstallComponent(const char* reference_name, Flag verbose) {
   // found their objects gone already has nothing to finish: the keys go all
   // the same.
   if (copy_left || (!result && ComponentLeftBehind(windows_directory, service_deleted))) return result;
-  JournalStep("remove-keys");
+  JournalStep(journal_step::kRemoveKeys);
   DeleteComponentKey(kKotaVersionKey);
   // A component key that a key of someone else's keeps is as much as can be
-  // removed: it keeps no marker. Any other that stays keeps it.
+  // removed: it keeps no marker. Any other that stays keeps it, every entry.
   if (DeleteComponentKey(kKotaComponentKey) != ERROR_SUCCESS && HeldByForeignKey()) ClearChangeMarker();
   return result;
 }

@@ -48,9 +48,9 @@ std::string JournalRecordJson(int exit_status) {
   AppendKey(&out, "schema");
   out += "1";
   AppendKey(&out, "mode");
-  AppendString(&out, state.Mode);
+  AppendString(&out, RunModeName(state.Mode));
   AppendKey(&out, "outcome");
-  AppendString(&out, state.Outcome);
+  AppendString(&out, RunOutcomeName(state.Outcome));
   AppendKey(&out, "exit_status");
   out += std::to_string(exit_status);
   AppendKey(&out, "changed");

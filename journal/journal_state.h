@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "journal/run_outcome.h"
 #include "platform/platform.h"
 
 namespace journal_internal {
@@ -21,12 +22,11 @@ struct State {
   PlatformLogFile* LogFile = nullptr;
   std::string RecordPath;
   const char* Step = "start";
-  std::vector<std::string> Steps;
   int AbsenceExpected = 0;
   bool Changed = false;
   bool RestartRequired = false;
-  std::string Mode = "noop";
-  std::string Outcome = "noop";
+  RunMode Mode = RunMode::Noop;
+  RunOutcome Outcome = RunOutcome::Noop;
   std::optional<std::string> Reference;
   std::optional<std::string> VersionBefore;
   std::optional<std::string> VersionAfter;

@@ -86,14 +86,7 @@ void JournalStep(const char* step) {
   State& state = Current();
   if (!state.Active) return;
   state.Step = step;
-  state.Steps.push_back(step);
   Log(std::string("step ") + step);
-}
-
-bool JournalReached(const char* step) {
-  for (const std::string& reached : Current().Steps)
-    if (reached == step) return true;
-  return false;
 }
 
 void JournalChange(const char* what, const char* subject) {
@@ -150,8 +143,8 @@ void JournalNote(const char* text) {
 JournalAbsenceExpected::JournalAbsenceExpected() { ++Current().AbsenceExpected; }
 JournalAbsenceExpected::~JournalAbsenceExpected() { --Current().AbsenceExpected; }
 
-void JournalSetMode(const char* mode) { Current().Mode = mode; }
-void JournalSetOutcome(const char* outcome) { Current().Outcome = outcome; }
+void JournalSetMode(RunMode mode) { Current().Mode = mode; }
+void JournalSetOutcome(RunOutcome outcome) { Current().Outcome = outcome; }
 void JournalSetReference(const char* reference) {
   Current().Reference = reference ? std::optional<std::string>(reference) : std::nullopt;
 }
@@ -171,7 +164,7 @@ void JournalFinish(int exit_status) {
     if (!PlatformWriteFileAtomically(state.RecordPath.c_str(), record.data(), record.size()))
       Log("record could not be written to " + Quoted(state.RecordPath.c_str()));
   }
-  Log("end: mode " + state.Mode + ", outcome " + state.Outcome + ", changed " + (state.Changed ? "true" : "false") +
+  Log(std::string("end: mode ") + RunModeName(state.Mode) + ", outcome " + RunOutcomeName(state.Outcome) + ", changed " + (state.Changed ? "true" : "false") +
       ", restart required " + (state.RestartRequired ? "true" : "false") + ", exit status " +
       std::to_string(exit_status));
   PlatformCloseLog(state.LogFile);

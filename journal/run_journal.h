@@ -10,6 +10,7 @@
 
 #include <string>
 
+#include "journal/run_outcome.h"
 #include "platform/platform.h"
 
 struct JournalSettings {
@@ -28,9 +29,9 @@ JournalSettings ReadJournalSettings();
 void JournalBegin(const JournalSettings& settings, int argc, char** argv);
 bool JournalActive();
 
-// The step under way; a failed call is filed under it.
+// The step under way (one of journal_steps.h); a failed call is filed
+// under it.
 void JournalStep(const char* step);
-bool JournalReached(const char* step);
 // A change the run made to the registry, the services or the files.
 void JournalChange(const char* what, const char* subject);
 // A platform call that failed, with its Win32 code and what it was about.
@@ -56,8 +57,8 @@ class JournalAbsenceExpected {
 };
 
 // The run's classification, set by the entry point.
-void JournalSetMode(const char* mode);
-void JournalSetOutcome(const char* outcome);
+void JournalSetMode(RunMode mode);
+void JournalSetOutcome(RunOutcome outcome);
 void JournalSetReference(const char* reference);
 void JournalSetVersions(const char* before, const char* after);  // nullptr: none recorded
 void JournalAddFailedPhase(const char* phase);

@@ -24,7 +24,6 @@ TEST_F(RunJournalTest, OffItKeepsNothing) {
   JournalCallFailed("CopyFileA", 5, "C:\\x");
   JournalFileSetAside("C:\\x", "\\s1.");
   EXPECT_FALSE(JournalActive());
-  EXPECT_FALSE(JournalReached("copy"));
   EXPECT_FALSE(JournalChanged());
   EXPECT_FALSE(JournalRestartRequired());
   EXPECT_NE(JournalRecordJson(0).find("\"errors\":[]"), std::string::npos);
@@ -51,8 +50,8 @@ TEST_F(RunJournalTest, ErrorsAreFiledUnderTheirStepAndAbsenceIsExcusedOnlyWhereE
 
 TEST_F(RunJournalTest, TheRecordKeepsTheKeysInTheirOrder) {
   Begin(true);
-  JournalSetMode("remove");
-  JournalSetOutcome("removed-component");
+  JournalSetMode(RunMode::Remove);
+  JournalSetOutcome(RunOutcome::RemovedComponent);
   JournalSetReference("ALPHA");
   JournalSetVersions("4.0", nullptr);
   JournalChange("deleted", "C:\\WINDOWS\\mevrid.exe");

@@ -28,7 +28,8 @@ enum class LockResult { Held, TimedOut, Failed };
 // Takes the lock, waiting for as long as another run holds it, or at most
 // timeout_seconds when that is not negative. Prints nothing: on_wait, when
 // given, is called once, as the wait for another run's holding begins, so
-// the caller can say that it waits before it does.
+// the caller can say that it waits before it does. After Failed, GetLastError()
+// holds the Win32 error of the call that failed.
 LockResult TakeInstallLock(int timeout_seconds, const std::function<void()>& on_wait = nullptr);
 // The wait without end: true when held.
 bool AcquireInstallLock();

@@ -11,5 +11,8 @@
 bool ReadRegistryText(const char* key_path, const char* value_name, REGSAM access, char* buffer, DWORD size);
 // Reads a string value of an open key the same way.
 bool QueryRegistryText(HKEY key, const char* value_name, char* buffer, DWORD size);
+// The same read, answering why it failed: RegQueryValueExA's status, or
+// ERROR_MORE_DATA for a value that filled the buffer without a terminator.
+LONG QueryRegistryTextStatus(HKEY key, const char* value_name, char* buffer, DWORD size);
 // true when HKEY_LOCAL_MACHINE\key_path opens with the access.
 bool RegistryKeyExists(const char* key_path, REGSAM access);

@@ -43,13 +43,14 @@ Flag StopLegacyServices(const LegacyRoles& roles, Flag verbose) {
   if (roles.ManagedNode) {
     Count(&result, StopServiceTree(kSnmpService, kSnmpDisplay, verbose));
     Count(&result, StopServiceTree(kDmiService, kDmiDisplay, verbose));
-    // The driver is stopped to free its old file. A driver service that the
-    // manager says does not exist holds no file: its failed stop (which
-    // prints its own line) does not count. An install over the node that was
-    // interrupted after deleting the old service leaves the node so, and
-    // only this run can finish that install.
+    // The driver is stopped to free its old file. Its failed stop (which
+    // prints its own line) is passed over only where the manager says the
+    // service does not exist because this tool's install deleted it and was
+    // interrupted: only this run can finish that install. A node that never
+    // had the service keeps the refusal.
     if (!StopServiceTree(kDriverServiceName, kDriverServiceDisplay, verbose) &&
-        QueryServicePresence(kDriverServiceName) != ServicePresence::Absent)
+        !(roles.DriverDeletedByInstall && QueryServicePresence(kDriverServiceName) == ServicePresence::Absent &&
+          roles.DriverDeletedByInstall()))
       result = 0;
   }
   return result;

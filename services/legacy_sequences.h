@@ -10,6 +10,10 @@
 struct LegacyRoles {
   Flag ManagedNode = 0;        // the node's agents, SNMP, the DMI service layer, the driver
   Flag ManagementStation = 0;  // the EMANATE pair
+  // Whether a driver service the manager says does not exist is one this
+  // tool's own install deleted before it was interrupted; asked only then.
+  // None: a missing driver service fails the stop like any other.
+  bool (*DriverDeletedByInstall)() = nullptr;
 };
 
 Flag StopLegacyServices(const LegacyRoles& roles, Flag verbose);

@@ -144,18 +144,29 @@ TEST_F(LegacySequences, MissingServicesOnManagedNodeCountAndPrintOnlyWhenVerbose
   EXPECT_EQ(result, 0);
 }
 
-// A driver service the manager says does not exist holds no old file: its
-// failed stop prints its line but does not fail the sequence. A driver that
-// is there and cannot be stopped (here: cannot be opened) still does.
-TEST_F(LegacySequences, OnlyADriverServiceThatExistsCountsItsStop) {
+// A driver service the manager says does not exist is passed over only
+// where the caller knows this tool's interrupted install deleted it: its
+// failed stop prints its line but does not fail the sequence. Without that
+// knowledge, or when the driver is there and cannot be stopped (here:
+// cannot be opened), the stop still counts.
+TEST_F(LegacySequences, AMissingDriverServiceIsPassedOverOnlyWhereAnInstallDeletedIt) {
   struct Case {
     const char* name;
     bool remove_driver;
-    DWORD open_error;  // every open of "vtrin" refused with it, or 0
+    DWORD open_error;          // every open of "vtrin" refused with it, or 0
+    bool (*deleted_by_install)();
     Flag result;
   };
-  for (const Case& c : {Case{"missing", true, 0, 1}, Case{"refused", false, ERROR_ACCESS_DENIED, 0}}) {
+  static int asked = 0;
+  bool (*deleted)() = [] { return ++asked, true; };
+  bool (*not_deleted)() = [] { return ++asked, false; };
+  const Case cases[] = {{"deleted by the install", true, 0, deleted, 1},
+                        {"never there", true, 0, not_deleted, 0},
+                        {"no marker to ask", true, 0, nullptr, 0},
+                        {"refused", false, ERROR_ACCESS_DENIED, deleted, 0}};
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
+    asked = 0;
     DefineOlderInstallation(kRunning);
     std::string error;
     if (c.remove_driver) {
@@ -165,6 +176,7 @@ TEST_F(LegacySequences, OnlyADriverServiceThatExistsCountsItsStop) {
       ASSERT_TRUE(emu::AddFaultRule("OpenServiceA", "vtrin", c.open_error, 1, true));
     }
     BeManagedNode();
+    roles_.DriverDeletedByInstall = c.deleted_by_install;
     Flag result = 0xFFFF;
     EXPECT_EQ(Output(StopLegacyServices, 1, &result),
               "Stopping Service (Kelm Local Response Agent)\n"
@@ -174,6 +186,8 @@ TEST_F(LegacySequences, OnlyADriverServiceThatExistsCountsItsStop) {
               "Stopping Service (Win32 DMI Service Layer)\n"
               "\tERROR: Could not open handle to service - vtrin\n");
     EXPECT_EQ(result, c.result);
+    // Asked only of a service the manager says does not exist.
+    EXPECT_EQ(asked, c.remove_driver && c.deleted_by_install ? 1 : 0);
     EXPECT_EQ(State("win32sl"), kStopped);
     emu::ClearFaultRules();
     for (const auto& info : emu::admin::ListServices())

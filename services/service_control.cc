@@ -6,28 +6,33 @@
 #include "journal/run_journal.h"
 #include "platform/handles.h"
 #include "services/service_open.h"
+#include "services/service_query.h"
 
 namespace {
 
-// A service deleted while it still runs (a driver that could not be
-// stopped) stays marked for deletion until the next restart.
-void NoteIfLeftForRestart(SC_HANDLE service, const char* service_name) {
+// Lets go of a service just deleted (or found marked for deletion). The
+// manager removes it once it is stopped and its last handle is closed; one
+// still running, whose handle could not be closed, or held by anyone else
+// stays marked for deletion, until the next restart at worst.
+void CloseDeletedService(OpenedService* opened, const char* service_name) {
+  const bool closed = CloseServiceHandle(opened->Service.Release()) != 0;
+  if (!closed) JournalCallFailed("CloseServiceHandle", GetLastError(), service_name);
   if (!JournalActive()) return;
-  SERVICE_STATUS status = {};
-  if (QueryServiceStatus(service, &status) && status.dwCurrentState != SERVICE_STOPPED)
+  const ServicePresence left = closed ? QueryServicePresence(service_name) : ServicePresence::NotRunning;
+  if (left == ServicePresence::Running || left == ServicePresence::NotRunning)
     JournalServiceMarkedForDelete(service_name);
 }
 
 }  // namespace
 
 Flag RemoveService(const char* service_name, const char* display_text, Flag verbose) {
-  const OpenedService opened = OpenServiceOrSay(service_name, SERVICE_ALL_ACCESS, "remove", verbose);
+  OpenedService opened = OpenServiceOrSay(service_name, SERVICE_ALL_ACCESS, "remove", verbose);
   if (!opened) return 0;
   const SC_HANDLE service = opened.Service.Get();
   Say(verbose, "Removing Service (%s).\n", display_text);
   if (DeleteService(service)) {
     JournalChange("service deleted", service_name);
-    NoteIfLeftForRestart(service, service_name);
+    CloseDeletedService(&opened, service_name);
     return 1;
   }
   // A service already marked for deletion goes once its last handle closes:
@@ -37,7 +42,7 @@ Flag RemoveService(const char* service_name, const char* display_text, Flag verb
     JournalCallFailed("DeleteService", error, service_name);
     return 0;
   }
-  NoteIfLeftForRestart(service, service_name);
+  CloseDeletedService(&opened, service_name);
   return 1;
 }
 

@@ -1,16 +1,17 @@
-// What a run of the tool would do, found by the same read-only parts the run
-// itself asks (the probe, the install's choice, the reference walk), without
-// doing any of it. The vocabulary is the run record's.
+// What a run of the tool would do: the run's own decision, asked of facts
+// read beforehand without changing anything. The vocabulary is the run
+// record's.
 #pragma once
 
 #include <string>
 #include <vector>
 
 #include "cli/command_line.h"
+#include "journal/run_outcome.h"
 
 struct RunPlan {
-  std::string Mode;     // "noop", "usage", "refused", "install", "remove"
-  std::string Outcome;  // the outcome of the run when it succeeds
+  RunMode Mode = RunMode::Noop;
+  RunOutcome Outcome = RunOutcome::Noop;  // the outcome the run will record
   bool Changed = false;
   std::string DecidedBy;
   std::vector<std::string> NotifyEnd;    // told "-e", in order

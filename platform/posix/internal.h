@@ -27,6 +27,10 @@ bool IsFileInUse(const std::string& host_path);
 // it) the copies that a killed process left half-written; copies of live
 // processes stay.
 void RemoveStaleCopies(const std::string& host_dir, bool recursive);
+// kernel/files.cc: the same for the Windows directory and every directory
+// below it, where the component's files are copied; called by every run
+// that takes the install lock, so no install or removal leaves them.
+void RemoveStaleWindowsCopies();
 // kernel/pending_renames.cc: carries out PendingFileRenameOperations (the reboot's part).
 bool RunPendingFileOperations(std::string* error);
 

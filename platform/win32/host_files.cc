@@ -1,6 +1,8 @@
 // The host files a run writes for its deployers (log and record), the clock
 // its waits are measured on, and its process identity, on Windows.
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "platform/platform.h"
@@ -28,7 +30,45 @@ void PlatformCloseLog(PlatformLogFile* log) {
   delete log;
 }
 
+namespace {
+
+// Whether the process of that id has ended (or never was): a process that
+// cannot be opened because no such id exists, or whose handle is signalled.
+bool ProcessEnded(DWORD pid) {
+  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
+  if (process == nullptr) return GetLastError() == ERROR_INVALID_PARAMETER;
+  const bool ended = WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+  CloseHandle(process);
+  return ended;
+}
+
+// A run killed while writing its record leaves "<record>.tmp.<pid>" beside
+// it; the next record written there removes it. A temporary whose writer
+// still runs (a concurrent run) stays.
+void RemoveStaleTemporaries(const std::string& path) {
+  const std::string pattern = path + ".tmp.*";
+  const size_t slash = path.find_last_of("\\/");
+  const std::string dir = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(pattern.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    // Short names can match the pattern too: the long name must have the form.
+    const std::string name = found.cFileName;
+    const std::string prefix = path.substr(dir.size()) + ".tmp.";
+    const bool ours = name.size() > prefix.size() && _strnicmp(name.c_str(), prefix.c_str(), prefix.size()) == 0;
+    const std::string digits = ours ? name.substr(prefix.size()) : std::string();
+    if (digits.empty() || digits.size() > 10 || digits.find_first_not_of("0123456789") != std::string::npos) continue;
+    const DWORD pid = static_cast<DWORD>(strtoul(digits.c_str(), nullptr, 10));
+    if (pid != GetCurrentProcessId() && ProcessEnded(pid)) DeleteFileA((dir + name).c_str());
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+}
+
+}  // namespace
+
 bool PlatformWriteFileAtomically(const char* path, const char* data, size_t size) {
+  RemoveStaleTemporaries(path);
   const std::string temporary = std::string(path) + ".tmp." + std::to_string(GetCurrentProcessId());
   HANDLE file =
       CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -313,29 +313,29 @@ TEST_F(LegacyEndToEnd, LifeOfALegacyMachine) {
   EXPECT_EQ(State("Kelm Baseboard Agent"), kRunning);
 }
 
-// Every stop of the preparation counts, the driver's included: a node whose
-// driver service is missing ends the run at that stop, before any file is
-// deleted or anything installed, and the services stopped stay stopped.
-// An older node without its driver service holds no old driver file for
-// the service to free: its failed stop prints its line but does not end the
-// run, and the install goes ahead.
-TEST_F(LegacyEndToEnd, OverOlderNodeWithoutItsDriverServiceStillInstalls) {
-  SeedOlderNode("3.2.1");
+// Every stop of the preparation counts, the driver's included: a node that
+// never had the driver service (no install of this tool deleted it) keeps
+// the refusal. The run ends at that stop with status 1, before any file is
+// deleted or anything installed, and the services the preparation stopped
+// are started again.
+TEST_F(LegacyEndToEnd, OverOlderNodeThatNeverHadTheDriverServiceIsRefused) {
+  SeedOlderNode("3.2");
   SeedNodeInstallation();
   std::string error;
   ASSERT_TRUE(emu::admin::RemoveServiceDefinition("vtrin", &error)) << error;
   ProcessResult r = Run({"-g", "-k", "alpha", "-p", "C:\\alpha.exe"});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, kNnmHeading + Report("3.2.1") + kNodeStops +
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, kNnmHeading + Report("3.2") + kNodeStops +
                        "Stopping Service (SNMP)\n"
                        "Stopping Service (Win32 DMI Service Layer)\n"
-                       "\tERROR: Could not open handle to service - vtrin\n\n\n" +
-                       kInstallBannerAfterReport + kNewDriver + "\n" + "Found KOTA Version: 4.0 installed.\n" +
-                       kNodeServiceStarts + kNodeAgentStart + "\n" + kInstallOk);
-  EXPECT_EQ(Image("ALPHA"), "C:\\alpha.exe");
-  EXPECT_EQ(Image("BROMVELD"), "%SystemRoot%\\mevrid.exe -o");
-  for (const char* name : {"Kelm Baseboard Agent", "Kelm Local Response Agent", "SNMP", "win32sl", "vtrin"})
-    EXPECT_EQ(State(name), kRunning) << name;
+                       "\tERROR: Could not open handle to service - vtrin\n\n" +
+                       kNodeServiceStarts + kNodeAgentStart);
+  EXPECT_FALSE(ComponentKeyExists());
+  EXPECT_EQ(testsupport::ReadFile(Host("C:\\WINDOWS\\system32\\qelmot32.dll")), "old library");
+  EXPECT_EQ(testsupport::ReadFile(Host("C:\\WINDOWS\\system32\\drivers\\vtrin.sys")), "old driver");
+  EXPECT_FALSE(testsupport::FileExists(Host("C:\\WINDOWS\\mevrid.exe")));
+  EXPECT_EQ(State("vtrin"), 0u);
+  for (const char* name : {"Kelm Baseboard Agent", "SNMP", "win32sl"}) EXPECT_EQ(State(name), kRunning) << name;
 }
 
 // A "-g" run killed after the old driver service was deleted and before the

@@ -152,6 +152,25 @@ INSTANTIATE_TEST_SUITE_P(
                  "[]"},
         PlanCase{"RemoveLast", InstallAlpha, {"-r", "-k", "alpha"}, "remove", "removed-component", true,
                  "[\"ALPHA\"]", "[]"},
+        // Killed inside the References enumeration after its reference went:
+        // the rerun of the same removal finishes it, changing nothing more.
+        PlanCase{"RemovalKilledAfterItsReferenceWent",
+                 [](StatusEndToEnd* t) {
+                   InstallBoth(t);
+                   t->Machine().AddFault("RegEnumKeyExA", "References", emu::kFaultCrashHere);
+                   ASSERT_EQ(t->Machine().Run({"-r", "-k", "alpha"}).status, 128 + 9);
+                   emu::ClearFaultRules();
+                 },
+                 {"-r", "-k", "alpha"}, "remove", "removed-reference", false, "[]", "[]"},
+        // The same image stored as REG_SZ: the registration rewrites it.
+        PlanCase{"SameImageStoredAsRegSz",
+                 [](StatusEndToEnd* t) {
+                   InstallAlpha(t);
+                   t->Machine().machine().Import("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\" +
+                                                 std::string(kReferencesKey) + "\\ALPHA]\r\n" +
+                                                 "\"PreProcImage\"=\"C:\\\\Products\\\\Alpha\\\\pre.exe ALPHA\"\r\n");
+                 },
+                 kAlpha, "install", "registered", true, "[]", "[]"},
         PlanCase{"OlderNodeRefused", [](StatusEndToEnd* t) { t->SeedOlderNode(); }, kAlpha, "refused",
                  "refused-older-node", false, "[]", "[]"},
         PlanCase{"OverOlderNode",

@@ -64,7 +64,7 @@ bool TryCrashPoint(const Lab& lab, const Scenario& scenario, const std::string& 
   }
   if (fired) {
     out->push_back("T");
-    if (CheckFollowingRun(lab, scenario, dir, expected, where, run.out, out)) out->push_back("P");
+    if (CheckFollowingRun(lab, scenario, dir, expected, where, true, run.out, out)) out->push_back("P");
   }
   testsupport::RemoveTree(dir);
   return fired;
@@ -221,7 +221,7 @@ TEST(CrashWhileWaiting, AKillDuringAPreProcessorsWaitIsRepairedByTheNextRun) {
     EXPECT_EQ(RecordedVersion(), "3.9");
   }
   std::vector<std::string> out;
-  EXPECT_TRUE(CheckFollowingRun(lab, scenario, dir, base.expected, "killed while waiting: ", "", &out));
+  EXPECT_TRUE(CheckFollowingRun(lab, scenario, dir, base.expected, "killed while waiting: ", true, "", &out));
   for (const std::string& failure : out) ADD_FAILURE() << failure.substr(2);
 }
 

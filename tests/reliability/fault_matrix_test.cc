@@ -61,7 +61,7 @@ bool TryFaultPoint(const Lab& lab, const Scenario& scenario, const std::string& 
   if (fired && repaired->count(digest) == 0) {
     out->push_back("R");
     const std::string output = "(status " + std::to_string(run.status) + ")\n" + run.out;
-    if (CheckFollowingRun(lab, scenario, dir, expected, where, output, out)) {
+    if (CheckFollowingRun(lab, scenario, dir, expected, where, run.status != 0, output, out)) {
       repaired->insert(digest);
       out->push_back("P");
     }

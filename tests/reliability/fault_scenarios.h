@@ -30,9 +30,10 @@ void PrintTo(const Scenario& scenario, std::ostream* os);
 // A test name made of the scenario's name.
 std::string ScenarioTestName(const Scenario& scenario);
 
-// The five scenarios: a first install; an upgrade over 3.9 with two
+// The six scenarios: a first install; an upgrade over 3.9 with two
 // references whose pre-processors record their calls; "-g" over an older
-// managed node 3.2.1; removing one of two references; removing the last.
+// managed node 3.2.1; removing one of two references; removing the last;
+// removing the last product's beside the legacy reference.
 std::vector<Scenario> FaultScenarios();
 
 // Prepares the scenario's machine at dir (created there). false, with the
@@ -41,10 +42,12 @@ bool PrepareScenario(const Lab& lab, const Scenario& scenario, const std::string
 
 // The run that follows a fault or a crash on the machine at dir: the same
 // command again, without faults. It must keep the run invariants and leave
-// `expected`, every product that stays last told "-b". Failures go to *out
-// as "F <where><what>" lines; true when there was none.
+// `expected`, every product that stays last told "-b"; after a removal that
+// failed (or was killed) and left its work unfinished, it must end with 0.
+// Failures go to *out as "F <where><what>" lines; true when there was none.
 bool CheckFollowingRun(const Lab& lab, const Scenario& scenario, const std::string& dir, const EndState& expected,
-                       const std::string& where, const std::string& interrupted_output, std::vector<std::string>* out);
+                       const std::string& where, bool interrupted_failed, const std::string& interrupted_output,
+                       std::vector<std::string>* out);
 
 // The environment of a run on the machine at dir: the pre-processors record
 // into dir/record.txt.

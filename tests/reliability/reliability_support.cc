@@ -176,7 +176,7 @@ EndState CaptureEndState() {
   EndState state;
   std::string error;
   if (!emu::admin::ExportRegText(kComponentKey, &state.component_keys, &error))
-    state.component_keys = "(no component key)";
+    state.component_keys = kNoComponentKey;
   for (const emu::admin::ServiceInfo& service : emu::admin::ListServices()) {
     state.services += service.name + " " + StateName(service.state) + (service.marked_for_delete ? " marked" : "") +
                       " start=" + std::to_string(service.start_type) + " image=" + service.image + "\n";

@@ -73,6 +73,9 @@ testsupport::ProcessResult RunTool(const Lab& lab, const std::string& machine_di
 // What a run leaves that a later run depends on: the component's keys as a
 // .reg text, every service with its state, and every file below C:\WINDOWS
 // with its size, read-only bit and a digest of its bytes.
+// What EndState holds as its keys where no component key is left.
+inline constexpr char kNoComponentKey[] = "(no component key)";
+
 struct EndState {
   std::string component_keys;
   std::string services;

@@ -19,7 +19,9 @@
 #include <vector>
 
 #include "platform/posix/admin.h"
+#include "platform/posix/kernel/fail.h"
 #include "platform/posix/kernel/kernel32_internal.h"
+#include "platform/posix/kernel/process_alive.h"
 #include "platform/posix/machine/fault_check.h"
 
 namespace {
@@ -33,15 +35,9 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 constexpr int64_t kTicksPerSecond = 10000000;
 constexpr int64_t kUnixEpochTicks = 11644473600LL * kTicksPerSecond;
 
-BOOL Fail(DWORD error) {
-  emu::SetLastErrorCode(error);
-  return FALSE;
-}
+using emu::Fail;
 
-HANDLE FailHandle(DWORD error) {
-  emu::SetLastErrorCode(error);
-  return INVALID_HANDLE_VALUE;
-}
+HANDLE FailHandle(DWORD error) { return Fail(error, INVALID_HANDLE_VALUE); }
 
 bool IsReadOnly(const struct stat& st) { return (st.st_mode & S_IWUSR) == 0; }
 bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
@@ -91,7 +87,6 @@ pid_t CopyWriter(const std::string& name) {
   return static_cast<pid_t>(atol(name.substr(start, end - start).c_str()));
 }
 
-bool ProcessAlive(pid_t pid) { return pid > 0 && (kill(pid, 0) == 0 || errno == EPERM); }
 
 // Copies contents, permission bits and last-write time into a temporary
 // file beside the target, then renames it over the target: a reader sees
@@ -192,7 +187,7 @@ void RemoveStaleCopies(const std::string& host_dir, bool recursive) {
     if (admin::IsCopyInProgressName(name)) {
       // A name without a process id comes from an older build: nobody can
       // be writing it any more.
-      if (!ProcessAlive(CopyWriter(name))) unlink(path.c_str());
+      if (!emu::ProcessAlive(CopyWriter(name))) unlink(path.c_str());
     } else if (recursive && name != "." && name != "..") {
       struct stat st;
       bool directory = entry->d_type == DT_DIR ||
@@ -202,6 +197,12 @@ void RemoveStaleCopies(const std::string& host_dir, bool recursive) {
   }
   closedir(dir);
   for (const std::string& path : below) RemoveStaleCopies(path, true);
+}
+
+void RemoveStaleWindowsCopies() {
+  const std::string windows = WindowsDirectory();
+  std::string host;
+  if (!windows.empty() && TranslatePath(windows, &host)) RemoveStaleCopies(host, true);
 }
 
 }  // namespace emu
@@ -277,12 +278,14 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
   const bool read_only = (dwFlagsAndAttributes & FILE_ATTRIBUTE_READONLY) != 0;
   emu::UniqueFd fd(open(host.c_str(), flags, read_only ? 0444 : 0666));
   if (!fd) return FailHandle(errno == EEXIST ? ERROR_FILE_EXISTS : ErrorFromErrno(errno, host));
+  // The handle keeps what it opened; a file that cannot be looked at or
+  // given its attributes is not handed out (the descriptor closes with fd).
   struct stat opened;
-  fstat(fd.get(), &opened);
+  if (fstat(fd.get(), &opened) != 0) return FailHandle(ErrorFromErrno(errno, host));
   // Overwriting a file gives it the attributes asked for, as a new file has.
   if (exists && dwCreationDisposition == CREATE_ALWAYS && read_only) {
-    fchmod(fd.get(), opened.st_mode & 07555);
-    fstat(fd.get(), &opened);
+    if (fchmod(fd.get(), opened.st_mode & 07555) != 0 || fstat(fd.get(), &opened) != 0)
+      return FailHandle(ErrorFromErrno(errno, host));
   }
   HANDLE handle =
       emu::k32::AddHandle(std::make_shared<FileObject>(std::move(fd), lpFileName, dwDesiredAccess, dwShareMode, opened));

@@ -1,5 +1,6 @@
 // The host files a run writes for its deployers (log and record), the clock
 // its waits are measured on, and its process identity, on POSIX.
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include <utility>
 
 #include "platform/platform.h"
+#include "platform/posix/kernel/process_alive.h"
 #include "platform/posix/kernel/unique_fd.h"
 #include "platform/posix/machine/clock.h"
 
@@ -34,7 +36,42 @@ void PlatformCloseLog(PlatformLogFile* log) {
   delete log;
 }
 
+namespace {
+
+// The process id that ends a temporary name "<base>.tmp.<pid>"; 0 for any
+// other name.
+long TemporaryWriter(const std::string& name, const std::string& base) {
+  const std::string prefix = base + ".tmp.";
+  if (name.size() <= prefix.size() || name.size() > prefix.size() + 9 || name.compare(0, prefix.size(), prefix) != 0)
+    return 0;
+  long pid = 0;
+  for (size_t i = prefix.size(); i < name.size(); ++i) {
+    if (name[i] < '0' || name[i] > '9') return 0;
+    pid = pid * 10 + (name[i] - '0');
+  }
+  return pid;
+}
+
+// A run killed while writing its record leaves "<record>.tmp.<pid>" beside
+// it; the next record written there removes it. A temporary whose writer
+// still runs (a concurrent run) stays.
+void RemoveStaleTemporaries(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+  DIR* entries = opendir(dir.c_str());
+  if (!entries) return;
+  while (const dirent* entry = readdir(entries)) {
+    const long writer = TemporaryWriter(entry->d_name, base);
+    if (writer > 0 && writer != getpid() && !emu::ProcessAlive(writer)) unlink((dir + "/" + entry->d_name).c_str());
+  }
+  closedir(entries);
+}
+
+}  // namespace
+
 bool PlatformWriteFileAtomically(const char* path, const char* data, size_t size) {
+  RemoveStaleTemporaries(path);
   const std::string temporary = std::string(path) + ".tmp." + std::to_string(getpid());
   emu::UniqueFd fd(open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
   if (!fd) return false;

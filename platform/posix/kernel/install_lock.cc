@@ -21,6 +21,7 @@
 #include <string>
 #include <utility>
 
+#include "platform/posix/kernel/kernel32_internal.h"
 #include "platform/posix/kernel/unique_fd.h"
 #include "platform/posix/machine/clock.h"
 #include "platform/posix/machine/current_machine.h"
@@ -76,6 +77,12 @@ bool WaitForLock(int fd, int timeout_seconds) {
   }
 }
 
+// A lock that could not be taken leaves its error as the failed call's.
+LockResult LockFailed(DWORD error) {
+  emu::SetLastErrorCode(error);
+  return LockResult::Failed;
+}
+
 }  // namespace
 
 bool AcquireInstallLock() { return TakeInstallLock(-1) == LockResult::Held; }
@@ -84,9 +91,10 @@ LockResult TakeInstallLock(int timeout_seconds, const std::function<void()>& on_
   if (g_lock_fd) return LockResult::Held;
   const std::string path = emu::Current().dir + "/" + kInstallLockFileName;
   emu::UniqueFd fd(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
-  if (!fd || emu::CheckFault("CreateMutexA", kInstallLockName) != 0) return LockResult::Failed;
+  if (!fd) return LockFailed(emu::k32::ErrorFromErrno(errno, path));
+  if (DWORD fault = emu::CheckFault("CreateMutexA", kInstallLockName)) return LockFailed(fault);
   if (flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
-    if (errno != EWOULDBLOCK) return LockResult::Failed;
+    if (errno != EWOULDBLOCK) return LockFailed(emu::k32::ErrorFromErrno(errno, path));
     if (RunsUnderHolder(fd.get())) return LockResult::Held;
     if (on_wait) on_wait();
     if (!WaitForLock(fd.get(), timeout_seconds))
@@ -96,6 +104,8 @@ LockResult TakeInstallLock(int timeout_seconds, const std::function<void()>& on_
   if (!WriteToken(fd.get(), token)) return LockResult::Failed;  // closing the file drops the lock
   g_lock_fd = std::move(fd);
   setenv(kInstallLockToken, token.c_str(), 1);
+  // No other run copies now: what a killed copy left half-written goes.
+  emu::RemoveStaleWindowsCopies();
   return LockResult::Held;
 }
 

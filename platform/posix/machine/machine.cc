@@ -91,7 +91,10 @@ std::string Absolute(const std::string& dir) {
   return dir;
 }
 
-void EnsureDefaultKey(sqlite3* db, const std::string& path) {
+// Creates the key with any missing parent. A failed insert fails it: the
+// row id it leaves behind is that of an earlier insert, and a child made
+// below it would hang from the wrong key.
+bool EnsureDefaultKey(sqlite3* db, const std::string& path) {
   int64_t parent = 1;
   size_t start = 0;
   while (start <= path.size()) {
@@ -105,11 +108,12 @@ void EnsureDefaultKey(sqlite3* db, const std::string& path) {
     } else {
       Statement add(db, "INSERT INTO reg_keys(parent, name, uname) VALUES(?1, ?2, ?3)");
       add.Bind(1, parent).Bind(2, name).Bind(3, Upper(name));
-      add.Run();
+      if (!add.Run()) return false;
       parent = sqlite3_last_insert_rowid(db);
     }
     start = end + 1;
   }
+  return true;
 }
 
 // A fingerprint of the schema and default settings, kept in the database's
@@ -205,7 +209,8 @@ bool InitializeDefaults(sqlite3* db) {
     st.Bind(1, setting[0]).Bind(2, setting[1]);
     if (!st.Run()) return false;
   }
-  for (const char* key : kDefaultKeys) EnsureDefaultKey(db, key);
+  for (const char* key : kDefaultKeys)
+    if (!EnsureDefaultKey(db, key)) return false;
   if (!RefoldNames(db)) return false;
   return Exec(db, ("PRAGMA user_version=" + std::to_string(SchemaFingerprint())).c_str());
 }

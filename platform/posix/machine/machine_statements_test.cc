@@ -166,4 +166,26 @@ TEST(MachineOpen, AMachineSetUpByAnotherBuildGetsTheDefaultsOfThisOne) {
   testsupport::RemoveTree(dir);
 }
 
+// A default key whose insert fails does not open the machine: its parent's
+// id would be that of an earlier insert, and the keys below it would hang
+// from a wrong key.
+TEST(MachineOpen, AFailedInsertOfADefaultKeyFailsTheOpen) {
+  const std::string dir = testsupport::MakeTempDir("mevrid-open");
+  std::string error;
+  ASSERT_TRUE(emu::OpenMachine(dir, true, &error)) << error;
+  emu::CloseMachine();
+  RunOnOtherConnection(dir, "DELETE FROM reg_keys WHERE uname='SESSION MANAGER'");
+  RunOnOtherConnection(dir,
+                       "CREATE TRIGGER refuse BEFORE INSERT ON reg_keys WHEN NEW.uname='SESSION MANAGER' "
+                       "BEGIN SELECT RAISE(ABORT, 'refused'); END");
+  EXPECT_FALSE(emu::OpenMachine(dir, false, &error));
+  emu::CloseMachine();
+  RunOnOtherConnection(dir, "DROP TRIGGER refuse");
+  ASSERT_TRUE(emu::OpenMachine(dir, false, &error)) << error;
+  EXPECT_NE(emu::store::FindKey(emu::store::kRootKeyId, "SYSTEM\\CurrentControlSet\\Control\\Session Manager"),
+            emu::store::kNoKey);
+  emu::CloseMachine();
+  testsupport::RemoveTree(dir);
+}
+
 }  // namespace

@@ -21,12 +21,14 @@
 #include <cstring>
 #include <mutex>
 
+#include "platform/posix/kernel/fail.h"
 #include "platform/posix/kernel/kernel32_internal.h"
 #include "platform/posix/kernel/unique_fd.h"
 #include "platform/posix/machine/clock.h"
 #include "platform/posix/machine/current_machine.h"
 #include "platform/posix/machine/fault_check.h"
 #include "platform/posix/machine/settings.h"
+#include "platform/posix/process/spawn_calls.h"
 
 extern char** environ;
 
@@ -34,10 +36,7 @@ namespace {
 
 using emu::k32::KernelObject;
 
-BOOL Fail(DWORD error) {
-  emu::SetLastErrorCode(error);
-  return FALSE;
-}
+using emu::Fail;
 
 std::mutex g_stragglers_mutex;
 std::vector<pid_t> g_stragglers;  // children whose handles are closed but which still ran
@@ -188,6 +187,60 @@ bool IsDirectory(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && access(path.c_str(), X_OK) == 0;
 }
 
+// What a child is started with: its streams, directory and the closing of
+// every other descriptor, its session and signals. Each preparing call is
+// checked: a stream left as the tool's would mix the child's output into
+// it. Released on every path.
+class SpawnSetup {
+ public:
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attributes;
+
+  SpawnSetup() = default;
+  SpawnSetup(const SpawnSetup&) = delete;
+  SpawnSetup& operator=(const SpawnSetup&) = delete;
+  ~SpawnSetup() {
+    if (attributes_made_) posix_spawnattr_destroy(&attributes);
+    if (actions_made_) posix_spawn_file_actions_destroy(&actions);
+  }
+
+  // 0, or the error number of the first call that failed.
+  int Prepare(int null_fd, int log_fd, const std::string& cwd) {
+    const emu::spawn::HostCalls& host = emu::spawn::Calls();
+    if (int error = host.file_actions_init(&actions)) return error;
+    actions_made_ = true;
+    if (int error = host.adddup2(&actions, null_fd, 0)) return error;
+    if (int error = host.adddup2(&actions, log_fd, 1)) return error;
+    if (int error = host.adddup2(&actions, log_fd, 2)) return error;
+    if (!cwd.empty())
+      if (int error = host.addchdir(&actions, cwd.c_str())) return error;
+    // Nothing of the tool's (its database above all) reaches the program.
+    if (int error = host.addclosefrom(&actions, 3)) return error;
+    if (int error = host.attr_init(&attributes)) return error;
+    attributes_made_ = true;
+    // A session of its own, every signal unblocked, and the two signals the
+    // tool may have set aside back to their defaults.
+    sigset_t none, defaults;
+    sigemptyset(&none);
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    sigaddset(&defaults, SIGCHLD);
+    if (int error = host.setsigmask(&attributes, &none)) return error;
+    if (int error = host.setsigdefault(&attributes, &defaults)) return error;
+    return host.setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  }
+
+ private:
+  bool actions_made_ = false;
+  bool attributes_made_ = false;
+};
+
+// A start that could not be prepared fails as CreateProcessA does when it
+// cannot set the new process up: out of memory, or a handle it cannot pass.
+DWORD SetupError(int error) {
+  return error == EBADF ? static_cast<DWORD>(ERROR_INVALID_HANDLE) : emu::k32::ErrorFromErrno(error, "");
+}
+
 // Starts the program with posix_spawn: the host's vfork-style start copies
 // none of the tool's memory, so starting a pre-processor costs what starting
 // any program costs, however large the tool has grown. Every step in the
@@ -205,30 +258,10 @@ DWORD Spawn(const std::string& program, const std::vector<std::string>& args, co
   emu::UniqueFd log_fd =
       AboveStandardStreams(emu::UniqueFd(open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644)));
   if (!null_fd || !log_fd) return emu::k32::ErrorFromErrno(errno, log);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, null_fd.get(), 0);
-  posix_spawn_file_actions_adddup2(&actions, log_fd.get(), 1);
-  posix_spawn_file_actions_adddup2(&actions, log_fd.get(), 2);
-  if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
-  // Nothing of the tool's (its database above all) reaches the program.
-  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  // A session of its own, every signal unblocked, and the two signals the
-  // tool may have set aside back to their defaults.
-  sigset_t none, defaults;
-  sigemptyset(&none);
-  sigemptyset(&defaults);
-  sigaddset(&defaults, SIGPIPE);
-  sigaddset(&defaults, SIGCHLD);
-  posix_spawnattr_setsigmask(&attributes, &none);
-  posix_spawnattr_setsigdefault(&attributes, &defaults);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  SpawnSetup setup;
+  if (int failed = setup.Prepare(null_fd.get(), log_fd.get(), cwd)) return SetupError(failed);
   pid_t child = 0;
-  int child_error = posix_spawn(&child, program.c_str(), &actions, &attributes, argv.data(), envp.data());
-  posix_spawnattr_destroy(&attributes);
-  posix_spawn_file_actions_destroy(&actions);
+  int child_error = posix_spawn(&child, program.c_str(), &setup.actions, &setup.attributes, argv.data(), envp.data());
   null_fd.reset();
   log_fd.reset();
   if (child_error == 0) {
@@ -260,6 +293,15 @@ DWORD Spawn(const std::string& program, const std::vector<std::string>& args, co
 }
 
 }  // namespace
+
+namespace emu::spawn {
+
+HostCalls& Calls() {
+  static HostCalls calls;
+  return calls;
+}
+
+}  // namespace emu::spawn
 
 void GetStartupInfoA(LPSTARTUPINFOA lpStartupInfo) {
   // Traced like every call; nothing can make it fail.

@@ -2,7 +2,9 @@
 // is found in the command line and how its arguments are split, what the
 // child gets (session, streams, environment, directory), the waits on a
 // virtual clock, exit codes, and that no child is left a zombie.
+#include <gtest/gtest.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,14 +15,13 @@
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "platform/posix/admin.h"
 #include "platform/posix/internal.h"
 #include "platform/posix/kernel/kernel32_internal.h"
 #include "platform/posix/machine/clock.h"
 #include "platform/posix/machine/faults.h"
 #include "platform/posix/machine/settings.h"
+#include "platform/posix/process/spawn_calls.h"
 #include "platform/win32.h"
 #include "tests/support/test_machine.h"
 
@@ -35,10 +36,10 @@ TEST(SplitCommandLine, FollowsTheRulesOfTheWindowsCRuntime) {
   EXPECT_EQ(SplitCommandLine("x \t a  b  "), (Args{"x", "a", "b"}));
   EXPECT_EQ(SplitCommandLine("x \"a b\" c"), (Args{"x", "a b", "c"}));
   EXPECT_EQ(SplitCommandLine("x a\\b a\\\\b"), (Args{"x", "a\\b", "a\\\\b"}));  // no quote: kept as written
-  EXPECT_EQ(SplitCommandLine("x a\\\\\"b c\""), (Args{"x", "a\\b c"}));        // 2n: n, and the quote groups
-  EXPECT_EQ(SplitCommandLine("x a\\\"b"), (Args{"x", "a\"b"}));                // 2n+1: n and a literal quote
+  EXPECT_EQ(SplitCommandLine("x a\\\\\"b c\""), (Args{"x", "a\\b c"}));         // 2n: n, and the quote groups
+  EXPECT_EQ(SplitCommandLine("x a\\\"b"), (Args{"x", "a\"b"}));                 // 2n+1: n and a literal quote
   EXPECT_EQ(SplitCommandLine("x a\\\\\\\"b"), (Args{"x", "a\\\"b"}));
-  EXPECT_EQ(SplitCommandLine("x \"a\"\"b\" c"), (Args{"x", "a\"b", "c"}));     // "" inside quotes
+  EXPECT_EQ(SplitCommandLine("x \"a\"\"b\" c"), (Args{"x", "a\"b", "c"}));  // "" inside quotes
   EXPECT_EQ(SplitCommandLine("x \"\" \"\""), (Args{"x", "", ""}));
   EXPECT_EQ(SplitCommandLine("x \"open ended"), (Args{"x", "open ended"}));
   // The program name: quotes only group, backslashes stay.
@@ -51,9 +52,9 @@ TEST(SplitCommandLine, FollowsTheRulesOfTheWindowsCRuntime) {
 TEST(ProgramCandidates, QuotedNameOrEachPrefixEndingBeforeABlank) {
   EXPECT_EQ(ProgramCandidates("\"C:\\a b\\c.exe\" -e"), (Args{"C:\\a b\\c.exe"}));
   EXPECT_EQ(ProgramCandidates("\"C:\\a b\\c.exe -e"), (Args{"C:\\a b\\c.exe -e"}));
-  EXPECT_EQ(ProgramCandidates("C:\\Program Files\\a b.exe  x"),
-            (Args{"C:\\Program", "C:\\Program Files\\a", "C:\\Program Files\\a b.exe",
-                  "C:\\Program Files\\a b.exe  x"}));
+  EXPECT_EQ(
+      ProgramCandidates("C:\\Program Files\\a b.exe  x"),
+      (Args{"C:\\Program", "C:\\Program Files\\a", "C:\\Program Files\\a b.exe", "C:\\Program Files\\a b.exe  x"}));
   EXPECT_EQ(ProgramCandidates("pre.exe"), (Args{"pre.exe"}));
   EXPECT_EQ(ProgramCandidates(""), Args{});
 }
@@ -192,6 +193,79 @@ TEST_F(ProcessTest, TheChildRunsAloneWithItsOutputInTheConsoleLog) {
   EXPECT_EQ(testsupport::ReadFile(machine_.dir() + "/console.log"), expected);
 }
 
+// A start whose preparation fails (a stream, the directory, the session or
+// the signals cannot be set up) starts nothing and fails CreateProcessA with
+// the error Windows gives a start it cannot set up; the program never runs,
+// so it never writes into the tool's own output.
+struct SetupFailure {
+  const char* name;
+  void (*fail)(emu::spawn::HostCalls* calls);
+  DWORD error;
+};
+void PrintTo(const SetupFailure& c, std::ostream* os) { *os << c.name; }
+
+class SpawnSetupFailure : public ProcessTest, public testing::WithParamInterface<SetupFailure> {
+ protected:
+  void TearDown() override {
+    emu::spawn::Calls() = emu::spawn::HostCalls();
+    ProcessTest::TearDown();
+  }
+};
+
+TEST_P(SpawnSetupFailure, StartsNothingAndFailsTheCall) {
+  InstallScript("C:\\talk.exe", "echo started > \"$1\"\necho out\n");
+  ASSERT_TRUE(CreateDirectoryA("C:\\Work", nullptr));
+  const std::string marker = Host("C:\\Work") + "/started";
+  GetParam().fail(&emu::spawn::Calls());
+  PROCESS_INFORMATION info;
+  EXPECT_FALSE(Start("C:\\talk.exe " + marker, &info, "C:\\Work"));
+  EXPECT_EQ(GetLastError(), GetParam().error);
+  EXPECT_EQ(info.hProcess, nullptr);
+  EXPECT_FALSE(testsupport::FileExists(marker));
+  // The same start succeeds once the host call does.
+  emu::spawn::Calls() = emu::spawn::HostCalls();
+  EXPECT_EQ(Run("C:\\talk.exe " + marker, "C:\\Work"), 0u);
+  EXPECT_TRUE(testsupport::FileExists(marker));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    HostCalls, SpawnSetupFailure,
+    testing::Values(
+        SetupFailure{
+            "FileActionsInit",
+            [](emu::spawn::HostCalls* c) { c->file_actions_init = [](posix_spawn_file_actions_t*) { return ENOMEM; }; },
+            ERROR_NOT_ENOUGH_MEMORY},
+        SetupFailure{
+            "Adddup2",
+            [](emu::spawn::HostCalls* c) { c->adddup2 = [](posix_spawn_file_actions_t*, int, int) { return EBADF; }; },
+            ERROR_INVALID_HANDLE},
+        SetupFailure{"Addchdir",
+                     [](emu::spawn::HostCalls* c) {
+                       c->addchdir = [](posix_spawn_file_actions_t*, const char*) { return ENOMEM; };
+                     },
+                     ERROR_NOT_ENOUGH_MEMORY},
+        SetupFailure{
+            "Addclosefrom",
+            [](emu::spawn::HostCalls* c) { c->addclosefrom = [](posix_spawn_file_actions_t*, int) { return EINVAL; }; },
+            ERROR_INVALID_PARAMETER},
+        SetupFailure{"AttrInit",
+                     [](emu::spawn::HostCalls* c) { c->attr_init = [](posix_spawnattr_t*) { return ENOMEM; }; },
+                     ERROR_NOT_ENOUGH_MEMORY},
+        SetupFailure{"Setsigmask",
+                     [](emu::spawn::HostCalls* c) {
+                       c->setsigmask = [](posix_spawnattr_t*, const sigset_t*) { return EINVAL; };
+                     },
+                     ERROR_INVALID_PARAMETER},
+        SetupFailure{"Setsigdefault",
+                     [](emu::spawn::HostCalls* c) {
+                       c->setsigdefault = [](posix_spawnattr_t*, const sigset_t*) { return EINVAL; };
+                     },
+                     ERROR_INVALID_PARAMETER},
+        SetupFailure{"Setflags",
+                     [](emu::spawn::HostCalls* c) { c->setflags = [](posix_spawnattr_t*, short) { return EINVAL; }; },
+                     ERROR_INVALID_PARAMETER}),
+    [](const testing::TestParamInfo<SetupFailure>& info) { return std::string(info.param.name); });
+
 TEST_F(ProcessTest, AWaitOnAVirtualClockCountsTheWholeTimeoutForAProcessThatRunsOn) {
   emu::SetSetting("process-real-wait-ms", "30");
   InstallHelper("never_ends", "C:\\never.exe");
@@ -244,8 +318,8 @@ TEST(ProcessRealClock, WaitsForRealAndTimesOutForReal) {
   GetStartupInfoA(&startup);
   PROCESS_INFORMATION info;
   char line[] = "C:\\never.exe";
-  ASSERT_TRUE(CreateProcessA(nullptr, line, nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr, nullptr, &startup,
-                             &info));
+  ASSERT_TRUE(
+      CreateProcessA(nullptr, line, nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr, nullptr, &startup, &info));
   EXPECT_EQ(WaitForSingleObject(info.hProcess, 20), static_cast<DWORD>(WAIT_TIMEOUT));
   kill(static_cast<pid_t>(info.dwProcessId), SIGTERM);
   EXPECT_EQ(WaitForSingleObject(info.hProcess, INFINITE), WAIT_OBJECT_0);

@@ -14,7 +14,7 @@
 #include "platform/posix/services/services_db.h"
 #include "platform/posix/services/services_handles.h"
 
-using emu::svc::Fail;
+using emu::Fail;
 
 namespace {
 

@@ -12,6 +12,7 @@
 #include <unordered_set>
 
 #include "platform/posix/internal.h"
+#include "platform/posix/kernel/process_alive.h"
 #include "platform/posix/machine/case_fold.h"
 #include "platform/posix/machine/clock.h"
 #include "platform/posix/machine/database.h"
@@ -33,11 +34,6 @@ std::vector<std::string> ParseMultiString(const std::string& data) {
     start = end + 1;
   }
   return items;
-}
-
-bool ProcessAlive(int64_t pid) {
-  if (pid <= 0) return false;
-  return kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
 }
 
 bool StartsWithNoCase(const std::string& text, const std::string& prefix) {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/posix/internal.h"
+#include "platform/posix/kernel/fail.h"
 #include "platform/posix/win32_api.h"
 
 namespace emu::svc {
@@ -34,12 +35,5 @@ std::string MatchText(SC_HANDLE handle);
 
 DWORD MapServiceAccess(DWORD access);
 DWORD MapManagerAccess(DWORD access);
-
-// Records the error as the thread's last error; returns the failure value.
-template <typename T>
-T Fail(DWORD error, T result) {
-  SetLastErrorCode(error);
-  return result;
-}
 
 }  // namespace emu::svc

@@ -299,11 +299,18 @@ TEST_F(ScmTest, RunningMarkedServiceGoesWhenItsStopEnds) {
   EXPECT_EQ(Key("Winding"), emu::store::kNoKey);
 }
 
+// A process killed while it held a handle, and not yet reaped by its parent
+// (a zombie), has ended too: its handle no longer keeps the service.
 TEST_F(ScmTest, OnlyHandlesOfLiveProcessesKeepAMarkedServiceAlive) {
   pid_t child = fork();
   if (child == 0) _exit(0);
   ASSERT_GT(child, 0);
   waitpid(child, nullptr, 0);
+  pid_t zombie = fork();
+  if (zombie == 0) _exit(0);
+  ASSERT_GT(zombie, 0);
+  // Ended, not reaped: its /proc entry stays until the wait below.
+  ASSERT_EQ(waitid(P_PID, static_cast<id_t>(zombie), nullptr, WEXITED | WNOWAIT), 0);
   Define(Spec("Held"));
   auto add_row = [](int64_t pid) {
     emu::Statement st(emu::Db(), "INSERT INTO service_handles(pid, uname) VALUES(?1, 'HELD')");
@@ -311,6 +318,7 @@ TEST_F(ScmTest, OnlyHandlesOfLiveProcessesKeepAMarkedServiceAlive) {
     return st.Run();
   };
   ASSERT_TRUE(add_row(child));           // a process that ended holding a handle
+  ASSERT_TRUE(add_row(zombie));          // one that ended and is not yet reaped
   ASSERT_TRUE(add_row(getppid()));       // a live one
   {
     ScopedService service = Open("Held");
@@ -322,6 +330,12 @@ TEST_F(ScmTest, OnlyHandlesOfLiveProcessesKeepAMarkedServiceAlive) {
   ASSERT_TRUE(drop.Run());
   ExpectError(OpenServiceA(manager_.Get(), "Held", SERVICE_ALL_ACCESS) != nullptr, ERROR_SERVICE_DOES_NOT_EXIST);
   EXPECT_EQ(Key("Held"), emu::store::kNoKey);
+  // Not ERROR_SERVICE_MARKED_FOR_DELETE: the name is free again.
+  ScopedService created(CreateServiceA(manager_.Get(), "Held", "Held", SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
+                                       SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, "System32\\drivers\\held.sys",
+                                       nullptr, nullptr, nullptr, nullptr, nullptr));
+  EXPECT_TRUE(created) << GetLastError();
+  waitpid(zombie, nullptr, 0);
 }
 
 TEST_F(ScmTest, DriverStartsOnlyWithItsImageAndHoldsItWhileRunning) {
