@@ -57,12 +57,12 @@ POSIX_PUBLIC = {
 }
 
 # Single files allowed one include their layer is not: the seam's Win32
-# header takes its declarations from the emulation on POSIX, and the status
-# program opens an emulated machine without creating it. These edges do not
-# count as layers including each other.
+# header takes its declarations from the emulation on POSIX. This edge does
+# not count as layers including each other. (The status program reads the
+# machine through the seam, platform/machine_reading.h, and includes nothing
+# of platform/posix/.)
 FILE_EXCEPTIONS = {
     ("platform/win32.h", "platform/posix/win32_api.h"),
-    ("status/machine_access.cc", "platform/posix/machine.h"),
 }
 
 # Who may include <windows.h> itself; everything else goes through
@@ -193,6 +193,8 @@ SELF_TEST_TREE = {
     "services/stop_fixture.h": "#include <gtest/gtest.h>\n",
     "util/text.cc": '#include "platform/win32.h"\n',
     "platform/win32.h": "",
+    "status/look.cc": '#include "platform/posix/machine.h"\n',
+    "platform/posix/machine.h": "",
 }
 SELF_TEST_EXPECTED = [
     'cli/main.cc:1: includes <windows.h>; use platform/win32.h',
@@ -201,6 +203,7 @@ SELF_TEST_EXPECTED = [
     'probe/probe.cc:1: "probe.h" is not a path from the top of the tree',
     'services/stop.cc:1: services includes "component/keys.h", the component layer',
     'services/stop_fixture.h:1: test support outside tests/support/',
+    'status/look.cc:1: status includes "platform/posix/machine.h", the posix-public layer',
     'tools/reg.cc:1: tools includes "platform/posix/registry/store.h", an internal header of the emulation',
     'util/text.cc:1: util includes "platform/win32.h", the seam layer',
     'layers include each other: component -> services -> component',
