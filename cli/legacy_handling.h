@@ -14,12 +14,6 @@ struct LegacyState {
   LegacyRoles Roles;  // the service groups the legacy sequences handle
 };
 
-// Whether the profiled machine carries an older managed node (3.0 to 3.4),
-// which keeps its own copies of the component.
-Flag IsOlderNode(const EnvironmentProfile& profile);
-// The groups of the older installation's services the machine runs.
-LegacyRoles LegacyRolesOf(const EnvironmentProfile& profile);
-
 enum class ReferenceMode { Install, Remove, Exit };
 
 // Runs between the "\n\n" of the entry and the choice of mode: probes the
