@@ -4,11 +4,11 @@
 // registers a reference to it) and leave a registered reference without its
 // component.
 //
-// The holder puts a token naming itself in its own environment, which the
+// The holder puts its record in its own environment, which the
 // pre-processors it starts (and so any run of the tool that they start)
-// inherit: a run whose token names the present holder of the lock
-// runs under its parent's lock instead of waiting for it, since the parent
-// is waiting for that very run.
+// inherit: a run that descends from the present holder and inherited its
+// record runs under its parent's lock instead of waiting for it, since the
+// parent is waiting for that very run (see install_lock_holder.h).
 #pragma once
 
 #include <functional>
@@ -20,7 +20,9 @@
 inline constexpr char kInstallLockName[] = "Global\\MevridKotaInstall";
 // On an emulated machine, the file in the machine's directory that is locked.
 inline constexpr char kInstallLockFileName[] = "install.lock";
-// The environment variable that carries the holder's token.
+// On Windows, the named section that holds the present holder's record.
+inline constexpr char kInstallLockRecordName[] = "Global\\MevridKotaInstallHolder";
+// The environment variable that carries the holder's record to what it starts.
 inline constexpr char kInstallLockToken[] = "MEVRID_INSTALL_LOCK";
 
 enum class LockResult { Held, TimedOut, Failed };

@@ -1,46 +1,94 @@
 // The install lock on Windows: a named mutex in the global namespace, so
 // runs in every session (a service's installer, a user's) share it. A holder
 // that died leaves the mutex abandoned, and the next run owns it all the same.
-// The holder also keeps a named event whose name is its token; a run started
-// (through a pre-processor) by the holder finds that event and runs under the
-// holder's lock. Process ids are reused on Windows, so the token is not one.
+//
+// While it holds the mutex the holder keeps its record (see
+// install_lock_holder.h) in a named section beside it, readable by everyone
+// and writable by no one but through the holder's own handle; the section
+// goes with the holding. A run that inherited that record and descends from
+// the recorded holder runs under the holder's lock; knowing the record is
+// not enough.
 #include "platform/install_lock.h"
 
-#include <cstdio>
-#include <cstdlib>
+#include <windows.h>
+#include <sddl.h>
+
+#include <cstring>
+#include <random>
+#include <string>
 #include <utility>
 
 #include "platform/handles.h"
+#include "platform/install_lock_holder.h"
+#include "platform/win32/process_stamps.h"
 
 namespace {
 
-ScopedKernelHandle g_mutex;
-// The holder's own object, named by its token after the lock's name: it
-// exists exactly while that holder holds the lock, whatever became of the
-// process id since.
-ScopedKernelHandle g_holder;
+constexpr DWORD kRecordSize = 96;
+// Read for everyone, the owner's own rights included (no one may change the
+// section's access to write it).
+constexpr char kRecordAccess[] = "D:P(A;;GR;;;WD)(A;;GR;;;OW)";
 
-void FormHolderName(const char* token, char (&name)[128]) {
-  snprintf(name, sizeof name, "%sHolder-%s", kInstallLockName, token);
+ScopedKernelHandle g_mutex;
+ScopedKernelHandle g_record;
+
+// The present holding's record; empty when there is none.
+std::string PresentRecord() {
+  ScopedKernelHandle section(OpenFileMappingA(FILE_MAP_READ, FALSE, kInstallLockRecordName));
+  if (!section) return std::string();
+  const char* view = static_cast<const char*>(MapViewOfFile(section.Get(), FILE_MAP_READ, 0, 0, kRecordSize));
+  if (!view) return std::string();
+  const std::string record(view, strnlen(view, kRecordSize));
+  UnmapViewOfFile(view);
+  return record;
 }
 
-bool IsToken(const char* token) {
-  if (!*token) return false;
-  for (const char* c = token; *c; ++c)
-    if ((*c < '0' || *c > '9') && *c != '-') return false;
+bool RunsUnderHolder() {
+  char inherited[kRecordSize];
+  const DWORD length = GetEnvironmentVariableA(kInstallLockToken, inherited, sizeof inherited);
+  ProcessStamp self;
+  if (length == 0 || length >= sizeof inherited || !OwnProcessStamp(&self)) return false;
+  return RunsUnderHolding(inherited, PresentRecord(), self, SnapshotParentLookup());
+}
+
+// A section of that name left over can only be a reader of the last
+// holding's record finishing its read (or another program's squatting): the
+// holder tries again for a moment before it gives up.
+HANDLE CreateRecordSection() {
+  PSECURITY_DESCRIPTOR access = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(kRecordAccess, SDDL_REVISION_1, &access, nullptr))
+    return nullptr;
+  SECURITY_ATTRIBUTES attributes = {sizeof attributes, access, FALSE};
+  HANDLE section = nullptr;
+  for (int attempt = 0; attempt < 50 && !section; ++attempt) {
+    if (attempt > 0) Sleep(10);
+    section = CreateFileMappingA(INVALID_HANDLE_VALUE, &attributes, PAGE_READWRITE, 0, kRecordSize, kInstallLockRecordName);
+    if (section && GetLastError() == ERROR_ALREADY_EXISTS) {
+      CloseHandle(section);
+      section = nullptr;
+    }
+  }
+  LocalFree(access);
+  return section;
+}
+
+bool PublishRecord(const std::string& record, ScopedKernelHandle* kept) {
+  ScopedKernelHandle section(CreateRecordSection());
+  if (!section || record.size() >= kRecordSize) return false;
+  char* view = static_cast<char*>(MapViewOfFile(section.Get(), FILE_MAP_WRITE, 0, 0, kRecordSize));
+  if (!view) return false;
+  memcpy(view, record.c_str(), record.size() + 1);
+  UnmapViewOfFile(view);
+  *kept = std::move(section);
   return true;
 }
 
-// The inherited token names the present holder: its object still exists.
-// That holder waits for the pre-processor this run was started by.
-bool RunsUnderHolder() {
-  char token[64];
-  DWORD length = GetEnvironmentVariableA(kInstallLockToken, token, sizeof token);
-  if (length == 0 || length >= sizeof token || !IsToken(token)) return false;
-  char name[128];
-  FormHolderName(token, name);
-  ScopedKernelHandle holder(OpenEventA(SYNCHRONIZE, FALSE, name));
-  return static_cast<bool>(holder);
+// This holding's record; empty when this process cannot stamp itself.
+std::string NewRecord() {
+  ProcessStamp self;
+  if (!OwnProcessStamp(&self)) return std::string();
+  std::random_device entropy;
+  return HolderRecord(self, (static_cast<uint64_t>(entropy()) << 32) ^ entropy());
 }
 
 }  // namespace
@@ -61,27 +109,24 @@ LockResult TakeInstallLock(int timeout_seconds, const std::function<void()>& on_
   // WAIT_ABANDONED: the last holder died holding it; the mutex is ours now.
   if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED)
     return wait == WAIT_TIMEOUT ? LockResult::TimedOut : LockResult::Failed;
-  // A token no earlier holder had: the process id and the time of taking.
-  char token[64];
-  snprintf(token, sizeof token, "%lu-%llu", static_cast<unsigned long>(GetCurrentProcessId()),
-           static_cast<unsigned long long>(GetTickCount64()));
-  char name[128];
-  FormHolderName(token, name);
-  ScopedKernelHandle holder(CreateEventA(nullptr, TRUE, FALSE, name));
-  if (!holder) {
+  const std::string record = NewRecord();
+  ScopedKernelHandle published;
+  if (record.empty() || !PublishRecord(record, &published)) {
+    const DWORD error = GetLastError();  // the caller reports the failed call's error
     ReleaseMutex(mutex.Get());
+    SetLastError(error);
     return LockResult::Failed;
   }
   g_mutex = std::move(mutex);
-  g_holder = std::move(holder);
-  SetEnvironmentVariableA(kInstallLockToken, token);
+  g_record = std::move(published);
+  SetEnvironmentVariableA(kInstallLockToken, record.c_str());
   return LockResult::Held;
 }
 
 void ReleaseInstallLock() {
   if (!g_mutex) return;
   SetEnvironmentVariableA(kInstallLockToken, nullptr);
-  g_holder.Close();
+  g_record.Close();
   ReleaseMutex(g_mutex.Get());
   g_mutex.Close();
 }

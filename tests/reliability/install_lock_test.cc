@@ -237,8 +237,8 @@ TEST_F(InstallLockTest, AFailureToLockEndsTheRunBeforeAnything) {
   EXPECT_FALSE(KeyExists(kComponentKey));
 }
 
-// The token names one holding of the lock: the present holder's lets a run
-// go ahead under it, an earlier holder's (a pre-processor left running by a
+// The record names one holding of the lock: the present holding's lets a run
+// go ahead under it, an earlier holding's (a pre-processor left running by a
 // run that has ended) does not.
 TEST_F(InstallLockTest, OnlyThePresentHoldersTokenSkipsTheWait) {
   const std::string waiting = "Waiting for another installation of the KOTA component to finish.\n";
@@ -266,6 +266,81 @@ TEST_F(InstallLockTest, OnlyThePresentHoldersTokenSkipsTheWait) {
   const std::string report = stale.Finish();
   EXPECT_EQ(report.substr(0, 2 + waiting.size()), "0\n" + waiting) << report;
   EXPECT_EQ(RegisteredReferences(), (std::vector<std::string>{"ALPHA=C:\\alpha.exe", "BETA=C:\\beta.exe"}));
+}
+
+// The lock held by a process this test starts (lock_probe), which is thus
+// no ancestor of the runs the test starts next.
+class SiblingHolder {
+ public:
+  explicit SiblingHolder(const std::string& machine_dir) {
+    fflush(stdout);
+    pid_ = fork();
+    if (pid_ == 0) {
+      setenv("MEVRID_MACHINE", machine_dir.c_str(), 1);
+      unsetenv(kInstallLockToken);
+      const std::string probe = std::string(MEVRID_TEST_HELPERS_DIR) + "/lock_probe";
+      const std::string record_file = machine_dir + "/holder.txt";
+      execl(probe.c_str(), probe.c_str(), "hold", record_file.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    for (int tries = 0; tries < 1000 && access((machine_dir + "/holder.txt").c_str(), F_OK) != 0; ++tries)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ~SiblingHolder() { End(); }
+  void End() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+
+ private:
+  pid_t pid_ = -1;
+};
+
+// The attack of a run that copies the holder's record out of the lock file
+// into its own environment: it still waits for the holder, whose process it
+// does not descend from, and goes ahead only once the holder is gone.
+TEST_F(InstallLockTest, ARunThatCopiesTheRecordStillWaits) {
+  const std::string waiting = "Waiting for another installation of the KOTA component to finish.\n";
+  SiblingHolder holder(dir_);
+  const std::string record = testsupport::ReadFile(dir_ + "/" + kInstallLockFileName);
+  ASSERT_FALSE(record.empty()) << "the holder did not take the lock";
+  BackgroundRun copier(lab_, dir_, {"-k", "alpha", "-p", "C:\\alpha.exe"}, {std::string(kInstallLockToken) + "=" + record});
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_TRUE(copier.Running());
+  {
+    OpenedMachine machine(dir_);
+    EXPECT_FALSE(KeyExists(kComponentKey));
+  }
+  holder.End();
+  const std::string report = copier.Finish();
+  EXPECT_EQ(report.substr(0, 2 + waiting.size()), "0\n" + waiting) << report;
+  OpenedMachine machine(dir_);
+  EXPECT_EQ(RegisteredReferences(), (std::vector<std::string>{"ALPHA=C:\\alpha.exe"}));
+}
+
+// MEVRID_LOCK_TIMEOUT counts real seconds on a virtual clock too: a run
+// bounded to five seconds is still waiting when the holder lets go after a
+// fraction of one (a bound counted on the virtual clock passes at once), and
+// its wait moves the machine's clock not at all. (The
+// bound's count of polls is the lock wait's own unit test.)
+TEST_F(InstallLockTest, TheBoundIsRealTimeAndLeavesTheMachinesClock) {
+  const std::string waiting = "Waiting for another installation of the KOTA component to finish.\n";
+  OpenedMachine machine(dir_);
+  ASSERT_TRUE(AcquireInstallLock());
+  unsetenv(kInstallLockToken);
+  const long long before = emu::NowMs();
+  // A removal of nothing registered ends without any wait of its own.
+  BackgroundRun bounded(lab_, dir_, {"-k", "alpha", "-r"}, {"MEVRID_LOCK_TIMEOUT=5"});
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_TRUE(bounded.Running()) << "gave up before its bound had passed";
+  EXPECT_EQ(emu::NowMs(), before);
+  ReleaseInstallLock();
+  const std::string report = bounded.Finish();
+  EXPECT_EQ(report.substr(0, 2 + waiting.size()), "1\n" + waiting) << report;
+  EXPECT_EQ(report.find("Could not gain exclusive access"), std::string::npos) << report;
+  EXPECT_EQ(emu::NowMs(), before);
 }
 
 // NESTER's pre-processor registers INNER with the tool itself while the

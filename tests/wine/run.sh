@@ -205,6 +205,36 @@ else
   fail "mevrid-status.exe under Wine: detection, the state as JSON and a plan after an install"
 fi
 
+# The install lock with the real tool. A pre-processor that runs the tool
+# goes ahead under its parent's holding (a wait there would never end); a run
+# that copied the record a holder hands its children into its environment,
+# but was not started by that holder, waits, and with a bound of 0 gives up.
+backend=wine machine=$work/lock-prefix transcript=/dev/null
+machine_create
+cp "$winbuild/tests/run_nested.exe" "$winbuild/tests/lock_probe.exe" "$machine/drive_c/mvt/"
+# The tool through cmd, with "NAME=VALUE" environment entries first.
+tool_exe() { (cd "$machine/drive_c/release" && wine_env timeout 120 env "$@" 2>/dev/null | crlf_to_lf; echo "[exit ${PIPESTATUS[0]}]"); }
+nested_image='C:\mvt\run_nested.exe C:\release\mevrid.exe -q -k Inner -p C:\mvt\record_call.exe'
+tool_exe wine cmd /c mevrid.exe -q -k Outer -p "$nested_image" >/dev/null
+nested_removal=$(tool_exe wine cmd /c mevrid.exe -k Outer -r)
+nested_inner=$(status_exe --detect Inner)
+record_file=$(host_path 'C:\mvt')/holder.txt
+(wine_env wine 'C:\mvt\lock_probe.exe' hold 'C:\mvt\holder.txt' >/dev/null 2>&1 &)
+for _ in $(seq 300); do [ -s "$record_file" ] && break; sleep 0.1; done
+copier=$(tool_exe MEVRID_INSTALL_LOCK="$(cat "$record_file" 2>/dev/null)" MEVRID_LOCK_TIMEOUT=0 \
+  wine cmd /c mevrid.exe -k Copier -p "$(recorder COPIER)")
+held=""
+[ -s "$record_file" ] && held=1
+machine_destroy
+lock_lines=$'Waiting for another installation of the KOTA component to finish.\n\tERROR: Could not gain exclusive access to the KOTA component.\n[exit 1]'
+if [[ $nested_removal == *$'Remove Complete: No errors encountered.\n\n[exit 0]' && $nested_removal != *Waiting* &&
+  $nested_inner == "INNER: registered"* && -n $held && $copier == "$lock_lines" ]]; then
+  pass "install lock under Wine: a nested run goes ahead, a run that copied the holder's record waits"
+else
+  printf '%s\n' "$nested_removal" "$nested_inner" "$copier"
+  fail "install lock under Wine: a nested run goes ahead, a run that copied the holder's record waits"
+fi
+
 conformance=$winbuild/tests/conformance_tests.exe
 if [ -f "$conformance" ]; then
   backend=wine machine=$work/conformance-prefix transcript=/dev/null

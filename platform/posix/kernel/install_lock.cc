@@ -4,11 +4,10 @@
 // It consults the fault rules under the name of the Windows call that opens
 // the named mutex there (CreateMutexA), so a failure to lock can be tested.
 //
-// The holder writes its token ("pid:nonce") into the lock file once it has
-// the lock. A run whose inherited token is the one in the file while the
-// lock is taken runs under that holder: the file names the present holder
-// whatever file system it lives on, and a token left by an earlier holder
-// never matches, as every holder draws a new nonce.
+// The holder writes its record (see install_lock_holder.h) into the lock
+// file once it has the lock, and empties it as it lets go. The record is no
+// secret: a run that finds the lock taken goes ahead only when it descends
+// from the recorded holder and inherited that holding's record.
 #include "platform/install_lock.h"
 
 #include <fcntl.h>
@@ -21,9 +20,11 @@
 #include <string>
 #include <utility>
 
+#include "platform/install_lock_holder.h"
 #include "platform/posix/kernel/kernel32_internal.h"
+#include "platform/posix/kernel/lock_wait.h"
+#include "platform/posix/kernel/process_stamps.h"
 #include "platform/posix/kernel/unique_fd.h"
-#include "platform/posix/machine/clock.h"
 #include "platform/posix/machine/current_machine.h"
 #include "platform/posix/machine/fault_check.h"
 
@@ -31,50 +32,42 @@ namespace {
 
 emu::UniqueFd g_lock_fd;
 
-std::string NewToken() {
+// This holding's record; empty when this process cannot stamp itself.
+std::string NewRecord() {
+  ProcessStamp self;
+  if (!emu::OwnProcessStamp(&self)) return std::string();
   std::random_device entropy;
-  const unsigned long long nonce = (static_cast<unsigned long long>(entropy()) << 32) ^ entropy();
-  return std::to_string(getpid()) + ":" + std::to_string(nonce);
+  return HolderRecord(self, (static_cast<uint64_t>(entropy()) << 32) ^ entropy());
 }
 
-// The token the present holder wrote; empty when the file holds none.
-std::string HolderToken(int fd) {
-  char text[64];
+// The record the present holder wrote; empty when the file holds none.
+std::string HolderRecordIn(int fd) {
+  char text[96];
   const ssize_t length = pread(fd, text, sizeof text, 0);
   if (length <= 0 || length == static_cast<ssize_t>(sizeof text)) return std::string();
   return std::string(text, static_cast<size_t>(length));
 }
 
-bool WriteToken(int fd, const std::string& token) {
+bool WriteRecord(int fd, const std::string& record) {
   return ftruncate(fd, 0) == 0 &&
-         pwrite(fd, token.data(), token.size(), 0) == static_cast<ssize_t>(token.size());
+         pwrite(fd, record.data(), record.size(), 0) == static_cast<ssize_t>(record.size());
 }
 
-// Called while another holds the lock: the inherited token is that holder's.
+// Called while another holds the lock: this run descends from that holder
+// and inherited its holding's record.
 bool RunsUnderHolder(int fd) {
-  const char* token = getenv(kInstallLockToken);
-  if (!token || !*token) return false;
-  return HolderToken(fd) == token;
+  const char* inherited = getenv(kInstallLockToken);
+  ProcessStamp self;
+  if (!inherited || !*inherited || !emu::OwnProcessStamp(&self)) return false;
+  return RunsUnderHolding(inherited, HolderRecordIn(fd), self, emu::ParentProcessStamp);
 }
 
-// The wait for the holder to let go: without end, or polled on the
-// machine's clock up to the bound. On a virtual clock no other run can
-// move in the meantime, so the whole bound passes in one step.
 bool WaitForLock(int fd, int timeout_seconds) {
-  if (timeout_seconds < 0) {
-    while (flock(fd, LOCK_EX) != 0) {
-      if (errno != EINTR) return false;
-    }
-    return true;
+  if (timeout_seconds >= 0) return emu::WaitForLockWithin(fd, timeout_seconds, emu::HostRealClock());
+  while (flock(fd, LOCK_EX) != 0) {
+    if (errno != EINTR) return false;
   }
-  const int64_t deadline = emu::NowMs() + static_cast<int64_t>(timeout_seconds) * 1000;
-  for (;;) {
-    const int64_t left = deadline - emu::NowMs();
-    if (left <= 0) return false;
-    Sleep(static_cast<DWORD>(emu::IsVirtualClock() || left < 100 ? left : 100));
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
-    if (errno != EWOULDBLOCK && errno != EINTR) return false;
-  }
+  return true;
 }
 
 // A lock that could not be taken leaves its error as the failed call's.
@@ -100,10 +93,11 @@ LockResult TakeInstallLock(int timeout_seconds, const std::function<void()>& on_
     if (!WaitForLock(fd.get(), timeout_seconds))
       return timeout_seconds >= 0 ? LockResult::TimedOut : LockResult::Failed;
   }
-  const std::string token = NewToken();
-  if (!WriteToken(fd.get(), token)) return LockResult::Failed;  // closing the file drops the lock
+  const std::string record = NewRecord();
+  // Closing the file drops the lock.
+  if (record.empty() || !WriteRecord(fd.get(), record)) return LockFailed(emu::k32::ErrorFromErrno(errno, path));
   g_lock_fd = std::move(fd);
-  setenv(kInstallLockToken, token.c_str(), 1);
+  setenv(kInstallLockToken, record.c_str(), 1);
   // No other run copies now: what a killed copy left half-written goes.
   emu::RemoveStaleWindowsCopies();
   return LockResult::Held;
@@ -112,8 +106,8 @@ LockResult TakeInstallLock(int timeout_seconds, const std::function<void()>& on_
 void ReleaseInstallLock() {
   if (!g_lock_fd) return;
   unsetenv(kInstallLockToken);
-  // A holder that lets go empties its token, so only a live holder's token
-  // (or a killed one's, whose process is gone) is ever found in the file.
+  // A holder that lets go empties its record, so only a live holder's (or a
+  // killed one's, whose process is gone) is ever found in the file.
   [[maybe_unused]] const int emptied = ftruncate(g_lock_fd.get(), 0);
   flock(g_lock_fd.get(), LOCK_UN);
   g_lock_fd.reset();

@@ -9,12 +9,13 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "platform/install_lock.h"
+#include "platform/install_lock_holder.h"
+#include "platform/posix/kernel/process_stamps.h"
 #include "platform/posix/kernel/unique_fd.h"
 #include "platform/posix/machine/current_machine.h"
 
@@ -47,20 +48,18 @@ Answer FromLockTable(const struct stat& file) {
   return answer;
 }
 
-// The token a holder writes into the lock file ("pid:nonce") names a live
-// process only while that process holds the lock: it empties the file when it
-// lets go, and a killed holder's process is gone. This answers where the
-// kernel's table names the file by another device than stat() does (as
-// overlay and some sandboxed file systems do).
-bool HeldByLiveToken(int fd) {
-  char text[64];
+// The record a holder writes into the lock file names a running process
+// only while that process holds the lock: it empties the file when it lets
+// go, and a killed holder's process is gone (its id, if reused, names a
+// process created later). This answers where the kernel's table names the
+// file by another device than stat() does (as overlay and some sandboxed
+// file systems do).
+bool HeldByRunningHolder(int fd) {
+  char text[96];
   const ssize_t length = pread(fd, text, sizeof text - 1, 0);
   if (length <= 0) return false;
-  text[length] = '\0';
-  char* end = nullptr;
-  const long pid = strtol(text, &end, 10);
-  if (end == text || *end != ':' || pid <= 0) return false;
-  return kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+  ProcessStamp holder;
+  return RecordedHolder(std::string(text, static_cast<size_t>(length)), &holder) && emu::IsRunning(holder);
 }
 
 }  // namespace
@@ -82,6 +81,6 @@ bool IsInstallLockHeldNow() {
       answer = errno == EWOULDBLOCK ? Answer::Held : Answer::Free;
     }
   }
-  if (answer != Answer::Held && HeldByLiveToken(fd.get())) answer = Answer::Held;
+  if (answer != Answer::Held && HeldByRunningHolder(fd.get())) answer = Answer::Held;
   return answer == Answer::Held;
 }
