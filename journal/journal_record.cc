@@ -1,6 +1,7 @@
 // The run's record: one JSON object with the keys in a fixed order, so
 // deployment scripts can read it with any JSON parser or even a pattern.
 #include <cstdio>
+#include <string_view>
 
 #include "journal/journal_state.h"
 #include "journal/run_journal.h"
@@ -86,4 +87,14 @@ std::string JournalRecordJson(int exit_status) {
   AppendOptional(&out, state.VersionAfter);
   out += '}';
   return out;
+}
+
+bool IsRecordText(const std::string& head, const std::string& tail) {
+  // {"schema":<digits>,"mode":" ... }<newline>
+  constexpr std::string_view kOpening = "{\"schema\":", kMode = ",\"mode\":\"", kEnd = "}\n";
+  const std::string_view text(head);
+  if (!text.starts_with(kOpening)) return false;
+  size_t digits = kOpening.size();
+  while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') ++digits;
+  return digits > kOpening.size() && text.substr(digits).starts_with(kMode) && std::string_view(tail).ends_with(kEnd);
 }

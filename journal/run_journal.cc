@@ -48,6 +48,23 @@ void Log(const std::string& text) {
 
 std::string Quoted(const char* text) { return std::string("\"") + (text ? text : "") + "\""; }
 
+// Why the record may not go to path, or nullptr: it replaces only a missing
+// file or one that holds an earlier record, never any other file (the
+// machine's database, the install lock's file, a document).
+const char* RecordTargetRefused(const char* path) {
+  switch (PlatformHostFileKind(path)) {
+    case HostFileKind::Missing:
+      return nullptr;
+    case HostFileKind::Other:
+      return "it is not a regular file (a directory, a FIFO, a device or a socket)";
+    case HostFileKind::Regular:
+      break;
+  }
+  std::string head, tail;
+  if (PlatformReadHostFileEnds(path, kRecordSignatureSize, &head, &tail) && IsRecordText(head, tail)) return nullptr;
+  return "it holds something other than an earlier record, which is left as it is";
+}
+
 }  // namespace
 
 JournalSettings ReadJournalSettings() {
@@ -161,7 +178,9 @@ void JournalFinish(int exit_status) {
   if (!state.Active) return;
   if (!state.RecordPath.empty()) {
     const std::string record = JournalRecordJson(exit_status) + "\n";
-    if (!PlatformWriteFileAtomically(state.RecordPath.c_str(), record.data(), record.size()))
+    if (const char* why = RecordTargetRefused(state.RecordPath.c_str()))
+      Log("record not written to " + Quoted(state.RecordPath.c_str()) + ": " + why);
+    else if (!PlatformWriteFileAtomically(state.RecordPath.c_str(), record.data(), record.size()))
       Log("record could not be written to " + Quoted(state.RecordPath.c_str()));
   }
   Log(std::string("end: mode ") + RunModeName(state.Mode) + ", outcome " + RunOutcomeName(state.Outcome) + ", changed " + (state.Changed ? "true" : "false") +

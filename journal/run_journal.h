@@ -71,5 +71,10 @@ void JournalFinish(int exit_status);
 
 // The record as JSON text (one object, the contract's keys in order).
 std::string JournalRecordJson(int exit_status);
+// Whether a file whose first and last bytes (up to kRecordSignatureSize
+// each) are these holds a record: it opens as every record opens, with its
+// schema and mode, and ends as it ends.
+constexpr size_t kRecordSignatureSize = 32;
+bool IsRecordText(const std::string& head, const std::string& tail);
 // Forgets everything (tests).
 void JournalReset();

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <utility>
+
 namespace {
 
 class RunJournalTest : public testing::Test {
@@ -61,6 +64,37 @@ TEST_F(RunJournalTest, TheRecordKeepsTheKeysInTheirOrder) {
             R"({"schema":1,"mode":"remove","outcome":"removed-component","exit_status":3010,"changed":true,)"
             R"("restart_required":true,"failed_phases":["During KOTA component uninstall."],"errors":[],)"
             R"("reference":"ALPHA","version_before":"4.0","version_after":null})");
+}
+
+// What the record replaces: a file that opens and ends as a record does,
+// judged on the bytes a look at its two ends gives.
+TEST_F(RunJournalTest, OnlyARecordsOpeningAndEndMakeAFileARecord) {
+  Begin(true);
+  const std::string record = JournalRecordJson(0) + "\n";
+  auto ends = [](const std::string& text) {
+    const size_t n = std::min(text.size(), kRecordSignatureSize);
+    return std::pair{text.substr(0, n), text.substr(text.size() - n)};
+  };
+  const struct {
+    std::string text;
+    bool is_record;
+  } cases[] = {
+      {record, true},
+      {R"({"schema":12,"mode":"x"}
+)", true},
+      {record.substr(0, record.size() - 1), false},    // cut short: no line end
+      {R"({"schema":,"mode":"x"}
+)", false},          // no schema number
+      {R"({"schema":1,"kind":"x"}
+)", false},         // another object
+      {std::string("SQLite format 3\0", 16) + "}\n", false},  // a database
+      {"", false},                                     // the empty lock file
+      {"{}\n", false},
+  };
+  for (const auto& c : cases) {
+    const auto [head, tail] = ends(c.text);
+    EXPECT_EQ(IsRecordText(head, tail), c.is_record) << c.text;
+  }
 }
 
 }  // namespace

@@ -54,11 +54,18 @@ void Say(Flag verbose, const char* format, ...)
     ;
 
 // Files of the host (not of the emulated drive) that a run writes for the
-// people who deploy it: its log and its record. Paths are the host's.
+// people who deploy it: its log and its record. Paths are the host's. A run
+// writes only regular files: a directory, a FIFO, a device or a socket
+// named there is passed over at once, never opened for writing.
+enum class HostFileKind { Missing, Regular, Other };
+HostFileKind PlatformHostFileKind(const char* path);
+// Up to size bytes from the start of a regular file and up to size from its
+// end; false when it is not one or cannot be read.
+bool PlatformReadHostFileEnds(const char* path, size_t size, std::string* head, std::string* tail);
 //
-// A log opened for appending: every append is one write in append mode, so
-// the lines of concurrent runs sharing the file never interleave. nullptr
-// when the file cannot be opened.
+// A log opened once for appending: every append is one write in append
+// mode, so the lines of concurrent runs sharing the file never interleave.
+// nullptr when the file cannot be opened or is not a regular file.
 struct PlatformLogFile;
 PlatformLogFile* PlatformOpenLog(const char* path);
 bool PlatformAppendToLog(PlatformLogFile* log, const char* data, size_t size);

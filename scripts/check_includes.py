@@ -61,12 +61,12 @@ POSIX_PUBLIC = {
 }
 
 # Single files allowed one include their layer is not: the seam's Win32
-# header takes its declarations from the emulation on POSIX, and the status
-# program opens an emulated machine without creating it. These edges do not
-# count as layers including each other.
+# header takes its declarations from the emulation on POSIX. This edge does
+# not count as layers including each other. (The status program reads the
+# machine through the seam, platform/machine_reading.h, and includes nothing
+# of platform/posix/.)
 FILE_EXCEPTIONS = {
     ("platform/win32.h", "platform/posix/win32_api.h"),
-    ("status/machine_access.cc", "platform/posix/machine.h"),
 }
 
 # Who may include <windows.h> itself; everything else goes through
@@ -201,6 +201,8 @@ SELF_TEST_TREE = {
     "platform/posix/registry/store.h": "",
     "platform/posix/admin.h": "",
     "probe/probe.cc": '#include "probe.h"\n',
+    "status/look.cc": '#include "platform/posix/machine.h"\n',
+    "platform/posix/machine.h": "",
     "status/plan.cc": '#include "cli/command_line.h"\n#include "cli/run_decision.h"\n',
     "cli/command_line.h": "",
     "cli/run_decision.h": "",
@@ -212,6 +214,7 @@ SELF_TEST_EXPECTED = [
     'cli/run_decision.cc:2: a leaf of cli/ includes "cli/usage.h", which is not one',
     'probe/probe.cc:1: "probe.h" is not a path from the top of the tree',
     'services/stop.cc:1: services includes "component/keys.h", the component layer',
+    'status/look.cc:1: status includes "platform/posix/machine.h", the posix-public layer',
     'status/plan.cc:1: status includes "cli/command_line.h", not a leaf header of cli/',
     'tools/reg.cc:1: tools includes "platform/posix/registry/store.h", an internal header of the emulation',
     'layers include each other: component -> services -> component',

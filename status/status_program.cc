@@ -7,6 +7,7 @@
 #include "component/install.h"
 #include "platform/ascii_case.h"
 #include "platform/environment_text.h"
+#include "platform/machine_reading.h"
 #include "services/driver_service.h"
 #include "status/machine_access.h"
 #include "status/machine_state.h"
@@ -30,19 +31,41 @@ int FailLine(int status, const std::string& reason) {
   return status;
 }
 
+// What one mode read from the machine: the status and the text to print.
+struct Answer {
+  int Status = kDone;
+  std::string Text;
+};
+
 // Registered, current as an install would judge it, and its driver defined:
 // what a deployment engine's detection rule asks.
-int Detect(std::string name) {
+Answer Detect(std::string name) {
   for (char& c : name) c = AsciiUpper(c);
   std::string image;
-  if (!ReadReferenceImage(name.c_str(), &image)) return kNotInPlace;
+  if (!ReadReferenceImage(name.c_str(), &image)) return {kNotInPlace, ""};
   const char* windows_directory = LookupWindowsDirectory();
-  if (windows_directory == nullptr || ChooseInstall(windows_directory, 0).FullInstall) return kNotInPlace;
-  if (ReadDriverServiceState().Presence != DriverPresence::Defined) return kNotInPlace;
+  if (windows_directory == nullptr || ChooseInstall(windows_directory, 0).FullInstall) return {kNotInPlace, ""};
+  if (ReadDriverServiceState().Presence != DriverPresence::Defined) return {kNotInPlace, ""};
   std::string version;
   ReadRecordedVersion(&version);
-  Print(name + ": registered, component " + version + " current, driver service " + kDriverServiceName + " defined\n");
-  return kDone;
+  return {kDone, name + ": registered, component " + version + " current, driver service " + kDriverServiceName +
+                     " defined\n"};
+}
+
+Answer Read(const StatusOptions& options) {
+  switch (options.Mode) {
+    case StatusMode::Detect:
+      return Detect(options.DetectName);
+    case StatusMode::Plan: {
+      const RunPlan plan = PlanRun(options.ToolParse, options.Tool);
+      return {kDone, options.Json ? PlanJson(plan) : PlanText(plan)};
+    }
+    case StatusMode::Report:
+    case StatusMode::Help:
+      break;
+  }
+  const MachineState state = ReadMachineState(!options.ReleaseDirectory.empty());
+  return {kDone, options.Json ? StateJson(state) : StateText(state)};
 }
 
 }  // namespace
@@ -57,25 +80,14 @@ int RunStatus(int argc, char** argv) {
   }
   if (!options.ReleaseDirectory.empty() && !EnterReleaseDirectory(options.ReleaseDirectory))
     return FailLine(kBadArguments, "cannot enter the release directory " + options.ReleaseDirectory);
-  if (!OpenExistingMachine(&error)) {
+  // Printed once the reading is over: a reading that starts over prints once.
+  Answer answer;
+  if (!ReadMachineWithoutWriting([&] { answer = Read(options); }, &error)) {
     // Nothing is installed where there is no machine: detection says so
     // silently, as it does for a reference that is not in place.
     if (options.Mode == StatusMode::Detect) return kNotInPlace;
     return FailLine(kNotInPlace, error);
   }
-  switch (options.Mode) {
-    case StatusMode::Detect:
-      return Detect(options.DetectName);
-    case StatusMode::Plan: {
-      const RunPlan plan = PlanRun(options.ToolParse, options.Tool);
-      Print(options.Json ? PlanJson(plan) : PlanText(plan));
-      return kDone;
-    }
-    case StatusMode::Report:
-    case StatusMode::Help:
-      break;
-  }
-  const MachineState state = ReadMachineState(!options.ReleaseDirectory.empty());
-  Print(options.Json ? StateJson(state) : StateText(state));
-  return kDone;
+  Print(answer.Text);
+  return answer.Status;
 }

@@ -107,7 +107,8 @@ Faults and call counts
       (ignoring case) count. CODE: a number or a name such as
       ERROR_SHARING_VIOLATION; default 5 (ERROR_ACCESS_DENIED), the refusal
       every call can meet. --always: that call and every later one fail.
-      Calls are counted across every process using the machine. CODE
+      Calls are counted across every process using the machine
+      (mevrid-status, which only reads it, is not counted). CODE
       0xDEAD0009 stands for a crash: the process that makes the call kills
       itself there (SIGKILL), as a power cut would end it.
       Operations: RegOpenKeyExA RegCreateKeyExA RegQueryValueExA

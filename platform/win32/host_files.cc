@@ -1,5 +1,6 @@
 // The host files a run writes for its deployers (log and record), the clock
 // its waits are measured on, and its process identity, on Windows.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,11 +12,61 @@ struct PlatformLogFile {
   HANDLE File;
 };
 
+namespace {
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// A file on a disk, not a directory: not a device (NUL, CON, a COM port)
+// nor a pipe.
+bool IsRegular(HANDLE file) {
+  BY_HANDLE_FILE_INFORMATION info;
+  return GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, &info) &&
+         !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+}  // namespace
+
+HostFileKind PlatformHostFileKind(const char* path) {
+  // No access asked: a device is looked at, not opened for use; backup
+  // semantics open a directory too.
+  HANDLE file = CreateFileA(path, 0, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? HostFileKind::Missing
+                                                                          : HostFileKind::Other;
+  }
+  const bool regular = IsRegular(file);
+  CloseHandle(file);
+  return regular ? HostFileKind::Regular : HostFileKind::Other;
+}
+
+bool PlatformReadHostFileEnds(const char* path, size_t size, std::string* head, std::string* tail) {
+  HANDLE file = CreateFileA(path, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  LARGE_INTEGER file_size{};
+  bool ok = IsRegular(file) && GetFileSizeEx(file, &file_size);
+  const DWORD length = ok ? static_cast<DWORD>(std::min<LONGLONG>(size, file_size.QuadPart)) : 0;
+  head->resize(length);
+  tail->resize(length);
+  DWORD read = 0;
+  ok = ok && ReadFile(file, head->data(), length, &read, nullptr) && read == length;
+  LARGE_INTEGER tail_start{};
+  tail_start.QuadPart = file_size.QuadPart - length;
+  ok = ok && SetFilePointerEx(file, tail_start, nullptr, FILE_BEGIN) &&
+       ReadFile(file, tail->data(), length, &read, nullptr) && read == length;
+  CloseHandle(file);
+  return ok;
+}
+
 PlatformLogFile* PlatformOpenLog(const char* path) {
+  if (PlatformHostFileKind(path) == HostFileKind::Other) return nullptr;
   // Append access alone: Windows places every write whole at the end.
-  HANDLE file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = CreateFileA(path, FILE_APPEND_DATA, kShareAll, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return nullptr;
+  if (!IsRegular(file)) {
+    CloseHandle(file);
+    return nullptr;
+  }
   return new PlatformLogFile{file};
 }
 

@@ -3,6 +3,9 @@
 // kind of run, a nested run that leaves its parent's record alone, and the
 // log of a walk whose pre-processor never ends.
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <stdlib.h>
 
 #include <functional>
@@ -219,6 +222,68 @@ TEST_F(DeploymentRecord, ARefusalAndAnUnwritableRecordChangeNothing) {
   EXPECT_EQ(unwritable.out, plain.out);
   EXPECT_NE(testsupport::ReadFile(files.log).find("record could not be written to \"/nonexistent/result.json\""),
             std::string::npos);
+}
+
+// A record or a log named where no file of the run's own is: a FIFO with no
+// reader, a directory, a socket, a device, a file of other text, the
+// machine's own database. The run neither waits there nor writes there; its
+// output and status are a plain run's, and the log, where it can be
+// written, says why the record was not. An earlier record is replaced.
+TEST_F(DeploymentRecord, ATargetThatIsNotItsOwnFileIsPassedOver) {
+  const std::string work = std::filesystem::path(m_.release_dir()).parent_path().string();
+  const std::string fifo = work + "/fifo", directory = work + "/directory", socket_path = work + "/socket",
+                    document = work + "/notes.txt";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+  ASSERT_TRUE(std::filesystem::create_directory(directory));
+  const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  snprintf(address.sun_path, sizeof address.sun_path, "%s", socket_path.c_str());
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_TRUE(testsupport::WriteFile(document, "{\"schema\":1, but notes of mine\n"));
+  const std::vector<std::string> noop = {"-o", "-k", "alpha"};
+  DeployedFiles files(m_);
+  const e2e::ToolRun plain = Run(noop);
+  const std::string not_regular = "it is not a regular file (a directory, a FIFO, a device or a socket)";
+  const std::string not_record = "it holds something other than an earlier record, which is left as it is";
+  for (const auto& [target, why] : {std::pair{fifo, not_regular}, std::pair{directory, not_regular},
+                                    std::pair{socket_path, not_regular}, std::pair{document, not_record}}) {
+    SCOPED_TRACE(target);
+    std::filesystem::remove(files.log);
+    const e2e::ToolRun record = Run(noop, {"MEVRID_RESULT_FILE=" + target, "MEVRID_LOG=" + files.log});
+    EXPECT_EQ(record.status, plain.status);
+    EXPECT_EQ(record.out, plain.out);
+    EXPECT_NE(testsupport::ReadFile(files.log).find("record not written to \"" + target + "\": " + why),
+              std::string::npos);
+    if (target == document) continue;
+    const e2e::ToolRun log = Run(noop, {"MEVRID_LOG=" + target});
+    EXPECT_EQ(log.status, plain.status);
+    EXPECT_EQ(log.out, plain.out);
+  }
+  const e2e::ToolRun device_log = Run(noop, {"MEVRID_LOG=/dev/null"});
+  EXPECT_EQ(device_log.out, plain.out);
+  struct stat st {};
+  EXPECT_TRUE(stat(fifo.c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
+  EXPECT_TRUE(stat(socket_path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode));
+  EXPECT_TRUE(std::filesystem::is_empty(directory));
+  EXPECT_EQ(testsupport::ReadFile(document), "{\"schema\":1, but notes of mine\n");
+  close(listener);
+
+  // The machine's own database stays the machine's: the next run finds it.
+  const std::string database = m_.machine().dir() + "/machine.db";
+  std::filesystem::remove(files.log);
+  const e2e::ToolRun install =
+      Run({"-k", "alpha", "-p", kAlphaImage, "-q"}, {"MEVRID_RESULT_FILE=" + database, "MEVRID_LOG=" + files.log});
+  EXPECT_EQ(install.status, 0);
+  EXPECT_NE(testsupport::ReadFile(files.log).find("record not written to \"" + database + "\": " + not_record),
+            std::string::npos);
+  EXPECT_EQ(Run({"-k", "beta", "-p", "C:\\Products\\Beta\\pre.exe BETA", "-q"}).status, 0);
+  EXPECT_TRUE(AllInstalled());
+
+  // An earlier record is what the record replaces.
+  Deployed(noop);
+  EXPECT_EQ(Run({"-k", "alpha", "-r", "-q"}, files.Env()).status, 0);
+  EXPECT_NE(testsupport::ReadFile(files.record).find(R"("outcome":"removed-reference")"), std::string::npos);
 }
 
 // ALPHA's pre-processor runs the tool itself: the nested run logs to the

@@ -26,8 +26,9 @@ TEST_F(LostDatabase, IsRefusedNotRecreated) {
     const char* reason;
   };
   const std::string db = m_.machine().dir() + "/machine.db";
-  for (const Case& c : {Case{"emptied", "", " holds no machine (empty or damaged)"},
-                        Case{"damaged", "not a database at all, not even its header", " holds no machine"},
+  for (const Case& c : {Case{"emptied", "", " holds no machine (empty: no tables at all); remove it"},
+                        Case{"damaged", "not a database at all, not even its header",
+                             " holds no machine (damaged: not an SQLite database); remove it"},
                         Case{"deleted", nullptr, "no machine database in "}}) {
     SCOPED_TRACE(c.what);
     ASSERT_EQ(InstallAlpha().status, 0);
@@ -55,6 +56,37 @@ TEST_F(LostDatabase, IsRefusedNotRecreated) {
     std::string error;
     ASSERT_TRUE(emu::OpenMachine(m_.machine().dir(), false, &error)) << error;
   }
+}
+
+// A sound database its user may not use (a directory it may not write, so
+// SQLite cannot make its side files there; as root, the programs run as
+// nobody) is said to be that, never called empty or damaged: the tool and
+// the machine tool name the permission and do not advise removing it.
+TEST_F(LostDatabase, OneThatCannotBeUsedIsNotCalledLost) {
+  ASSERT_EQ(InstallAlpha().status, 0);
+  emu::CloseMachine();  // the last to close removes the side files
+  const std::string dir = m_.machine().dir();
+  const std::string db = testsupport::ReadFile(dir + "/machine.db");
+  chmod(dir.c_str(), 0555);
+  // The programs where nobody may reach them.
+  const std::string work = std::filesystem::path(m_.release_dir()).parent_path().string();
+  chmod(work.c_str(), 0755);
+  const std::string machine_tool = work + "/mevrid-machine";
+  std::filesystem::copy_file(testsupport::MachineToolPath(), machine_tool);
+  for (const std::vector<std::string>& command :
+       {std::vector<std::string>{m_.release_dir() + "/mevrid.exe", "-k", "beta", "-p", "x"},
+        std::vector<std::string>{machine_tool, "reg", "query", "HKLM\\SOFTWARE"}}) {
+    std::vector<std::string> argv = command;
+    if (geteuid() == 0) argv.insert(argv.begin(), {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+    const testsupport::ProcessResult r = testsupport::RunProgram(argv, m_.release_dir());
+    EXPECT_EQ(r.status, command[0] == machine_tool ? 2 : 1) << command[0];
+    EXPECT_NE(r.err.find("machine.db: permission denied"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("remove it"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("damaged"), std::string::npos) << r.err;
+  }
+  chmod(dir.c_str(), 0755);
+  EXPECT_EQ(testsupport::ReadFile(dir + "/machine.db"), db);
+  EXPECT_FALSE(testsupport::FileExists(dir + "/machine.db-wal"));
 }
 
 }  // namespace

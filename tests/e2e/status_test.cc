@@ -1,15 +1,21 @@
 // mevrid-status end to end: the plan of a run set against the run done for
 // real right after it, detection before and after an install, and proof by
-// the emulation's call counts that it never writes.
+// the machine's files that it never writes, wherever it meets the machine.
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <map>
 
 #include "platform/install_lock.h"
+#include "platform/posix/machine.h"
 #include "platform/registry_access.h"
 #include "tests/e2e/component_e2e_support.h"
 
@@ -201,29 +207,97 @@ TEST_F(StatusEndToEnd, DetectionFollowsTheInstallAndTheRemoval) {
   EXPECT_EQ(removed.out, "");
 }
 
-// Every mode on a machine with two references, with the calls counted:
-// reads only, and not one call that writes.
-TEST_F(StatusEndToEnd, ItNeverWrites) {
+// The machine's database and SQLite's side files, byte for byte ("" for a
+// file that is not there).
+std::map<std::string, std::string> DatabaseFiles(const std::string& machine_dir) {
+  std::map<std::string, std::string> files;
+  for (const char* name : {"machine.db", "machine.db-wal", "machine.db-shm"}) {
+    const std::string path = machine_dir + "/" + name;
+    files[name] = testsupport::FileExists(path) ? "present:" + testsupport::ReadFile(path) : "";
+  }
+  return files;
+}
+
+// The tool started in the background, its output dropped.
+pid_t StartTool(const std::string& release_dir, const std::vector<std::string>& args) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (chdir(release_dir.c_str()) != 0) _exit(127);
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, 1);
+    std::vector<char*> argv{const_cast<char*>("mevrid.exe")};
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    execv("mevrid.exe", argv.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+// True once the process is stopped (by SIGSTOP), within a bound.
+bool WaitUntilStopped(pid_t pid) {
+  for (int tries = 0; tries < 10000; ++tries) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const size_t state = text.rfind(')');
+    if (state != std::string::npos && text.size() > state + 2 && text[state + 2] == 'T') return true;
+    usleep(1000);
+  }
+  return false;
+}
+
+// A thousand calls of every mode, a quarter at each moment a reader meets
+// the machine: with no writer and no side files, beside a program that has
+// it open, while the install lock is held, and in the middle of an install
+// (the tool stopped by a pre-processor). The database and its -wal and -shm stay
+// byte for byte what they were, and no side file appears.
+TEST_F(StatusEndToEnd, ItNeverWritesTheMachine) {
   ASSERT_EQ(InstallAlpha().status, 0);
   ASSERT_EQ(InstallBeta().status, 0);
-  const std::string registry = m_.Registry();
-  ASSERT_TRUE(emu::SetSetting("count-calls", "1"));
-  const std::vector<std::vector<std::string>> runs = {
+  const std::string dir = m_.machine().dir();
+  const std::vector<std::vector<std::string>> modes = {
       {}, {"--json", "--release", "."}, {"--plan", "-k", "gamma", "-p", "x"}, {"--plan", "-r", "-k", "alpha"},
       {"--plan", "-g", "-k", "alpha", "-p", "x"}, {"--detect", "beta"}};
-  for (const auto& args : runs) EXPECT_NE(Status(args).status, 2);
-  ASSERT_TRUE(emu::SetSetting("count-calls", "0"));
-  std::map<std::string, int64_t> counts;
-  for (const auto& [operation, count] : emu::CallCounts()) counts[operation] = count;
-  EXPECT_GT(counts["RegOpenKeyExA"], 0);
-  EXPECT_GT(counts["QueryServiceStatus"], 0);
-  EXPECT_GT(counts["GetFileSize"], 0);
-  for (const char* write : {"RegCreateKeyExA", "RegSetValueExA", "RegDeleteKeyA", "RegDeleteValueA", "CreateServiceA",
-                            "DeleteService", "ControlService", "StartServiceA", "CopyFileA", "DeleteFileA", "MoveFileA",
-                            "MoveFileExA", "SetFileTime", "SetFileAttributesA", "CreateDirectoryA", "CreateProcessA",
-                            "CreateMutexA"})
-    EXPECT_EQ(counts.count(write), 0u) << write;
+  auto calls_at = [&](const char* moment) {
+    SCOPED_TRACE(moment);
+    const std::map<std::string, std::string> before = DatabaseFiles(dir);
+    for (int call = 0; call < 250; ++call) {
+      const testsupport::ProcessResult r = Status(modes[call % modes.size()]);
+      ASSERT_TRUE(r.status == 0 || r.status == 1) << r.err;  // detection: 1 in the middle of an upgrade
+      ASSERT_EQ(r.err, "");
+    }
+    EXPECT_TRUE(DatabaseFiles(dir) == before);
+  };
+
+  // Closed by the last program that had it open: no -wal, no -shm.
+  emu::CloseMachine();
+  ASSERT_FALSE(testsupport::FileExists(dir + "/machine.db-wal"));
+  calls_at("no writer, no side files");
+  EXPECT_FALSE(testsupport::FileExists(dir + "/machine.db-wal"));
+  EXPECT_FALSE(testsupport::FileExists(dir + "/machine.db-shm"));
+
+  const std::string registry = m_.Registry();  // this process opens it again
+  calls_at("beside a program that has it open");
+  ASSERT_TRUE(AcquireInstallLock());
+  calls_at("the install lock held");
+  ReleaseInstallLock();
   EXPECT_EQ(m_.Registry(), registry);
+
+  // An upgrade tells ALPHA "-e": its pre-processor stops the tool there.
+  // ("-e" and later "-b": only the first stops it).
+  const std::string once = m_.release_dir() + "/../stopped-once";
+  PutFile("C:\\Products\\Alpha\\pre.exe", "#!/bin/sh\nmkdir '" + once + "' 2>/dev/null && kill -STOP $PPID\n",
+          1000000000);
+  m_.machine().Import(kRegHeader + kVersionSection + "\"Version\"=\"3.9\"\r\n");
+  const pid_t tool = StartTool(m_.release_dir(), {"-k", "gamma", "-p", "C:\\Products\\Beta\\pre.exe GAMMA"});
+  ASSERT_GT(tool, 0);
+  const bool stopped = WaitUntilStopped(tool);
+  if (stopped) calls_at("in the middle of an install");
+  kill(tool, SIGCONT);
+  int status = -1;
+  ASSERT_EQ(waitpid(tool, &status, 0), tool);
+  ASSERT_TRUE(stopped);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 
   // A machine that does not exist is not created by looking at it.
   const std::string absent = m_.release_dir() + "/no-machine";
@@ -232,6 +306,44 @@ TEST_F(StatusEndToEnd, ItNeverWrites) {
   EXPECT_EQ(none.out, "");
   EXPECT_EQ(Status({"--detect", "alpha"}, {"MEVRID_MACHINE=" + absent}).status, 1);
   EXPECT_FALSE(testsupport::FileExists(absent));
+}
+
+// A machine in a directory its reader may not write to (as root, the reader
+// runs as nobody) is read as any other, with and without SQLite's side files.
+TEST_F(StatusEndToEnd, AReadOnlyMachineDirectoryIsReadNormally) {
+  ASSERT_EQ(InstallAlpha().status, 0);
+  const std::vector<std::vector<std::string>> modes = {
+      {"--json"}, {"--plan", "--json", "-k", "beta", "-p", "x"}, {"--detect", "alpha"}};
+  std::vector<std::string> expected;
+  for (const auto& args : modes) expected.push_back(Status(args).out);
+  const std::string copy = m_.release_dir() + "/../read-only-machine";
+  // The reader, and what it reads, where nobody may reach them.
+  const std::string work = std::filesystem::path(m_.release_dir()).parent_path().string();
+  chmod(work.c_str(), 0755);
+  const std::string reader = work + "/mevrid-status";
+  std::filesystem::copy_file(MEVRID_STATUS_TOOL, reader);
+  for (const bool side_files : {true, false}) {
+    SCOPED_TRACE(side_files ? "with -wal and -shm" : "the database alone");
+    if (!side_files) emu::CloseMachine();  // the last to close removes them
+    std::filesystem::remove_all(copy);
+    // With the files' times, which the report shows.
+    ASSERT_EQ(testsupport::RunProgram({"/bin/cp", "-a", m_.machine().dir(), copy}).status, 0);
+    ASSERT_EQ(testsupport::FileExists(copy + "/machine.db-wal"), side_files);
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(copy))
+      chmod(entry.path().c_str(), entry.is_directory() ? 0555 : 0444);
+    chmod(copy.c_str(), 0555);
+    const std::map<std::string, std::string> before = DatabaseFiles(copy);
+    for (size_t i = 0; i < modes.size(); ++i) {
+      std::vector<std::string> argv = modes[i];
+      argv.insert(argv.begin(), reader);
+      if (geteuid() == 0) argv.insert(argv.begin(), {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+      const testsupport::ProcessResult r = testsupport::RunProgram(argv, m_.release_dir(), {"MEVRID_MACHINE=" + copy});
+      EXPECT_EQ(r.status, 0) << r.err;
+      EXPECT_EQ(r.out, expected[i]);
+    }
+    EXPECT_TRUE(DatabaseFiles(copy) == before);
+    chmod(copy.c_str(), 0755);
+  }
 }
 
 TEST_F(StatusEndToEnd, TheReportShowsTheStateAndAHeldLock) {

@@ -21,7 +21,7 @@ wine_env() {
 write_ansible_cfg() {
   cat >"$work/ansible.cfg" <<EOF
 [defaults]
-roles_path = $top/deploy/ansible/roles
+collections_path = $work/collections
 gathering = explicit
 forks = 8
 retry_files_enabled = false
@@ -36,6 +36,15 @@ remote_tmp = $work/ansible-tmp
 pipelining = true
 EOF
   export ANSIBLE_CONFIG=$work/ansible.cfg
+}
+
+# The collection as a user gets it: built with ansible-galaxy from
+# deploy/ansible and installed from the tarball into the run's own
+# collections path (nothing downloaded).
+install_collection() {
+  ansible-galaxy collection build "$top/deploy/ansible" --output-path "$work" --force >"$work/collection.log" 2>&1 &&
+    ansible-galaxy collection install "$work"/kelm-kota-*.tar.gz -p "$work/collections" --no-deps --offline \
+      >>"$work/collection.log" 2>&1
 }
 
 # Two releases of the same build: rel2's files are newer, so rolling it out
@@ -81,29 +90,33 @@ fleet_inventory() {
     for ((i = 1; i <= n; i++)); do
       printf -v name 'h%02d' "$i"
       new_machine "$work/machines/$name" || return 1
-      echo "$name kota_machine=$work/machines/$name"
+      echo "$name kota_component_machine=$work/machines/$name"
     done
     echo
     echo "[lock1]"
     new_machine "$work/machines/shared1" && new_machine "$work/machines/shared2" || return 1
-    for i in 1 2 3 4; do echo "l$i kota_machine=$work/machines/shared1 host_product=LOCK$i"; done
+    for i in 1 2 3 4; do echo "l$i kota_component_machine=$work/machines/shared1 host_product=LOCK$i"; done
     echo "[lock2]"
-    for i in 5 6 7; do echo "l$i kota_machine=$work/machines/shared2 host_product=LOCK$i"; done
+    for i in 5 6 7; do echo "l$i kota_component_machine=$work/machines/shared2 host_product=LOCK$i"; done
+    echo "[odd]"
+    for i in 1 2 3; do echo "x$i kota_component_machine=$work/machines/x$i"; done
     echo
     echo "[emulated:children]"
     echo "fleet"
     echo "lock1"
     echo "lock2"
+    echo "odd"
     echo
     echo "[emulated:vars]"
-    echo "kota_platform=emulated"
+    echo "kota_component_platform=emulated"
     echo "release_root=$work/releases/posix"
     echo
     echo "[all:vars]"
     echo "ansible_connection=local"
     echo "ansible_python_interpreter=/usr/bin/python3"
-    echo "kota_machine_tool=$machine_tool"
-    echo "kota_status_tool=$status_tool"
+    echo "kota_component_machine_tool=$machine_tool"
+    echo "kota_component_status_tool=$status_tool"
+    echo "kota_component_busy_delay=0"
   } >"$work/inventory.ini"
 }
 
@@ -115,7 +128,7 @@ add_wine_hosts() {
     echo "[wine]"
     for i in 1 2; do
       new_prefix "$work/machines/w$i" || return 1
-      echo "w$i kota_platform=wine kota_wine_prefix=$work/machines/w$i release_root=$work/releases/windows"
+      echo "w$i kota_component_platform=wine kota_component_wine_prefix=$work/machines/w$i release_root=$work/releases/windows"
     done
   } >>"$work/inventory.ini"
 }
@@ -145,7 +158,9 @@ play() {
     -e "fleet_hosts=$pattern" "$here/plays/$book" "$@" >"$work/plays/$name.json" 2>"$work/plays/$name.err"
   play_status=$?
   plays_run=$((plays_run + 1))
-  python3 "$here/summary.py" "$work/plays/$name.json" >"$work/last.txt" || {
+  python3 "$here/summary.py" "$work/plays/$name.json" "$work/last-records.txt" "$work/last-warnings.txt" \
+    "$work/last-plans.txt" \
+    >"$work/last.txt" || {
     echo "play $name: no result ($(tail -3 "$work/plays/$name.err"))"
     check_failures=$((check_failures + 1))
     return 1
@@ -245,18 +260,20 @@ expect_play() {
   fi
 }
 
-# The run record a host's reference left: "outcome exit_status changed restart".
+# The run record the role kept for a host in the last play:
+# "outcome exit_status changed restart_required reboot_required".
 record_of() {
-  local m file
-  m=$(machine_of "$1")
-  file=$(find "$m/drive_c/ProgramData/KelmKOTA" -maxdepth 2 -ipath "*/KelmKOTA/$2/record.json" -print -quit 2>/dev/null)
-  [ -n "$file" ] || { echo "no record"; return; }
-  python3 -c 'import json,sys; r=json.load(open(sys.argv[1])); print(r["outcome"], r["exit_status"], str(r["changed"]).lower(), str(r["restart_required"]).lower())' "$file"
+  local got
+  got=$(awk -v h="$1" '$1 == h { $1 = ""; sub(/^ /, ""); print }' "$work/last-records.txt")
+  echo "${got:-no record}"
 }
+# expect_record "HOSTS" REFERENCE "outcome exit_status changed restart_required"
+# (reboot_required is false unless a fifth word says otherwise).
 expect_record() {
   local host got want=$3
+  [ "$(wc -w <<<"$want")" -eq 4 ] && want="$want false"
   for host in $1; do
-    got=$(record_of "$host" "$2")
+    got=$(record_of "$host")
     if [ "$got" != "$want" ]; then
       echo "  $host: record of $2 reads \"$got\", expected \"$want\""
       check_failures=$((check_failures + 1))
@@ -271,4 +288,53 @@ except() {
   local list=$1 drop=" $2 " h out=()
   for h in $list; do [[ $drop == *" $h "* ]] || out+=("$h"); done
   echo "${out[*]}"
+}
+
+# --- the README's walkthrough ------------------------------------------------------
+
+# run_walkthrough: the sh blocks of deploy/ansible/README.md's walkthrough,
+# as one script with KOTA in the run's directory and the engine's own
+# settings (no ansible.cfg of the test), from the top of the repository.
+# Its plays must say: every host changed, then none, then (check mode and
+# the upgrade) every host with the plan "upgraded", then the removal; and
+# both machines must be left clean, without the role's folder.
+run_walkthrough() {
+  local dir=$work/walkthrough script=$work/walkthrough.sh
+  python3 - "$top/deploy/ansible/README.md" >"$script" <<'PY' || return 1
+import re, sys
+text = open(sys.argv[1]).read()
+section = text.split("## Walkthrough", 1)[1].split("\n## ", 1)[0]
+print("set -euo pipefail")
+for block in re.findall(r"```sh\n(.*?)```", section, re.S):
+    for line in block.splitlines():
+        if not line.startswith("apt-get "):
+            print(line)
+PY
+  (cd "$top" && env -u ANSIBLE_CONFIG -u ANSIBLE_COLLECTIONS_PATH KOTA="$dir" bash "$script") >"$work/walkthrough.log" 2>&1 || {
+    tail -20 "$work/walkthrough.log"
+    return 1
+  }
+  local recaps want=("changed" "unchanged" "changed" "changed" "changed") got
+  recaps=$(awk '/^PLAY RECAP/ { n++ } n && / : ok=/ { split($0, f, "changed="); split(f[2], c, " "); print n, $1, (c[1] > 0 ? "changed" : "unchanged") }' \
+    "$work/walkthrough.log")
+  for i in 1 2 3 4 5; do
+    got=$(awk -v n="$i" '$1 == n { print $3 }' <<<"$recaps" | sort -u | paste -sd, -)
+    if [ "$got" != "${want[i - 1]}" ]; then
+      echo "  walkthrough play $i: hosts $got, expected ${want[i - 1]}"
+      return 1
+    fi
+  done
+  if [ "$(grep -c '"outcome": "upgraded"' "$work/walkthrough.log")" -ne 2 ]; then
+    echo "  walkthrough: check mode did not plan \"upgraded\" on both hosts"
+    return 1
+  fi
+  local m line
+  for m in emu01 emu02; do
+    line=$(machine_summary "$dir/machines/$m")
+    if [ "$line" != 'refs=- version=- vtrin=absent files=absent pending=0 temp=0' ] ||
+      [ -e "$dir/machines/$m/drive_c/ProgramData/KelmKOTA/DEMOPRODUCT" ]; then
+      echo "  walkthrough: $m left as \"$line\" $(ls "$dir/machines/$m/drive_c/ProgramData/KelmKOTA" 2>/dev/null)"
+      return 1
+    fi
+  done
 }

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The Ansible role kota_component against a fleet of emulated machines.
+# The collection kelm.kota (the role kota_component) against a fleet of
+# emulated machines.
 #
 #   tests/fleet/run.sh [--no-build] [--no-wine] [--hosts N] [--keep] [SCENARIO...]
 #
@@ -7,13 +8,18 @@
 #    them with apt when missing, and says so; without root it skips).
 # 2. Builds the POSIX tool, mevrid-machine and mevrid-status (preset default)
 #    and, for the two Wine hosts, the windows preset.
-# 3. ansible-lint on the role and the Windows example play, and
-#    ansible-playbook --syntax-check of that play.
-# 4. Generates an inventory of N emulated hosts (30 by default; local
+# 3. Builds the collection kelm.kota with ansible-galaxy, installs the
+#    tarball into the run's own collections path (the plays run from there),
+#    and checks it without a Windows host: static_checks.py, ansible-lint
+#    with the production profile, --syntax-check of both plays.
+# 4. Runs the walkthrough of deploy/ansible/README.md as written (its
+#    apt-get line aside: step 1 installs what is missing).
+# 5. Generates an inventory of N emulated hosts (30 by default; local
 #    connection, each its own machine on a virtual clock), seven hosts on two
-#    shared machines, and two Wine hosts; runs the scenarios with forks 8 and
-#    after every play reads every machine with mevrid-machine (registry
-#    export, services, files) against what the play must have left.
+#    shared machines, three set up wrongly, and two Wine hosts; runs the
+#    scenarios with forks 8 and after every play reads every machine with
+#    mevrid-machine (registry export, services, files) against what the
+#    play must have left. The faults scenario needs 14 hosts or more.
 #
 # --no-build uses the builds as they are; --no-wine leaves out the Wine
 # hosts; --keep keeps the work directory. Prints one summary line per play
@@ -29,7 +35,7 @@ while [ $# -gt 0 ]; do
     --no-wine) wine="" ;;
     --keep) keep=1 ;;
     --hosts) fleet_size=$2; shift ;;
-    -h | --help) sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,25p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     -*) echo "run.sh: unknown option $1" >&2; exit 2 ;;
     *) only+=("$1") ;;
   esac
@@ -106,25 +112,48 @@ status_tool=$posix_build/mevrid-status
 wine_programs=$top/build/windows/wine-programs
 cc -O2 -o "$work/record_call" "$top/tests/wine/programs/record_call.c" || { fail "record_call"; finish; }
 
-# --- 3. lint -----------------------------------------------------------------------
-export ANSIBLE_NOCOLOR=1 ANSIBLE_FORCE_COLOR=0
-if (cd "$top/deploy/ansible" && ansible-lint -q roles/kota_component examples/windows.yml) >"$work/lint.log" 2>&1; then
-  pass "ansible-lint on the role and the Windows play"
-else
-  grep -v 'Unable to load module' "$work/lint.log" | tail -20
-  fail "ansible-lint on the role and the Windows play"
-fi
-if (cd "$top/deploy/ansible" && ansible-playbook -i examples/inventory.ini --syntax-check examples/windows.yml) \
-  >"$work/syntax.log" 2>&1; then
-  pass "ansible-playbook --syntax-check of the Windows play"
-else
-  tail -20 "$work/syntax.log"
-  fail "ansible-playbook --syntax-check of the Windows play"
-fi
-
-# --- 4. the fleet --------------------------------------------------------------------
+# --- 3. the collection and its static checks -----------------------------------
 . "$here/lib.sh"
 write_ansible_cfg
+export ANSIBLE_NOCOLOR=1 ANSIBLE_FORCE_COLOR=0
+if install_collection; then
+  pass "collection kelm.kota built and installed from its tarball"
+else
+  tail -20 "$work/collection.log"
+  fail "collection kelm.kota built and installed from its tarball"
+  finish
+fi
+collection=$work/collections/ansible_collections/kelm/kota
+if python3 "$here/static_checks.py" "$collection" "$top/deploy/ansible/ansible.cfg" >"$work/static.log" 2>&1; then
+  pass "static checks: module arguments, programs by path, booleans, argument spec"
+else
+  cat "$work/static.log"
+  fail "static checks: module arguments, programs by path, booleans, argument spec"
+fi
+if (cd "$top/deploy/ansible" && ansible-lint --offline --profile production) >"$work/lint.log" 2>&1; then
+  pass "ansible-lint --profile production on the collection"
+else
+  grep -v 'Unable to load module\|^\[WARNING\]' "$work/lint.log" | tail -20
+  fail "ansible-lint --profile production on the collection"
+fi
+for book in windows emulated; do
+  if (cd "$collection" && ansible-playbook -i "examples/$book.ini" --syntax-check "kelm.kota.$book") \
+    >"$work/syntax.log" 2>&1; then
+    pass "ansible-playbook --syntax-check of kelm.kota.$book"
+  else
+    tail -20 "$work/syntax.log"
+    fail "ansible-playbook --syntax-check of kelm.kota.$book"
+  fi
+done
+
+# --- 4. the walkthrough of deploy/ansible/README.md, as written ------------------
+if run_walkthrough; then
+  pass "the README's walkthrough: roll-out, changed=0, check and upgrade, removal"
+else
+  fail "the README's walkthrough: roll-out, changed=0, check and upgrade, removal"
+fi
+
+# --- 5. the fleet --------------------------------------------------------------------
 make_releases posix "$posix_build/release" || { fail "posix release directory"; finish; }
 
 wine_base_prefix=""

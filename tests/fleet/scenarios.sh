@@ -2,7 +2,7 @@
 # play is followed by a reading of every machine it touched.
 # shellcheck disable=SC2154  # work, fleet_size, machine_tool: run.sh's
 
-scenarios=(check_mode rollout again faults second_product lock in_use_removal)
+scenarios=(check_mode rollout again check_upgrade faults second_product lock in_use_removal odd_hosts)
 
 installed() { echo "refs=$1 version=4.0 vtrin=RUNNING files=$2 pending=0 temp=0"; }
 clean='refs=- version=- vtrin=absent files=absent pending=0 temp=0'
@@ -27,7 +27,44 @@ scenario_check_mode() {
   fi
   play check-mode product.yml fleet -e product=PRODA --check
   expect_play changed "$(all_fleet)"
+  expect_plan "$(all_fleet)" installed
   expect $(all_fleet) -- "$clean"
+}
+
+# The role's folder for a product on each host's machine: present or absent.
+expect_folders() {
+  local h dir got
+  for h in $1; do
+    dir=$(machine_of "$h")/drive_c/ProgramData/KelmKOTA/$2
+    [ -e "$dir" ] && got=present || got=absent
+    if [ "$got" != "$3" ]; then
+      echo "  $h: $dir is $got, expected $3"
+      check_failures=$((check_failures + 1))
+    fi
+  done
+}
+
+# How many times the play NAME ran the tool on each host (the busy retries).
+expect_attempts() {
+  local h got
+  for h in $1; do
+    got=$(python3 - "$work/plays/$3.json" "$h" <<'PY'
+import json, sys
+text = open(sys.argv[1]).read()
+data = json.loads(text[text.index("{"):])
+for play in data["plays"]:
+    for task in play["tasks"]:
+        result = task["hosts"].get(sys.argv[2], {})
+        if task["task"]["name"].endswith("Run mevrid on the staged release") and "attempts" in result:
+            print(result["attempts"])
+PY
+)
+    got=$(tail -1 <<<"$got")
+    if [ "$got" != "$2" ]; then
+      echo "  $h: the tool ran ${got:-0} times, expected $2"
+      check_failures=$((check_failures + 1))
+    fi
+  done
 }
 
 # 1. Roll-out of one product: every host changed, the component and the
@@ -45,6 +82,25 @@ scenario_again() {
   expect_play unchanged "$(all_fleet)"
   expect $(all_fleet) -- "$(installed PRODA rel1)"
   expect_record "$(all_fleet)" PRODA "registered 0 false false"
+}
+
+# Check mode over a new release predicts the upgrade and changes nothing.
+scenario_check_upgrade() {
+  play check-upgrade product.yml fleet -e product=PRODA -e release=rel2 --check
+  expect_play changed "$(all_fleet)"
+  expect_plan "$(all_fleet)" upgraded
+  expect $(all_fleet) -- "$(installed PRODA rel1)"
+}
+
+# The outcome each host's plan in the last play announced.
+expect_plan() {
+  local h
+  for h in $1; do
+    if ! grep -q "^$h .*\"outcome\": \"$2\"" "$work/last-plans.txt"; then
+      echo "  $h: no plan with outcome $2"
+      check_failures=$((check_failures + 1))
+    fi
+  done
 }
 
 # 3. An upgrade (rel2) with faults on three hosts: a library copy refused
@@ -107,8 +163,8 @@ scenario_second_product() {
 
 # 5. Four hosts on one machine at once: the install lock serialises them and
 # every reference arrives. Three hosts on another machine whose lock is held,
-# with a lock timeout: each gives up busy (1618), and the retry, one host
-# at a time, succeeds.
+# with a lock timeout: each gives up busy (1618) on every one of its tries,
+# and the retry, one host at a time, succeeds.
 scenario_lock() {
   play lock product.yml lock1
   expect_play changed "l1 l2 l3 l4"
@@ -117,19 +173,20 @@ scenario_lock() {
   local lock_fd
   exec {lock_fd}>"$work/machines/shared2/install.lock"
   flock -x "$lock_fd"
-  play lock-busy product.yml lock2 -e kota_lock_timeout=0
+  play lock-busy product.yml lock2 -e kota_component_lock_timeout=0 -e kota_component_busy_retries=2
   flock -u "$lock_fd"
   exec {lock_fd}>&-
   expect_play failed "l5 l6 l7"
   local h
   for h in l5 l6 l7; do expect_message "$h" "exit status 1618"; done
   expect_record "l5 l6 l7" LOCK5 "busy 1618 false false"
+  expect_attempts "l5 l6 l7" 2 lock-busy
   expect l5 -- "$clean"
 
   # One host at a time: on a virtual clock a bounded wait gives up after a
   # single retry, so hosts of one machine racing each other could still
   # run out.
-  play lock-retry product.yml lock2 -e kota_lock_timeout=0 --forks 1
+  play lock-retry product.yml lock2 -e kota_component_lock_timeout=0 --forks 1
   expect_play changed "l5 l6 l7"
   expect l5 -- "$(installed LOCK5,LOCK6,LOCK7 rel1)"
 }
@@ -154,11 +211,17 @@ scenario_in_use_removal() {
   expect_record "$in_use" PRODA "failed 1603 true true"
   expect_record "$(except "$(all_fleet)" "$in_use")" PRODA "removed-component 0 true false"
   expect $(all_fleet) -- "$clean"
+  expect_folders "$(except "$(all_fleet)" "$in_use")" PRODA absent
+  expect_folders "$in_use" PRODA present
 
+  # Once the driver stops, the same removal finds no reference and takes
+  # the folder the failed one kept.
   for h in $in_use; do mt "$h" fault clear >/dev/null; done
   play remove-again product.yml fleet -e product=PRODA -e state=absent
-  expect_play unchanged "$(all_fleet)"
+  expect_play changed "$in_use"
+  expect_play unchanged "$(except "$(all_fleet)" "$in_use")"
   expect $(all_fleet) -- "$clean"
+  expect_folders "$(all_fleet)" PRODA absent
 }
 
 # 8. Two hosts running the Windows build under Wine, a prefix each, through
@@ -181,4 +244,48 @@ scenario_wine() {
   expect_play changed "w1 w2"
   expect_record "w1 w2" PRODA "removed-component 0 true false"
   expect w1 w2 -- "$clean"
+}
+
+# Hosts that are set up wrongly or run into trouble, each failing with the
+# cause in its message: check mode on a machine never initialised, a run
+# whose machine cannot be opened (no record), a removal with a wrong
+# mevrid-machine path. A successful upgrade whose pre-processor cannot be
+# started warns with each error. A removal that needs a restart with
+# kota_component_reboot=false leaves the restart to later plays.
+scenario_odd_hosts() {
+  mkdir -p "$work/machines/x1" && echo "not a database" >"$work/machines/x1/machine.db"
+  new_machine "$work/machines/x3" || return
+
+  play odd-check product.yml x2 -e product=PRODA --check
+  expect_play failed x2
+  expect_message x2 "mevrid-status made no plan (exit status 1): mevrid-status: no machine at $work/machines/x2"
+
+  play odd-no-record product.yml x1 -e product=PRODA
+  expect_play failed x1
+  expect_message x1 "mevrid left no record (exit status 1): mevrid: emulated machine unavailable: $work/machines/x1/machine.db"
+
+  play odd-install product.yml x3 -e product=PRODA -e 'preprocessor=C:\mvt\missing.exe'
+  expect_play changed x3
+  play odd-warn product.yml x3 -e product=PRODA -e 'preprocessor=C:\mvt\missing.exe' -e release=rel2
+  expect_play changed x3
+  expect_record x3 PRODA "upgraded 0 true false"
+  local n
+  n=$(grep -c '^x3 mevrid install PRODA: upgraded with an error: \[notify-.*: CreateProcessA error 2 ' "$work/last-warnings.txt")
+  if [ "$n" -lt 2 ]; then
+    echo "  x3: $n warnings of the pre-processor's errors, expected one each for \"-e\" and \"-b\""
+    check_failures=$((check_failures + 1))
+  fi
+
+  play odd-tool-path product.yml x3 -e product=PRODA -e state=absent -e kota_component_machine_tool=/nonexistent/mevrid-machine
+  expect_play failed x3
+  expect_message x3 "PRODA: no program at /nonexistent/mevrid-machine on the host"
+
+  mt x3 fault add ControlService --match vtrin --error 1052 --always >/dev/null
+  play odd-no-reboot product.yml x3 -e product=PRODA -e state=absent -e kota_component_reboot=false
+  expect_play failed x3
+  expect_record x3 PRODA "failed 1603 true true true"
+  if machine_summary "$work/machines/x3" | grep -q ' pending=0 '; then
+    echo "  x3: restarted although kota_component_reboot=false"
+    check_failures=$((check_failures + 1))
+  fi
 }

@@ -276,10 +276,17 @@ release_edit() {
 
 # Runs the tool from C:\release (or the directory given with --cwd WINPATH)
 # and writes the command, its standard output (CRLF made LF) and its exit
-# status to the transcript.
+# status to the transcript. --env NAME=VALUE (repeated) sets a variable for
+# the run alone; the transcript does not show it.
 run_tool() {
-  local cwd='C:\release'
-  if [ "${1:-}" = --cwd ]; then cwd=$2; shift 2; fi
+  local cwd='C:\release' extra_env=()
+  while true; do
+    case "${1:-}" in
+      --cwd) cwd=$2; shift 2 ;;
+      --env) extra_env+=("$2"); shift 2 ;;
+      *) break ;;
+    esac
+  done
   settle_services
   local dir out status
   dir=$(host_path "$cwd")
@@ -293,6 +300,7 @@ run_tool() {
   [ "$backend" = wine ] && : >"$(host_path 'C:\mvt\services.log')"
   local deploy_env=()
   [ -n "${deploy:-}" ] && deploy_env=($(deploy_variables))
+  deploy_env+=("${extra_env[@]}")
   case $backend in
     wine)
       # Through cmd, as an administrator types it: the program name then

@@ -24,6 +24,7 @@ scenarios=(
   older_node_refused_then_g
   older_node_g_rerun
   older_node_33_station
+  deploy_targets
 )
 
 # The suite's agents, as the tool names them.
@@ -257,3 +258,26 @@ scenario_older_node_33_station() {
   show_services "Kelm Baseboard Agent" SNMP win32sl wpa EMANATE
   show_files 'C:\Program Files\Kelm\bin\qelmot32.dll|nt_node\qelmot32.dll'
 }
+
+# A record or a log named where no file of the run's own is: a file of other
+# text, a directory, a device (NUL on Windows, /dev/null on POSIX). Each run
+# prints what it prints without them; the document and the directory stay as
+# they were, and the log says why the record was not written.
+scenario_deploy_targets() {
+  local notes='C:\deploy\notes.txt' dir='C:\deploy\dir' log='C:\deploy\run.log' device=NUL
+  mkdir -p "$(host_path 'C:\deploy')" "$(host_path "$dir")"
+  printf 'notes of mine\n' >"$(host_path "$notes")"
+  target() { if [ "$backend" = posix ]; then host_path "$1"; else printf '%s' "$1"; fi; }
+  [ "$backend" = posix ] && device=/dev/null
+  run_tool --env "MEVRID_RESULT_FILE=$(target "$notes")" --env "MEVRID_LOG=$(target "$log")" \
+    -k ProdA -p "$(recorder PRODA)"
+  run_tool --env "MEVRID_RESULT_FILE=$(target "$dir")" --env "MEVRID_LOG=$(target "$dir")" -o
+  run_tool --env "MEVRID_RESULT_FILE=$device" --env "MEVRID_LOG=$device" -o
+  section "the document, the directory and the log"
+  crlf_to_lf <"$(host_path "$notes")" >>"$transcript"
+  ls -A "$(host_path "$dir")" >>"$transcript"
+  grep -o 'record not written to .*' "$(host_path "$log")" | sed 's/^record not written to "[^"]*"/record not written to <target>/' \
+    >>"$transcript"
+  show_state
+}
+

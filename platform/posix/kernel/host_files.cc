@@ -2,9 +2,11 @@
 // its waits are measured on, and its process identity, on POSIX.
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,9 +23,44 @@ struct PlatformLogFile {
   emu::UniqueFd fd;
 };
 
+namespace {
+
+bool IsRegular(int fd) {
+  struct stat st;
+  return fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// Opened without waiting: a FIFO with no reader would block an open for
+// writing for ever, and one for reading until a writer comes.
+constexpr int kOpenAtOnce = O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+
+}  // namespace
+
+HostFileKind PlatformHostFileKind(const char* path) {
+  struct stat st;
+  // A path that cannot be looked at cannot be written either.
+  if (stat(path, &st) != 0) return HostFileKind::Missing;
+  return S_ISREG(st.st_mode) ? HostFileKind::Regular : HostFileKind::Other;
+}
+
+bool PlatformReadHostFileEnds(const char* path, size_t size, std::string* head, std::string* tail) {
+  emu::UniqueFd fd(open(path, O_RDONLY | kOpenAtOnce));
+  struct stat st;
+  if (!fd || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  const size_t length = std::min(size, static_cast<size_t>(st.st_size));
+  head->resize(length);
+  tail->resize(length);
+  const off_t tail_start = st.st_size - static_cast<off_t>(length);
+  return pread(fd.get(), head->data(), length, 0) == static_cast<ssize_t>(length) &&
+         pread(fd.get(), tail->data(), length, tail_start) == static_cast<ssize_t>(length);
+}
+
 PlatformLogFile* PlatformOpenLog(const char* path) {
-  emu::UniqueFd fd(open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
-  if (!fd) return nullptr;
+  // Looked at first, so that no device is even opened; the check after the
+  // opening covers a path that changed in between.
+  if (PlatformHostFileKind(path) == HostFileKind::Other) return nullptr;
+  emu::UniqueFd fd(open(path, O_WRONLY | O_APPEND | O_CREAT | kOpenAtOnce, 0644));
+  if (!fd || !IsRegular(fd.get())) return nullptr;
   return new PlatformLogFile{std::move(fd)};
 }
 

@@ -4,6 +4,7 @@
 
 #include <sqlite3.h>
 
+#include <cstdint>
 #include <string>
 
 namespace emu {
@@ -11,6 +12,10 @@ namespace emu {
 struct Machine {
   std::string dir;  // absolute path of the machine directory
   sqlite3* db = nullptr;
+  // Opened for reading only (see OpenMachineForReading): the emulated calls
+  // change nothing, and what they would have written lives in this process.
+  bool read_only = false;
+  int64_t clock_ahead_ms = 0;  // virtual time this reader's waits moved on
 };
 
 // The current machine, opened from DefaultMachineDir() on first use, and
@@ -22,6 +27,15 @@ Machine& Current();
 
 // True while a machine is open in this process.
 bool MachineIsOpen();
+// True while the open machine was opened for reading only.
+bool MachineIsReadOnly();
+
+// Opens the machine at dir for reading only and makes it the current one;
+// nothing is created or written, not even SQLite's -wal and -shm files.
+// With the -wal there the database is read through it (its -shm opened
+// read-only); without, the database file alone is all there is, and it is
+// read as an unchanging file. false with *error set when it cannot be read.
+bool OpenMachineForReading(const std::string& dir, bool through_wal, std::string* error);
 // True when db is the open machine's connection (whose statements are cached).
 bool IsMachineConnection(sqlite3* db);
 

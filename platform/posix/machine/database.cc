@@ -150,7 +150,8 @@ Transaction::Transaction() {
   outermost_ = g_transaction_depth == 0;
   ++g_transaction_depth;
   if (outermost_) g_last_failure = SQLITE_OK;
-  ok_ = outermost_ ? Statement(Db(), "BEGIN IMMEDIATE").Run() : true;
+  // A reader's transaction only keeps its statements on one snapshot.
+  ok_ = outermost_ ? Statement(Db(), MachineIsReadOnly() ? "BEGIN" : "BEGIN IMMEDIATE").Run() : true;
 }
 Transaction::~Transaction() {
   --g_transaction_depth;

@@ -15,6 +15,7 @@
 #include "platform/posix/machine/case_fold.h"
 #include "platform/posix/machine/current_machine.h"
 #include "platform/posix/machine/database.h"
+#include "platform/posix/machine/database_findings.h"
 #include "platform/posix/machine/fault_check.h"
 
 namespace emu {
@@ -136,13 +137,6 @@ int64_t SchemaFingerprint() {
   return (hash & 0x7FFFFFFFu) | 1u;
 }
 
-// True when the database has tables of a machine (set up by this build or
-// an older one), read without writing anything.
-bool HoldsMachine(sqlite3* db) {
-  Statement st(db, "SELECT 1 FROM sqlite_master WHERE type='table' AND name IN ('reg_keys', 'services', 'settings')");
-  return st.Step() == SQLITE_ROW;
-}
-
 int64_t UserVersion(sqlite3* db) {
   Statement st(db, "PRAGMA user_version");
   return st.Step() == SQLITE_ROW ? st.Int(0) : -1;
@@ -215,6 +209,38 @@ bool InitializeDefaults(sqlite3* db) {
   return Exec(db, ("PRAGMA user_version=" + std::to_string(SchemaFingerprint())).c_str());
 }
 
+// Whether the machine's database is there: false with the reason when it
+// does not, or when the host does not let it be looked at.
+bool FindDatabase(const std::string& db_path, bool* exists, std::string* error) {
+  struct stat st;
+  *exists = stat(db_path.c_str(), &st) == 0;
+  if (*exists || errno == ENOENT) return true;
+  if (error) *error = "cannot look for " + db_path + ": " + strerror(errno);
+  return false;
+}
+
+std::string MissingMachine(const std::string& dir) {
+  return IsDirectory(dir + "/drive_c")
+             ? "no machine database in " + dir + " beside its drive_c; 'mevrid-machine init' starts a new one there"
+             : "no machine at " + dir + " (create it with 'mevrid-machine init')";
+}
+
+// A path as a file: URI names it: the characters a URI gives a meaning of
+// its own are escaped. path is absolute, so the URI has no authority part.
+std::string FileUri(const std::string& path) {
+  std::string uri = "file:";
+  for (char c : path) {
+    if (c == '?' || c == '#' || c == '%') {
+      char escaped[4];
+      snprintf(escaped, sizeof escaped, "%%%02X", static_cast<unsigned char>(c));
+      uri += escaped;
+    } else {
+      uri += c;
+    }
+  }
+  return uri;
+}
+
 }  // namespace
 
 std::string DefaultMachineDir() {
@@ -229,13 +255,10 @@ std::string DefaultMachineDir() {
 bool OpenMachine(const std::string& dir, bool create, std::string* error) {
   CloseMachine();
   std::string db_path = dir + "/machine.db";
-  struct stat st;
-  bool exists = stat(db_path.c_str(), &st) == 0;
+  bool exists = false;
+  if (!FindDatabase(db_path, &exists, error)) return false;
   if (!exists && !create) {
-    if (error)
-      *error = IsDirectory(dir + "/drive_c") ? "no machine database in " + dir +
-                                                   " beside its drive_c; 'mevrid-machine init' starts a new one there"
-                                             : "no machine at " + dir + " (create it with 'mevrid-machine init')";
+    if (error) *error = MissingMachine(dir);
     return false;
   }
   if (!exists && !MakeDirs(dir)) {
@@ -245,18 +268,21 @@ bool OpenMachine(const std::string& dir, bool create, std::string* error) {
   sqlite3* db = nullptr;
   if (sqlite3_open_v2(db_path.c_str(), &db, SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0), nullptr) !=
       SQLITE_OK) {
-    if (error) *error = "cannot open " + db_path + ": " + (db ? sqlite3_errmsg(db) : "out of memory");
+    if (error) *error = DescribeUnopenedDatabase(db, db_path);
     sqlite3_close(db);
     return false;
   }
   sqlite3_busy_timeout(db, 60000);
   // A database that exists but holds no machine (emptied, or not SQLite at
   // all) is one that lost its registry: only a creation may start afresh.
-  if (exists && !create && !HoldsMachine(db)) {
-    if (error)
-      *error = db_path + " holds no machine (empty or damaged); remove it, then 'mevrid-machine init' starts a new one";
-    sqlite3_close(db);
-    return false;
+  // One that could not be read is said to be so, never taken for lost.
+  if (exists && !create) {
+    const TablesFound found = LookForMachineTables(db);
+    if (found != TablesFound::kMachine) {
+      if (error) *error = DescribeDatabaseWithoutMachine(found, db, db_path);
+      sqlite3_close(db);
+      return false;
+    }
   }
   // WAL with synchronous=NORMAL keeps every committed transaction across a
   // killed process, and lets readers and one writer work at once.
@@ -280,6 +306,47 @@ bool OpenMachine(const std::string& dir, bool create, std::string* error) {
     CloseMachine();
     return false;
   }
+  ReloadFaultRules();
+  return true;
+}
+
+bool OpenMachineForReading(const std::string& dir, bool through_wal, std::string* error) {
+  CloseMachine();
+  const std::string db_path = dir + "/machine.db";
+  bool exists = false;
+  if (!FindDatabase(db_path, &exists, error)) return false;
+  if (!exists) {
+    if (error) *error = MissingMachine(dir);
+    return false;
+  }
+  // readonly_shm maps the -shm read-only, so not even the read marks kept
+  // in it change; immutable reads the file without locks or side files.
+  const std::string uri = FileUri(Absolute(db_path)) + (through_wal ? "?mode=ro&readonly_shm=1" : "?immutable=1");
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(uri.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr) != SQLITE_OK) {
+    if (error) *error = DescribeUnopenedDatabase(db, db_path);
+    sqlite3_close(db);
+    return false;
+  }
+  sqlite3_busy_timeout(db, 60000);
+  const TablesFound found = LookForMachineTables(db);
+  std::string problem;
+  if (found != TablesFound::kMachine)
+    problem = DescribeDatabaseWithoutMachine(found, db, db_path);
+  else if (UserVersion(db) != SchemaFingerprint())
+    // Bringing its tables up to date is a write: the tool or the machine
+    // tool does it on its next run.
+    problem = db_path + " was set up by another build of the emulation; the next run of mevrid or mevrid-machine "
+                        "brings it up to date";
+  if (!problem.empty()) {
+    if (error) *error = problem;
+    sqlite3_close(db);
+    return false;
+  }
+  g_machine.dir = Absolute(dir);
+  g_machine.db = db;
+  g_machine.read_only = true;
+  g_open = true;
   ReloadFaultRules();
   return true;
 }
@@ -310,6 +377,8 @@ Machine& Current() {
 }
 
 bool MachineIsOpen() { return g_open; }
+
+bool MachineIsReadOnly() { return g_open && g_machine.read_only; }
 
 bool IsMachineConnection(sqlite3* db) { return g_open && db == g_machine.db; }
 

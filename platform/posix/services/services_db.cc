@@ -15,6 +15,7 @@
 #include "platform/posix/kernel/process_alive.h"
 #include "platform/posix/machine/case_fold.h"
 #include "platform/posix/machine/clock.h"
+#include "platform/posix/machine/current_machine.h"
 #include "platform/posix/machine/database.h"
 #include "platform/posix/machine/settings.h"
 #include "platform/posix/registry/registry_store.h"
@@ -184,7 +185,8 @@ Runtime LoadRuntime(const std::string& name) {
     runtime.until_ms = 0;
     changed = true;
   }
-  if (changed) SaveRuntime(name, runtime);
+  // A reader sees the state time has brought; the next writer stores it.
+  if (changed && !MachineIsReadOnly()) SaveRuntime(name, runtime);
   return runtime;
 }
 
@@ -215,7 +217,8 @@ bool ServiceExists(const std::string& name) {
 bool FinalizeIfDeletable(const std::string& name) {
   Runtime runtime = LoadRuntime(name);
   if (!runtime.marked_delete || runtime.state != SERVICE_STOPPED || LiveHandleCount(name) > 0) return false;
-  return EraseService(name);
+  // For a reader the service is gone as it is for everyone; a writer erases it.
+  return MachineIsReadOnly() || EraseService(name);
 }
 
 bool EraseService(const std::string& name) {
@@ -232,12 +235,15 @@ bool EraseService(const std::string& name) {
 }
 
 int64_t AddHandleRow(const std::string& name) {
+  // A reader's handle has no row: it keeps no marked service from going.
+  if (MachineIsReadOnly()) return kReaderHandleRow;
   Statement st(Db(), "INSERT INTO service_handles(pid, uname) VALUES(?1, ?2)");
   st.Bind(1, static_cast<int64_t>(getpid())).Bind(2, Upper(name));
   return st.Run() ? sqlite3_last_insert_rowid(Db()) : 0;
 }
 
 void RemoveHandleRow(int64_t row) {
+  if (row == kReaderHandleRow) return;
   Statement st(Db(), "DELETE FROM service_handles WHERE id=?1");
   st.Bind(1, row);
   st.Run();
@@ -258,7 +264,8 @@ int LiveHandleCount(const std::string& name) {
   }
   // A process that ended without closing its handles has lost them, as on
   // Windows; its rows go so they are not looked at again.
-  for (int64_t row : dead) RemoveHandleRow(row);
+  if (!MachineIsReadOnly())
+    for (int64_t row : dead) RemoveHandleRow(row);
   return live;
 }
 

@@ -79,6 +79,9 @@ bool FinalizeIfDeletable(const std::string& name);
 bool EraseService(const std::string& name);
 
 // Open handles in live processes; rows of dead processes are dropped.
+// The row of a handle opened on a machine opened for reading only, which
+// has none in the database.
+constexpr int64_t kReaderHandleRow = -1;
 int64_t AddHandleRow(const std::string& name);
 void RemoveHandleRow(int64_t row);
 int LiveHandleCount(const std::string& name);

@@ -1,0 +1,73 @@
+# Copyright: Kelm Computer Corporation
+"""kelm.kota.report: the role's last word on a host, in one task on the
+control node. It reads what files/run.sh or files/run.ps1 reported (the
+first line says what happened; the run record follows "record"), keeps the
+record as the fact kota_component_result, takes "changed" from it, and then
+either fails the host with a message that names the cause, or shows each
+error a successful run still met as one of the engine's warnings."""
+
+from __future__ import absolute_import, division, print_function
+
+__metaclass__ = type
+
+import json
+
+from ansible.module_utils.parsing.convert_bool import boolean
+from ansible.plugins.action import ActionBase
+
+SUCCESS = (0, 3010)
+
+
+def error_text(error):
+    return "[%s: %s error %s %s]" % (error.get("step"), error.get("call"), error.get("code"), error.get("subject"))
+
+
+def judge(outcome, reference, release_dir, remote_dir):
+    """(record, failure message or "") of one run."""
+    lines = (outcome.get("stdout") or "").strip().splitlines() + ["", ""]
+    status, stderr = lines[0], (outcome.get("stderr") or outcome.get("msg") or "").strip()
+    record = json.loads(lines[1]) if status == "record" else {}
+    if status.startswith("missing-program "):
+        return record, "%s: no program at %s on the host" % (reference, status[16:])
+    if status.startswith("stale "):
+        return record, "%s: the staged release still differs from %s (%s)" % (reference, release_dir, status[6:])
+    if status.startswith("insecure "):
+        return record, "%s: refused to run from %s: %s" % (reference, remote_dir, status[9:])
+    if status == "no-record":
+        return record, "mevrid left no record (exit status %s): %s" % (
+            outcome.get("rc"), stderr or "nothing on standard error")
+    if status == "record" and lines[2] == "restart-failed":
+        return record, "%s: the restart the run asked for failed: %s" % (reference, stderr)
+    if status == "record" and record.get("exit_status") not in SUCCESS:
+        return record, "mevrid %s %s: %s, exit status %s; %s %s" % (
+            record.get("mode"), reference, record.get("outcome"), record.get("exit_status"),
+            " ".join(record.get("failed_phases") or []), " ".join(error_text(e) for e in record.get("errors") or []))
+    if status not in ("record", "not-registered", "not-registered removed"):
+        return record, "%s: unexpected answer from the host: %s %s" % (reference, status, stderr)
+    return record, ""
+
+
+class ActionModule(ActionBase):
+    TRANSFERS_FILES = False
+    _VALID_ARGS = frozenset(("outcome", "reference", "release_dir", "remote_dir", "reboot"))
+
+    def run(self, tmp=None, task_vars=None):
+        result = super(ActionModule, self).run(tmp, task_vars)
+        args = self._task.args
+        outcome = args.get("outcome")
+        if not isinstance(outcome, dict):
+            result.update(failed=True, msg="kelm.kota.report needs the outcome of the run (stdout, stderr, rc)")
+            return result
+        reference = str(args.get("reference", ""))
+        record, failure = judge(outcome, reference, args.get("release_dir", ""), args.get("remote_dir", ""))
+        restart_left = bool(record.get("restart_required")) and not boolean(args.get("reboot", True), strict=False)
+        result["ansible_facts"] = {"kota_component_result": record or None,
+                                   "kota_component_reboot_required": restart_left}
+        result["changed"] = bool(record.get("changed")) or outcome.get("stdout", "").startswith("not-registered removed")
+        if failure:
+            result.update(failed=True, msg=" ".join(failure.split()))
+        else:
+            result["warnings"] = ["mevrid %s %s: %s with an error: %s" % (
+                record.get("mode"), reference, record.get("outcome"), error_text(e)) for e in record.get("errors") or []]
+            result["msg"] = "ok"
+        return result
