@@ -4,7 +4,6 @@
 #pragma once
 
 #include "cli/run_options.h"
-#include "probe/environment_profile.h"
 #include "services/legacy_sequences.h"
 
 struct LegacyState {
