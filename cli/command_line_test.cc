@@ -1,6 +1,7 @@
 // Reading the command line into the run options, the validation of a
 // reference request, and the usage and no-op modes of the entry point.
 #include "cli/command_line.h"
+#include "cli/option_parser.h"
 
 #include <gtest/gtest.h>
 

@@ -4,51 +4,20 @@
 // registers the legacy reference that keeps the component for it.
 #include "cli/legacy_handling.h"
 
-#include <string>
-
 #include "cli/run_decision.h"
 #include "cli/usage.h"
-#include "component/component_files.h"
 #include "component/component_keys.h"
 #include "component/change_marker.h"
-#include "component/component_text.h"
 #include "component/install.h"
+#include "component/older_node_copies.h"
 #include "component/uninstall.h"
 #include "component/windows_directory.h"
 #include "journal/journal_steps.h"
 #include "journal/run_journal.h"
-#include "platform/environment_text.h"
 #include "probe/environment_profile.h"
 #include "services/legacy_sequences.h"
 
 namespace {
-
-// The node versions that keep their own copies of the component's files.
-constexpr const char* kOlderNodeVersions[] = {"3.0", "3.1", "3.2", "3.2.1", "3.3", "3.4"};
-
-// Versions 3.3 and 3.4 keep the library under the suite's program files
-// directory, the older ones in the Windows system directory; the driver is
-// always in the Windows drivers directory. The paths are formed in full and
-// never cut to fit the tool's buffers (a cut path could name another file):
-// one that is too long is refused by the deletion itself, which names the
-// whole path in its error line.
-// A node registered without a program files path would make the library's
-// path "\bin\qelmot32.dll", a file at the root of the current drive that is
-// not the node's: that deletion is passed over with the line of a deletion
-// that failed.
-void DeleteOldComponentCopies(const EnvironmentProfile& profile, const char* windows_directory, Flag verbose) {
-  const bool program_files_copy = IsNodeVersion(profile, "3.3") || IsNodeVersion(profile, "3.4");
-  const std::string library =
-      program_files_copy ? FormatText("%s\\bin\\%s", profile.ProgramFilesPath,
-                                      ComponentFileOf(ComponentRole::Library).FileName)
-                         : InstalledPathOf(ComponentRole::Library, windows_directory);
-  const std::string driver = InstalledPathOf(ComponentRole::Driver, windows_directory);
-  if (program_files_copy && profile.ProgramFilesPath[0] == '\0')
-    ReportUndeletedFile(library.c_str(), verbose);
-  else
-    DeleteComponentFile(library.c_str(), verbose);
-  DeleteComponentFile(driver.c_str(), verbose);
-}
 
 // Returns false when the run must end with status 1. A preparation that
 // fails has deleted nothing yet, so the services it stopped are started
@@ -67,26 +36,15 @@ bool PrepareLegacyInstall(const EnvironmentProfile& profile, Flag verbose, Legac
     return false;
   }
   JournalStep(journal_step::kDeleteOldCopies);
-  DeleteOldComponentCopies(profile, windows_directory, verbose);
+  DeleteOldComponentCopies(KeepsLibraryUnderProgramFiles(profile), profile.ProgramFilesPath, windows_directory,
+                           verbose);
   Say(verbose, "\n");
   state->AddLegacyReference = 1;
   return true;
 }
 
-ReferenceMode RequestedMode(const RunOptions& options) {
-  return options.Remove ? ReferenceMode::Remove : ReferenceMode::Install;
-}
-
-}  // namespace
-
-Flag IsOlderNode(const EnvironmentProfile& profile) {
-  if (!IsManagedNode(profile)) return 0;
-  for (const char* version : kOlderNodeVersions) {
-    if (IsNodeVersion(profile, version)) return 1;
-  }
-  return 0;
-}
-
+// The groups of the older installation's services the machine runs, and
+// how the stop learns that a missing driver service is this tool's doing.
 LegacyRoles LegacyRolesOf(const EnvironmentProfile& profile) {
   LegacyRoles roles;
   roles.ManagedNode = IsManagedNode(profile);
@@ -94,6 +52,12 @@ LegacyRoles LegacyRolesOf(const EnvironmentProfile& profile) {
   roles.DriverDeletedByInstall = [] { return DriverDeletedByInstall(ReadChangeMarker()); };
   return roles;
 }
+
+ReferenceMode RequestedMode(const RunOptions& options) {
+  return options.Remove ? ReferenceMode::Remove : ReferenceMode::Install;
+}
+
+}  // namespace
 
 ReferenceMode DecideReferenceMode(const RunOptions& options, const char* program_name, LegacyState* state,
                                   int* exit_status) {

@@ -4,7 +4,6 @@
 #pragma once
 
 #include "cli/run_options.h"
-#include "probe/environment_profile.h"
 #include "services/legacy_sequences.h"
 
 struct LegacyState {
@@ -13,12 +12,6 @@ struct LegacyState {
   Flag Refused = 0;  // an install on an older node without "-g"
   LegacyRoles Roles;  // the service groups the legacy sequences handle
 };
-
-// Whether the profiled machine carries an older managed node (3.0 to 3.4),
-// which keeps its own copies of the component.
-Flag IsOlderNode(const EnvironmentProfile& profile);
-// The groups of the older installation's services the machine runs.
-LegacyRoles LegacyRolesOf(const EnvironmentProfile& profile);
 
 enum class ReferenceMode { Install, Remove, Exit };
 

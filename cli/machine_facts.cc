@@ -1,6 +1,5 @@
 #include "cli/machine_facts.h"
 
-#include "cli/legacy_handling.h"
 #include "component/component_files.h"
 #include "component/component_keys.h"
 #include "component/currency_check.h"
@@ -48,8 +47,7 @@ MachineFacts ReadMachineFacts(const RunOptions& options) {
   const EnvironmentProfile profile = ProbeEnvironment();
   facts.OlderNode = IsOlderNode(profile);
   facts.NodeVersion = profile.NodeVersion;
-  const LegacyRoles roles = LegacyRolesOf(profile);
-  facts.LegacyServices = roles.ManagedNode || roles.ManagementStation;
+  facts.LegacyServices = IsManagedNode(profile) || IsManagementStation(profile);
   const char* windows_directory = LookupWindowsDirectory();
   facts.WindowsDirectoryKnown = windows_directory != nullptr;
   facts.Marker = ReadChangeMarker();

@@ -45,18 +45,18 @@ void NoteFailedDeletion(const char* path) {
 
 }  // namespace
 
-Flag IsInstalledFileOlder(const char* installed_path, const char* release_path) {
+bool IsInstalledFileOlder(const char* installed_path, const char* release_path) {
   ScopedFile installed(OpenForTime(installed_path));
-  if (!installed) return 1;
+  if (!installed) return true;
   ScopedFile release(OpenForTime(release_path));
-  if (!release) return 0;
+  if (!release) return false;
   FILETIME installed_time{}, release_time{};
-  if (!GetFileTime(installed.Get(), nullptr, nullptr, &installed_time)) return 1;
-  if (!GetFileTime(release.Get(), nullptr, nullptr, &release_time)) return 0;
+  if (!GetFileTime(installed.Get(), nullptr, nullptr, &installed_time)) return true;
+  if (!GetFileTime(release.Get(), nullptr, nullptr, &release_time)) return false;
   // Both handles go before the comparison: nothing else needs them.
   installed.Close();
   release.Close();
-  return CompareFileTime(&installed_time, &release_time) < 0 ? 1 : 0;
+  return CompareFileTime(&installed_time, &release_time) < 0;
 }
 
 Flag CopyComponentFile(const char* source_path, const char* target_path, Flag verbose) {

@@ -27,7 +27,7 @@ std::string InstalledPathOf(ComponentRole role, const char* windows_directory);
 constexpr int kComponentVersionMajor = 4;
 constexpr int kComponentVersionMinor = 0;
 
-Flag IsInstalledFileOlder(const char* installed_path, const char* release_path);
+bool IsInstalledFileOlder(const char* installed_path, const char* release_path);
 Flag CopyComponentFile(const char* source_path, const char* target_path, Flag verbose);
 Flag DeleteComponentFile(const char* path, Flag verbose);
 // The line of a deletion that failed, when verbose.

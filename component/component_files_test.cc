@@ -17,16 +17,16 @@ TEST_F(InstalledFileOlderTest, FollowsEveryRowOfItsTable) {
   SetWriteTime(Release("nt_node/qelmot32.dll"), kNew);
 
   // Installed file absent.
-  EXPECT_EQ(IsInstalledFileOlder(installed.c_str(), release.c_str()), 1);
+  EXPECT_TRUE(IsInstalledFileOlder(installed.c_str(), release.c_str()));
   // Installed earlier, equal, later.
   PutFile(Host(installed), "x", kOld);
-  EXPECT_EQ(IsInstalledFileOlder(installed.c_str(), release.c_str()), 1);
+  EXPECT_TRUE(IsInstalledFileOlder(installed.c_str(), release.c_str()));
   SetWriteTime(Host(installed), kNew);
-  EXPECT_EQ(IsInstalledFileOlder(installed.c_str(), release.c_str()), 0);
+  EXPECT_FALSE(IsInstalledFileOlder(installed.c_str(), release.c_str()));
   SetWriteTime(Host(installed), kNew + 1);
-  EXPECT_EQ(IsInstalledFileOlder(installed.c_str(), release.c_str()), 0);
+  EXPECT_FALSE(IsInstalledFileOlder(installed.c_str(), release.c_str()));
   // Release file absent: counts as current.
-  EXPECT_EQ(IsInstalledFileOlder(installed.c_str(), "nt_node\\missing.dll"), 0);
+  EXPECT_FALSE(IsInstalledFileOlder(installed.c_str(), "nt_node\\missing.dll"));
 }
 
 TEST_F(InstalledFileOlderTest, UnopenableOrUnreadableFilesDecideByWhichFile) {
@@ -36,17 +36,17 @@ TEST_F(InstalledFileOlderTest, UnopenableOrUnreadableFilesDecideByWhichFile) {
   SetWriteTime(Release("nt_node/qelmot32.dll"), kOld);
 
   Fault("CreateFileA", "system32\\qelmot32.dll", ERROR_SHARING_VIOLATION);
-  EXPECT_EQ(IsInstalledFileOlder(installed, release), 1);
+  EXPECT_TRUE(IsInstalledFileOlder(installed, release));
   Fault("CreateFileA", "nt_node\\qelmot32.dll", ERROR_ACCESS_DENIED);
-  EXPECT_EQ(IsInstalledFileOlder(installed, release), 0);
+  EXPECT_FALSE(IsInstalledFileOlder(installed, release));
   ASSERT_TRUE(emu::ClearFaultRules());
 
   // The installed file's time is read first, the release file's second.
   Fault("GetFileTime", "", ERROR_ACCESS_DENIED, 1);
-  EXPECT_EQ(IsInstalledFileOlder(installed, release), 1);
+  EXPECT_TRUE(IsInstalledFileOlder(installed, release));
   ASSERT_TRUE(emu::ClearFaultRules());
   Fault("GetFileTime", "", ERROR_ACCESS_DENIED, 2);
-  EXPECT_EQ(IsInstalledFileOlder(installed, release), 0);
+  EXPECT_FALSE(IsInstalledFileOlder(installed, release));
 }
 
 TEST_F(InstalledFileOlderTest, ClosesBothHandlesBeforeComparing) {
@@ -70,9 +70,9 @@ TEST_F(InstalledFileOlderTest, APathTooLongIsNeverCutToAnExistingFile) {
   PutFile(Host(fitting), "x", kNew);
   SetWriteTime(Release("mevrid.exe"), kOld);
   std::string too_long = fitting + "x";
-  EXPECT_EQ(IsInstalledFileOlder(fitting.c_str(), "mevrid.exe"), 0);
-  EXPECT_EQ(IsInstalledFileOlder(too_long.c_str(), "mevrid.exe"), 1);
-  EXPECT_EQ(IsInstalledFileOlder("mevrid.exe", too_long.c_str()), 0);
+  EXPECT_FALSE(IsInstalledFileOlder(fitting.c_str(), "mevrid.exe"));
+  EXPECT_TRUE(IsInstalledFileOlder(too_long.c_str(), "mevrid.exe"));
+  EXPECT_FALSE(IsInstalledFileOlder("mevrid.exe", too_long.c_str()));
 }
 
 using CopyComponentFileTest = ComponentTest;

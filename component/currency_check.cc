@@ -69,12 +69,6 @@ CurrencyCheck CheckComponentCurrency(const char* windows_directory, Flag verbose
     }
   }
   check.Row = CurrencyRow::Current;
-  check.InstallNeeded = 0;
+  check.InstallNeeded = false;
   return check;
-}
-
-Flag IsComponentInstallNeeded(const char* windows_directory, Flag verbose, bool* this_version_recorded) {
-  const CurrencyCheck check = CheckComponentCurrency(windows_directory, verbose);
-  if (this_version_recorded) *this_version_recorded = check.ThisVersionRecorded;
-  return check.InstallNeeded;
 }

@@ -12,7 +12,7 @@
 enum class CurrencyRow { NoVersion, VersionUnreadable, VersionOlder, FileOlder, Current };
 
 struct CurrencyCheck {
-  Flag InstallNeeded = 1;
+  bool InstallNeeded = true;
   CurrencyRow Row = CurrencyRow::NoVersion;
   // The file whose installed copy is missing or older (Row FileOlder).
   const ComponentFile* File = nullptr;
@@ -27,5 +27,3 @@ bool ReadRecordedVersion(std::string* version);
 // The currency check with the row that decided it; prints the version found
 // when verbose.
 CurrencyCheck CheckComponentCurrency(const char* windows_directory, Flag verbose);
-// this_version_recorded, when given, learns CurrencyCheck::ThisVersionRecorded.
-Flag IsComponentInstallNeeded(const char* windows_directory, Flag verbose, bool* this_version_recorded = nullptr);

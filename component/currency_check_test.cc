@@ -14,13 +14,13 @@ class CurrencyCheckTest : public ComponentTest {
  protected:
   void SetVersion(const std::string& bytes) { SetRegistryBytes(kKotaVersionKey, "Version", REG_SZ, bytes); }
 
-  // Runs the check, returning its result, and records its output and the
-  // files it opened (in order).
-  Flag Check(Flag verbose = 1) {
-    Flag result = 0;
+  // Runs the check, returning whether it asks for an install, and records
+  // its output and the files it opened (in order).
+  bool Check(Flag verbose = 1) {
+    bool result = false;
     std::vector<std::string> trace;
     emu::SetCallTrace(&trace);
-    output_ = Captured([&] { result = IsComponentInstallNeeded("C:\\WINDOWS", verbose); });
+    output_ = Captured([&] { result = CheckComponentCurrency("C:\\WINDOWS", verbose).InstallNeeded; });
     emu::SetCallTrace(nullptr);
     opened_.clear();
     for (const std::string& call : trace)
@@ -34,13 +34,13 @@ class CurrencyCheckTest : public ComponentTest {
 
 TEST_F(CurrencyCheckTest, NothingRecordedMeansInstallWithoutLookingAtFiles) {
   PutInstalledFiles(kNew);
-  EXPECT_EQ(Check(), 1);
+  EXPECT_TRUE(Check());
   EXPECT_EQ(output_, "");
   EXPECT_TRUE(opened_.empty());
 
   // The key without a "Version" value.
   SetRegistryBytes(kKotaVersionKey, "UnInstallImage", REG_EXPAND_SZ, "C:\\WINDOWS\\mevrid.exe");
-  EXPECT_EQ(Check(), 1);
+  EXPECT_TRUE(Check());
   EXPECT_EQ(output_, "");
   EXPECT_TRUE(opened_.empty());
 }
@@ -49,7 +49,7 @@ TEST_F(CurrencyCheckTest, AVersionThatDoesNotParseIsSilent) {
   PutInstalledFiles(kNew);
   for (const char* text : {"4", "", "x.0", "4,0", "4."}) {
     SetVersion(text);
-    EXPECT_EQ(Check(), 1) << text;
+    EXPECT_TRUE(Check()) << text;
     EXPECT_EQ(output_, "") << text;
     EXPECT_TRUE(opened_.empty()) << text;
   }
@@ -59,12 +59,12 @@ TEST_F(CurrencyCheckTest, AnOlderVersionIsReportedAndReplacedWithoutLookingAtFil
   PutInstalledFiles(kNew);
   SetReleaseTimes(kOld);
   SetVersion("3.9");
-  EXPECT_EQ(Check(), 1);
+  EXPECT_TRUE(Check());
   EXPECT_EQ(output_, "Found KOTA Version: 3.9 installed.\n");
   EXPECT_TRUE(opened_.empty());
 
   SetVersion("4.-1");
-  EXPECT_EQ(Check(), 1);
+  EXPECT_TRUE(Check());
   EXPECT_EQ(output_, "Found KOTA Version: 4.-1 installed.\n");
 
   EXPECT_EQ(Check(0), 1);
@@ -76,7 +76,7 @@ TEST_F(CurrencyCheckTest, ACurrentOrHigherVersionWithCurrentFilesNeedsNothing) {
   SetReleaseTimes(kOld);
   for (const char* text : {"4.0", "5.0", "4.7"}) {
     SetVersion(text);
-    EXPECT_EQ(Check(), 0) << text;
+    EXPECT_FALSE(Check()) << text;
     EXPECT_EQ(output_, std::string("Found KOTA Version: ") + text + " installed.\n");
     // Library, driver, tool; each installed copy before its release file.
     EXPECT_EQ(opened_, (std::vector<std::string>{kInstalledLibrary, "nt_node\\qelmot32.dll", kInstalledDriver,
@@ -90,7 +90,7 @@ TEST_F(CurrencyCheckTest, EqualTimesCountAsCurrent) {
   PutInstalledFiles(kNew);
   SetReleaseTimes(kNew);
   SetVersion("4.0");
-  EXPECT_EQ(Check(), 0);
+  EXPECT_FALSE(Check());
 }
 
 TEST_F(CurrencyCheckTest, AMissingLibraryStopsAtTheFirstRow) {
@@ -98,7 +98,7 @@ TEST_F(CurrencyCheckTest, AMissingLibraryStopsAtTheFirstRow) {
   SetReleaseTimes(kOld);
   ASSERT_EQ(unlink(Host(kInstalledLibrary).c_str()), 0);
   SetVersion("4.0");
-  EXPECT_EQ(Check(), 1);
+  EXPECT_TRUE(Check());
   EXPECT_EQ(output_, "Found KOTA Version: 4.0 installed.\n");
   EXPECT_EQ(opened_, (std::vector<std::string>{kInstalledLibrary}));
 }
@@ -108,7 +108,7 @@ TEST_F(CurrencyCheckTest, AnOlderToolIsFoundAtTheThirdComparison) {
   SetReleaseTimes(kOld);
   SetWriteTime(Host(kInstalledTool), kOld - 1);
   SetVersion("4.0");
-  EXPECT_EQ(Check(), 1);
+  EXPECT_TRUE(Check());
   EXPECT_EQ(opened_.size(), 6u);
   EXPECT_EQ(opened_.back(), "mevrid.exe");
 }
@@ -118,7 +118,7 @@ TEST_F(CurrencyCheckTest, AReleaseFileMissingCountsAsCurrent) {
   SetReleaseTimes(kOld);
   ASSERT_EQ(unlink(Release("nt_node/vtrin.sys").c_str()), 0);
   SetVersion("4.0");
-  EXPECT_EQ(Check(), 0);
+  EXPECT_FALSE(Check());
 }
 
 // "Version" as regedit stores it (with its terminator) reads the same; a
@@ -128,25 +128,25 @@ TEST_F(CurrencyCheckTest, TheVersionTextEndsAtItsLengthAndMustFitTheBuffer) {
   PutInstalledFiles(kNew);
   SetReleaseTimes(kOld);
   SetVersion(std::string("4.0\0", 4));
-  EXPECT_EQ(Check(), 0);
+  EXPECT_FALSE(Check());
   EXPECT_EQ(output_, "Found KOTA Version: 4.0 installed.\n");
 
   SetVersion("4.0" + std::string(257, ' '));
-  EXPECT_EQ(Check(), 1);
+  EXPECT_TRUE(Check());
   EXPECT_EQ(output_, "");
 
   SetVersion("4.0" + std::string(256, ' ') + std::string(1, '\0'));
-  EXPECT_EQ(Check(), 0);
+  EXPECT_FALSE(Check());
 }
 
 TEST_F(CurrencyCheckTest, AnUnreadableVersionKeyMeansInstall) {
   PutInstalledFiles(kNew);
   SetVersion("4.0");
   Fault("RegOpenKeyExA", "CurrentVersion", ERROR_ACCESS_DENIED);
-  EXPECT_EQ(Check(), 1);
+  EXPECT_TRUE(Check());
   EXPECT_EQ(output_, "");
   Fault("RegQueryValueExA", "Version", ERROR_ACCESS_DENIED);
-  EXPECT_EQ(Check(), 1);
+  EXPECT_TRUE(Check());
   EXPECT_EQ(output_, "");
 }
 
@@ -174,7 +174,7 @@ TEST_F(CurrencyCheckTest, TheDecidingRowIsTheFirstThatAsksForAnInstall) {
     if (c.older) SetWriteTime(Host(c.older), kOld - 1);
     const CurrencyCheck check = CheckComponentCurrency("C:\\WINDOWS", 0);
     EXPECT_EQ(check.Row, c.row) << (c.version ? c.version : "none");
-    EXPECT_EQ(check.InstallNeeded, c.row == CurrencyRow::Current ? 0 : 1);
+    EXPECT_EQ(check.InstallNeeded, c.row != CurrencyRow::Current);
     EXPECT_STREQ(check.File ? check.File->FileName : nullptr, c.file);
     EXPECT_EQ(check.ThisVersionRecorded, c.version && std::string(c.version) == "4.0");
   }

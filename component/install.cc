@@ -64,6 +64,73 @@ Flag RegisteredAnew(const char* reference_name, Flag registered) {
   return registered;
 }
 
+// Before anything is replaced, every product lets go of the component and
+// the driver stops (silently: on a first install there is no driver service
+// to stop).
+void StopComponentUsers(Flag verbose) {
+  JournalStep(journal_step::kNotifyEnd);
+  NotifyAllReferencesEnd(verbose);
+  JournalAbsenceExpected absence_expected;
+  JournalStep(journal_step::kStopDriver);
+  StopServiceTree(kDriverServiceName, kDriverServiceDisplay, 0);
+}
+
+// The tool first, the driver last: a failed copy leaves the earlier files
+// replaced and the later ones as they were; the only repair is to let the
+// stopped driver run again.
+Flag CopyReleaseFiles(const char* windows_directory, Flag verbose) {
+  JournalStep(journal_step::kCopy);
+  for (ComponentRole role : {ComponentRole::Tool, ComponentRole::Library, ComponentRole::Driver}) {
+    if (!CopyReleaseFile(windows_directory, role, verbose)) {
+      JournalAbsenceExpected absence_expected;  // a first install has no driver yet
+      JournalStep(journal_step::kRestartDriver);
+      StartServiceAndWait(kDriverServiceName, kDriverServiceDisplay, 0);
+      return 0;
+    }
+  }
+  return 1;
+}
+
+// The old definition goes (silently, it may not exist) and the driver is
+// created anew from the installed file. A driver that does not start does
+// not fail the install.
+Flag RecreateDriverService(Flag verbose) {
+  {
+    JournalAbsenceExpected absence_expected;
+    JournalStep(journal_step::kRemoveDriver);
+    RemoveService(kDriverServiceName, kDriverServiceDisplay, 0);
+  }
+  JournalStep(journal_step::kCreateDriver);
+  if (!CreateDriverService(kDriverServiceName, kDriverServiceDisplay, verbose)) return 0;
+  JournalStep(journal_step::kStartDriver);
+  StartServiceAndWait(kDriverServiceName, kDriverServiceDisplay, verbose);
+  return 1;
+}
+
+// The full install: the products let go, the files are replaced, the version
+// recorded, the driver created anew, the products told to begin again, and
+// the reference registered.
+Flag InstallInFull(const char* reference_name, const char* pre_proc_image, const char* windows_directory,
+                   Flag verbose) {
+  // Best effort: an install that cannot leave its marker still goes ahead.
+  // A first install has no component key to hold it until the version is
+  // recorded; what it does before that the next install redoes anyway.
+  const bool marked = MarkInstall();
+  StopComponentUsers(verbose);
+  if (!CopyReleaseFiles(windows_directory, verbose)) return 0;
+  JournalStep(journal_step::kRecordVersion);
+  if (!RecordComponentVersion(windows_directory)) return 0;
+  if (!marked) MarkInstall();
+  if (!RecreateDriverService(verbose)) return 0;
+  JournalStep(journal_step::kNotifyBegin);
+  NotifyAllReferencesBegin(verbose);
+  // Registered last, so a reference new in this run is not sent "-b".
+  JournalStep(journal_step::kRegister);
+  const Flag registered = RegisterReference(reference_name, pre_proc_image, verbose);
+  UnmarkInstall();
+  return RegisteredAnew(reference_name, registered) ? 1 : 0;
+}
+
 }  // namespace
 
 InstallChoice DecideInstall(const InstallFacts& facts) {
@@ -124,62 +191,10 @@ Flag InstallComponent(const char* reference_name, const char* pre_proc_image, Fl
     JournalStep(journal_step::kRegister);
     return RegisterReference(reference_name, pre_proc_image, verbose);
   }
-
   const InstallChoice choice = ChooseInstall(windows_directory, verbose);
   if (chosen) *chosen = choice;
-  if (!choice.FullInstall) {
-    // Only the reference: no product is told and no service is touched.
-    JournalStep(journal_step::kRegister);
-    return RegisteredAnew(reference_name, RegisterReference(reference_name, pre_proc_image, verbose));
-  }
-
-  // Best effort: an install that cannot leave its marker still goes ahead.
-  // A first install has no component key to hold it until the version is
-  // recorded; what it does before that the next install redoes anyway.
-  const bool marked = MarkInstall();
-  JournalStep(journal_step::kNotifyEnd);
-  NotifyAllReferencesEnd(verbose);
-  {
-    // Silent: on a first install there is no driver service to stop.
-    JournalAbsenceExpected absence_expected;
-    JournalStep(journal_step::kStopDriver);
-    StopServiceTree(kDriverServiceName, kDriverServiceDisplay, 0);
-  }
-
-  // The tool first, the driver last: a failed copy leaves the earlier files
-  // replaced and the later ones as they were; the only repair is to let the
-  // stopped driver run again.
-  JournalStep(journal_step::kCopy);
-  for (ComponentRole role : {ComponentRole::Tool, ComponentRole::Library, ComponentRole::Driver}) {
-    if (!CopyReleaseFile(windows_directory, role, verbose)) {
-      JournalAbsenceExpected absence_expected;  // a first install has no driver yet
-      JournalStep(journal_step::kRestartDriver);
-      StartServiceAndWait(kDriverServiceName, kDriverServiceDisplay, 0);
-      return 0;
-    }
-  }
-
-  JournalStep(journal_step::kRecordVersion);
-  if (!RecordComponentVersion(windows_directory)) return 0;
-  if (!marked) MarkInstall();
-
-  {
-    // The old definition goes (silently, it may not exist) and the driver
-    // is created anew from the installed file.
-    JournalAbsenceExpected absence_expected;
-    JournalStep(journal_step::kRemoveDriver);
-    RemoveService(kDriverServiceName, kDriverServiceDisplay, 0);
-  }
-  JournalStep(journal_step::kCreateDriver);
-  if (!CreateDriverService(kDriverServiceName, kDriverServiceDisplay, verbose)) return 0;
-  // A driver that does not start does not fail the install.
-  JournalStep(journal_step::kStartDriver);
-  StartServiceAndWait(kDriverServiceName, kDriverServiceDisplay, verbose);
-  JournalStep(journal_step::kNotifyBegin);
-  NotifyAllReferencesBegin(verbose);
-  // Registered last, so a reference new in this run is not sent "-b".
+  if (choice.FullInstall) return InstallInFull(reference_name, pre_proc_image, windows_directory, verbose);
+  // Only the reference: no product is told and no service is touched.
   JournalStep(journal_step::kRegister);
-  const Flag registered = RegisterReference(reference_name, pre_proc_image, verbose);
-  UnmarkInstall();
-  return RegisteredAnew(reference_name, registered) ? 1 : 0;
+  return RegisteredAnew(reference_name, RegisterReference(reference_name, pre_proc_image, verbose));
 }

@@ -1,3 +1,7 @@
+// The install mode's work on the component: the choice between bringing the
+// component over in full and registering the reference alone, and the
+// install that follows it. Every product lets go of the driver before a file
+// is replaced and is told to begin again once the new driver runs.
 #pragma once
 
 #include "component/change_marker.h"

@@ -28,7 +28,7 @@ namespace {
 
 // Both notifications: one pre-processor at a time.
 Flag NotifyAllReferences(const char* notify_switch, const char* progress_format, Flag verbose) {
-  return WalkReferences([&](HKEY reference, const char* name) {
+  const bool walked = WalkReferences([&](HKEY reference, const char* name) {
     // The line names the reference before its image is looked at, so a
     // reference that is then passed over still shows up.
     Say(verbose, progress_format, name);
@@ -38,6 +38,7 @@ Flag NotifyAllReferences(const char* notify_switch, const char* progress_format,
     else
       JournalNote((std::string("reference ") + name + " passed over: no image that forms a command line").c_str());
   });
+  return walked ? 1 : 0;
 }
 
 }  // namespace

@@ -82,23 +82,23 @@ Flag DeleteReference(const char* reference_name, Flag verbose) {
 
 // The notifications delete nothing while they walk, so the index moves on by
 // one whatever became of a reference.
-Flag WalkReferences(const std::function<void(HKEY reference_key, const char* name)>& visit) {
+bool WalkReferences(const std::function<void(HKEY reference_key, const char* name)>& visit) {
   ScopedKey references;
   LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKotaReferencesKey, 0, KEY_READ, references.Receive());
   // No References key: nobody to tell, which is a walk that reached its end.
   if (status != ERROR_SUCCESS) {
-    if (status == ERROR_FILE_NOT_FOUND) return 1;
+    if (status == ERROR_FILE_NOT_FOUND) return true;
     JournalCallFailed("RegOpenKeyExA", static_cast<unsigned long>(status), kKotaReferencesKey);
-    return 0;
+    return false;
   }
   for (DWORD index = 0;; ++index) {
     char name[kTextBufferSize];
     DWORD name_size = sizeof name;
     status = RegEnumKeyExA(references.Get(), index, name, &name_size, nullptr, nullptr, nullptr, nullptr);
-    if (status == ERROR_NO_MORE_ITEMS) return 1;
+    if (status == ERROR_NO_MORE_ITEMS) return true;
     if (status != ERROR_SUCCESS) {
       JournalCallFailed("RegEnumKeyExA", static_cast<unsigned long>(status), kKotaReferencesKey);
-      return 0;
+      return false;
     }
     ScopedKey reference;
     status = RegOpenKeyExA(references.Get(), name, 0, KEY_READ, reference.Receive());

@@ -14,6 +14,6 @@ bool ReferenceHoldsImage(const char* reference_name, const char* pre_proc_image)
 
 // The walk of both notifications, which the read-only status program shares:
 // every reference in the registry's order of enumeration whose subkey opens,
-// visited with its open key and name. 1 when the walk reached the end (no
-// References key is such an end), 0 when the enumeration failed.
-Flag WalkReferences(const std::function<void(HKEY reference_key, const char* name)>& visit);
+// visited with its open key and name. True when the walk reached the end (no
+// References key is such an end), false when the enumeration failed.
+bool WalkReferences(const std::function<void(HKEY reference_key, const char* name)>& visit);

@@ -89,32 +89,39 @@ bool HeldByForeignKey() {
 }
 
 // The keys go silently; the journal still learns what became of each.
-LONG DeleteComponentKey(const char* key_path) {
+bool DeleteComponentKey(const char* key_path) {
   const LONG status = RegDeleteKeyA(HKEY_LOCAL_MACHINE, key_path);
   if (status == ERROR_SUCCESS)
     JournalChange("key deleted", key_path);
   else
     JournalCallFailed("RegDeleteKeyA", static_cast<unsigned long>(status), key_path);
-  return status;
+  return status == ERROR_SUCCESS;
 }
 
-enum class Uninstaller { Handled, Unreadable, Unexpanded, Left };
+// What became of the tool's installed copy: whether the removal failed for
+// it, and whether the copy is left for the same removal to find again.
+enum class Uninstaller {
+  Handled,       // deleted, gone already, or a path no try would fit
+  FailedGone,    // the deletion failed, yet the copy is gone
+  FailedLeft,    // failed, and the copy is left: its path unknown or undeleted
+  Unexpanded,    // its path does not expand: deleted nothing, and does not count
+  Unreadable,    // the record does not read: the removal stops
+};
 
 // Deletes the tool's installed copy that the version key records. Only a
 // record that cannot be read stops the removal (the keys then stay, so the
 // copy can still be found); a key that cannot be opened or a deletion that
-// fails clears the result and the removal goes on.
+// fails fails the removal, which goes on.
 // A removal being finished may find the version key, and the copy with it,
 // gone already.
-Uninstaller DeleteRecordedUninstaller(bool finishing, Flag verbose, Flag* result) {
+Uninstaller DeleteRecordedUninstaller(bool finishing, Flag verbose) {
   ScopedKey version;
   const LONG opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKotaVersionKey, 0, KEY_READ, version.Receive());
   if (opened != ERROR_SUCCESS) {
     if (finishing && opened == ERROR_FILE_NOT_FOUND) return Uninstaller::Handled;
     JournalCallFailed("RegOpenKeyExA", static_cast<unsigned long>(opened), kKotaVersionKey);
     // The copy's path cannot be known: the keys stay for the same removal.
-    *result = 0;
-    return Uninstaller::Left;
+    return Uninstaller::FailedLeft;
   }
   char uninstaller[kTextBufferSize];
   const LONG read = QueryRegistryTextStatus(version.Get(), "UnInstallImage", uninstaller, sizeof uninstaller);
@@ -132,10 +139,8 @@ Uninstaller DeleteRecordedUninstaller(bool finishing, Flag verbose, Flag* result
   // better: the keys go.
   if (!ExpandText(uninstaller, expanded, &too_long)) return too_long ? Uninstaller::Handled : Uninstaller::Unexpanded;
   if (finishing && FileGone(expanded)) return Uninstaller::Handled;
-  if (!DeleteComponentFile(expanded, verbose)) {
-    *result = 0;
-    if (!FileGone(expanded)) return Uninstaller::Left;
-  }
+  if (!DeleteComponentFile(expanded, verbose))
+    return FileGone(expanded) ? Uninstaller::FailedGone : Uninstaller::FailedLeft;
   return Uninstaller::Handled;
 }
 
@@ -152,11 +157,93 @@ bool ComponentLeftBehind(const char* windows_directory, bool service_deleted) {
   return false;
 }
 
+// Marks the removal (unless it finishes an earlier one), tells the product
+// to let go and deletes its reference. Only the product that goes is told,
+// and only to let go; whether it ran does not matter, the deletion of the reference decides; a removal being finished
+// may find that the interrupted run deleted it already. A reference that
+// stays takes its marker entry with it.
+Flag DropReference(const char* reference_name, bool finishing, Flag verbose) {
+  const bool marked = !finishing && MarkRemoval(reference_name);
+  JournalStep(journal_step::kNotifyReference);
+  NotifyReferenceEnd(reference_name, verbose);
+  JournalStep(journal_step::kUnregister);
+  if ((finishing && ReferenceGone(reference_name)) || DeleteReference(reference_name, verbose)) return 1;
+  if (marked) UnmarkRemoval(reference_name);
+  return 0;
+}
+
+// Stops and deletes the driver service. A removal being finished passes over
+// a service that an earlier run deleted already, asked before each step: a
+// service marked for deletion goes once it is stopped.
+Flag RemoveDriverService(bool finishing, Flag verbose, bool* service_deleted) {
+  auto service_gone = [finishing] {
+    return finishing && QueryServicePresence(kDriverServiceName) == ServicePresence::Absent;
+  };
+  Flag result = 1;
+  JournalStep(journal_step::kStopDriver);
+  if (!service_gone() && !StopServiceTree(kDriverServiceName, kDriverServiceDisplay, verbose)) result = 0;
+  JournalStep(journal_step::kRemoveDriver);
+  *service_deleted = service_gone();
+  if (!*service_deleted) {
+    *service_deleted = RemoveService(kDriverServiceName, kDriverServiceDisplay, verbose) != 0;
+    if (!*service_deleted) result = 0;
+  }
+  return result;
+}
+
+// The version key, then the component key with the marker. A component key
+// that a key of someone else's keeps is as much as can be removed: it keeps
+// no marker. Any other that stays keeps it, every entry.
+void RemoveComponentKeys() {
+  JournalStep(journal_step::kRemoveKeys);
+  DeleteComponentKey(kKotaVersionKey);
+  if (!DeleteComponentKey(kKotaComponentKey) && HeldByForeignKey()) ClearChangeMarker();
+}
+
+// The last reference is gone: the component goes, every step tried whatever
+// became of the one before. Keys go leaf first, since a key with subkeys
+// cannot be deleted; files go once the driver no longer runs. The marker goes
+// with the component key.
+Flag RemoveComponent(const char* windows_directory, bool finishing, Flag verbose) {
+  JournalStep(journal_step::kRemoveComponent);
+  DeleteComponentKey(kKotaReferencesKey);
+  Flag result = 1;
+  bool service_deleted = false;
+  if (!RemoveDriverService(finishing, verbose, &service_deleted)) result = 0;
+  JournalStep(journal_step::kDeleteFiles);
+  if (!DeleteInstalledFile(windows_directory, ComponentRole::Driver, finishing, verbose)) result = 0;
+  if (!DeleteInstalledFile(windows_directory, ComponentRole::Library, finishing, verbose)) result = 0;
+  bool copy_left = false;
+  switch (DeleteRecordedUninstaller(finishing, verbose)) {
+    case Uninstaller::Unreadable:
+      return 0;
+    case Uninstaller::FailedLeft:
+      result = 0;
+      copy_left = true;
+      break;
+    case Uninstaller::Unexpanded:
+      copy_left = true;
+      break;
+    case Uninstaller::FailedGone:
+      result = 0;
+      break;
+    case Uninstaller::Handled:
+      break;
+  }
+  // A removal that left part of the component behind keeps what lets the
+  // same command finish it: the component key with its marker, and the
+  // version key with the path of the uninstaller. One whose failed steps
+  // found their objects gone already has nothing to finish: the keys go all
+  // the same.
+  if (copy_left || (!result && ComponentLeftBehind(windows_directory, service_deleted))) return result;
+  RemoveComponentKeys();
+  return result;
+}
+
 }  // namespace
 
 Flag UninstallComponent(const char* reference_name, Flag verbose, bool* entry_left_to_caller,
-                         bool* component_removal) {
-  Flag result = 1;
+                        bool* component_removal) {
   if (component_removal) *component_removal = false;
   const char* windows_directory = WindowsDirectoryOrSay(verbose);
   if (windows_directory == nullptr) return 0;
@@ -164,17 +251,7 @@ Flag UninstallComponent(const char* reference_name, Flag verbose, bool* entry_le
   // finished by this one; what else the marker names (an install, other
   // removals) stays for the runs that finish them.
   const bool finishing = ReadChangeMarker().HasRemovalOf(reference_name);
-  const bool marked = !finishing && MarkRemoval(reference_name);
-  // Only the product that goes is told, and only to let go; whether it ran
-  // does not matter, the deletion of the reference decides. A removal being
-  // finished may find that the interrupted run deleted it already.
-  JournalStep(journal_step::kNotifyReference);
-  NotifyReferenceEnd(reference_name, verbose);
-  JournalStep(journal_step::kUnregister);
-  if (!(finishing && ReferenceGone(reference_name)) && !DeleteReference(reference_name, verbose)) {
-    if (marked) UnmarkRemoval(reference_name);
-    return 0;
-  }
+  if (!DropReference(reference_name, finishing, verbose)) return 0;
   switch (RemainingReferences(finishing)) {
     case Remaining::Others:
       if (entry_left_to_caller)
@@ -190,52 +267,6 @@ Flag UninstallComponent(const char* reference_name, Flag verbose, bool* entry_le
     case Remaining::None:
       break;
   }
-
-  // The last reference is gone: the component goes, every step tried
-  // whatever became of the one before. Keys go leaf first, since a key with
-  // subkeys cannot be deleted; files go once the driver no longer runs. The
-  // marker goes with the component key. A removal being finished passes over
-  // a driver service that an earlier run deleted already, asked before each
-  // step: a service marked for deletion goes once it is stopped.
-  JournalStep(journal_step::kRemoveComponent);
   if (component_removal) *component_removal = true;
-  DeleteComponentKey(kKotaReferencesKey);
-  auto driver_service_gone = [finishing] {
-    return finishing && QueryServicePresence(kDriverServiceName) == ServicePresence::Absent;
-  };
-  JournalStep(journal_step::kStopDriver);
-  if (!driver_service_gone() && !StopServiceTree(kDriverServiceName, kDriverServiceDisplay, verbose)) result = 0;
-  JournalStep(journal_step::kRemoveDriver);
-  bool service_deleted = driver_service_gone();
-  if (!service_deleted) {
-    service_deleted = RemoveService(kDriverServiceName, kDriverServiceDisplay, verbose) != 0;
-    if (!service_deleted) result = 0;
-  }
-  JournalStep(journal_step::kDeleteFiles);
-  if (!DeleteInstalledFile(windows_directory, ComponentRole::Driver, finishing, verbose)) result = 0;
-  if (!DeleteInstalledFile(windows_directory, ComponentRole::Library, finishing, verbose)) result = 0;
-  bool copy_left = false;
-  switch (DeleteRecordedUninstaller(finishing, verbose, &result)) {
-    case Uninstaller::Unreadable:
-      return 0;
-    case Uninstaller::Unexpanded:
-    case Uninstaller::Left:
-      copy_left = true;
-      break;
-    case Uninstaller::Handled:
-      break;
-  }
-
-  // A removal that left part of the component behind keeps what lets the
-  // same command finish it: the component key with its marker, and the
-  // version key with the path of the uninstaller. One whose failed steps
-  // found their objects gone already has nothing to finish: the keys go all
-  // the same.
-  if (copy_left || (!result && ComponentLeftBehind(windows_directory, service_deleted))) return result;
-  JournalStep(journal_step::kRemoveKeys);
-  DeleteComponentKey(kKotaVersionKey);
-  // A component key that a key of someone else's keeps is as much as can be
-  // removed: it keeps no marker. Any other that stays keeps it, every entry.
-  if (DeleteComponentKey(kKotaComponentKey) != ERROR_SUCCESS && HeldByForeignKey()) ClearChangeMarker();
-  return result;
+  return RemoveComponent(windows_directory, finishing, verbose);
 }

@@ -1,3 +1,7 @@
+// The remove mode's work on the component: the reference goes, and with the
+// last one the component itself (its driver service, files, uninstaller
+// copy and keys). A removal that leaves part of the component behind keeps
+// what lets the same command finish it.
 #pragma once
 
 #include "component/change_marker.h"

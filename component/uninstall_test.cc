@@ -149,6 +149,16 @@ TEST_F(UninstallTest, MissingPiecesFailTheirStepsButEveryStepRuns) {
   ExpectComponentGone();
 }
 
+// The tool's copy gone already fails its deletion and the removal, yet
+// leaves nothing to finish: the keys go.
+TEST_F(UninstallTest, AMissingUninstallerFailsTheRemovalButLeavesNothingToFinish) {
+  ASSERT_EQ(Uninstall("ALPHA"), 1);
+  ASSERT_EQ(unlink(Host(kInstalledTool).c_str()), 0);
+  EXPECT_EQ(Uninstall("BETA"), 0);
+  EXPECT_EQ(output_, kStopAndRemove + "\tERROR: Could not delete (C:\\WINDOWS\\mevrid.exe)\n");
+  ExpectComponentGone();
+}
+
 // A version key that cannot be opened fails the removal: the keys stay,
 // marked, and of the files only the tool's copy, which it records, stays.
 TEST_F(UninstallTest, AnUnopenableVersionKeyKeepsOnlyTheToolsCopy) {

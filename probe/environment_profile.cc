@@ -5,6 +5,13 @@
 
 #include "platform/ascii_case.h"
 
+namespace {
+
+// The node versions that keep their own copies of the component's files.
+constexpr const char* kOlderNodeVersions[] = {"3.0", "3.1", "3.2", "3.2.1", "3.3", "3.4"};
+
+}  // namespace
+
 Flag IsManagedNode(const EnvironmentProfile& profile) { return profile.NodePresent ? 1 : 0; }
 
 Flag IsManagementStation(const EnvironmentProfile& profile) {
@@ -13,4 +20,16 @@ Flag IsManagementStation(const EnvironmentProfile& profile) {
 
 Flag IsNodeVersion(const EnvironmentProfile& profile, const char* version) {
   return EqualsIgnoringAsciiCase(version, profile.NodeVersion) ? 1 : 0;
+}
+
+Flag IsOlderNode(const EnvironmentProfile& profile) {
+  if (!IsManagedNode(profile)) return 0;
+  for (const char* version : kOlderNodeVersions) {
+    if (IsNodeVersion(profile, version)) return 1;
+  }
+  return 0;
+}
+
+bool KeepsLibraryUnderProgramFiles(const EnvironmentProfile& profile) {
+  return IsNodeVersion(profile, "3.3") || IsNodeVersion(profile, "3.4");
 }

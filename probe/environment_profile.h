@@ -32,3 +32,9 @@ void PrintEnvironmentReport(const EnvironmentProfile& profile);
 Flag IsManagedNode(const EnvironmentProfile& profile);
 Flag IsManagementStation(const EnvironmentProfile& profile);
 Flag IsNodeVersion(const EnvironmentProfile& profile, const char* version);
+// Whether the profiled machine carries an older managed node (3.0 to 3.4),
+// which keeps its own copies of the component.
+Flag IsOlderNode(const EnvironmentProfile& profile);
+// Versions 3.3 and 3.4 keep their library copy under the suite's program
+// files directory, the older ones in the Windows system directory.
+bool KeepsLibraryUnderProgramFiles(const EnvironmentProfile& profile);

@@ -11,8 +11,9 @@ in tests/support/, and no other header includes a test framework. The
 emulation's public headers are the only ones of platform/posix/ that tests,
 tools and benchmarks may include; the logic's folders include nothing of
 platform/posix/, their tests neither, and <windows.h> is only for the
-Windows side. It also reports any cycle between layers that the includes
-form.
+Windows side. The status program sees of cli/ only its named leaf headers,
+which reach no further into cli/ than each other. It also reports any cycle
+between layers that the includes form.
 
 Usage: scripts/check_includes.py [--list] [--self-test]
   --list       also print the layer graph the includes form
@@ -48,6 +49,17 @@ ALLOWED = {
 for _layer, _targets in ALLOWED.items():
     if _layer not in ("util", "nt_node", "windows"):
         _targets.add("util")
+
+# The leaf headers of cli/: what the tool and mevrid-status share (the parsed
+# options, their parser, the run's decision and the facts it is asked of).
+# They and their sources include, of cli/, only each other, so the status
+# program never reaches the tool's entry point or its modes.
+CLI_LEAVES = {
+    "cli/run_options.h",
+    "cli/option_parser.h",
+    "cli/run_decision.h",
+    "cli/machine_facts.h",
+}
 
 # The emulation's face to tests, tools and benchmarks; the rest of
 # platform/posix/ is its own business.
@@ -91,6 +103,22 @@ def layer_of(path):
         return "seam"
     if top in LOGIC or top in ("util", "status", "tools", "nt_node", "windows"):
         return top
+    return None
+
+
+def is_cli_leaf(path):
+    """A leaf header of cli/, or the source that implements one."""
+    return path in CLI_LEAVES or (path.endswith(".cc") and path[:-3] + ".h" in CLI_LEAVES)
+
+
+def leaf_problem(path, source, name):
+    """Why an include of cli/ breaks the leaf rule, or None."""
+    if not name.startswith("cli/") or name in CLI_LEAVES:
+        return None
+    if source == "status":
+        return f"status includes \"{name}\", not a leaf header of cli/"
+    if is_cli_leaf(path):
+        return f"a leaf of cli/ includes \"{name}\", which is not one"
     return None
 
 
@@ -168,7 +196,10 @@ def check(top):
                     continue
                 if target != source:
                     graph.setdefault(source, set()).add(target)
-                if not allowed(source, target):
+                leaf = leaf_problem(path, source, name)
+                if leaf:
+                    problems.append(f"{where}: {leaf}")
+                elif not allowed(source, target):
                     what = "an internal header of the emulation" if target == "posix" else f"the {target} layer"
                     problems.append(f"{where}: {source} includes \"{name}\", {what}")
     # Parts of one whole are not a cycle.
@@ -195,15 +226,22 @@ SELF_TEST_TREE = {
     "platform/win32.h": "",
     "status/look.cc": '#include "platform/posix/machine.h"\n',
     "platform/posix/machine.h": "",
+    "status/plan.cc": '#include "cli/command_line.h"\n#include "cli/run_decision.h"\n',
+    "cli/command_line.h": "",
+    "cli/run_decision.h": "",
+    "cli/run_decision.cc": '#include "cli/run_decision.h"\n#include "cli/usage.h"\n',
+    "cli/usage.h": "",
 }
 SELF_TEST_EXPECTED = [
     'cli/main.cc:1: includes <windows.h>; use platform/win32.h',
+    'cli/run_decision.cc:2: a leaf of cli/ includes "cli/usage.h", which is not one',
     'component/install_test.cc:1: component/ includes "platform/posix/admin.h"; its tests reach a machine '
     'through tests/support/',
     'probe/probe.cc:1: "probe.h" is not a path from the top of the tree',
     'services/stop.cc:1: services includes "component/keys.h", the component layer',
     'services/stop_fixture.h:1: test support outside tests/support/',
     'status/look.cc:1: status includes "platform/posix/machine.h", the posix-public layer',
+    'status/plan.cc:1: status includes "cli/command_line.h", not a leaf header of cli/',
     'tools/reg.cc:1: tools includes "platform/posix/registry/store.h", an internal header of the emulation',
     'util/text.cc:1: util includes "platform/win32.h", the seam layer',
     'layers include each other: component -> services -> component',

@@ -20,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include "cli/command_line.h"
+#include "cli/option_parser.h"
 #include "component/component_keys.h"
 #include "platform/handles.h"
 #include "platform/posix/admin.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/command_line.h"
+#include "cli/option_parser.h"
 #include "journal/run_outcome.h"
 
 struct RunPlan {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "cli/command_line.h"
+#include "cli/option_parser.h"
 
 enum class StatusMode { Report, Plan, Detect, Help };
 

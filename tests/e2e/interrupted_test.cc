@@ -40,9 +40,13 @@ TEST_P(InterruptedRun, IsFinishedByTheSameCommand) {
   ASSERT_EQ(InstallAlpha().status, 0);
   // An upgrade over 3.9, which tells ALPHA to let go first.
   if (c.before == Before::AlphaAt39) m_.machine().Import(kRegHeader + kVersionSection + "\"Version\"=\"3.9\"\r\n");
-  if (c.before == Before::AlphaAndBeta) ASSERT_EQ(InstallBeta().status, 0);
+  if (c.before == Before::AlphaAndBeta) {
+    ASSERT_EQ(InstallBeta().status, 0);
+  }
   // The legacy reference, left by "-g" on a node no longer older.
-  if (c.before == Before::AlphaAndLegacy) ASSERT_EQ(Run({"-k", "bromveld", "-p", kLegacyImage}).status, 0);
+  if (c.before == Before::AlphaAndLegacy) {
+    ASSERT_EQ(Run({"-k", "bromveld", "-p", kLegacyImage}).status, 0);
+  }
   m_.AddFault(c.operation, c.match, emu::kFaultCrashHere);
   ASSERT_EQ(Run(c.command).status, kKilled);
   e2e::ToolRun rerun = Run(c.command);

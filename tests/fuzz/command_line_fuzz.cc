@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/command_line.h"
+#include "cli/option_parser.h"
 #include "tests/fuzz/fuzz_machine.h"
 
 namespace {

@@ -102,7 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   IsManagedNode(profile);
   IsManagementStation(profile);
   IsNodeVersion(profile, "3.2.1");
-  IsComponentInstallNeeded("C:\\WINDOWS", 1);
+  CheckComponentCurrency("C:\\WINDOWS", 1);
   NotifyAllReferencesEnd(1);
   NotifyAllReferencesBegin(0);
   // Names as the command line gives them: upper-case, at most 204 characters.

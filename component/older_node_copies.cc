@@ -1,0 +1,27 @@
+// The paths are formed in full and never cut to fit the tool's buffers (a
+// cut path could name another file): one that is too long is refused by the
+// deletion itself, which names the whole path in its error line.
+#include "component/older_node_copies.h"
+
+#include <string>
+
+#include "component/component_files.h"
+#include "component/component_text.h"
+
+// A node registered without a program files path would make the library's
+// path "\bin\qelmot32.dll", a file at the root of the current drive that is
+// not the node's: that deletion is passed over with the line of a deletion
+// that failed.
+void DeleteOldComponentCopies(bool library_under_program_files, const char* program_files_path,
+                              const char* windows_directory, Flag verbose) {
+  const std::string library =
+      library_under_program_files
+          ? FormatText("%s\\bin\\%s", program_files_path, ComponentFileOf(ComponentRole::Library).FileName)
+          : InstalledPathOf(ComponentRole::Library, windows_directory);
+  const std::string driver = InstalledPathOf(ComponentRole::Driver, windows_directory);
+  if (library_under_program_files && program_files_path[0] == '\0')
+    ReportUndeletedFile(library.c_str(), verbose);
+  else
+    DeleteComponentFile(library.c_str(), verbose);
+  DeleteComponentFile(driver.c_str(), verbose);
+}

@@ -1,0 +1,11 @@
+// The copies of the driver and the library an older managed node (3.0 to
+// 3.4) keeps for itself, deleted before an install over it.
+#pragma once
+
+#include "platform/platform.h"
+
+// Deletes the node's driver from the Windows drivers directory and its
+// library from program_files_path\bin when library_under_program_files, else
+// from the Windows system directory. Each failure has its line when verbose.
+void DeleteOldComponentCopies(bool library_under_program_files, const char* program_files_path,
+                              const char* windows_directory, Flag verbose);
