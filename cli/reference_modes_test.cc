@@ -11,7 +11,7 @@
 #include <fcntl.h>  // the fixture sets file times relative to AT_FDCWD
 
 #include "component/component_keys.h"
-#include "component/component_test_fixture.h"
+#include "tests/support/component_fixture.h"
 
 namespace {
 

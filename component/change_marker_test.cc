@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "component/component_keys.h"
-#include "component/component_test_fixture.h"
+#include "tests/support/component_fixture.h"
 
 namespace componenttest {
 namespace {

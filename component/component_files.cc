@@ -25,13 +25,11 @@ std::string InstalledPathOf(ComponentRole role, const char* windows_directory) {
 
 namespace {
 
-bool FitsPath(const char* path) { return strlen(path) < static_cast<size_t>(kTextBufferSize); }
-
 // Opened for reading only, sharing reads, so a file in use can still be
 // looked at. A path too long for the tool's buffers is a file that cannot be
 // opened: it is never cut to a shorter name that might exist.
 HANDLE OpenForTime(const char* path) {
-  if (!FitsPath(path)) return INVALID_HANDLE_VALUE;
+  if (!FitsTextBuffer(path)) return INVALID_HANDLE_VALUE;
   return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
@@ -62,7 +60,7 @@ bool IsInstalledFileOlder(const char* installed_path, const char* release_path) 
 }
 
 Flag CopyComponentFile(const char* source_path, const char* target_path, Flag verbose) {
-  if (FitsPath(source_path) && FitsPath(target_path)) {
+  if (FitsTextBuffer(source_path) && FitsTextBuffer(target_path)) {
     // A read-only installed copy must not stop its own replacement; a target
     // that does not exist yet simply has nothing to clear.
     PlatformMakeWritable(target_path);
@@ -79,7 +77,7 @@ Flag CopyComponentFile(const char* source_path, const char* target_path, Flag ve
 }
 
 Flag DeleteComponentFile(const char* path, Flag verbose) {
-  if (FitsPath(path)) {
+  if (FitsTextBuffer(path)) {
     PlatformMakeWritable(path);
     if (PlatformRemove(path) == 0) {
       JournalChange("deleted", path);
@@ -95,7 +93,7 @@ Flag DeleteComponentFile(const char* path, Flag verbose) {
     // copied out of the runtime's buffer before anything else can reuse it.
     if (const char* temporary = PlatformTmpnam()) {
       char moved[kTextBufferSize];
-      if (FitsPath(temporary)) {
+      if (FitsTextBuffer(temporary)) {
         strcpy(moved, temporary);
         // Should the scheduling fail, the file stays under its new name:
         // nothing is rolled back.

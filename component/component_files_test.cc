@@ -1,7 +1,7 @@
 #include "component/component_files.h"
 
-#include "component/component_test_fixture.h"
 #include "services/driver_service.h"
+#include "tests/support/component_fixture.h"
 
 namespace componenttest {
 namespace {

@@ -3,6 +3,7 @@
 // that would not fit is refused as a whole instead of being cut and used.
 #pragma once
 
+#include <cstring>
 #include <string>
 
 #include "platform/platform.h"
@@ -18,6 +19,7 @@ std::string FormatText(const char* format, ...)
 // terminator (at most 259 characters).
 inline bool FitsTextBuffer(size_t length) { return length < static_cast<size_t>(kTextBufferSize); }
 inline bool FitsTextBuffer(const std::string& text) { return FitsTextBuffer(text.size()); }
+inline bool FitsTextBuffer(const char* text) { return FitsTextBuffer(strlen(text)); }
 
 // The reference's key path below HKEY_LOCAL_MACHINE. false when the name is
 // so long (over 204 characters) that the path would not fit.

@@ -2,7 +2,7 @@
 
 #include "component/component_files.h"
 #include "component/component_keys.h"
-#include "component/component_test_fixture.h"
+#include "tests/support/component_fixture.h"
 
 namespace componenttest {
 namespace {

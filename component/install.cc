@@ -12,8 +12,10 @@
 #include "platform/environment_text.h"
 #include "platform/handles.h"
 #include "services/driver_service.h"
-#include "services/service_control.h"
+#include "services/service_definition.h"
 #include "services/service_query.h"
+#include "services/start_service.h"
+#include "services/stop_service.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 #include <cerrno>
 
 #include "component/component_keys.h"
-#include "component/component_test_fixture.h"
 #include "component/references.h"
 #include "services/driver_service.h"
+#include "tests/support/component_fixture.h"
 
 namespace componenttest {
 namespace {

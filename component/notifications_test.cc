@@ -1,9 +1,9 @@
 #include "component/notifications.h"
 
 #include "component/component_keys.h"
-#include "component/component_test_fixture.h"
 #include "component/references.h"
 #include "component/run_and_wait.h"
+#include "tests/support/component_fixture.h"
 
 namespace componenttest {
 namespace {

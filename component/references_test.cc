@@ -1,7 +1,7 @@
 #include "component/references.h"
 
 #include "component/component_keys.h"
-#include "component/component_test_fixture.h"
+#include "tests/support/component_fixture.h"
 
 namespace componenttest {
 namespace {

@@ -16,8 +16,9 @@
 #include "platform/handles.h"
 #include "platform/registry_access.h"
 #include "services/driver_service.h"
-#include "services/service_control.h"
+#include "services/service_definition.h"
 #include "services/service_query.h"
+#include "services/stop_service.h"
 
 namespace {
 

@@ -1,32 +1,14 @@
 // The run's record: one JSON object with the keys in a fixed order, so
 // deployment scripts can read it with any JSON parser or even a pattern.
-#include <cstdio>
 #include <string_view>
 
 #include "journal/journal_state.h"
 #include "journal/run_journal.h"
+#include "util/json_string.h"
 
 namespace {
 
-// The tool's texts are single bytes of the ANSI code page; bytes above
-// 0x7F are written as the code points of the same value, so the record is
-// always valid JSON.
-void AppendString(std::string* out, const std::string& text) {
-  *out += '"';
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      *out += '\\';
-      *out += static_cast<char>(c);
-    } else if (c < 0x20 || c >= 0x7F) {
-      char escaped[8];
-      snprintf(escaped, sizeof escaped, "\\u%04x", c);
-      *out += escaped;
-    } else {
-      *out += static_cast<char>(c);
-    }
-  }
-  *out += '"';
-}
+void AppendString(std::string* out, const std::string& text) { *out += JsonString(text); }
 
 void AppendOptional(std::string* out, const std::optional<std::string>& text) {
   if (text)

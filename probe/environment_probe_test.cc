@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/admin.h"
 #include "probe/environment_profile.h"
 #include "tests/support/reg_text.h"
 #include "tests/support/test_machine.h"

@@ -3,14 +3,17 @@
 
 Every tracked C and C++ file belongs to one layer, by its path; a quoted
 include names a file of a layer, and the table ALLOWED says which layers a
-layer may include. Test sources beside the code (*_test.cc and the fixtures
-and support headers they share) belong to the tests layer, except that the
-emulation's own tests may also see its internals. The emulation's
-public headers are the only ones of platform/posix/ that tests, tools and
-benchmarks may include, and <windows.h> is only for the Windows side.
-The status program sees of cli/ only its named leaf headers, which reach
-no further into cli/ than each other. It also reports any cycle between
-layers that the includes form.
+layer may include. util/ holds generic text and time helpers: it includes
+nothing of the tree and every layer may include it. Test sources beside the
+code (*_test.cc) belong to the tests layer, except that the emulation's own
+tests may also see its internals; what tests share (fixtures, helpers) lives
+in tests/support/, and no other header includes a test framework. The
+emulation's public headers are the only ones of platform/posix/ that tests,
+tools and benchmarks may include; the logic's folders include nothing of
+platform/posix/, their tests neither, and <windows.h> is only for the
+Windows side. The status program sees of cli/ only its named leaf headers,
+which reach no further into cli/ than each other. It also reports any cycle
+between layers that the includes form.
 
 Usage: scripts/check_includes.py [--list] [--self-test]
   --list       also print the layer graph the includes form
@@ -24,8 +27,10 @@ import tempfile
 
 LOGIC = ["cli", "probe", "component", "services", "journal"]
 
-# Which layers each layer may include (its own always).
+# Which layers each layer may include (its own always). util, below them
+# all, is added to every one but the resources' below.
 ALLOWED = {
+    "util": set(),
     "journal": {"seam"},
     "probe": {"seam", "journal"},
     "services": {"seam", "journal"},
@@ -41,6 +46,9 @@ ALLOWED = {
     "nt_node": {"windows"},
     "windows": set(),
 }
+for _layer, _targets in ALLOWED.items():
+    if _layer not in ("util", "nt_node", "windows"):
+        _targets.add("util")
 
 # The leaf headers of cli/: what the tool and mevrid-status share (the parsed
 # options, their parser, the run's decision and the facts it is asked of).
@@ -73,7 +81,10 @@ FILE_EXCEPTIONS = {
 # platform/win32.h.
 WINDOWS_H = re.compile(r"^(platform/win32\.h|platform/win32/|status/machine_access\.cc|tests/helpers/|tests/wine/|windows/|nt_node/)")
 
-TEST_FILE = re.compile(r"(_test\.cc|_test_fixture\.h|_test_support\.h|test_support\.h|_bench\.cc|_fuzz\.cc)$")
+TEST_FILE = re.compile(r"(_test\.cc|_bench\.cc|_fuzz\.cc)$")
+# A test framework's header: only test sources and the support of tests/
+# and bench/ include one.
+TEST_FRAMEWORK = re.compile(r"^(gtest|gmock|benchmark)/")
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]')
 
 
@@ -90,7 +101,7 @@ def layer_of(path):
         return "win32"
     if top == "platform":
         return "seam"
-    if top in LOGIC or top in ("status", "tools", "nt_node", "windows"):
+    if top in LOGIC or top in ("util", "status", "tools", "nt_node", "windows"):
         return top
     return None
 
@@ -163,9 +174,17 @@ def check(top):
                 kind, name = m.groups()
                 count += 1
                 where = f"{path}:{number}"
+                top_folder = path.split("/", 1)[0]
                 if kind == "<":
                     if name.lower() == "windows.h" and not WINDOWS_H.match(path):
                         problems.append(f"{where}: includes <windows.h>; use platform/win32.h")
+                    if (TEST_FRAMEWORK.match(name) and not TEST_FILE.search(path)
+                            and top_folder not in ("tests", "bench")):
+                        problems.append(f"{where}: test support outside tests/support/")
+                    continue
+                if top_folder in LOGIC and name.startswith("platform/posix/"):
+                    problems.append(f"{where}: {top_folder}/ includes \"{name}\"; its tests reach a machine "
+                                    "through tests/support/")
                     continue
                 if not os.path.exists(os.path.join(top, name)):
                     if os.path.exists(os.path.join(top, os.path.dirname(path), name)):
@@ -201,6 +220,10 @@ SELF_TEST_TREE = {
     "platform/posix/registry/store.h": "",
     "platform/posix/admin.h": "",
     "probe/probe.cc": '#include "probe.h"\n',
+    "component/install_test.cc": '#include "platform/posix/admin.h"\n',
+    "services/stop_fixture.h": "#include <gtest/gtest.h>\n",
+    "util/text.cc": '#include "platform/win32.h"\n',
+    "platform/win32.h": "",
     "status/look.cc": '#include "platform/posix/machine.h"\n',
     "platform/posix/machine.h": "",
     "status/plan.cc": '#include "cli/command_line.h"\n#include "cli/run_decision.h"\n',
@@ -212,11 +235,15 @@ SELF_TEST_TREE = {
 SELF_TEST_EXPECTED = [
     'cli/main.cc:1: includes <windows.h>; use platform/win32.h',
     'cli/run_decision.cc:2: a leaf of cli/ includes "cli/usage.h", which is not one',
+    'component/install_test.cc:1: component/ includes "platform/posix/admin.h"; its tests reach a machine '
+    'through tests/support/',
     'probe/probe.cc:1: "probe.h" is not a path from the top of the tree',
     'services/stop.cc:1: services includes "component/keys.h", the component layer',
+    'services/stop_fixture.h:1: test support outside tests/support/',
     'status/look.cc:1: status includes "platform/posix/machine.h", the posix-public layer',
     'status/plan.cc:1: status includes "cli/command_line.h", not a leaf header of cli/',
     'tools/reg.cc:1: tools includes "platform/posix/registry/store.h", an internal header of the emulation',
+    'util/text.cc:1: util includes "platform/win32.h", the seam layer',
     'layers include each other: component -> services -> component',
 ]
 

@@ -4,7 +4,8 @@
 #include "services/agent_sequences.h"
 
 #include "journal/run_journal.h"
-#include "services/service_control.h"
+#include "services/start_service.h"
+#include "services/stop_service.h"
 
 const char kServerAgentService[] = "brunol32";
 const char kServerAgentDisplay[] = "Kelm Wardhaven Server Agent";

@@ -2,7 +2,7 @@
 // which order, and that only the counted one speaks and decides the result.
 #include "services/agent_sequences.h"
 
-#include "services/service_test_support.h"
+#include "tests/support/service_fixture.h"
 
 namespace servicetest {
 namespace {

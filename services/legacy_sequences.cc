@@ -6,8 +6,9 @@
 
 #include "services/agent_sequences.h"
 #include "services/driver_service.h"
-#include "services/service_control.h"
 #include "services/service_query.h"
+#include "services/start_service.h"
+#include "services/stop_service.h"
 
 namespace {
 

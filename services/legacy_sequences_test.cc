@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/admin.h"
 #include "probe/environment_profile.h"
 #include "tests/support/service_definitions.h"
 #include "tests/support/test_machine.h"

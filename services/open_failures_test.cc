@@ -2,9 +2,11 @@
 // driver service cannot be opened: its own line naming the service, status
 // failure, nothing asked of the service, and every handle that was opened
 // closed again. Quiet, the same runs print nothing.
-#include "services/service_control.h"
+#include "services/service_definition.h"
+#include "services/start_service.h"
+#include "services/stop_service.h"
 
-#include "services/service_test_support.h"
+#include "tests/support/service_fixture.h"
 
 namespace servicetest {
 namespace {

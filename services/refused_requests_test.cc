@@ -1,9 +1,10 @@
 // A stop or start request the service or the manager refuses: only the
 // answer that the service is already where the request would take it counts
 // as done. No error line either way, and every handle is closed.
-#include "services/service_control.h"
+#include "services/start_service.h"
+#include "services/stop_service.h"
 
-#include "services/service_test_support.h"
+#include "tests/support/service_fixture.h"
 
 namespace servicetest {
 namespace {

@@ -1,8 +1,8 @@
 // RemoveService and CreateDriverService against the emulated manager.
-#include "services/service_control.h"
+#include "services/service_definition.h"
 
 #include "platform/handles.h"
-#include "services/service_test_support.h"
+#include "tests/support/service_fixture.h"
 
 namespace servicetest {
 namespace {

@@ -1,7 +1,7 @@
 // Starting a service and waiting while it is start-pending.
 #include "journal/run_journal.h"
 #include "platform/handles.h"
-#include "services/service_control.h"
+#include "services/start_service.h"
 #include "services/service_open.h"
 #include "services/service_wait.h"
 

@@ -1,7 +1,7 @@
 // StartServiceAndWait against the emulated manager on a virtual clock.
-#include "services/service_control.h"
+#include "services/start_service.h"
 
-#include "services/service_test_support.h"
+#include "tests/support/service_fixture.h"
 
 namespace servicetest {
 namespace {

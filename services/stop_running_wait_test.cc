@@ -1,8 +1,8 @@
 // StopServiceTree and StopSingleService against services that accept the
 // stop and go on running: the running wait gives them exactly 15 polls, the
 // stop-pending wait 120 more, and one dot is one second of machine time.
-#include "services/service_control.h"
-#include "services/service_test_support.h"
+#include "services/stop_service.h"
+#include "tests/support/service_fixture.h"
 
 namespace servicetest {
 namespace {

@@ -3,7 +3,7 @@
 #include "journal/run_journal.h"
 #include "platform/ascii_case.h"
 #include "platform/handles.h"
-#include "services/service_control.h"
+#include "services/stop_service.h"
 #include "services/service_open.h"
 #include "services/service_wait.h"
 

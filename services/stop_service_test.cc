@@ -1,9 +1,9 @@
 // StopServiceTree and StopSingleService against the emulated manager on a
 // virtual clock: every dot is one second of machine time.
-#include "services/service_control.h"
+#include "services/stop_service.h"
 
 #include "platform/handles.h"
-#include "services/service_test_support.h"
+#include "tests/support/service_fixture.h"
 
 namespace servicetest {
 namespace {

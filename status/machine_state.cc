@@ -11,6 +11,7 @@
 #include "platform/install_lock.h"
 #include "platform/registry_access.h"
 #include "services/driver_service.h"
+#include "util/multi_string.h"
 
 namespace {
 
@@ -84,13 +85,7 @@ std::vector<std::string> ReadPendingDeletions() {
                        reinterpret_cast<LPBYTE>(data.data()), &size) != ERROR_SUCCESS)
     return deletions;
   data.resize(size);
-  std::vector<std::string> strings;
-  for (size_t start = 0; start < data.size();) {
-    size_t end = data.find('\0', start);
-    if (end == std::string::npos) end = data.size();
-    strings.push_back(data.substr(start, end - start));
-    start = end + 1;
-  }
+  const std::vector<std::string> strings = SplitAtNul(data);
   for (size_t i = 0; i + 1 < strings.size() && !strings[i].empty(); i += 2) {
     if (!strings[i + 1].empty()) continue;
     const std::string& source = strings[i];

@@ -6,6 +6,7 @@
 
 #include "services/driver_service.h"
 #include "status/json_text.h"
+#include "util/file_time.h"
 
 namespace {
 
@@ -85,8 +86,7 @@ void CivilFromDays(int64_t days, int64_t* year, unsigned* month, unsigned* day) 
 
 std::string FileTimeText(const FILETIME& time) {
   const uint64_t ticks = (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-  // FILETIME counts 100 ns ticks from 1601-01-01, 11644473600 s before 1970.
-  const int64_t seconds = static_cast<int64_t>(ticks / 10000000) - 11644473600LL;
+  const int64_t seconds = static_cast<int64_t>(ticks / kFileTimeTicksPerSecond) - kFileTimeUnixEpochSeconds;
   int64_t days = seconds / 86400, rest = seconds % 86400;
   if (rest < 0) {
     rest += 86400;

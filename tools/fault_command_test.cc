@@ -1,5 +1,5 @@
 // fault add / list / clear and calls on / off / show.
-#include "tools/tool_test_fixture.h"
+#include "tests/support/machine_tool_fixture.h"
 
 namespace machine_tool_test {
 namespace {

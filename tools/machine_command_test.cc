@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "tools/tool_test_fixture.h"
+#include "tests/support/machine_tool_fixture.h"
 
 namespace machine_tool_test {
 namespace {

@@ -2,7 +2,7 @@
 #include "platform/posix/admin.h"
 #include "platform/posix/machine.h"
 #include "platform/win32.h"
-#include "tools/tool_test_fixture.h"
+#include "tests/support/machine_tool_fixture.h"
 
 namespace machine_tool_test {
 namespace {

@@ -6,6 +6,7 @@
 #include "platform/posix/admin.h"
 #include "tools/reg_common.h"
 #include "tools/tool.h"
+#include "util/multi_string.h"
 
 namespace machine_tool {
 namespace {
@@ -35,7 +36,8 @@ std::string DataText(const emu::admin::RegValue& value) {
       std::string body = data;
       while (!body.empty() && body.back() == '\0') body.pop_back();
       std::string text;
-      for (char c : body) text += c == '\0' ? std::string("\\0") : std::string(1, c);
+      const std::vector<std::string> items = SplitAtNul(body);
+      for (size_t i = 0; i < items.size(); ++i) text += (i > 0 ? "\\0" : "") + items[i];
       return text;
     }
     case REG_DWORD:

@@ -1,5 +1,5 @@
 // service add / remove / list / query / qc / start / stop, in sc's layout.
-#include "tools/tool_test_fixture.h"
+#include "tests/support/machine_tool_fixture.h"
 
 namespace machine_tool_test {
 namespace {

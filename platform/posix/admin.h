@@ -10,12 +10,71 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "platform/posix/machine/case_fold.h"
-#include "platform/posix/machine/clock.h"
-#include "platform/posix/machine/faults.h"
-#include "platform/posix/machine/settings.h"
+// The machine's own parts that setting a machine up reaches: its clock, its
+// settings, its fault rules and the way it compares names. The emulation's
+// parts use them as well, from here.
+namespace emu {
+
+// machine/clock.cc: the machine's clock, real or virtual. On a virtual clock
+// time only moves by Sleep (or AdvanceClock), which then returns at once; on
+// a real clock it is the wall clock.
+bool IsVirtualClock();
+int64_t NowMs();
+void AdvanceClock(int64_t ms);
+
+// machine/settings.cc: key/value text in the machine's database (the clock,
+// the Windows directory, the user's locale, call counting).
+std::string GetSetting(const std::string& name, const std::string& fallback = "");
+bool SetSetting(const std::string& name, const std::string& value);
+
+// machine/faults.cc: fault rules and the call trace. The n-th matching call
+// of a named Win32 operation fails with a Win32 error ("once"), or that call
+// and every later one ("always"). match is the key path, value name, file
+// path, service name or command line of the call; a rule's match text must
+// occur in it, ignoring case (an empty rule text matches every call). The
+// emulated calls consult the rules through machine/fault_check.h.
+//
+// The error of a fault rule that stands for a crash: the process that makes
+// the matching call kills itself there (SIGKILL), as a power cut or a killed
+// installer would end it, so tests can prove what a run interrupted at any
+// call leaves behind. Hits of a settled rule that the process had counted
+// but not yet written back are lost with it.
+constexpr uint32_t kFaultCrashHere = 0xDEAD0009u;
+
+struct FaultRuleInfo {
+  int64_t id;
+  std::string operation;  // an operation name, or "*" for every operation
+  std::string match;
+  uint32_t error;
+  int64_t nth;
+  bool always;
+  int64_t hits;
+};
+bool AddFaultRule(const std::string& operation, const std::string& match, uint32_t error, int64_t nth, bool always);
+std::vector<FaultRuleInfo> ListFaultRules();
+// Removes every rule and every call count.
+bool ClearFaultRules();
+
+// Calls counted per operation while the setting "count-calls" is "1".
+std::vector<std::pair<std::string, int64_t>> CallCounts();
+bool ResetCallCounts();
+
+// In-process call trace for tests: while set, every call that consults the
+// fault rules appends "<operation> <match>" to the vector, so a test can
+// assert the order of the platform calls (for example that a service handle
+// is closed before its manager handle).
+void SetCallTrace(std::vector<std::string>* trace);
+
+// machine/case_fold.cc: case folding, as the registry, the services and the
+// file system compare names: a valid UTF-8 name by Unicode's simple upper
+// case (Latin, Greek, Cyrillic), any other as code page 1252 bytes.
+std::string Upper(std::string text);
+bool EqualsNoCase(const std::string& a, const std::string& b);
+
+}  // namespace emu
 
 namespace emu::admin {
 

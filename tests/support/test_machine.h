@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+// How every test sets its machine up and reads it back.
+#include "platform/posix/admin.h"
+
 namespace testsupport {
 
 // A new machine in a temporary directory, opened in this process, with a

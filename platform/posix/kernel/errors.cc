@@ -3,8 +3,8 @@
 
 #include <cerrno>
 
+#include "platform/posix/admin.h"
 #include "platform/posix/internal.h"
-#include "platform/posix/machine/clock.h"
 
 namespace {
 

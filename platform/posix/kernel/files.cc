@@ -23,6 +23,7 @@
 #include "platform/posix/kernel/kernel32_internal.h"
 #include "platform/posix/kernel/process_alive.h"
 #include "platform/posix/machine/fault_check.h"
+#include "util/file_time.h"
 
 namespace {
 
@@ -31,9 +32,6 @@ using emu::k32::FileObject;
 using emu::k32::HostPathForCall;
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-// FILETIME counts 100 ns ticks from 1601-01-01; Unix time starts 11644473600 s later.
-constexpr int64_t kTicksPerSecond = 10000000;
-constexpr int64_t kUnixEpochTicks = 11644473600LL * kTicksPerSecond;
 
 using emu::Fail;
 
@@ -51,8 +49,8 @@ std::string ParentOf(const std::string& host_path) {
 }
 
 FILETIME ToFileTime(const struct timespec& ts) {
-  uint64_t ticks =
-      static_cast<uint64_t>(static_cast<int64_t>(ts.tv_sec) * kTicksPerSecond + ts.tv_nsec / 100 + kUnixEpochTicks);
+  uint64_t ticks = static_cast<uint64_t>(static_cast<int64_t>(ts.tv_sec) * kFileTimeTicksPerSecond + ts.tv_nsec / 100 +
+                                         kFileTimeUnixEpochTicks);
   return FILETIME{static_cast<DWORD>(ticks & 0xFFFFFFFFu), static_cast<DWORD>(ticks >> 32)};
 }
 
@@ -63,11 +61,11 @@ struct timespec FromFileTime(const FILETIME* ft) {
   if (!ft) return ts;
   uint64_t ticks = (static_cast<uint64_t>(ft->dwHighDateTime) << 32) | ft->dwLowDateTime;
   if (ticks == 0 || ticks == ~0ULL) return ts;
-  int64_t since_epoch = static_cast<int64_t>(ticks) - kUnixEpochTicks;
-  int64_t seconds = since_epoch / kTicksPerSecond;
-  int64_t rest = since_epoch % kTicksPerSecond;
+  int64_t since_epoch = static_cast<int64_t>(ticks) - kFileTimeUnixEpochTicks;
+  int64_t seconds = since_epoch / kFileTimeTicksPerSecond;
+  int64_t rest = since_epoch % kFileTimeTicksPerSecond;
   if (rest < 0) {
-    rest += kTicksPerSecond;
+    rest += kFileTimeTicksPerSecond;
     --seconds;
   }
   ts.tv_sec = static_cast<time_t>(seconds);
@@ -87,10 +85,6 @@ pid_t CopyWriter(const std::string& name) {
   return static_cast<pid_t>(atol(name.substr(start, end - start).c_str()));
 }
 
-
-// Copies contents, permission bits and last-write time into a temporary
-// file beside the target, then renames it over the target: a reader sees
-// the old file or the new one, never half of one.
 // The call's fault rule on a path, then the path's host form: the error the
 // call fails with, or 0 with *host set.
 DWORD FaultOrHostPath(const char* operation, const char* path, std::string* host) {
@@ -99,6 +93,23 @@ DWORD FaultOrHostPath(const char* operation, const char* path, std::string* host
   return HostPathForCall(path, host, &error) ? 0 : error;
 }
 
+// The host forms of a two-name call's paths: the error the call fails with,
+// or 0 with both set.
+DWORD HostPathPair(const char* from, const char* to, std::string* host_from, std::string* host_to) {
+  DWORD error = 0;
+  return HostPathForCall(from, host_from, &error) && HostPathForCall(to, host_to, &error, false) ? 0 : error;
+}
+
+// The call's fault rule on its two names, then their host forms.
+DWORD FaultOrHostPaths(const char* operation, const char* from, const char* to, std::string* host_from,
+                       std::string* host_to) {
+  if (DWORD fault = emu::CheckFault(operation, NamePair(from, to))) return fault;
+  return HostPathPair(from, to, host_from, host_to);
+}
+
+// Copies contents, permission bits and last-write time into a temporary
+// file beside the target, then renames it over the target: a reader sees
+// the old file or the new one, never half of one.
 DWORD CopyHostFile(const std::string& from, const std::string& to, const struct stat& source) {
   emu::UniqueFd in(open(from.c_str(), O_RDONLY | O_CLOEXEC));
   if (!in) return ErrorFromErrno(errno, from);
@@ -137,8 +148,7 @@ DWORD CopyHostFile(const std::string& from, const std::string& to, const struct 
 // The common part of MoveFileA and MoveFileExA (without the reboot case).
 DWORD MoveNow(const char* from, const char* to, DWORD flags) {
   std::string host_from, host_to;
-  DWORD error = 0;
-  if (!HostPathForCall(from, &host_from, &error) || !HostPathForCall(to, &host_to, &error, false)) return error;
+  if (DWORD error = HostPathPair(from, to, &host_from, &host_to)) return error;
   struct stat source, target;
   if (lstat(host_from.c_str(), &source) != 0) return ErrorFromErrno(errno, host_from);
   if (DWORD sharing = emu::k32::CheckSharing(source, DELETE, kShareAll)) return sharing;
@@ -147,6 +157,7 @@ DWORD MoveNow(const char* from, const char* to, DWORD flags) {
     if (SameFile(source, target)) {
       // A new spelling of the same name: the name takes the letters given.
       emu::k32::ParsedPath parsed;
+      DWORD error = 0;
       if (!emu::k32::ParsePath(to, &parsed, &error)) return error;
       if (parsed.components.empty()) return ERROR_ACCESS_DENIED;
       std::string respelled = ParentOf(host_to) + "/" + parsed.components.back();
@@ -205,10 +216,6 @@ void RemoveStaleWindowsCopies() {
   if (!windows.empty() && TranslatePath(windows, &host)) RemoveStaleCopies(host, true);
 }
 
-}  // namespace emu
-
-namespace emu {
-
 bool IsFileInUse(const std::string& host_path) {
   struct stat target;
   if (stat(host_path.c_str(), &target) != 0) return false;
@@ -240,10 +247,8 @@ bool IsFileInUse(const std::string& host_path) {
 HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                    LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes,
                    HANDLE hTemplateFile) {
-  if (DWORD fault = emu::CheckFault("CreateFileA", lpFileName ? lpFileName : "")) return FailHandle(fault);
   std::string host;
-  DWORD error = 0;
-  if (!HostPathForCall(lpFileName, &host, &error)) return FailHandle(error);
+  if (DWORD error = FaultOrHostPath("CreateFileA", lpFileName, &host)) return FailHandle(error);
   if (dwCreationDisposition < CREATE_NEW || dwCreationDisposition > TRUNCATE_EXISTING)
     return FailHandle(ERROR_INVALID_PARAMETER);
   const bool writes = (dwDesiredAccess & GENERIC_WRITE) != 0;
@@ -338,14 +343,10 @@ LONG CompareFileTime(const FILETIME* lpFileTime1, const FILETIME* lpFileTime2) {
 }
 
 DWORD GetFileAttributesA(LPCSTR lpFileName) {
-  if (DWORD fault = emu::CheckFault("GetFileAttributesA", lpFileName ? lpFileName : "")) {
-    emu::SetLastErrorCode(fault);
-    return INVALID_FILE_ATTRIBUTES;
-  }
   std::string host;
-  DWORD error = 0;
+  DWORD error = FaultOrHostPath("GetFileAttributesA", lpFileName, &host);
   struct stat st;
-  if (HostPathForCall(lpFileName, &host, &error) && stat(host.c_str(), &st) != 0) error = ErrorFromErrno(errno, host);
+  if (!error && stat(host.c_str(), &st) != 0) error = ErrorFromErrno(errno, host);
   if (error) {
     emu::SetLastErrorCode(error);
     return INVALID_FILE_ATTRIBUTES;
@@ -371,11 +372,8 @@ BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
 }
 
 BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists) {
-  if (DWORD fault = emu::CheckFault("CopyFileA", NamePair(lpExistingFileName, lpNewFileName))) return Fail(fault);
   std::string from, to;
-  DWORD error = 0;
-  if (!HostPathForCall(lpExistingFileName, &from, &error) || !HostPathForCall(lpNewFileName, &to, &error, false))
-    return Fail(error);
+  if (DWORD error = FaultOrHostPaths("CopyFileA", lpExistingFileName, lpNewFileName, &from, &to)) return Fail(error);
   struct stat source, target;
   if (stat(from.c_str(), &source) != 0) return Fail(ErrorFromErrno(errno, from));
   if (S_ISDIR(source.st_mode)) return Fail(ERROR_ACCESS_DENIED);

@@ -16,7 +16,6 @@
 #include "platform/posix/admin.h"
 #include "platform/posix/internal.h"
 #include "platform/posix/kernel/kernel32_internal.h"
-#include "platform/posix/machine/faults.h"
 #include "platform/posix/registry/registry_store.h"
 #include "platform/win32.h"
 #include "tests/support/test_machine.h"

@@ -15,9 +15,9 @@
 #include <utility>
 
 #include "platform/platform.h"
+#include "platform/posix/admin.h"
 #include "platform/posix/kernel/process_alive.h"
 #include "platform/posix/kernel/unique_fd.h"
-#include "platform/posix/machine/clock.h"
 
 struct PlatformLogFile {
   emu::UniqueFd fd;

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/posix/admin.h"
 #include "platform/posix/kernel/unique_fd.h"
-#include "platform/posix/machine/clock.h"
 #include "tests/support/test_machine.h"
 
 namespace {

@@ -12,7 +12,6 @@
 #include "platform/posix/admin.h"
 #include "platform/posix/kernel/kernel32_internal.h"
 #include "platform/posix/machine.h"
-#include "platform/posix/machine/case_fold.h"
 #include "platform/posix/machine/current_machine.h"
 #include "platform/posix/machine/split.h"
 

@@ -14,6 +14,7 @@
 #include "platform/posix/kernel/kernel32_internal.h"
 #include "platform/posix/machine/database.h"
 #include "platform/posix/registry/registry_store.h"
+#include "util/multi_string.h"
 
 namespace emu {
 namespace {
@@ -31,20 +32,9 @@ struct PendingOperation {
 // empty source or at the end of the data.
 std::vector<PendingOperation> ParsePending(const std::string& data) {
   std::vector<PendingOperation> operations;
-  size_t pos = 0;
-  auto next = [&](std::string* text) {
-    if (pos >= data.size()) return false;
-    size_t end = data.find('\0', pos);
-    if (end == std::string::npos) end = data.size();
-    *text = data.substr(pos, end - pos);
-    pos = end + 1;
-    return true;
-  };
-  PendingOperation op;
-  while (next(&op.source) && !op.source.empty()) {
-    if (!next(&op.target)) op.target.clear();
-    operations.push_back(op);
-  }
+  const std::vector<std::string> strings = SplitAtNul(data);
+  for (size_t i = 0; i < strings.size() && !strings[i].empty(); i += 2)
+    operations.push_back({strings[i], i + 1 < strings.size() ? strings[i + 1] : std::string()});
   return operations;
 }
 

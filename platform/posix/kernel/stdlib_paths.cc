@@ -12,9 +12,8 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/posix/admin.h"
 #include "platform/posix/kernel/kernel32_internal.h"
-#include "platform/posix/machine/case_fold.h"
-#include "platform/posix/machine/settings.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/platform.h"
-#include "platform/posix/machine/settings.h"
+#include "platform/posix/admin.h"
 #include "tests/support/test_machine.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/posix/machine/case_fold.h"
+#include "platform/posix/admin.h"
 
 namespace emu {
 namespace {

@@ -4,8 +4,8 @@
 
 #include <string>
 
+#include "platform/posix/admin.h"
 #include "platform/posix/machine.h"
-#include "platform/posix/machine/case_fold.h"
 #include "platform/posix/machine/database.h"
 #include "platform/posix/registry/registry_store.h"
 #include "tests/support/test_machine.h"

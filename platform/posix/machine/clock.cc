@@ -1,12 +1,11 @@
 // The machine's clock: the wall clock, or a virtual one kept as a setting.
-#include "platform/posix/machine/clock.h"
+#include "platform/posix/admin.h"
 
 #include <cstdlib>
 #include <ctime>
 
 #include "platform/posix/machine/current_machine.h"
 #include "platform/posix/machine/database.h"
-#include "platform/posix/machine/settings.h"
 
 namespace emu {
 

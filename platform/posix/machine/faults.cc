@@ -1,15 +1,13 @@
 // Fault rules, call counts and the call trace.
-#include "platform/posix/machine/faults.h"
+#include "platform/posix/admin.h"
 
 #include <signal.h>
 
 #include <cstdlib>
 
-#include "platform/posix/machine/case_fold.h"
 #include "platform/posix/machine/current_machine.h"
 #include "platform/posix/machine/database.h"
 #include "platform/posix/machine/fault_check.h"
-#include "platform/posix/machine/settings.h"
 
 namespace emu {
 namespace {

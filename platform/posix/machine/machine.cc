@@ -12,11 +12,12 @@
 #include <utility>
 #include <vector>
 
-#include "platform/posix/machine/case_fold.h"
+#include "platform/posix/admin.h"
 #include "platform/posix/machine/current_machine.h"
 #include "platform/posix/machine/database.h"
 #include "platform/posix/machine/database_findings.h"
 #include "platform/posix/machine/fault_check.h"
+#include "platform/posix/machine/split.h"
 
 namespace emu {
 namespace {
@@ -97,11 +98,7 @@ std::string Absolute(const std::string& dir) {
 // below it would hang from the wrong key.
 bool EnsureDefaultKey(sqlite3* db, const std::string& path) {
   int64_t parent = 1;
-  size_t start = 0;
-  while (start <= path.size()) {
-    size_t end = path.find('\\', start);
-    if (end == std::string::npos) end = path.size();
-    std::string name = path.substr(start, end - start);
+  for (const std::string& name : SplitNonEmpty(path, '\\')) {
     Statement find(db, "SELECT id FROM reg_keys WHERE parent=?1 AND uname=?2");
     find.Bind(1, parent).Bind(2, Upper(name));
     if (find.Step() == SQLITE_ROW) {
@@ -112,7 +109,6 @@ bool EnsureDefaultKey(sqlite3* db, const std::string& path) {
       if (!add.Run()) return false;
       parent = sqlite3_last_insert_rowid(db);
     }
-    start = end + 1;
   }
   return true;
 }
@@ -146,15 +142,11 @@ int64_t UserVersion(sqlite3* db) {
 bool DefaultKeysPresent(sqlite3* db) {
   for (const char* path : kDefaultKeys) {
     int64_t parent = 1;
-    size_t start = 0;
-    while (start <= strlen(path)) {
-      std::string rest(path + start);
-      std::string name = rest.substr(0, rest.find('\\'));
+    for (const std::string& name : SplitNonEmpty(path, '\\')) {
       Statement find(db, "SELECT id FROM reg_keys WHERE parent=?1 AND uname=?2");
       find.Bind(1, parent).Bind(2, Upper(name));
       if (find.Step() != SQLITE_ROW) return false;
       parent = find.Int(0);
-      start += name.size() + 1;
     }
   }
   return true;

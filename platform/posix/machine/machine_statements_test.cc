@@ -8,10 +8,9 @@
 #include <vector>
 
 #include "platform/handles.h"
+#include "platform/posix/admin.h"
 #include "platform/posix/machine.h"
-#include "platform/posix/machine/clock.h"
 #include "platform/posix/machine/database.h"
-#include "platform/posix/machine/settings.h"
 #include "platform/posix/registry/registry_store.h"
 #include "platform/win32.h"
 #include "tests/support/test_machine.h"

@@ -1,5 +1,5 @@
 // The machine's settings, one row each in its database.
-#include "platform/posix/machine/settings.h"
+#include "platform/posix/admin.h"
 
 #include "platform/posix/machine/database.h"
 #include "platform/posix/machine/fault_check.h"

@@ -2,10 +2,9 @@
 // Windows directory of the machine for a process started without one.
 #include <cstring>
 
+#include "platform/posix/admin.h"
 #include "platform/posix/kernel/kernel32_internal.h"
-#include "platform/posix/machine/case_fold.h"
 #include "platform/posix/machine/fault_check.h"
-#include "platform/posix/machine/settings.h"
 
 extern char** environ;
 

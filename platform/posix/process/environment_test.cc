@@ -6,9 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/posix/admin.h"
 #include "platform/posix/internal.h"
-#include "platform/posix/machine/faults.h"
-#include "platform/posix/machine/settings.h"
 #include "platform/win32.h"
 #include "tests/support/test_machine.h"
 

@@ -21,13 +21,12 @@
 #include <cstring>
 #include <mutex>
 
+#include "platform/posix/admin.h"
 #include "platform/posix/kernel/fail.h"
 #include "platform/posix/kernel/kernel32_internal.h"
 #include "platform/posix/kernel/unique_fd.h"
-#include "platform/posix/machine/clock.h"
 #include "platform/posix/machine/current_machine.h"
 #include "platform/posix/machine/fault_check.h"
-#include "platform/posix/machine/settings.h"
 #include "platform/posix/process/spawn_calls.h"
 
 extern char** environ;

@@ -2,7 +2,6 @@
 #include "platform/posix/regfile/regfile.h"
 
 #include "platform/posix/admin.h"
-#include "platform/posix/machine/case_fold.h"
 #include "platform/posix/machine/database.h"
 #include "platform/posix/registry/registry_store.h"
 

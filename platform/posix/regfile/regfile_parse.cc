@@ -7,7 +7,6 @@
 #include <cstdio>
 
 #include "platform/posix/admin.h"
-#include "platform/posix/machine/case_fold.h"
 #include "platform/posix/regfile/regfile.h"
 #include "platform/posix/registry/registry_store.h"
 

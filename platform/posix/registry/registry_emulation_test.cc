@@ -11,7 +11,6 @@
 #include "platform/posix/admin.h"
 #include "platform/posix/internal.h"
 #include "platform/posix/machine/database.h"
-#include "platform/posix/machine/faults.h"
 #include "platform/win32.h"
 #include "tests/support/test_machine.h"
 

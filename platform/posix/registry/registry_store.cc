@@ -2,7 +2,7 @@
 // (key, name, upper-cased name, type, bytes, write order).
 #include "platform/posix/registry/registry_store.h"
 
-#include "platform/posix/machine/case_fold.h"
+#include "platform/posix/admin.h"
 #include "platform/posix/machine/database.h"
 #include "platform/posix/machine/split.h"
 

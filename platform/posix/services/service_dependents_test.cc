@@ -12,8 +12,8 @@
 #include "platform/handles.h"
 #include "platform/posix/admin.h"
 #include "platform/posix/machine/database.h"
-#include "platform/posix/services/scm_test_fixture.h"
 #include "platform/win32.h"
+#include "tests/support/scm_fixture.h"
 #include "tests/support/service_definitions.h"
 
 namespace {

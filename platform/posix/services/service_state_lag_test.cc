@@ -12,10 +12,9 @@
 #include "platform/posix/admin.h"
 #include "platform/posix/machine.h"
 #include "platform/posix/machine/database.h"
-#include "platform/posix/machine/settings.h"
-#include "platform/posix/services/scm_test_fixture.h"
 #include "platform/posix/services/services_db.h"
 #include "platform/win32.h"
+#include "tests/support/scm_fixture.h"
 #include "tests/support/service_definitions.h"
 #include "tests/support/test_machine.h"
 

@@ -6,13 +6,13 @@
 #include <cstring>
 
 #include "platform/posix/admin.h"
-#include "platform/posix/machine/case_fold.h"
 #include "platform/posix/machine/current_machine.h"
 #include "platform/posix/machine/database.h"
 #include "platform/posix/machine/fault_check.h"
 #include "platform/posix/registry/registry_store.h"
 #include "platform/posix/services/services_db.h"
 #include "platform/posix/services/services_handles.h"
+#include "util/multi_string.h"
 
 using emu::Fail;
 
@@ -23,14 +23,6 @@ constexpr DWORD kServiceInteractiveProcess = 0x100;
 constexpr DWORD kMaxErrorControl = 3;  // SERVICE_ERROR_CRITICAL
 
 std::string Text(LPCSTR text) { return text ? std::string(text) : std::string(); }
-
-// A REG_MULTI_SZ list as its strings; the list ends at an empty string.
-std::vector<std::string> SplitMultiString(LPCSTR list) {
-  std::vector<std::string> items;
-  if (!list) return items;
-  for (const char* p = list; *p; p += strlen(p) + 1) items.push_back(p);
-  return items;
-}
 
 std::string JoinMultiString(const std::vector<std::string>& items) {
   std::string data;
@@ -154,7 +146,7 @@ SC_HANDLE CreateServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, LPCSTR lpDi
   if (!*lpBinaryPathName || !ValidServiceType(dwServiceType) || bad_start || dwErrorControl > kMaxErrorControl ||
       bad_tag || (lpDisplayName && strlen(lpDisplayName) > emu::svc::kMaxServiceNameLength))
     return Fail<SC_HANDLE>(ERROR_INVALID_PARAMETER, nullptr);
-  std::vector<std::string> depends = SplitMultiString(lpDependencies);
+  std::vector<std::string> depends = MultiStringItems(lpDependencies);
 
   emu::Transaction tx;
   if (!tx.ok()) return Fail<SC_HANDLE>(ERROR_SERVICE_DATABASE_LOCKED, nullptr);

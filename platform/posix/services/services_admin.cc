@@ -7,7 +7,6 @@
 
 #include "platform/posix/admin.h"
 #include "platform/posix/internal.h"
-#include "platform/posix/machine/clock.h"
 #include "platform/posix/machine/database.h"
 #include "platform/posix/registry/registry_store.h"
 #include "platform/posix/services/services_db.h"

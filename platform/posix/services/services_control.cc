@@ -7,8 +7,7 @@
 
 #include <algorithm>
 
-#include "platform/posix/machine/case_fold.h"
-#include "platform/posix/machine/clock.h"
+#include "platform/posix/admin.h"
 #include "platform/posix/registry/registry_store.h"
 #include "platform/posix/services/services_db.h"
 

@@ -11,31 +11,16 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "platform/posix/admin.h"
 #include "platform/posix/internal.h"
 #include "platform/posix/kernel/process_alive.h"
-#include "platform/posix/machine/case_fold.h"
-#include "platform/posix/machine/clock.h"
 #include "platform/posix/machine/current_machine.h"
 #include "platform/posix/machine/database.h"
-#include "platform/posix/machine/settings.h"
 #include "platform/posix/registry/registry_store.h"
+#include "util/multi_string.h"
 
 namespace emu::svc {
 namespace {
-
-std::vector<std::string> ParseMultiString(const std::string& data) {
-  std::vector<std::string> items;
-  size_t start = 0;
-  while (start < data.size()) {
-    size_t end = data.find('\0', start);
-    if (end == std::string::npos) end = data.size();
-    // An empty string ends a REG_MULTI_SZ.
-    if (end == start) break;
-    items.push_back(data.substr(start, end - start));
-    start = end + 1;
-  }
-  return items;
-}
 
 bool StartsWithNoCase(const std::string& text, const std::string& prefix) {
   return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
@@ -105,9 +90,9 @@ bool ReadConfig(int64_t key, Config* config) {
     } else if (name == "DISPLAYNAME") {
       result.display = text;
     } else if (name == "DEPENDONSERVICE") {
-      result.depends = ParseMultiString(value.data);
+      result.depends = MultiStringItems(value.data);
     } else if (name == "DEPENDONGROUP") {
-      groups = ParseMultiString(value.data);
+      groups = MultiStringItems(value.data);
     }
   }
   if (!typed) return false;

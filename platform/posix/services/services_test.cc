@@ -12,12 +12,10 @@
 #include "platform/handles.h"
 #include "platform/posix/admin.h"
 #include "platform/posix/internal.h"
-#include "platform/posix/machine/clock.h"
 #include "platform/posix/machine/database.h"
-#include "platform/posix/machine/faults.h"
 #include "platform/posix/registry/registry_store.h"
-#include "platform/posix/services/scm_test_fixture.h"
 #include "platform/win32.h"
+#include "tests/support/scm_fixture.h"
 #include "tests/support/service_definitions.h"
 #include "tests/support/test_machine.h"
 

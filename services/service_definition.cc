@@ -1,5 +1,5 @@
 // Removing a service and creating the component's driver service.
-#include "services/service_control.h"
+#include "services/service_definition.h"
 
 #include <cstdio>
 
