@@ -11,6 +11,7 @@ from __future__ import absolute_import, division, print_function
 __metaclass__ = type
 
 import json
+import time
 
 from ansible.module_utils.parsing.convert_bool import boolean
 from ansible.plugins.action import ActionBase
@@ -49,14 +50,36 @@ def judge(outcome, reference, release_dir, remote_dir):
 
 class ActionModule(ActionBase):
     TRANSFERS_FILES = False
-    _VALID_ARGS = frozenset(("outcome", "reference", "release_dir", "remote_dir", "reboot"))
+    _VALID_ARGS = frozenset(("outcome", "argv", "busy", "tries", "delay", "stale_ok",
+                             "reference", "release_dir", "remote_dir", "reboot"))
+
+    def _run_on_host(self, args, task_vars, result):
+        """Runs argv on the host with the task's environment, tried again
+        while its output says the machine is busy: the run and its judgement
+        in one task, so an unchanged host costs the engine one task."""
+        tries = max(1, int(args.get("tries", 1)))
+        busy = str(args.get("busy", ""))
+        outcome = {}
+        for attempt in range(1, tries + 1):
+            outcome = self._execute_module(module_name="ansible.builtin.command",
+                                           module_args={"argv": args["argv"]}, task_vars=task_vars)
+            result["attempts"] = attempt
+            if not busy or busy not in (outcome.get("stdout") or "") or attempt == tries:
+                break
+            time.sleep(max(0, int(args.get("delay", 0))))
+        return outcome
 
     def run(self, tmp=None, task_vars=None):
         result = super(ActionModule, self).run(tmp, task_vars)
         args = self._task.args
-        outcome = args.get("outcome")
+        outcome = self._run_on_host(args, task_vars, result) if args.get("argv") else args.get("outcome")
         if not isinstance(outcome, dict):
             result.update(failed=True, msg="kelm.kota.report needs the outcome of the run (stdout, stderr, rc)")
+            return result
+        # A staged copy that differs from the release is the caller's to
+        # stage; the run after staging is judged.
+        if boolean(args.get("stale_ok", False), strict=False) and (outcome.get("stdout") or "").startswith("stale "):
+            result.update(changed=False, stale=True, msg="stale")
             return result
         reference = str(args.get("reference", ""))
         record, failure = judge(outcome, reference, args.get("release_dir", ""), args.get("remote_dir", ""))

@@ -21,9 +21,28 @@ description:
 version_added: 4.0.0
 options:
   outcome:
-    description: The registered result of the run (stdout, stderr, rc).
+    description: The registered result of the run (stdout, stderr, rc); not needed with O(argv).
     type: dict
-    required: true
+  argv:
+    description: A command to run on the host first (with the task's environment), whose result is judged.
+    type: list
+    elements: str
+  busy:
+    description: Text in the command's output that means the machine was busy; the command is then run again.
+    type: str
+    default: ""
+  tries:
+    description: How many times the command runs at most while the machine is busy.
+    type: int
+    default: 1
+  delay:
+    description: Seconds between those tries.
+    type: int
+    default: 0
+  stale_ok:
+    description: A staged copy that still differs from the release is returned as C(stale), not a failure.
+    type: bool
+    default: false
   reference:
     description: The product's reference, upper-cased, for the messages.
     type: str
