@@ -13,8 +13,6 @@
 
 namespace {
 
-constexpr char kDriverServiceKey[] = "SYSTEM\\CurrentControlSet\\Services\\vtrin";
-
 bool FileThere(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 // A service deleted while it runs keeps the flag Windows sets in its key

@@ -15,12 +15,6 @@
 
 namespace {
 
-// The driver service's configuration key, written out in full.
-constexpr char kServicesKey[] = "SYSTEM\\CurrentControlSet\\Services\\";
-constexpr char kDriverServiceKey[] = "SYSTEM\\CurrentControlSet\\Services\\vtrin";
-static_assert(std::string_view(kDriverServiceKey).size() == sizeof kServicesKey - 1 + sizeof kDriverServiceName - 1 &&
-              std::string_view(kDriverServiceKey).starts_with(kServicesKey) &&
-              std::string_view(kDriverServiceKey).ends_with(kDriverServiceName));
 constexpr char kSessionManagerKey[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 constexpr char kNtPrefix[] = "\\??\\";
 
