@@ -8,17 +8,11 @@
 #include <string>
 
 namespace emu {
-namespace {
-
-struct StatFields {
-  uint64_t parent = 0;
-  uint64_t started = 0;  // clock ticks since boot
-};
 
 // /proc/<pid>/stat: "pid (name) state ppid ... starttime ...", the start
 // time being the 22nd field; the name may hold spaces and parentheses, so
 // the fields are counted from the last ')'.
-bool ReadStat(const std::string& pid, StatFields* fields) {
+bool ReadProcStat(const std::string& pid, ProcStat* fields) {
   FILE* file = fopen(("/proc/" + pid + "/stat").c_str(), "re");
   if (!file) return false;
   char text[1024];
@@ -27,35 +21,33 @@ bool ReadStat(const std::string& pid, StatFields* fields) {
   text[length] = '\0';
   const char* after_name = strrchr(text, ')');
   if (!after_name) return false;
+  char state = 0;
   unsigned long long parent = 0, started = 0;
   // After the name: state (3), ppid (4), then 17 fields up to starttime (22).
-  if (sscanf(after_name + 1, " %*c %llu %*d %*d %*d %*d %*u %*u %*u %*u %*u %*u %*u %*d %*d %*d %*d %*d %*d %llu",
-             &parent, &started) != 2)
+  if (sscanf(after_name + 1, " %c %llu %*d %*d %*d %*d %*u %*u %*u %*u %*u %*u %*u %*d %*d %*d %*d %*d %*d %llu",
+             &state, &parent, &started) != 3)
     return false;
-  fields->parent = parent;
-  fields->started = started;
+  *fields = {state, parent, started};
   return true;
 }
 
-}  // namespace
-
 bool OwnProcessStamp(ProcessStamp* self) {
-  StatFields fields;
-  if (!ReadStat("self", &fields)) return false;
+  ProcStat fields;
+  if (!ReadProcStat("self", &fields)) return false;
   *self = {static_cast<uint64_t>(getpid()), fields.started};
   return true;
 }
 
 bool IsRunning(const ProcessStamp& process) {
-  StatFields fields;
-  return ReadStat(std::to_string(process.Id), &fields) && fields.started == process.Created;
+  ProcStat fields;
+  return ReadProcStat(std::to_string(process.Id), &fields) && fields.started == process.Created;
 }
 
 bool ParentProcessStamp(const ProcessStamp& child, ProcessStamp* parent) {
-  StatFields fields, parent_fields;
-  if (!ReadStat(std::to_string(child.Id), &fields) || fields.started != child.Created || fields.parent == 0)
+  ProcStat fields, parent_fields;
+  if (!ReadProcStat(std::to_string(child.Id), &fields) || fields.started != child.Created || fields.parent == 0)
     return false;
-  if (!ReadStat(std::to_string(fields.parent), &parent_fields)) return false;
+  if (!ReadProcStat(std::to_string(fields.parent), &parent_fields)) return false;
   *parent = {fields.parent, parent_fields.started};
   return true;
 }

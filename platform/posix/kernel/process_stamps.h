@@ -3,9 +3,22 @@
 // can claim another's ancestry.
 #pragma once
 
+#include <cstdint>
+#include <string>
+
 #include "platform/install_lock_holder.h"
 
 namespace emu {
+
+// The fields of /proc/<pid>/stat the emulation reads: the state letter (Z an
+// ended process not yet reaped), the parent, the start in clock ticks since
+// boot. `pid` may be "self".
+struct ProcStat {
+  char state = 0;
+  uint64_t parent = 0;
+  uint64_t started = 0;
+};
+bool ReadProcStat(const std::string& pid, ProcStat* fields);
 
 // This process, stamped.
 bool OwnProcessStamp(ProcessStamp* self);
