@@ -2,7 +2,10 @@
 
 #include <cerrno>
 
+#include "component/change_marker.h"
 #include "component/component_keys.h"
+#include "component/install_undo.h"
+#include "component/kept_files.h"
 #include "component/references.h"
 #include "services/driver_service.h"
 #include "tests/support/component_fixture.h"
@@ -39,10 +42,41 @@ class InstallTest : public ComponentTest {
     DefineDriver(kDriverServiceName, "System32\\drivers\\vtrin.sys", SERVICE_RUNNING);
   }
 
-  Flag Install(const char* name, const char* image, Flag verbose = 1) {
+  Flag Install(const char* name, const char* image, Flag verbose = 1, InstallUndo* undo = nullptr) {
     Flag result = 9;
-    output_ = Captured([&] { result = InstallComponent(name, image, verbose); });
+    output_ = Captured([&] { result = InstallComponent(name, image, verbose, nullptr, undo); });
     return result;
+  }
+  // The install with an undo, as MEVRID_ROLLBACK=on runs it; undo_ tells
+  // what became of it.
+  Flag InstallAllOrNothing(const char* name, const char* image, Flag verbose = 1) {
+    undo_ = InstallUndo();
+    return Install(name, image, verbose, &undo_);
+  }
+  bool AnyKeptAside() const {
+    for (const char* path : {kInstalledTool, kInstalledLibrary, kInstalledDriver})
+      if (testsupport::FileExists(Host(KeptAsidePathOf(path)))) return true;
+    return false;
+  }
+  // The older component exactly as PutOlderComponent leaves it.
+  void ExpectOlderComponent() {
+    EXPECT_EQ(Installed(kInstalledTool), "old tool");
+    EXPECT_EQ(Installed(kInstalledLibrary), "old library");
+    EXPECT_EQ(Installed(kInstalledDriver), "old driver");
+    for (const char* path : {kInstalledTool, kInstalledLibrary, kInstalledDriver})
+      EXPECT_EQ(WriteTime(Host(path)), kOld) << path;
+    EXPECT_FALSE(AnyKeptAside());
+    EXPECT_EQ(Value(kKotaVersionKey, "Version"), "3.9");
+    EXPECT_EQ(Value(kKotaVersionKey, "UnInstallImage"), kInstalledTool);
+    emu::admin::ServiceInfo driver;
+    ASSERT_TRUE(ServiceExists(kDriverServiceName, &driver));
+    EXPECT_EQ(driver.state, SERVICE_RUNNING);
+    EXPECT_FALSE(driver.marked_for_delete);
+    // Its own definition, not the one an install creates.
+    EXPECT_EQ(driver.start_type, SERVICE_DEMAND_START);
+    EXPECT_EQ(driver.group, "");
+    EXPECT_FALSE(KeyExists(std::string(kKotaReferencesKey) + "\\GAMMA"));
+    EXPECT_TRUE(ReadChangeMarker().Empty());
   }
 
   std::string Installed(const char* windows_path) const { return testsupport::ReadFile(Host(windows_path)); }
@@ -62,6 +96,7 @@ class InstallTest : public ComponentTest {
   }
 
   std::string output_;
+  InstallUndo undo_;
 };
 
 TEST_F(InstallTest, WithoutAWindowsDirectoryNothingHappens) {
@@ -297,6 +332,47 @@ TEST_F(InstallTest, ANameTooLongForItsKeyIsRefusedBeforeAnythingChanges) {
   EXPECT_TRUE(RecordedLines().empty());
   EXPECT_EQ(Installed(kInstalledTool), "old tool");
   EXPECT_EQ(DriverState(), SERVICE_RUNNING);
+}
+
+// With an undo, a failure at any step up to the new driver's start puts the
+// older component back (files and times, version values, the driver's own
+// definition, running) and tells "-b" after "-e", in the same order; the
+// failing step's own lines are those of the install without an undo.
+TEST_F(InstallTest, WithAnUndoAFailedStepPutsTheOlderComponentBack) {
+  const std::string told = "Found KOTA Version: 3.9 installed.\n\nStopping: ALPHA\n\nStopping: BETA\n";
+  struct Case {
+    const char* operation;
+    const char* match;
+    DWORD error;
+    std::string lines;  // the failing step's
+  };
+  for (const Case& c : {
+           Case{"MoveFileExA", "mevrid.exe", ERROR_SHARING_VIOLATION,
+                "\tERROR: Could not copy to (C:\\WINDOWS\\mevrid.exe)\n"},
+           Case{"CopyFileA", "qelmot32.dll", ERROR_SHARING_VIOLATION,
+                "\tERROR: Could not copy to (C:\\WINDOWS\\system32\\qelmot32.dll)\n"},
+           Case{"CopyFileA", "vtrin.sys", ERROR_DISK_FULL,
+                "\tERROR: Could not copy to (C:\\WINDOWS\\system32\\drivers\\vtrin.sys)\n"},
+           Case{"RegSetValueExA", "UnInstallImage", ERROR_ACCESS_DENIED, ""},
+           Case{"CreateServiceA", kDriverServiceName, ERROR_ACCESS_DENIED,
+                kInstallingDriver + "\tERROR: Could not open handle to driver - vtrin\n"},
+           Case{"StartServiceA", kDriverServiceName, 577 /* ERROR_INVALID_IMAGE_HASH */,
+                kInstallingDriver + kStartingService + "\n"},
+       }) {
+    SCOPED_TRACE(std::string(c.operation) + " " + c.match);
+    PutOlderComponent();
+    ASSERT_EQ(unlink(record_file_.c_str()) == 0 || errno == ENOENT, true);
+    Fault(c.operation, c.match, c.error);
+    EXPECT_EQ(InstallAllOrNothing("GAMMA", "C:\\g.exe"), 0);
+    EXPECT_EQ(output_, told + c.lines + "\nStarting: ALPHA\n\nStarting: BETA\n");
+    EXPECT_EQ(RecordedLines(), (Lines{"ALPHA -e", "BETA -e", "ALPHA -b", "BETA -b"}));
+    EXPECT_TRUE(undo_.RolledBack());
+    ExpectOlderComponent();
+    ASSERT_TRUE(emu::ClearFaultRules());
+    ASSERT_EQ(emu::admin::DeleteKeyTree(kKotaComponentKey), emu::admin::Removal::kDone);
+    std::string error;
+    ASSERT_TRUE(emu::admin::RemoveServiceDefinition(kDriverServiceName, &error)) << error;
+  }
 }
 
 }  // namespace
