@@ -375,5 +375,118 @@ TEST_F(InstallTest, WithAnUndoAFailedStepPutsTheOlderComponentBack) {
   }
 }
 
+// A first install that fails leaves nothing behind: no file, no key (the
+// component key the marker needed goes again), no driver service.
+TEST_F(InstallTest, WithAnUndoAFailedFirstInstallLeavesNothing) {
+  Fault("CopyFileA", "vtrin.sys", ERROR_SHARING_VIOLATION);
+  EXPECT_EQ(InstallAllOrNothing("ALPHA", "C:\\a.exe"), 0);
+  EXPECT_EQ(output_, "\tERROR: Could not copy to (C:\\WINDOWS\\system32\\drivers\\vtrin.sys)\n");
+  EXPECT_TRUE(undo_.RolledBack());
+  for (const char* path : {kInstalledTool, kInstalledLibrary, kInstalledDriver}) {
+    EXPECT_FALSE(testsupport::FileExists(Host(path))) << path;
+    EXPECT_FALSE(testsupport::FileExists(Host(KeptAsidePathOf(path)))) << path;
+  }
+  EXPECT_FALSE(KeyExists(kKotaComponentKey));
+  EXPECT_FALSE(ServiceExists(kDriverServiceName));
+}
+
+// A new driver that does not start fails the install only where the old
+// one ran; a failure after the products were told "-b" (the registration)
+// keeps the new component, and its old files go.
+TEST_F(InstallTest, WithAnUndoOnlyFailuresBeforeThePointOfNoReturnRollBack) {
+  PutOlderComponent();
+  ASSERT_EQ(emu::admin::DeleteKeyTree(std::string("SYSTEM\\CurrentControlSet\\Services\\") + kDriverServiceName),
+            emu::admin::Removal::kDone);
+  DefineDriver(kDriverServiceName, "System32\\drivers\\vtrin.sys", SERVICE_STOPPED);
+  Fault("StartServiceA", kDriverServiceName, 1275 /* ERROR_DRIVER_BLOCKED */);
+  EXPECT_EQ(InstallAllOrNothing("GAMMA", "C:\\g.exe"), 1);
+  EXPECT_FALSE(undo_.RollBackAttempted());
+  EXPECT_TRUE(AllReplaced());
+  EXPECT_FALSE(AnyKeptAside());
+  EXPECT_TRUE(ReadChangeMarker().Empty());
+
+  ASSERT_TRUE(emu::ClearFaultRules());
+  SetRegistryBytes(kKotaVersionKey, "Version", REG_SZ, "3.9");
+  PutFile(Host(kInstalledLibrary), "old library", kOld);
+  Fault("RegSetValueExA", "PreProcImage", ERROR_ACCESS_DENIED);
+  EXPECT_EQ(InstallAllOrNothing("DELTA", "C:\\d.exe"), 0);
+  EXPECT_FALSE(undo_.RollBackAttempted());
+  EXPECT_TRUE(AllReplaced());
+  EXPECT_EQ(Value(kKotaVersionKey, "Version"), "4.0");
+  EXPECT_EQ(DriverState(), SERVICE_RUNNING);
+  EXPECT_FALSE(AnyKeptAside());
+  EXPECT_TRUE(ReadChangeMarker().Empty());
+}
+
+// The order with an undo: the driver and the keys saved and the marker
+// written before any product is told "-e"; each file kept aside right before
+// its copy; after a failure, the files back before any product is told "-b".
+// Without an undo, none of these calls is made.
+TEST_F(InstallTest, WithAnUndoTheStepsComeInOrder) {
+  PutOlderComponent();
+  std::vector<std::string> trace;
+  emu::SetCallTrace(&trace);
+  Fault("CreateServiceA", kDriverServiceName, ERROR_ACCESS_DENIED);
+  EXPECT_EQ(InstallAllOrNothing("GAMMA", "C:\\g.exe"), 0);
+  const std::string kept = ".mevrid-kept";
+  const std::vector<std::string> milestones = {
+      "QueryServiceConfigA vtrin",
+      std::string("RegOpenKeyExA ") + kKotaVersionKey,
+      std::string("RegSetValueExA ") + kKotaComponentKey,
+      "CreateProcessA C:\\Products\\Alpha\\pre.exe ALPHA -e",
+      "ControlService vtrin",
+      std::string("MoveFileExA ") + kInstalledTool + " " + kInstalledTool + kept,
+      "CopyFileA mevrid.exe",
+      std::string("MoveFileExA ") + kInstalledLibrary + " " + kInstalledLibrary + kept,
+      "CopyFileA nt_node\\qelmot32.dll",
+      std::string("MoveFileExA ") + kInstalledDriver + " " + kInstalledDriver + kept,
+      "CopyFileA nt_node\\vtrin.sys",
+      std::string("RegSetValueExA ") + kKotaVersionKey,
+      "CreateServiceA vtrin",
+      std::string("MoveFileExA ") + kInstalledDriver + kept + " " + kInstalledDriver,
+      std::string("MoveFileExA ") + kInstalledTool + kept + " " + kInstalledTool,
+      std::string("RegSetValueExA ") + kKotaVersionKey,
+      "CreateServiceA vtrin",
+      "StartServiceA vtrin",
+      "CreateProcessA C:\\Products\\Alpha\\pre.exe ALPHA -b",
+      "CreateProcessA C:\\Products\\Beta\\pre.exe BETA -b",
+  };
+  size_t at = 0;
+  for (const std::string& milestone : milestones) {
+    while (at < trace.size() && trace[at].rfind(milestone, 0) != 0) ++at;
+    ASSERT_LT(at, trace.size()) << "missing or out of order: " << milestone;
+  }
+  ExpectOlderComponent();
+
+  // The same machine, the install without an undo.
+  ASSERT_TRUE(emu::ClearFaultRules());
+  trace.clear();
+  EXPECT_EQ(Install("GAMMA", "C:\\g.exe"), 1);
+  emu::SetCallTrace(nullptr);
+  for (const std::string& call : trace)
+    for (const char* added : {"QueryServiceConfigA", "MoveFileExA", "DeleteFileA"})
+      EXPECT_NE(call.rfind(added, 0), 0u) << call;
+}
+
+// Old files that an interrupted run kept aside (the marker says so) outlive
+// no successful install, with or without an undo; the entry goes with them.
+TEST_F(InstallTest, KeptAsideFilesOfAnInterruptedRunGoWithTheNextSuccess) {
+  for (bool with_undo : {true, false}) {
+    SCOPED_TRACE(with_undo ? "with an undo" : "without");
+    std::string error;
+    if (ServiceExists(kDriverServiceName)) {
+      ASSERT_TRUE(emu::admin::RemoveServiceDefinition(kDriverServiceName, &error)) << error;
+    }
+    PutOlderComponent();
+    SetRegistryBytes(kKotaComponentKey, kChangeMarkerValue, REG_SZ, "Install\\KeptAside");
+    PutFile(Host(KeptAsidePathOf(kInstalledTool)), "original tool", kOld);
+    PutFile(Host(KeptAsidePathOf(kInstalledDriver)), "original driver", kOld);
+    EXPECT_EQ(with_undo ? InstallAllOrNothing("GAMMA", "C:\\g.exe") : Install("GAMMA", "C:\\g.exe"), 1);
+    EXPECT_TRUE(AllReplaced());
+    EXPECT_FALSE(AnyKeptAside());
+    EXPECT_TRUE(ReadChangeMarker().Empty());
+  }
+}
+
 }  // namespace
 }  // namespace componenttest
