@@ -48,8 +48,8 @@ bool PrepareLegacyInstall(const EnvironmentProfile& profile, Flag verbose, Legac
     RestartLegacyServices(state->Roles, verbose);
     return false;
   }
-  DeleteOldComponentCopies(KeepsLibraryUnderProgramFiles(profile), profile.ProgramFilesPath, windows_directory,
-                           verbose, undo);
+  DeleteOldComponentCopies(KeepsLibraryUnderProgramFiles(profile), profile.ProgramFilesPath, windows_directory, verbose,
+                           undo);
   Say(verbose, "\n");
   state->AddLegacyReference = 1;
   return true;

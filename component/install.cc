@@ -157,33 +157,37 @@ Flag InstallInFull(const char* reference_name, const char* pre_proc_image, const
   return RegisteredAnew(reference_name, registered) ? 1 : 0;
 }
 
+// The component goes back silently to what it was; when the products were
+// told "-e", every one is told "-b" as a successful run would tell it. The
+// marker stays when putting back failed, so the next run finishes the change.
+void PutComponentBack(InstallUndo* undo, bool products_told_end, Flag verbose) {
+  const bool restored = undo->RollBack();
+  if (products_told_end) {
+    JournalStep(journal_step::kNotifyBegin);
+    NotifyAllReferencesBegin(verbose);
+  }
+  if (restored) undo->RestoreMarker();
+  JournalSetRollback(restored, !restored);
+}
+
 // Without a full install, whatever the undo holds (the older node's copies
 // kept aside by the "-g" preparation) goes back on a failure and goes for
 // good on a success.
-Flag SettleUndo(Flag result, InstallUndo* undo) {
-  if (undo == nullptr || !undo->HoldsChanges()) return result;
-  if (result) {
+Flag SettleUndo(Flag result, InstallUndo* undo, Flag verbose) {
+  if (undo == nullptr) return result;
+  if (!result) JournalNoteFailedStep();
+  if (!undo->HoldsChanges()) return result;
+  if (result)
     undo->Discard();
-    return result;
-  }
-  JournalNoteFailedStep();
-  const bool restored = undo->RollBack();
-  if (restored) undo->RestoreMarker();
-  JournalSetRollback(restored, !restored);
+  else
+    PutComponentBack(undo, false, verbose);
   return result;
 }
 
-// A failed step of the all-or-nothing install: its own lines are printed;
-// the component goes back silently to what it was, and every product told
-// "-e" is told "-b" as a successful run would tell it. The marker stays when
-// putting back failed, so the next run finishes the change.
+// A failed step of the all-or-nothing install, whose own lines are printed.
 Flag RollBackInstall(InstallUndo* undo, Flag verbose) {
   JournalNoteFailedStep();
-  const bool restored = undo->RollBack();
-  JournalStep(journal_step::kNotifyBegin);
-  NotifyAllReferencesBegin(verbose);
-  if (restored) undo->RestoreMarker();
-  JournalSetRollback(restored, !restored);
+  PutComponentBack(undo, true, verbose);
   return 0;
 }
 
@@ -195,7 +199,8 @@ Flag RollBackInstall(InstallUndo* undo, Flag verbose) {
 Flag InstallAllOrNothing(const char* reference_name, const char* pre_proc_image, const char* windows_directory,
                          Flag verbose, InstallUndo* undo) {
   // Nothing changes until the undo knows what to put back.
-  if (!undo->CaptureDriverService() || !undo->CaptureVersionKey() || !undo->Mark(true)) return SettleUndo(0, undo);
+  if (!undo->CaptureDriverService() || !undo->CaptureVersionKey() || !undo->Mark(true))
+    return SettleUndo(0, undo, verbose);
   StopComponentUsers(verbose);
   if (!CopyReleaseFiles(windows_directory, verbose, undo)) return RollBackInstall(undo, verbose);
   JournalStep(journal_step::kRecordVersion);
@@ -266,7 +271,7 @@ Flag InstallComponent(const char* reference_name, const char* pre_proc_image, Fl
   // Until the choice is made, nothing is being replaced.
   if (chosen) chosen->FullInstall = false;
   const char* windows_directory = WindowsDirectoryOrSay(verbose);
-  if (windows_directory == nullptr) return SettleUndo(0, undo);
+  if (windows_directory == nullptr) return SettleUndo(0, undo, verbose);
   // A name whose key path cannot be formed could never be registered: refuse
   // it with the registration's own message before any product is told to let
   // go of the driver or any file is replaced for it.
@@ -274,7 +279,7 @@ Flag InstallComponent(const char* reference_name, const char* pre_proc_image, Fl
   JournalStep(journal_step::kCheck);
   if (!FormReferenceKeyPath(reference_name, &key_path)) {
     JournalStep(journal_step::kRegister);
-    return SettleUndo(RegisterReference(reference_name, pre_proc_image, verbose), undo);
+    return SettleUndo(RegisterReference(reference_name, pre_proc_image, verbose), undo, verbose);
   }
   const InstallChoice choice = ChooseInstall(windows_directory, verbose);
   if (chosen) *chosen = choice;
@@ -284,5 +289,6 @@ Flag InstallComponent(const char* reference_name, const char* pre_proc_image, Fl
   }
   // Only the reference: no product is told and no service is touched.
   JournalStep(journal_step::kRegister);
-  return SettleUndo(RegisteredAnew(reference_name, RegisterReference(reference_name, pre_proc_image, verbose)), undo);
+  return SettleUndo(RegisteredAnew(reference_name, RegisterReference(reference_name, pre_proc_image, verbose)), undo,
+                    verbose);
 }

@@ -44,10 +44,10 @@ bool SaveValue(HKEY key, const char* name, const char* key_path, SavedValue* sav
 }
 
 bool RestoreValue(HKEY key, const char* name, const SavedValue& saved) {
-  const LONG status =
-      saved.Present ? RegSetValueExA(key, name, 0, saved.Type, reinterpret_cast<const BYTE*>(saved.Bytes.data()),
-                                     static_cast<DWORD>(saved.Bytes.size()))
-                    : RegDeleteValueA(key, name);
+  const LONG status = saved.Present
+                          ? RegSetValueExA(key, name, 0, saved.Type, reinterpret_cast<const BYTE*>(saved.Bytes.data()),
+                                           static_cast<DWORD>(saved.Bytes.size()))
+                          : RegDeleteValueA(key, name);
   if (status == ERROR_SUCCESS || (!saved.Present && IsAbsence(static_cast<DWORD>(status)))) return true;
   return Failed(saved.Present ? "RegSetValueExA" : "RegDeleteValueA", static_cast<DWORD>(status), kKotaVersionKey);
 }

@@ -179,9 +179,9 @@ void JournalSetRollback(bool rolled_back, bool rollback_failed) {
   State& state = Current();
   state.RolledBack = rolled_back;
   state.RollbackFailed = rollback_failed;
-  if (state.Active)
+  if (state.Active && (rolled_back || rollback_failed))
     Log(rolled_back ? "rolled back: the component is as it was before the run"
-                    : rollback_failed ? "roll-back failed: the change stays marked in progress" : "not rolled back");
+                    : "roll-back failed: the change stays marked in progress");
 }
 bool JournalRestartRequired() { return Current().RestartRequired; }
 bool JournalChanged() { return Current().Changed; }

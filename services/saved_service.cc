@@ -62,8 +62,8 @@ bool CreateSaved(SC_HANDLE manager, const char* service_name, const SavedService
   std::string dependencies;
   for (const std::string& item : saved.Dependencies) dependencies += item + '\0';
   dependencies += '\0';
-  ScopedService created(CreateServiceA(manager, service_name, saved.DisplayName.c_str(), SERVICE_ALL_ACCESS,
-                                       saved.Type, saved.StartType, saved.ErrorControl, saved.ImagePath.c_str(),
+  ScopedService created(CreateServiceA(manager, service_name, saved.DisplayName.c_str(), SERVICE_ALL_ACCESS, saved.Type,
+                                       saved.StartType, saved.ErrorControl, saved.ImagePath.c_str(),
                                        saved.Group.empty() ? nullptr : saved.Group.c_str(), nullptr,
                                        saved.Dependencies.empty() ? nullptr : dependencies.data(), nullptr, nullptr));
   if (!created) return Failed("CreateServiceA", service_name);
@@ -97,8 +97,8 @@ bool SaveService(const char* service_name, SavedService* saved) {
 
 bool RestoreService(const char* service_name, const SavedService& saved) {
   {
-    OpenedService opened = OpenManagerAndService(service_name, SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE,
-                                                 SERVICE_ALL_ACCESS);
+    OpenedService opened =
+        OpenManagerAndService(service_name, SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE, SERVICE_ALL_ACCESS);
     if (!opened.Manager) {
       JournalCallFailed(opened.FailedCall, opened.Error, service_name);
       return false;

@@ -106,12 +106,15 @@ TEST_F(RollbackEndToEnd, TheRecordTellsTheRollBackOnlyInTheMode) {
   const std::string upgraded = RecordOf({"-k", "gamma", "-p", "C:\\g.exe", "-q"}, {kRollback});
   EXPECT_NE(upgraded.find(R"("outcome":"upgraded")"), std::string::npos) << upgraded;
   EXPECT_TRUE(upgraded.ends_with(R"("version_after":"4.0","failed_step":null,"rolled_back":false,)"
-                                 R"("rollback_failed":false})" "\n"))
+                                 R"("rollback_failed":false})"
+                                 "\n"))
       << upgraded;
   EXPECT_TRUE(AllInstalled());
   EXPECT_FALSE(Exists(std::string(kInstalledDriver) + ".mevrid-kept"));
   const std::string usage = RecordOf({"-x"}, {kRollback, "MEVRID_EXIT_CODES=msi"});
-  EXPECT_TRUE(usage.ends_with(R"(,"failed_step":null,"rolled_back":false,"rollback_failed":false})" "\n")) << usage;
+  EXPECT_TRUE(usage.ends_with(R"(,"failed_step":null,"rolled_back":false,"rollback_failed":false})"
+                              "\n"))
+      << usage;
 }
 
 // Putting the old driver back fails: the record says so, the marker keeps
@@ -123,7 +126,9 @@ TEST_F(RollbackEndToEnd, ARollBackThatFailsLeavesTheNextRunToFinish) {
   const std::string record = RecordOf({"-k", "gamma", "-p", "C:\\g.exe", "-q"}, {kRollback});
   EXPECT_EQ(last_.status, 1);
   EXPECT_NE(record.find(R"("outcome":"failed")"), std::string::npos) << record;
-  EXPECT_TRUE(record.ends_with(R"("failed_step":"copy","rolled_back":false,"rollback_failed":true})" "\n")) << record;
+  EXPECT_TRUE(record.ends_with(R"("failed_step":"copy","rolled_back":false,"rollback_failed":true})"
+                               "\n"))
+      << record;
   EXPECT_NE(record.find(R"({"step":"roll-back","call":"MoveFileExA","code":5,)"), std::string::npos) << record;
   EXPECT_EQ(emu::admin::ReadString(kComponentKey, "ChangeInProgress"), "Install\\KeptAside");
   EXPECT_EQ(testsupport::ReadFile(Host(std::string(kInstalledDriver) + ".mevrid-kept")),
@@ -161,8 +166,7 @@ TEST_F(RollbackEndToEnd, AFailedInstallOverAnOlderNodeLeavesTheNodeRunning) {
                          "Not a Mangement Station or Remote Console\nManaged Node version (3.4)\n\n" +
                          "Stopping Service (Kelm Baseboard Agent)\n" + legacye2e::kNodeServiceStops + "\n\n" +
                          legacye2e::kInstallBannerAfterReport + kDriverCopyFailed + "\n" +
-                         legacye2e::kNodeServiceStarts + legacye2e::kNodeAgentStart + "\n" +
-                         kInstallFailed.substr(1));
+                         legacye2e::kNodeServiceStarts + legacye2e::kNodeAgentStart + "\n" + kInstallFailed.substr(1));
   EXPECT_EQ(MachineState() + Contents(node_library), before);
   for (const emu::admin::ServiceInfo& info : emu::admin::ListServices())
     EXPECT_EQ(info.state, legacye2e::kRunning) << info.name;
