@@ -1,5 +1,9 @@
 #include "tests/reliability/fault_scenarios.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 
@@ -12,6 +16,8 @@ namespace {
 
 constexpr uint32_t kRunning = 4;
 constexpr char kLegacyImage[] = "%SystemRoot%\\mevrid.exe -o";
+constexpr char kRollbackOn[] = "MEVRID_ROLLBACK=on";
+constexpr time_t kOlderFilesTime = 1451606400;  // 2016-01-01
 
 std::string Entry(const std::string& name, const char* image) { return name + "=" + image; }
 
@@ -44,8 +50,26 @@ bool SeedOlderNode(const OpenedMachine& machine, std::string* error) {
   return emu::admin::DefineService(testsupport::DriverService(kRunning), error);
 }
 
+// The pre-processors record into dir/record.txt.
+std::vector<std::string> RecordEnvironment(const std::string& dir) {
+  return {"MEVRID_RECORD_FILE=" + dir + "/record.txt"};
+}
+
+// The installed files of an older version, with bytes and a time of their
+// own, so that an upgrade that replaced some of them, or put them back,
+// shows in the files.
+bool PutOlderFiles(const OpenedMachine& machine, const std::string& version) {
+  const struct timespec written[2] = {{kOlderFilesTime, 0}, {kOlderFilesTime, 0}};
+  for (const char* path : kComponentFilePaths) {
+    const std::string host = machine.Host(path);
+    if (!testsupport::WriteFile(host, version + " " + path) || utimensat(AT_FDCWD, host.c_str(), written, 0) != 0)
+      return false;
+  }
+  return true;
+}
+
 bool Install(const Lab& lab, const std::string& dir, const std::string& name, const char* image, std::string* error) {
-  testsupport::ProcessResult run = RunTool(lab, dir, {"-k", name, "-p", image}, ScenarioEnvironment(dir));
+  testsupport::ProcessResult run = RunTool(lab, dir, {"-k", name, "-p", image}, RecordEnvironment(dir));
   if (run.status == 0) return true;
   *error = "preparing install of " + name + " failed:\n" + run.out + run.err;
   return false;
@@ -67,7 +91,13 @@ bool RemovalLeftUnfinished(const std::string& dir, const std::string& removed, b
 
 }  // namespace
 
-void PrintTo(const Scenario& scenario, std::ostream* os) { *os << scenario.name; }
+void PrintTo(const Scenario& scenario, std::ostream* os) { *os << ScenarioLabel(scenario); }
+
+std::string ScenarioLabel(const Scenario& scenario) {
+  std::string label = scenario.name;
+  for (const std::string& entry : scenario.env) label += " " + entry;
+  return label;
+}
 
 std::string ScenarioTestName(const Scenario& scenario) {
   std::string name;
@@ -86,6 +116,24 @@ std::vector<Scenario> FaultScenarios() {
       {"remove-last", {"-k", "alpha", "-r"}, {{}, "ALPHA", ""}, true},
       {"remove-beside-legacy", {"-k", "alpha", "-r"}, {{}, "ALPHA", ""}, true},
   };
+}
+
+std::vector<Scenario> RollbackScenarios() {
+  std::vector<Scenario> installs;
+  for (Scenario scenario : FaultScenarios()) {
+    if (scenario.expect.installed.empty()) continue;
+    scenario.env.push_back(kRollbackOn);
+    installs.push_back(scenario);
+  }
+  return installs;
+}
+
+bool RollsBack(const Scenario& scenario) {
+  return std::find(scenario.env.begin(), scenario.env.end(), kRollbackOn) != scenario.env.end();
+}
+
+FileScope ScopeOf(const Scenario& scenario) {
+  return RollsBack(scenario) ? FileScope::kWholeDrive : FileScope::kWindowsDirectory;
 }
 
 bool PrepareScenario(const Lab& lab, const Scenario& scenario, const std::string& dir, std::string* error) {
@@ -120,6 +168,10 @@ bool PrepareScenario(const Lab& lab, const Scenario& scenario, const std::string
     OpenedMachine machine(dir);
     if (!emu::admin::KeyExists(kVersionKey) || !emu::admin::SetValue(kVersionKey, "Version", REG_SZ, "3.9")) {
       *error = "cannot record version 3.9";
+      return false;
+    }
+    if (!PutOlderFiles(machine, "3.9")) {
+      *error = "cannot write the files of 3.9";
       return false;
     }
   }
@@ -172,7 +224,7 @@ bool CheckFollowingRun(const Lab& lab, const Scenario& scenario, const std::stri
   const size_t failures_before = out->size();
   const bool removal_left = interrupted_failed && RemovalLeftUnfinished(dir, scenario.expect.removed,
                                                                         expected.component_keys == kNoComponentKey);
-  testsupport::ProcessResult again = RunTool(lab, dir, scenario.args, ScenarioEnvironment(dir));
+  testsupport::ProcessResult again = RunTool(lab, dir, scenario.args, ScenarioEnvironment(scenario, dir));
   OpenedMachine machine(dir);
   if (removal_left && again.status != 0)
     out->push_back("F " + where + "the removal left unfinished, run again, ended with status " +
@@ -180,7 +232,7 @@ bool CheckFollowingRun(const Lab& lab, const Scenario& scenario, const std::stri
   for (const std::string& broken : CheckRunInvariants(again, scenario.expect))
     out->push_back("F " + where + "the run that follows: " + broken + "\n--- output:\n" + again.out);
   if (scenario.restart_completes && !Restart()) out->push_back("F " + where + "the restart failed");
-  const EndState state = CaptureEndState();
+  const EndState state = CaptureEndState(ScopeOf(scenario));
   if (!(state == expected) && (interrupted_failed || !DriverLeftStoppedForTheRestart(expected, state))) {
     out->push_back("F " + where + "the run that follows leaves another state:\n" + DescribeDifference(expected, state) +
                    "--- interrupted run:\n" + interrupted_output + "--- following run (status " +
@@ -191,8 +243,10 @@ bool CheckFollowingRun(const Lab& lab, const Scenario& scenario, const std::stri
   return out->size() == failures_before;
 }
 
-std::vector<std::string> ScenarioEnvironment(const std::string& dir) {
-  return {"MEVRID_RECORD_FILE=" + dir + "/record.txt"};
+std::vector<std::string> ScenarioEnvironment(const Scenario& scenario, const std::string& dir) {
+  std::vector<std::string> env = RecordEnvironment(dir);
+  env.insert(env.end(), scenario.env.begin(), scenario.env.end());
+  return env;
 }
 
 }  // namespace reliability
