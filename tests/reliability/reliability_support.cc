@@ -18,7 +18,6 @@
 #include "platform/posix/admin.h"
 #include "platform/posix/machine.h"
 #include "tests/support/text_lines.h"
-#include "util/multi_string.h"
 
 namespace reliability {
 namespace {
@@ -191,9 +190,8 @@ std::vector<std::string> DeletedAtRestart() {
   emu::admin::RegValue pending;
   std::vector<std::string> paths;
   if (!emu::admin::ReadValue(kSessionManagerKey, "PendingFileRenameOperations", &pending)) return paths;
-  const std::vector<std::string> strings = SplitAtNul(pending.data);
-  for (size_t i = 0; i + 1 < strings.size() && !strings[i].empty(); i += 2)
-    if (strings[i + 1].empty()) paths.push_back(strings[i].rfind("\\??\\", 0) == 0 ? strings[i].substr(4) : strings[i]);
+  for (const auto& [source, target] : testsupport::PendingRenamePairs(pending.data))
+    if (!source.empty() && target.empty()) paths.push_back(source.rfind("\\??\\", 0) == 0 ? source.substr(4) : source);
   return paths;
 }
 
