@@ -28,22 +28,28 @@ bool DefineRunning(const std::string& name, const std::string& display, std::vec
   return emu::admin::DefineService(spec, error);
 }
 
-// An older managed node 3.2.1 as it runs: its agents, SNMP and the DMI
-// service layer running, its own copies of the library and the driver, and
-// the driver running from its copy.
-bool SeedOlderNode(const OpenedMachine& machine, std::string* error) {
-  if (!emu::admin::ImportRegText("Windows Registry Editor Version 5.00\n\n"
-                                 "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm\\KelmZAQ\\Current Version]\n"
-                                 "\"Version\"=\"3.2.1\"\n\"DMIPath\"=\"C:\\\\DMI\"\n",
-                                 error))
-    return false;
+// An older managed node as it runs: its agents, SNMP and the DMI service
+// layer running, its own copies of the library and the driver, and the
+// driver running from its copy. 3.2.1 registers under the node's own key;
+// 3.4 under the company's, and keeps one more copy of the library below its
+// program files.
+bool SeedOlderNode(const OpenedMachine& machine, const std::string& version, std::string* error) {
+  const std::string registration =
+      version == "3.4" ? "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\Kelm ZAQ\\CurrentVersion]\n"
+                         "\"Version\"=\"3.4\"\n\"PathName\"=\"C:\\\\Program Files\\\\Kelm\\\\ihv\\\\bin\"\n"
+                       : "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm\\KelmZAQ\\Current Version]\n"
+                         "\"Version\"=\"" +
+                             version + "\"\n\"DMIPath\"=\"C:\\\\DMI\"\n";
+  if (!emu::admin::ImportRegText("Windows Registry Editor Version 5.00\n\n" + registration, error)) return false;
   if (!DefineRunning("Gandrel2Service", "", {}, error) || !DefineRunning("Tobrael", "", {}, error) ||
       !DefineRunning("Kelm Baseboard Agent", "", {}, error) ||
       !DefineRunning("Kelm Local Response Agent", "", {"Kelm Baseboard Agent"}, error) ||
       !DefineRunning("SNMP", "SNMP", {}, error) || !DefineRunning("win32sl", "Win32 DMI Service Layer", {}, error))
     return false;
   if (!testsupport::WriteFile(machine.Host("C:\\WINDOWS\\system32\\qelmot32.dll"), "old library") ||
-      !testsupport::WriteFile(machine.Host("C:\\WINDOWS\\system32\\drivers\\vtrin.sys"), "old driver")) {
+      !testsupport::WriteFile(machine.Host("C:\\WINDOWS\\system32\\drivers\\vtrin.sys"), "old driver") ||
+      (version == "3.4" &&
+       !testsupport::WriteFile(machine.Host("C:\\Program Files\\Kelm\\bin\\qelmot32.dll"), "program files library"))) {
     *error = "cannot write the older node's files";
     return false;
   }
@@ -112,6 +118,7 @@ std::vector<Scenario> FaultScenarios() {
        {"-k", "gamma", "-p", kGammaImage},
        {{Entry("ALPHA", kAlphaImage), Entry("BETA", kBetaImage)}, "", Entry("GAMMA", kGammaImage)}},
       {"legacy-over-3.2.1", {"-k", "alpha", "-p", kAlphaImage, "-g"}, {{}, "", Entry("ALPHA", kAlphaImage)}},
+      {"legacy-over-3.4", {"-k", "alpha", "-p", kAlphaImage, "-g"}, {{}, "", Entry("ALPHA", kAlphaImage)}},
       {"remove-one-of-two", {"-k", "alpha", "-r"}, {{Entry("BETA", kBetaImage)}, "ALPHA", ""}, true},
       {"remove-last", {"-k", "alpha", "-r"}, {{}, "ALPHA", ""}, true},
       {"remove-beside-legacy", {"-k", "alpha", "-r"}, {{}, "ALPHA", ""}, true},
@@ -149,7 +156,9 @@ bool PrepareScenario(const Lab& lab, const Scenario& scenario, const std::string
         return false;
       }
     }
-    if (scenario.name == "legacy-over-3.2.1" && !SeedOlderNode(machine, error)) return false;
+    const std::string legacy = "legacy-over-";
+    if (scenario.name.rfind(legacy, 0) == 0 && !SeedOlderNode(machine, scenario.name.substr(legacy.size()), error))
+      return false;
   }
   const std::string& name = scenario.name;
   if (name == "upgrade-over-3.9" || name == "remove-one-of-two" || name == "remove-last") {

@@ -61,6 +61,10 @@ EndState ComponentPart(const EndState& state, const EndState& before) {
                    line.find(std::string(kReferencesKey) + "\\") != std::string::npos;
     if (!references && line.rfind("\"ChangeInProgress\"=", 0) != 0) part.component_keys += line + "\n";
   }
+  part.files.clear();
+  for (const char* path : kComponentFilePaths) part.files += std::string(path) + ": " + FileEntry(state, path) + "\n";
+  for (const std::string& path : FilePaths(state))
+    if (EndsWith(path, kKeptAsideSuffix)) part.files += path + "\n";
   part.services.clear();
   for (const std::string& line : testsupport::SplitLines(state.services)) {
     if (keep_driver_state && line.rfind("vtrin ", 0) == 0) {

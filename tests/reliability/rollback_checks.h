@@ -31,11 +31,13 @@ std::vector<std::string> ComponentSetProblems(const EndState& state, const EndSt
 // file that is gone.
 std::vector<std::string> OldFilesLost(const EndState& state, const EndState& before, const EndState& after);
 
-// The state without the references, the change marker and the services'
-// states (but the driver's where it ran before the run: a new driver that
-// will not start where the old one ran is rolled back): what a run past its
-// point of no return has made whole, whatever fails after it (the
-// registration, the marker's last write, a legacy service's start).
+// The component of a state: its keys without the references and the change
+// marker, its three files and every file kept aside, the services without
+// their states (but the driver's where it ran before the run: a new driver
+// that will not start where the old one ran is rolled back). What a run past
+// its point of no return has made whole, whatever fails after it (the
+// registration, the marker's last write, a legacy service's start, an older
+// node's copy left in place), which the run that follows must finish.
 EndState ComponentPart(const EndState& state, const EndState& before);
 
 // The products of a pre-processors' record (one "NAME args" line per call)

@@ -76,6 +76,12 @@ TEST(RollbackChecks, PastThePointOfNoReturnOnlyReferencesTheMarkerAndStatesMayDi
   unregistered.component_keys = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\KelmKOTA]\n\n";
   unregistered.services += "SNMP running type=16 start=3 error=1 group= depends= display=SNMP image=\n";
   EXPECT_EQ(ComponentPart(unregistered, before), ComponentPart(after, before));
+  // An older node's copy left in place is the rerun's to remove; a file
+  // kept aside is the run's own.
+  unregistered.files += "C:\\Program Files\\Kelm\\bin\\qelmot32.dll: 2 bytes, old\n";
+  EXPECT_EQ(ComponentPart(unregistered, before), ComponentPart(after, before));
+  unregistered.files += "C:\\Program Files\\Kelm\\bin\\qelmot32.dll.mevrid-kept: 2 bytes, old\n";
+  EXPECT_FALSE(ComponentPart(unregistered, before) == ComponentPart(after, before));
   // The driver ran before the run: a new one left stopped is no success.
   EndState driver_stopped = after;
   driver_stopped.services.replace(0, 13, "vtrin stopped");
