@@ -120,8 +120,11 @@ bool MarkKeptAside(ChangeMarker* found, bool install_too) {
       found);
 }
 
-void UnmarkKeptAside() {
-  UpdateChangeMarker([](ChangeMarker* marker) { marker->KeptAside = false; });
+bool UnmarkKeptAside(bool install_too) {
+  return UpdateChangeMarker([install_too](ChangeMarker* marker) {
+    marker->KeptAside = false;
+    if (install_too) marker->Install = false;
+  });
 }
 
 bool MarkRemoval(const char* reference_name) {

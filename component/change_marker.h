@@ -38,9 +38,9 @@ ChangeMarker ReadChangeMarker();
 // found, when given, learns the marker as it was before the entry went in.
 bool MarkInstall(ChangeMarker* found = nullptr);
 void UnmarkInstall();
-// With install_too, "Install" goes in by the same write.
+// With install_too, "Install" goes in (or out) by the same write.
 bool MarkKeptAside(ChangeMarker* found = nullptr, bool install_too = false);
-void UnmarkKeptAside();
+bool UnmarkKeptAside(bool install_too = false);
 bool MarkRemoval(const char* reference_name);
 void UnmarkRemoval(const char* reference_name);
 // Removes the whole marker; the component key itself stays.

@@ -127,7 +127,6 @@ Flag RecreateDriverService(Flag verbose, bool* started = nullptr) {
 // needed once the new component runs: a run without an undo lets them go
 // too, so none outlives a successful run.
 void DeleteKeptAsideFiles(const char* windows_directory) {
-  UnmarkKeptAside();
   for (ComponentRole role : kCopyOrder) DeleteKeptAsideFile(KeptAsidePathOf(InstalledPathOf(role, windows_directory)));
 }
 
@@ -153,7 +152,11 @@ Flag InstallInFull(const char* reference_name, const char* pre_proc_image, const
   // Registered last, so a reference new in this run is not sent "-b".
   JournalStep(journal_step::kRegister);
   const Flag registered = RegisterReference(reference_name, pre_proc_image, verbose);
-  UnmarkInstall();
+  // The kept-aside entry, when there was one, goes with the install's.
+  if (found.KeptAside)
+    UnmarkKeptAside(true);
+  else
+    UnmarkInstall();
   return RegisteredAnew(reference_name, registered) ? 1 : 0;
 }
 
@@ -166,8 +169,8 @@ void PutComponentBack(InstallUndo* undo, bool products_told_end, Flag verbose) {
     JournalStep(journal_step::kNotifyBegin);
     NotifyAllReferencesBegin(verbose);
   }
-  if (restored) undo->RestoreMarker();
-  JournalSetRollback(restored, !restored);
+  const bool unmarked = restored && undo->RestoreMarker();
+  JournalSetRollback(unmarked, !unmarked);
 }
 
 // Without a full install, whatever the undo holds (the older node's copies
@@ -177,10 +180,12 @@ Flag SettleUndo(Flag result, InstallUndo* undo, Flag verbose) {
   if (undo == nullptr) return result;
   if (!result) JournalNoteFailedStep();
   if (!undo->HoldsChanges()) return result;
-  if (result)
+  if (result) {
     undo->Discard();
-  else
+    UnmarkKeptAside();
+  } else {
     PutComponentBack(undo, false, verbose);
+  }
   return result;
 }
 
@@ -216,7 +221,8 @@ Flag InstallAllOrNothing(const char* reference_name, const char* pre_proc_image,
   JournalStep(journal_step::kRegister);
   const Flag registered = RegisterReference(reference_name, pre_proc_image, verbose);
   if (!registered) JournalNoteFailedStep();
-  UnmarkInstall();
+  // Both entries go by one write: the change is complete.
+  UnmarkKeptAside(true);
   return RegisteredAnew(reference_name, registered) ? 1 : 0;
 }
 

@@ -224,18 +224,13 @@ bool InstallUndo::RollBack() {
   return restored;
 }
 
-void InstallUndo::RestoreMarker() {
-  if (!marked_ || component_key_deleted_) return;
-  if (!marker_before_.Install) UnmarkInstall();
-  UnmarkKeptAside();
+bool InstallUndo::RestoreMarker() {
+  if (!marked_ || component_key_deleted_) return true;
+  restored_ = UnmarkKeptAside(!marker_before_.Install);
+  return restored_;
 }
 
 void InstallUndo::Discard() {
-  if (!marked_) return;
-  // The entry goes first: a run killed among the deletions leaves old copies
-  // that no marker accounts for, which the next run deletes, and never a
-  // mix of adopted and missing originals it would take for the old component.
-  UnmarkKeptAside();
   for (const KeptFile& kept : kept_)
     if (kept.Existed) DeleteKeptAsideFile(KeptAsidePathOf(kept.Path));
 }

@@ -51,10 +51,13 @@ class InstallUndo {
   // it. false when any of it failed.
   bool RollBack();
   // After a successful roll-back: the marker's entries are as they were
-  // before the run (its "KeptAside" and a new "Install" go).
-  void RestoreMarker();
-  // After the point of no return: takes the marker's "KeptAside" entry out,
-  // then deletes the kept-aside files (one in use is left to the restart).
+  // before the run (its "KeptAside" and a new "Install" go, by one write).
+  // false when they could not be taken out: the roll-back then counts as
+  // failed, and the next run finishes the change.
+  bool RestoreMarker();
+  // After the point of no return: deletes the kept-aside files (one in use
+  // is left to the restart). The marker's "KeptAside" entry stays until the
+  // caller takes it out with its own last entry (UnmarkKeptAside).
   void Discard();
 
   bool DriverRanBefore() const { return driver_.Running; }

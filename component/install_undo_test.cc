@@ -114,8 +114,12 @@ TEST_F(InstallUndoTest, TheVersionKeyComesBackValueByValue) {
     SCOPED_TRACE(c.name);
     undo_ = InstallUndo();
     emu::admin::DeleteKeyTree(kKotaComponentKey);
-    if (c.component_key) ASSERT_TRUE(emu::admin::CreateKey(kKotaComponentKey));
-    if (c.version_key) ASSERT_TRUE(emu::admin::CreateKey(kKotaVersionKey));
+    if (c.component_key) {
+      ASSERT_TRUE(emu::admin::CreateKey(kKotaComponentKey));
+    }
+    if (c.version_key) {
+      ASSERT_TRUE(emu::admin::CreateKey(kKotaVersionKey));
+    }
     if (c.version) SetRegistryBytes(kKotaVersionKey, "Version", REG_SZ, c.version);
     if (c.uninstaller) SetRegistryBytes(kKotaVersionKey, "UnInstallImage", REG_EXPAND_SZ, c.uninstaller);
     const std::string version = Value("Version"), uninstaller = Value("UnInstallImage");
@@ -198,8 +202,8 @@ TEST_F(InstallUndoTest, ARollBackWithAFailedPartAnswersFalseAndKeepsTheKey) {
   EXPECT_TRUE(ReadChangeMarker().KeptAside);
 }
 
-// Past the point of no return the entry goes first, then the old files; one
-// that cannot be deleted is left to the next restart.
+// Past the point of no return the old files go; one that cannot be deleted
+// is left to the next restart. The entry stays for the install's last write.
 TEST_F(InstallUndoTest, DiscardLetsTheOldFilesGo) {
   PutInstalledFiles(kOld);
   Begin();
@@ -209,8 +213,7 @@ TEST_F(InstallUndoTest, DiscardLetsTheOldFilesGo) {
   }
   Fault("DeleteFileA", "mevrid.exe.mevrid-kept", ERROR_ACCESS_DENIED);
   undo_.Discard();
-  EXPECT_FALSE(ReadChangeMarker().KeptAside);
-  EXPECT_TRUE(ReadChangeMarker().Install);
+  EXPECT_TRUE(ReadChangeMarker().KeptAside);
   EXPECT_FALSE(testsupport::FileExists(Kept(kInstalledLibrary)));
   EXPECT_FALSE(testsupport::FileExists(Kept(kInstalledDriver)));
   ASSERT_EQ(PendingRenames().size(), 1u);
