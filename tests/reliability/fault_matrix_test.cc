@@ -33,24 +33,31 @@ struct Totals {
   int passed = 0;
   // Single failing calls of an install run all or nothing, by what they left.
   int rolled_back = 0;
+  int unchanged = 0;  // failed before the install changed anything
   int completed = 0;
   std::vector<std::string> finished_later;  // the new component whole, the rest finished later
   std::vector<std::string> failures;
 };
 
 // What a single failing call left of an install run all or nothing: "B" the
-// machine as before, "E" as after a run without faults, "N <what>" the new
-// component whole with something else left undone (a failure past the point
-// of no return, or a fault the run bore and went another way) that the run
-// that follows finished; anything else is a failure.
+// machine put back as before (the run record says it rolled back), "U" as
+// before because the run failed before its install changed anything, "E" as
+// after a run without faults, "N <what>" the new component whole with
+// something else left undone (a failure past the point of no return, or a
+// fault the run bore and went another way) that the run that follows
+// finished; anything else is a failure.
 void JudgeAllOrNothing(const Lab& lab, const Scenario& scenario, const std::string& dir, const EndState& before,
                        const EndState& expected, const EndState& state, const std::string& where,
                        const testsupport::ProcessResult& run, std::vector<std::string>* out) {
   const std::string output = "(status " + std::to_string(run.status) + ")\n" + run.out;
   for (const std::string& product : ProductsCutOff(testsupport::ReadFile(dir + "/record.txt")))
     out->push_back("F " + where + product + "\n--- output " + output);
+  const bool rolled_back =
+      testsupport::ReadFile(dir + "/result.json").find("\"rolled_back\":true") != std::string::npos;
+  if (rolled_back && !(state == before))
+    out->push_back("F " + where + "the run record says rolled back, but the machine is not as before");
   if (state == before) {
-    out->push_back("B");
+    out->push_back(rolled_back ? "B" : "U");
   } else if (state == expected) {
     out->push_back("E");
   } else if (!(ComponentPart(state, before) == ComponentPart(expected, before))) {
@@ -173,6 +180,8 @@ TEST_P(FaultMatrix, EveryFailingCallKeepsTheInvariantsAndTheRunsThatFollowRepair
         ++totals.passed;
       else if (line == "B")
         ++totals.rolled_back;
+      else if (line == "U")
+        ++totals.unchanged;
       else if (line == "E")
         ++totals.completed;
       else if (line[0] == 'N')
@@ -184,11 +193,13 @@ TEST_P(FaultMatrix, EveryFailingCallKeepsTheInvariantsAndTheRunsThatFollowRepair
   if (RollsBack(scenario)) {
     printf(
         "fault matrix %s: %lld calls without faults, %d fault points tried (stride %d); one call failing: %d rolled"
-        " back, %d completed, %zu completed in part (the new component whole) and finished by the run that follows; "
-        "that"
-        " call and every later one failing: %d runs that follow, %d of them passed; %zu failures\n",
+        " back, %d failed before the install changed anything, %d completed, %zu completed in part (the new component "
+        "whole)"
+        " and finished by the run that follows; that call and every later one failing: %d runs that follow, %d of"
+        " them passed; %zu failures\n",
         ScenarioLabel(scenario).c_str(), static_cast<long long>(calls), totals.points, stride, totals.rolled_back,
-        totals.completed, totals.finished_later.size(), totals.reruns, totals.passed, totals.failures.size());
+        totals.unchanged, totals.completed, totals.finished_later.size(), totals.reruns, totals.passed,
+        totals.failures.size());
     for (const std::string& point : totals.finished_later) printf("  completed in part: %s\n", point.c_str());
   } else {
     printf(

@@ -255,6 +255,7 @@ bool CheckFollowingRun(const Lab& lab, const Scenario& scenario, const std::stri
 std::vector<std::string> ScenarioEnvironment(const Scenario& scenario, const std::string& dir) {
   std::vector<std::string> env = RecordEnvironment(dir);
   env.insert(env.end(), scenario.env.begin(), scenario.env.end());
+  if (RollsBack(scenario)) env.push_back("MEVRID_RESULT_FILE=" + dir + "/result.json");
   return env;
 }
 

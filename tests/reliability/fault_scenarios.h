@@ -61,7 +61,9 @@ bool CheckFollowingRun(const Lab& lab, const Scenario& scenario, const std::stri
                        std::vector<std::string>* out);
 
 // The environment of the scenario's command on the machine at dir: the
-// pre-processors record into dir/record.txt, and the scenario's own entries.
+// pre-processors record into dir/record.txt, and the scenario's own entries;
+// a run that rolls back writes its run record to dir/result.json, which
+// tells a run that put the machine back from one that changed nothing.
 std::vector<std::string> ScenarioEnvironment(const Scenario& scenario, const std::string& dir);
 
 }  // namespace reliability
