@@ -34,12 +34,12 @@ bool DefineRunning(const std::string& name, const std::string& display, std::vec
 // 3.4 under the company's, and keeps one more copy of the library below its
 // program files.
 bool SeedOlderNode(const OpenedMachine& machine, const std::string& version, std::string* error) {
-  const std::string registration =
-      version == "3.4" ? "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\Kelm ZAQ\\CurrentVersion]\n"
-                         "\"Version\"=\"3.4\"\n\"PathName\"=\"C:\\\\Program Files\\\\Kelm\\\\ihv\\\\bin\"\n"
-                       : "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm\\KelmZAQ\\Current Version]\n"
-                         "\"Version\"=\"" +
+  std::string registration = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm\\KelmZAQ\\Current Version]\n\"Version\"=\"" +
                              version + "\"\n\"DMIPath\"=\"C:\\\\DMI\"\n";
+  if (version == "3.4")
+    registration =
+        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\Kelm ZAQ\\CurrentVersion]\n"
+        "\"Version\"=\"3.4\"\n\"PathName\"=\"C:\\\\Program Files\\\\Kelm\\\\ihv\\\\bin\"\n";
   if (!emu::admin::ImportRegText("Windows Registry Editor Version 5.00\n\n" + registration, error)) return false;
   if (!DefineRunning("Gandrel2Service", "", {}, error) || !DefineRunning("Tobrael", "", {}, error) ||
       !DefineRunning("Kelm Baseboard Agent", "", {}, error) ||

@@ -33,9 +33,10 @@ std::string ScenarioLabel(const Scenario& scenario);
 // A test name made of the scenario's name.
 std::string ScenarioTestName(const Scenario& scenario);
 
-// The six scenarios: a first install; an upgrade over 3.9 with two
-// references whose pre-processors record their calls; "-g" over an older
-// managed node 3.2.1; removing one of two references; removing the last;
+// The seven scenarios: a first install; an upgrade over 3.9 (its own files)
+// with two references whose pre-processors record their calls; "-g" over an
+// older managed node 3.2.1, and over 3.4 (a copy of the library below its
+// program files); removing one of two references; removing the last;
 // removing the last product's beside the legacy reference.
 std::vector<Scenario> FaultScenarios();
 
