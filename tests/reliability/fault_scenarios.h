@@ -40,8 +40,9 @@ std::string ScenarioTestName(const Scenario& scenario);
 // removing the last product's beside the legacy reference.
 std::vector<Scenario> FaultScenarios();
 
-// The three installs of FaultScenarios() run all or nothing
-// (MEVRID_ROLLBACK=on): a failed install puts the machine back as it was.
+// The installs of FaultScenarios() (first, upgrade, "-g" over 3.2.1 and
+// 3.4) run all or nothing (MEVRID_ROLLBACK=on): a failed install puts the
+// machine back as it was.
 std::vector<Scenario> RollbackScenarios();
 bool RollsBack(const Scenario& scenario);
 // The files a state of the scenario holds: the whole drive where the
