@@ -1,5 +1,7 @@
 #include "component/notifications.h"
 
+#include <algorithm>
+
 #include "component/component_text.h"
 #include "component/references.h"
 #include "component/run_and_wait.h"
@@ -26,19 +28,35 @@ bool FormPreProcCommand(HKEY reference_key, const char* notify_switch, Flag verb
 
 namespace {
 
-// Both notifications: one pre-processor at a time.
-Flag NotifyAllReferences(const char* notify_switch, const char* progress_format, Flag verbose) {
+constexpr char kStartingFormat[] = "\nStarting: %s\n";
+
+bool Names(const std::vector<std::string>& names, const char* name) {
+  return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+// Both notifications: one pre-processor at a time; with only, just those
+// references. started learns the references whose pre-processor started.
+Flag NotifyAllReferences(const char* notify_switch, const char* progress_format, Flag verbose,
+                         const std::vector<std::string>* only = nullptr, std::vector<std::string>* started = nullptr) {
   const bool walked = WalkReferences([&](HKEY reference, const char* name) {
+    if (only && !Names(*only, name)) return;
     // The line names the reference before its image is looked at, so a
     // reference that is then passed over still shows up.
     Say(verbose, progress_format, name);
     char command_line[kTextBufferSize];
-    if (FormPreProcCommand(reference, notify_switch, verbose, command_line))
-      RunAndWait(command_line, verbose);
-    else
+    if (!FormPreProcCommand(reference, notify_switch, verbose, command_line))
       JournalNote((std::string("reference ") + name + " passed over: no image that forms a command line").c_str());
+    else if (RunAndWait(command_line, verbose) && started)
+      started->push_back(name);
   });
   return walked ? 1 : 0;
+}
+
+std::vector<std::string> NotReached(const std::vector<std::string>& due, const std::vector<std::string>& started) {
+  std::vector<std::string> left;
+  for (const std::string& name : due)
+    if (!Names(started, name.c_str())) left.push_back(name);
+  return left;
 }
 
 }  // namespace
@@ -59,6 +77,19 @@ Flag NotifyReferenceEnd(const char* reference_name, Flag verbose) {
   return 1;
 }
 
-Flag NotifyAllReferencesEnd(Flag verbose) { return NotifyAllReferences("-e", "\nStopping: %s\n", verbose); }
+Flag NotifyAllReferencesEnd(Flag verbose, std::vector<std::string>* started) {
+  return NotifyAllReferences("-e", "\nStopping: %s\n", verbose, nullptr, started);
+}
 
-Flag NotifyAllReferencesBegin(Flag verbose) { return NotifyAllReferences("-b", "\nStarting: %s\n", verbose); }
+Flag NotifyAllReferencesBegin(Flag verbose) { return NotifyAllReferences("-b", kStartingFormat, verbose); }
+
+bool NotifyAllReferencesBeginReaching(const std::vector<std::string>& due, Flag verbose) {
+  std::vector<std::string> started;
+  NotifyAllReferences("-b", kStartingFormat, verbose, nullptr, &started);
+  const std::vector<std::string> left = NotReached(due, started);
+  if (left.empty()) return true;
+  JournalNote("products not told \"-b\" told once more");
+  started.clear();
+  NotifyAllReferences("-b", kStartingFormat, verbose, &left, &started);
+  return NotReached(left, started).empty();
+}

@@ -8,8 +8,13 @@
 #include "component/component_files.h"
 #include "component/component_text.h"
 #include "component/install_undo.h"
+#include "component/kept_files.h"
 
 namespace {
+
+std::string LibraryUnderProgramFiles(const char* program_files_path) {
+  return FormatText("%s\\bin\\%s", program_files_path, ComponentFileOf(ComponentRole::Library).FileName);
+}
 
 void RemoveOldCopy(const std::string& path, Flag verbose, InstallUndo* undo) {
   if (undo == nullptr)
@@ -27,13 +32,20 @@ void RemoveOldCopy(const std::string& path, Flag verbose, InstallUndo* undo) {
 void DeleteOldComponentCopies(bool library_under_program_files, const char* program_files_path,
                               const char* windows_directory, Flag verbose, InstallUndo* undo) {
   const std::string library =
-      library_under_program_files
-          ? FormatText("%s\\bin\\%s", program_files_path, ComponentFileOf(ComponentRole::Library).FileName)
-          : InstalledPathOf(ComponentRole::Library, windows_directory);
+      library_under_program_files ? LibraryUnderProgramFiles(program_files_path)
+                                  : InstalledPathOf(ComponentRole::Library, windows_directory);
   const std::string driver = InstalledPathOf(ComponentRole::Driver, windows_directory);
   if (library_under_program_files && program_files_path[0] == '\0')
     ReportUndeletedFile(library.c_str(), verbose);
   else
     RemoveOldCopy(library, verbose, undo);
   RemoveOldCopy(driver, verbose, undo);
+}
+
+std::vector<std::string> OlderNodeKeptPlaces(bool library_under_program_files, const char* program_files_path,
+                                             const char* windows_directory) {
+  std::vector<std::string> places = InstalledFilePaths(windows_directory);
+  if (library_under_program_files && program_files_path[0] != '\0')
+    places.push_back(LibraryUnderProgramFiles(program_files_path));
+  return places;
 }

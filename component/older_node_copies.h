@@ -2,6 +2,9 @@
 // 3.4) keeps for itself, deleted before an install over it.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "platform/platform.h"
 
 class InstallUndo;
@@ -13,3 +16,8 @@ class InstallUndo;
 // (a refused rename has the line of a refused deletion).
 void DeleteOldComponentCopies(bool library_under_program_files, const char* program_files_path,
                               const char* windows_directory, Flag verbose, InstallUndo* undo = nullptr);
+
+// Where a "-g" run may keep files aside: the installed files' paths and, on a
+// node that keeps its library under Program Files, that copy's.
+std::vector<std::string> OlderNodeKeptPlaces(bool library_under_program_files, const char* program_files_path,
+                                             const char* windows_directory);
