@@ -135,10 +135,11 @@ bool UnmarkKeptAside(bool install_too) {
 }
 
 bool MarkDiscard() {
-  return UpdateChangeMarker([](ChangeMarker* marker) {
+  const auto discard = [](ChangeMarker* marker) {
     marker->KeptAside = false;
     marker->Discard = true;
-  });
+  };
+  return UpdateChangeMarker(discard) || UpdateChangeMarker(discard);
 }
 
 bool SettleKeptFiles(bool all_gone, bool install_too) {

@@ -28,8 +28,9 @@ struct ChangeMarker {
   // Kept-aside files an interrupted install left to put back, should the
   // install that finishes it fail: "KeptAside" with its "Install".
   bool KeptOriginals() const { return Install && KeptAside; }
-  // Kept-aside files that no install will put back: delete them.
-  bool KeptLeftovers() const { return (KeptAside || Discard) && !Install; }
+  // Kept-aside files that no install will put back: delete them. "Discard"
+  // names leftovers whatever else the marker holds.
+  bool KeptLeftovers() const { return Discard || (KeptAside && !Install); }
   bool HasRemovalOf(const std::string& reference_name) const;
 };
 
@@ -49,7 +50,8 @@ void UnmarkInstall();
 // With install_too, "Install" goes in (or out) by the same write.
 bool MarkKeptAside(ChangeMarker* found = nullptr, bool install_too = false);
 bool UnmarkKeptAside(bool install_too = false);
-// "KeptAside" becomes "Discard", by one write.
+// "KeptAside" becomes "Discard", by one write, tried once more should it
+// fail: until it is written no kept-aside file may go.
 bool MarkDiscard();
 // After the kept-aside files were deleted: "KeptAside" goes, "Discard" stays
 // only to name files left to the restart (all_gone false), and with

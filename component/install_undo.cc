@@ -107,7 +107,8 @@ bool InstallUndo::Mark(bool install, const std::vector<std::string>& places) {
   if (!CaptureVersionKey()) return false;
   if (!marked_ && !component_key_created_ && component_key_present_) {
     // Leftovers go before this run keeps anything: kept beside its own files
-    // under the entry it writes, they would pass for originals.
+    // under the entry it writes, they could pass for originals, or its own
+    // originals for leftovers.
     const ChangeMarker read = ReadChangeMarker();
     if (read.KeptLeftovers()) {
       leftovers_gone_ = DeleteKeptAsideFilesOf(places);

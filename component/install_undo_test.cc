@@ -63,17 +63,23 @@ TEST_F(InstallUndoTest, AKeptFileComesBackAndAFileThatWasAbsentGoes) {
 // goes before anything is kept): it goes, and the file found at the path is
 // the one kept.
 TEST_F(InstallUndoTest, AKeptFileOfAnInterruptedRunIsAdoptedOnlyWhenTheMarkerSaysSo) {
-  for (const char* marker : {"Install\\KeptAside", "Install", "Install\\Discard", "KeptAside", "Discard"}) {
-    SCOPED_TRACE(marker);
-    const bool marked = std::string(marker) == "Install\\KeptAside";
-    const bool leftover = std::string(marker).rfind("Install", 0) != 0;
+  struct Case {
+    const char* marker;
+    bool adopted;   // else the file at the path is kept
+    bool leftover;  // named a leftover: gone before anything is kept
+  };
+  for (const Case& c : {Case{"Install\\KeptAside", true, false}, Case{"Install", false, false},
+                        Case{"Install\\Discard", false, true}, Case{"KeptAside", false, true},
+                        Case{"Discard", false, true}}) {
+    SCOPED_TRACE(c.marker);
+    const bool marked = c.adopted;
     undo_ = InstallUndo();
-    SetRegistryBytes(kKotaComponentKey, kChangeMarkerValue, REG_SZ, marker);
+    SetRegistryBytes(kKotaComponentKey, kChangeMarkerValue, REG_SZ, c.marker);
     PutFile(Kept(kInstalledLibrary), "original", kOld);
     PutFile(Host(kInstalledLibrary), "half-way", kOld + 9);
     Begin();
-    EXPECT_EQ(testsupport::FileExists(Kept(kInstalledLibrary)), !leftover);
-    EXPECT_FALSE(ReadChangeMarker().Discard && leftover);
+    EXPECT_EQ(testsupport::FileExists(Kept(kInstalledLibrary)), !c.leftover);
+    EXPECT_FALSE(ReadChangeMarker().Discard);
     ASSERT_TRUE(undo_.KeepAside(kInstalledLibrary));
     EXPECT_EQ(testsupport::ReadFile(Kept(kInstalledLibrary)), marked ? "original" : "half-way");
     PutFile(Host(kInstalledLibrary), "new", kOld + 5);

@@ -34,29 +34,27 @@ bool Names(const std::vector<std::string>& names, const char* name) {
   return std::find(names.begin(), names.end(), name) != names.end();
 }
 
-// Both notifications: one pre-processor at a time; with only, just those
-// references. started learns the references whose pre-processor started.
-Flag NotifyAllReferences(const char* notify_switch, const char* progress_format, Flag verbose,
-                         const std::vector<std::string>* only = nullptr, std::vector<std::string>* started = nullptr) {
-  const bool walked = WalkReferences([&](HKEY reference, const char* name) {
-    if (only && !Names(*only, name)) return;
-    // The line names the reference before its image is looked at, so a
-    // reference that is then passed over still shows up.
-    Say(verbose, progress_format, name);
-    char command_line[kTextBufferSize];
-    if (!FormPreProcCommand(reference, notify_switch, verbose, command_line))
-      JournalNote((std::string("reference ") + name + " passed over: no image that forms a command line").c_str());
-    else if (RunAndWait(command_line, verbose) && started)
-      started->push_back(name);
-  });
-  return walked ? 1 : 0;
+// One reference told: its line, then its pre-processor run. true when the
+// pre-processor was started.
+bool TellReference(HKEY reference, const char* name, const char* notify_switch, const char* progress_format,
+                   Flag verbose) {
+  // The line names the reference before its image is looked at, so a
+  // reference that is then passed over still shows up.
+  Say(verbose, progress_format, name);
+  char command_line[kTextBufferSize];
+  if (FormPreProcCommand(reference, notify_switch, verbose, command_line)) return RunAndWait(command_line, verbose) != 0;
+  JournalNote((std::string("reference ") + name + " passed over: no image that forms a command line").c_str());
+  return false;
 }
 
-std::vector<std::string> NotReached(const std::vector<std::string>& due, const std::vector<std::string>& started) {
-  std::vector<std::string> left;
-  for (const std::string& name : due)
-    if (!Names(started, name.c_str())) left.push_back(name);
-  return left;
+// Both notifications: one pre-processor at a time. started learns the
+// references whose pre-processor started.
+Flag NotifyAllReferences(const char* notify_switch, const char* progress_format, Flag verbose,
+                         std::vector<std::string>* started = nullptr) {
+  const bool walked = WalkReferences([&](HKEY reference, const char* name) {
+    if (TellReference(reference, name, notify_switch, progress_format, verbose) && started) started->push_back(name);
+  });
+  return walked ? 1 : 0;
 }
 
 }  // namespace
@@ -78,18 +76,42 @@ Flag NotifyReferenceEnd(const char* reference_name, Flag verbose) {
 }
 
 Flag NotifyAllReferencesEnd(Flag verbose, std::vector<std::string>* started) {
-  return NotifyAllReferences("-e", "\nStopping: %s\n", verbose, nullptr, started);
+  return NotifyAllReferences("-e", "\nStopping: %s\n", verbose, started);
 }
 
 Flag NotifyAllReferencesBegin(Flag verbose) { return NotifyAllReferences("-b", kStartingFormat, verbose); }
 
 bool NotifyAllReferencesBeginReaching(const std::vector<std::string>& due, Flag verbose) {
+  // The products are told in the order they were told "-e": the first walk
+  // stops at the first one of due it could not tell (or that the walk passed
+  // over), and the second tells every reference the first did not.
   std::vector<std::string> started;
-  NotifyAllReferences("-b", kStartingFormat, verbose, nullptr, &started);
-  const std::vector<std::string> left = NotReached(due, started);
-  if (left.empty()) return true;
+  size_t next = 0;
+  bool stopped = false;
+  WalkReferences([&](HKEY reference, const char* name) {
+    if (stopped) return;
+    const bool is_due = Names(due, name);
+    if (is_due && (next == due.size() || due[next] != name)) {
+      stopped = true;
+      return;
+    }
+    const bool told = TellReference(reference, name, "-b", kStartingFormat, verbose);
+    if (told) started.push_back(name);
+    if (is_due) {
+      if (told)
+        ++next;
+      else
+        stopped = true;
+    }
+  });
+  if (next == due.size()) return true;
   JournalNote("products not told \"-b\" told once more");
-  started.clear();
-  NotifyAllReferences("-b", kStartingFormat, verbose, &left, &started);
-  return NotReached(left, started).empty();
+  std::vector<std::string> again;
+  WalkReferences([&](HKEY reference, const char* name) {
+    if (!Names(started, name) && TellReference(reference, name, "-b", kStartingFormat, verbose))
+      again.push_back(name);
+  });
+  for (size_t i = next; i < due.size(); ++i)
+    if (!Names(again, due[i].c_str())) return false;
+  return true;
 }
