@@ -40,6 +40,9 @@ INSTANTIATE_TEST_SUITE_P(
             "InstallAndRemovals", "Install\\Remove A\\Remove B", true, {"A", "B"}, "Install\\Remove A\\Remove B"},
         // Written in any order, read back with the install first.
         MarkerText{"InstallLast", "Remove A\\Install", true, {"A"}, "Install\\Remove A"},
+        // The kept files' entries of the all-or-nothing install, in their place.
+        MarkerText{"KeptFiles", "Discard\\Remove A\\KeptAside\\Install", true, {"A"},
+                   "Install\\KeptAside\\Discard\\Remove A"},
         MarkerText{"RepeatedRemoval", "Remove A\\Remove A", false, {"A"}, "Remove A"},
         MarkerText{"UnknownEntriesDropped", "Upgrade\\Remove \\\\Remove B", false, {"B"}, "Remove B"}),
     [](const testing::TestParamInfo<MarkerText>& info) { return std::string(info.param.name); });
