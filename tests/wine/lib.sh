@@ -85,7 +85,7 @@ machine_create() {
       wine_env wineserver -p || return 1
       mkdir -p "$machine/drive_c/mvt" "$machine/drive_c/release"
       cp "$wine_programs/test_service.exe" "$wine_programs/record_call.exe" "$wine_programs/component_check.exe" \
-        "$machine/drive_c/mvt/"
+        "$wine_programs/hold_file.exe" "$machine/drive_c/mvt/"
       cp -a "$wine_release/." "$machine/drive_c/release/"
       ;;
     posix)
@@ -250,6 +250,61 @@ settle_services() {
     [ $i -eq 50 ] && echo "seed: service $name did not reach RUNNING" >&2
   done
   starting=()
+}
+
+# A running process holds an installed file open for reading, sharing reads
+# only, as a virus scanner or a backup agent does: the file can be read, but
+# not written over, renamed or deleted while it runs.
+#   hold_file WINPATH
+# On Wine, tests/wine/programs/hold_file.exe holds it until the machine's end.
+# The emulation keeps no handles across processes, so there the refusals a
+# holder causes are the machine's faults: a sharing violation for every copy
+# over, rename or deletion of that path.
+hold_file() {
+  local win=$1 ready i
+  case $backend in
+    wine)
+      ready=$(host_path 'C:\mvt\held.ready')
+      rm -f "$ready"
+      (wine_env wine 'C:\mvt\hold_file.exe' "$win" 'C:\mvt\held.ready' >/dev/null 2>&1 &)
+      for ((i = 0; i < 100; i++)); do
+        [ -e "$ready" ] && break
+        sleep 0.1
+      done
+      [ -e "$ready" ] || echo "hold_file: $win is not held" >&2
+      ;;
+    posix)
+      local operation
+      for operation in CopyFileA MoveFileA MoveFileExA DeleteFileA; do
+        mt fault add "$operation" --match "$win" --error ERROR_SHARING_VIOLATION --always >/dev/null ||
+          echo "hold_file: fault add $operation failed" >&2
+      done
+      ;;
+  esac
+}
+
+# The driver service the tool created, running from its installed file: on
+# Wine, whose device host loads no relative image path, it is pointed at the
+# \SystemRoot\ form of the same path (sc config) and started; the emulation
+# runs it already.
+driver_service_running() {
+  [ "$backend" = wine ] || return 0
+  wine_env wine sc config vtrin binPath= '\SystemRoot\System32\drivers\vtrin.sys' >/dev/null 2>&1 ||
+    echo "driver_service_running: sc config vtrin failed" >&2
+  diverge_rewrite 's/^(vtrin config: ImagePath +[A-Z_]+ +)\\SystemRoot\\/\1/' \
+    "the driver service is given a \\SystemRoot\\ image path on Wine, whose device host loads no relative one"
+  wine_start_and_wait vtrin
+}
+
+# The release's driver one the system refuses to load: not an executable
+# image at all, which Windows refuses with ERROR_BAD_EXE_FORMAT (193). The
+# emulation starts any driver whose file exists, so there the next start of
+# vtrin is refused with that code by a fault.
+release_driver_refused() {
+  printf 'not a driver image\r\n' >"$machine/drive_c/release/nt_node/vtrin.sys"
+  [ "$backend" = posix ] && { mt fault add StartServiceA --match vtrin --error 193 >/dev/null ||
+    echo "release_driver_refused: fault add failed" >&2; }
+  return 0
 }
 
 # Puts a host file at a Windows path with a last-write time (touch -d syntax).
@@ -519,6 +574,72 @@ show_state() {
   show_services "$@"
   show_files
   show_calls
+}
+
+# --- the run's record and the state before a run ---------------------------------------
+
+# Where a scenario's run writes its record (MEVRID_RESULT_FILE=...): C:\mvt,
+# as a Windows path for Wine's tool and the host path for the emulation's.
+# Not C:\deploy, whose record run.sh --deploy shows and takes away itself.
+record_target() {
+  if [ "$backend" = posix ]; then host_path 'C:\mvt\record.json'; else printf '%s' 'C:\mvt\record.json'; fi
+}
+
+# That record, in a section of its own, then taken away.
+show_run_record() {
+  local record
+  record=$(host_path 'C:\mvt\record.json')
+  section "the run's record"
+  if [ -f "$record" ]; then crlf_to_lf <"$record" >>"$transcript"; else say "none"; fi
+  rm -f "$record"
+}
+
+# What "as before the run" compares: the component's keys and the pending
+# deletions, the driver service's state and definition (and the other
+# services named), each installed file's bytes and last-write time to the
+# nanosecond (and those of the extra Windows paths named with --file), and
+# every kept-aside file (".mevrid-kept") on C:.
+#   remember_state [--file WINPATH]... [SERVICE...]
+#   show_against_remembered [--file WINPATH]... [SERVICE...]
+state_fingerprint() {
+  local files=('C:\windows\mevrid.exe' 'C:\windows\system32\qelmot32.dll' 'C:\windows\system32\drivers\vtrin.sys')
+  while [ "${1:-}" = --file ]; do
+    files+=("$2")
+    shift 2
+  done
+  local saved=$transcript win host
+  transcript=$(mktemp)
+  show_registry
+  show_services "$@"
+  cat "$transcript"
+  rm -f "$transcript"
+  transcript=$saved
+  for win in "${files[@]}"; do
+    host=$(host_path "$win")
+    if [ -e "$host" ]; then
+      printf '%s: %s %s\n' "$win" "$(sha256sum <"$host" | cut -c1-64)" "$(stat -c %y "$host")"
+    else
+      printf '%s: absent\n' "$win"
+    fi
+  done
+  find "$machine/drive_c" -iname '*.mevrid-kept' -printf 'kept aside: %P\n' | LC_ALL=C sort
+}
+remember_state() { remembered_state=$(state_fingerprint "$@"); }
+show_against_remembered() {
+  section "against the state before the run"
+  local now
+  now=$(state_fingerprint "$@")
+  if [ "$now" = "$remembered_state" ]; then
+    say "the same: keys and values, services and the driver's definition, files' bytes and times, nothing kept aside"
+  else
+    diff <(printf '%s\n' "$remembered_state") <(printf '%s\n' "$now") | grep '^[<>]' >>"$transcript"
+  fi
+}
+
+# The console output (and status) of the last run in the transcript.
+console_of_last_run() {
+  awk '/^## / { if ($0 ~ /^## run/) { text = ""; on = 1 } else on = 0; next } on { text = text $0 "\n" }
+    END { printf "%s", text }' "$transcript"
 }
 
 # --- divergences of Wine -----------------------------------------------------------
