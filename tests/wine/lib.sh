@@ -283,17 +283,15 @@ hold_file() {
   esac
 }
 
-# The driver service the tool created, running from its installed file: on
-# Wine, whose device host loads no relative image path, it is pointed at the
-# \SystemRoot\ form of the same path (sc config) and started; the emulation
-# runs it already.
+# The driver service the tool created, running from its installed file. On
+# Wine, whose device host loads no relative image path and whose sc has no
+# "config", the service is defined again as the tool defines it but with the
+# \SystemRoot\ form of the path (as an older node's is seeded), and started;
+# the emulation runs it already.
 driver_service_running() {
   [ "$backend" = wine ] || return 0
-  wine_env wine sc config vtrin binPath= '\SystemRoot\System32\drivers\vtrin.sys' >/dev/null 2>&1 ||
-    echo "driver_service_running: sc config vtrin failed" >&2
-  diverge_rewrite 's/^(vtrin config: ImagePath +[A-Z_]+ +)\\SystemRoot\\/\1/' \
-    "the driver service is given a \\SystemRoot\\ image path on Wine, whose device host loads no relative one"
-  wine_start_and_wait vtrin
+  wine_env wine sc delete vtrin >/dev/null 2>&1 || echo "driver_service_running: sc delete vtrin failed" >&2
+  seed_driver_service vtrin 'System32\drivers\vtrin.sys' --state running
 }
 
 # The release's driver one the system refuses to load: not an executable
@@ -617,23 +615,33 @@ state_fingerprint() {
   for win in "${files[@]}"; do
     host=$(host_path "$win")
     if [ -e "$host" ]; then
-      printf '%s: %s %s\n' "$win" "$(sha256sum <"$host" | cut -c1-64)" "$(stat -c %y "$host")"
+      printf 'file\t%s\t%s\t%s\n' "$win" "$(sha256sum <"$host" | cut -c1-64)" "$(stat -c %y "$host")"
     else
-      printf '%s: absent\n' "$win"
+      printf 'file\t%s\tabsent\tabsent\n' "$win"
     fi
   done
   find "$machine/drive_c" -iname '*.mevrid-kept' -printf 'kept aside: %P\n' | LC_ALL=C sort
 }
 remember_state() { remembered_state=$(state_fingerprint "$@"); }
+# The differences in words the same on both machines: "<" before, ">" now
+# for keys, values and services; for each file whether its bytes and its
+# time are the same.
 show_against_remembered() {
   section "against the state before the run"
   local now
   now=$(state_fingerprint "$@")
   if [ "$now" = "$remembered_state" ]; then
     say "the same: keys and values, services and the driver's definition, files' bytes and times, nothing kept aside"
-  else
-    diff <(printf '%s\n' "$remembered_state") <(printf '%s\n' "$now") | grep '^[<>]' >>"$transcript"
+    return
   fi
+  diff <(grep -v '^file' <<<"$remembered_state") <(grep -v '^file' <<<"$now") | grep '^[<>]' >>"$transcript"
+  awk -F'\t' 'FNR == NR { before[$2] = $3 FS $4; next }
+    {
+      split(before[$2], was, FS)
+      if (was[1] == $3 && was[2] == $4) next
+      bytes = was[1] == $3 ? "same bytes" : was[1] == "absent" ? "was absent" : $3 == "absent" ? "now absent" : "other bytes"
+      print $2 ": " bytes (was[1] == "absent" || $3 == "absent" ? "" : was[2] == $4 ? ", same time" : ", other time")
+    }' <(grep '^file' <<<"$remembered_state") <(grep '^file' <<<"$now") >>"$transcript"
 }
 
 # The console output (and status) of the last run in the transcript.
