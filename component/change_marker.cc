@@ -9,6 +9,7 @@
 namespace {
 
 constexpr char kInstall[] = "Install";
+constexpr char kKeptAside[] = "KeptAside";
 constexpr char kRemove[] = "Remove ";
 constexpr char kSeparator = '\\';
 
@@ -33,14 +34,16 @@ bool QueryMarkerText(HKEY key, std::string* text) {
 }
 
 // Reads the marker, lets change() edit it, and writes it back only when
-// it changed: an empty marker is no value at all.
-bool UpdateChangeMarker(const std::function<void(ChangeMarker*)>& change) {
+// it changed: an empty marker is no value at all. found, when given, learns
+// the marker as it was read.
+bool UpdateChangeMarker(const std::function<void(ChangeMarker*)>& change, ChangeMarker* found = nullptr) {
   ScopedKey key;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKotaComponentKey, 0, KEY_READ | KEY_WRITE, key.Receive()) != ERROR_SUCCESS)
     return false;
   std::string before;
   const bool present = QueryMarkerText(key.Get(), &before);
   ChangeMarker marker = ParseChangeMarker(before);
+  if (found) *found = marker;
   change(&marker);
   const std::string after = ChangeMarkerText(marker);
   if (present && after == before) return true;
@@ -57,6 +60,10 @@ bool ChangeMarker::HasRemovalOf(const std::string& reference_name) const {
 
 std::string ChangeMarkerText(const ChangeMarker& marker) {
   std::string text = marker.Install ? kInstall : "";
+  if (marker.KeptAside) {
+    if (!text.empty()) text += kSeparator;
+    text += kKeptAside;
+  }
   for (const std::string& name : marker.Removals) {
     if (!text.empty()) text += kSeparator;
     text += kRemove + name;
@@ -74,6 +81,8 @@ ChangeMarker ParseChangeMarker(const std::string& text) {
     const std::string entry = text.substr(begin, end - begin);
     if (entry == kInstall) {
       marker.Install = true;
+    } else if (entry == kKeptAside) {
+      marker.KeptAside = true;
     } else if (entry.rfind(remove, 0) == 0 && entry.size() > remove.size() &&
                !marker.HasRemovalOf(entry.substr(remove.size()))) {
       marker.Removals.push_back(entry.substr(remove.size()));
@@ -94,12 +103,28 @@ ChangeMarker ReadChangeMarker() {
 
 // Where there is no component key, nothing has been installed that a run
 // could leave half-done.
-bool MarkInstall() {
-  return UpdateChangeMarker([](ChangeMarker* marker) { marker->Install = true; });
+bool MarkInstall(ChangeMarker* found) {
+  return UpdateChangeMarker([](ChangeMarker* marker) { marker->Install = true; }, found);
 }
 
 void UnmarkInstall() {
   UpdateChangeMarker([](ChangeMarker* marker) { marker->Install = false; });
+}
+
+bool MarkKeptAside(ChangeMarker* found, bool install_too) {
+  return UpdateChangeMarker(
+      [install_too](ChangeMarker* marker) {
+        marker->KeptAside = true;
+        if (install_too) marker->Install = true;
+      },
+      found);
+}
+
+bool UnmarkKeptAside(bool install_too) {
+  return UpdateChangeMarker([install_too](ChangeMarker* marker) {
+    marker->KeptAside = false;
+    if (install_too) marker->Install = false;
+  });
 }
 
 bool MarkRemoval(const char* reference_name) {

@@ -9,7 +9,8 @@
 // entry for each, so every one of them is finished by its own command run
 // again. The value is one text, its entries "Install" and "Remove NAME"
 // separated by backslashes, which no reference name holds; a single entry
-// reads as it always did.
+// reads as it always did. An install that keeps the old files aside, to put
+// them back should it fail, adds "KeptAside" while they may lie there.
 #pragma once
 
 #include <string>
@@ -17,9 +18,10 @@
 
 struct ChangeMarker {
   bool Install = false;               // an install left unfinished
+  bool KeptAside = false;             // old files may lie kept aside next to the installed ones
   std::vector<std::string> Removals;  // references whose removal was left unfinished, oldest first
 
-  bool Empty() const { return !Install && Removals.empty(); }
+  bool Empty() const { return !Install && !KeptAside && Removals.empty(); }
   bool HasRemovalOf(const std::string& reference_name) const;
 };
 
@@ -33,8 +35,12 @@ ChangeMarker ReadChangeMarker();
 // Each adds or takes out one entry and leaves the others as they are. The
 // marker lives in an existing component key, which is never created for it.
 // Silent; the Mark calls answer false when the entry could not be written.
-bool MarkInstall();
+// found, when given, learns the marker as it was before the entry went in.
+bool MarkInstall(ChangeMarker* found = nullptr);
 void UnmarkInstall();
+// With install_too, "Install" goes in (or out) by the same write.
+bool MarkKeptAside(ChangeMarker* found = nullptr, bool install_too = false);
+bool UnmarkKeptAside(bool install_too = false);
 bool MarkRemoval(const char* reference_name);
 void UnmarkRemoval(const char* reference_name);
 // Removes the whole marker; the component key itself stays.

@@ -7,13 +7,25 @@
 
 #include "component/component_files.h"
 #include "component/component_text.h"
+#include "component/install_undo.h"
+
+namespace {
+
+void RemoveOldCopy(const std::string& path, Flag verbose, InstallUndo* undo) {
+  if (undo == nullptr)
+    DeleteComponentFile(path.c_str(), verbose);
+  else if (!undo->KeepAside(path))
+    ReportUndeletedFile(path.c_str(), verbose);
+}
+
+}  // namespace
 
 // A node registered without a program files path would make the library's
 // path "\bin\qelmot32.dll", a file at the root of the current drive that is
 // not the node's: that deletion is passed over with the line of a deletion
 // that failed.
 void DeleteOldComponentCopies(bool library_under_program_files, const char* program_files_path,
-                              const char* windows_directory, Flag verbose) {
+                              const char* windows_directory, Flag verbose, InstallUndo* undo) {
   const std::string library =
       library_under_program_files
           ? FormatText("%s\\bin\\%s", program_files_path, ComponentFileOf(ComponentRole::Library).FileName)
@@ -22,6 +34,6 @@ void DeleteOldComponentCopies(bool library_under_program_files, const char* prog
   if (library_under_program_files && program_files_path[0] == '\0')
     ReportUndeletedFile(library.c_str(), verbose);
   else
-    DeleteComponentFile(library.c_str(), verbose);
-  DeleteComponentFile(driver.c_str(), verbose);
+    RemoveOldCopy(library, verbose, undo);
+  RemoveOldCopy(driver, verbose, undo);
 }
