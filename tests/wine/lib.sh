@@ -644,6 +644,15 @@ show_against_remembered() {
     }' <(grep '^file' <<<"$remembered_state") <(grep '^file' <<<"$now") >>"$transcript"
 }
 
+# The lines by which a run with the mode ($1) and one without it ($2) differ.
+show_console_difference() {
+  section "console with the mode against without it"
+  diff --old-line-format='with the mode only: %L' --new-line-format='without the mode only: %L' \
+    --unchanged-line-format='' <(printf '%s' "$1") <(printf '%s' "$2") >>"$transcript"
+  [ "$1" = "$2" ] && say "the same"
+  return 0
+}
+
 # The console output (and status) of the last run in the transcript.
 console_of_last_run() {
   awk '/^## / { if ($0 ~ /^## run/) { text = ""; on = 1 } else on = 0; next } on { text = text $0 "\n" }

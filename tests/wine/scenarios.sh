@@ -293,9 +293,10 @@ scenario_deploy_targets() {
 # replaced. The tool and the library, already replaced, get their old files
 # back (bytes and times), the version key its values, the driver runs again
 # from its old definition, both products are told "-b" after their "-e", and
-# the new reference is not registered. The console is the failure's as
-# without the mode; the same command without it then fails as it always has:
-# the earlier files stay replaced and no product is told "-b".
+# the new reference is not registered. The same command without the mode
+# then fails as it always has: the earlier files stay replaced and no product
+# is told "-b". The two consoles differ only by the "Starting:" lines of the
+# products told "-b".
 scenario_rollback_copy_held() {
   run_tool -q -k ProdA -p "$(recorder PRODA)"
   run_tool -q -k ProdB -p "$(recorder PRODB)"
@@ -311,8 +312,7 @@ scenario_rollback_copy_held() {
   show_state
   show_against_remembered
   run_tool --env "MEVRID_RESULT_FILE=$(record_target)" -k ProdC -p "$(recorder PRODC)"
-  section "console with the mode against without it"
-  if [ "$with_mode" = "$(console_of_last_run)" ]; then say "the same"; else say "different"; fi
+  show_console_difference "$with_mode" "$(console_of_last_run)"
   show_run_record
   show_state
 }
