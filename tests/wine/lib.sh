@@ -406,10 +406,12 @@ show_record() {
 }
 
 # A deployed transcript as the plain run shows it: without the records and
-# with each mapped code as the tool's own status (3010 keeps 8 bits: 194).
+# with each mapped code as the tool's own status (3010 keeps 8 bits: 194),
+# in the exit lines and in the records a scenario shows itself.
 deploy_as_plain() {
   awk '/^## / { skipping = ($0 == "## record") } !skipping' "$1" |
-    sed -E 's/^\[exit 194\]$/[exit 0]/; s/^\[exit (82|102|103|67)\]$/[exit 1]/'
+    sed -E 's/^\[exit 194\]$/[exit 0]/; s/^\[exit (82|102|103|67)\]$/[exit 1]/' |
+    sed -E 's/^(\{"schema":[0-9]+,.*"exit_status":)3010,/\10,/; s/^(\{"schema":[0-9]+,.*"exit_status":)(1618|1638|1639|1603),/\11,/'
 }
 
 # --- observing the machine ---------------------------------------------------------
