@@ -597,16 +597,10 @@ show_run_record() {
 # What "as before the run" compares: the component's keys and the pending
 # deletions, the driver service's state and definition (and the other
 # services named), each installed file's bytes and last-write time to the
-# nanosecond (and those of the extra Windows paths named with --file), and
-# every kept-aside file (".mevrid-kept") on C:.
-#   remember_state [--file WINPATH]... [SERVICE...]
-#   show_against_remembered [--file WINPATH]... [SERVICE...]
+# nanosecond, and every kept-aside file (".mevrid-kept") on C:.
+#   remember_state [SERVICE...]
+#   show_against_remembered [SERVICE...]
 state_fingerprint() {
-  local files=('C:\windows\mevrid.exe' 'C:\windows\system32\qelmot32.dll' 'C:\windows\system32\drivers\vtrin.sys')
-  while [ "${1:-}" = --file ]; do
-    files+=("$2")
-    shift 2
-  done
   local saved=$transcript win host
   transcript=$(mktemp)
   show_registry
@@ -614,7 +608,7 @@ state_fingerprint() {
   cat "$transcript"
   rm -f "$transcript"
   transcript=$saved
-  for win in "${files[@]}"; do
+  for win in 'C:\windows\mevrid.exe' 'C:\windows\system32\qelmot32.dll' 'C:\windows\system32\drivers\vtrin.sys'; do
     host=$(host_path "$win")
     if [ -e "$host" ]; then
       printf 'file\t%s\t%s\t%s\n' "$win" "$(sha256sum <"$host" | cut -c1-64)" "$(stat -c %y "$host")"
