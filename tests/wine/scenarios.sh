@@ -288,9 +288,8 @@ scenario_deploy_targets() {
 # component back as it was. Two products are installed and the driver runs
 # from its installed file; an older tool and library in their places make the
 # next install an upgrade, and a running process holds the installed driver
-# open without
-# delete sharing, so the driver, copied last, can be neither set aside nor
-# replaced. The tool and the library, already replaced, get their old files
+# open without delete sharing, so the driver, copied last, can be neither set
+# aside nor replaced. The tool and the library, already replaced, get their old files
 # back (bytes and times), the version key its values, the driver runs again
 # from its old definition, both products are told "-b" after their "-e", and
 # the new reference is not registered. The same command without the mode
