@@ -9,6 +9,7 @@
 namespace {
 
 constexpr char kInstall[] = "Install";
+constexpr char kKeptAside[] = "KeptAside";
 constexpr char kRemove[] = "Remove ";
 constexpr char kSeparator = '\\';
 
@@ -57,6 +58,10 @@ bool ChangeMarker::HasRemovalOf(const std::string& reference_name) const {
 
 std::string ChangeMarkerText(const ChangeMarker& marker) {
   std::string text = marker.Install ? kInstall : "";
+  if (marker.KeptAside) {
+    if (!text.empty()) text += kSeparator;
+    text += kKeptAside;
+  }
   for (const std::string& name : marker.Removals) {
     if (!text.empty()) text += kSeparator;
     text += kRemove + name;
@@ -74,6 +79,8 @@ ChangeMarker ParseChangeMarker(const std::string& text) {
     const std::string entry = text.substr(begin, end - begin);
     if (entry == kInstall) {
       marker.Install = true;
+    } else if (entry == kKeptAside) {
+      marker.KeptAside = true;
     } else if (entry.rfind(remove, 0) == 0 && entry.size() > remove.size() &&
                !marker.HasRemovalOf(entry.substr(remove.size()))) {
       marker.Removals.push_back(entry.substr(remove.size()));

@@ -7,9 +7,10 @@
 // count the references, then another product's removal that failed
 // part-way, with an install interrupted in between): the marker holds one
 // entry for each, so every one of them is finished by its own command run
-// again. The value is one text, its entries "Install" and "Remove NAME"
-// separated by backslashes, which no reference name holds; a single entry
-// reads as it always did.
+// again. The value is one text, its entries "Install", "KeptAside" and
+// "Remove NAME" separated by backslashes, which no reference name holds; a
+// single entry reads as it always did. "KeptAside" says old component files
+// may be kept aside beside the installed ones (component/kept_files.h).
 #pragma once
 
 #include <string>
@@ -17,9 +18,10 @@
 
 struct ChangeMarker {
   bool Install = false;               // an install left unfinished
+  bool KeptAside = false;             // old files may be kept aside next to the installed ones
   std::vector<std::string> Removals;  // references whose removal was left unfinished, oldest first
 
-  bool Empty() const { return !Install && Removals.empty(); }
+  bool Empty() const { return !Install && !KeptAside && Removals.empty(); }
   bool HasRemovalOf(const std::string& reference_name) const;
 };
 
