@@ -7,10 +7,10 @@
 // count the references, then another product's removal that failed
 // part-way, with an install interrupted in between): the marker holds one
 // entry for each, so every one of them is finished by its own command run
-// again. The value is one text, its entries "Install", "KeptAside" and
-// "Remove NAME" separated by backslashes, which no reference name holds; a
-// single entry reads as it always did. "KeptAside" says old component files
-// may be kept aside beside the installed ones (component/kept_files.h).
+// again. The value is one text, its entries "Install" and "Remove NAME"
+// separated by backslashes, which no reference name holds; a single entry
+// reads as it always did. An install that keeps the old files aside, to put
+// them back should it fail, adds "KeptAside" while they may lie there.
 #pragma once
 
 #include <string>
@@ -18,7 +18,7 @@
 
 struct ChangeMarker {
   bool Install = false;               // an install left unfinished
-  bool KeptAside = false;             // old files may be kept aside next to the installed ones
+  bool KeptAside = false;             // old files may lie kept aside next to the installed ones
   std::vector<std::string> Removals;  // references whose removal was left unfinished, oldest first
 
   bool Empty() const { return !Install && !KeptAside && Removals.empty(); }

@@ -1,7 +1,6 @@
-// Whether the run was asked to be all or nothing: MEVRID_ROLLBACK=on, read
-// with the runtime's getenv like the tool's other deployment variables, so
-// the tool and mevrid-status answer the same.
+// The all-or-nothing install, asked for by the deployment: MEVRID_ROLLBACK=on
+// (exactly "on"; anything else, or unset, leaves the install as it always
+// was). Asked once at start by the tool, and by mevrid-status for its plan.
 #pragma once
 
-// true only for the exact text "on"; anything else, or unset, is off.
 bool RollbackModeRequested();

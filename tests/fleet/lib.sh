@@ -268,7 +268,8 @@ record_of() {
   echo "${got:-no record}"
 }
 # expect_record "HOSTS" REFERENCE "outcome exit_status changed restart_required"
-# (reboot_required is false unless a fifth word says otherwise).
+# (reboot_required is false unless a fifth word says otherwise; a sixth,
+# rolled_back or rollback_failed, is what the task's result said of it).
 expect_record() {
   local host got want=$3
   [ "$(wc -w <<<"$want")" -eq 4 ] && want="$want false"

@@ -19,7 +19,9 @@ expect_message() {
   fi
 }
 
-# Check mode: mevrid-status plans an install everywhere; nothing changes.
+# Check mode: mevrid-status plans an install everywhere, in the tool's
+# environment, where the role turns the all-or-nothing mode on; nothing
+# changes.
 scenario_check_mode() {
   if [ ! -x "$status_tool" ]; then
     echo "  mevrid-status not built: check mode not tried"
@@ -27,7 +29,7 @@ scenario_check_mode() {
   fi
   play check-mode product.yml fleet -e product=PRODA --check
   expect_play changed "$(all_fleet)"
-  expect_plan "$(all_fleet)" installed
+  expect_plan "$(all_fleet)" installed on
   expect $(all_fleet) -- "$clean"
 }
 
@@ -85,19 +87,29 @@ scenario_again() {
 }
 
 # Check mode over a new release predicts the upgrade and changes nothing.
+# The mode turned off, as a YAML boolean (which the role reads as 'off'),
+# the plan does not say it.
 scenario_check_upgrade() {
-  play check-upgrade product.yml fleet -e product=PRODA -e release=rel2 --check
+  play check-upgrade product.yml fleet -e product=PRODA -e release=rel2 --check \
+    -e '{"kota_component_environment": {"MEVRID_ROLLBACK": false}}'
   expect_play changed "$(all_fleet)"
-  expect_plan "$(all_fleet)" upgraded
+  expect_plan "$(all_fleet)" upgraded off
   expect $(all_fleet) -- "$(installed PRODA rel1)"
 }
 
-# The outcome each host's plan in the last play announced.
+# The outcome each host's plan in the last play announced, and whether it
+# said that the all-or-nothing mode is on (on: "rollback": true; off: no
+# such key).
 expect_plan() {
-  local h
+  local h plan said
   for h in $1; do
-    if ! grep -q "^$h .*\"outcome\": \"$2\"" "$work/last-plans.txt"; then
+    plan=$(grep "^$h .*\"outcome\": \"$2\"" "$work/last-plans.txt")
+    [[ $plan == *'"rollback": true'* ]] && said=on || said=off
+    if [ -z "$plan" ]; then
       echo "  $h: no plan with outcome $2"
+      check_failures=$((check_failures + 1))
+    elif [ "$said" != "$3" ]; then
+      echo "  $h: the plan says the rollback mode is $said, expected $3: $plan"
       check_failures=$((check_failures + 1))
     fi
   done
