@@ -29,7 +29,7 @@ std::optional<std::string> RecordedVersion() {
 
 // The install and remove modes under the install lock, and the record's
 // account of them: which outcome the steps carried out amount to.
-int RunLockedReferenceModes(const RunOptions& options, const char* program_name, int lock_timeout_seconds,
+int RunLockedReferenceModes(const RunOptions& options, const char* program_name, const DeploymentSettings& settings,
                             RunEnd* end) {
   JournalSetMode(options.Remove ? RunMode::Remove : RunMode::Install);
   JournalSetReference(options.ReferenceName);
@@ -37,7 +37,7 @@ int RunLockedReferenceModes(const RunOptions& options, const char* program_name,
   // no-op, usage and agent modes never wait for it.
   // The lock prints nothing itself: the run says once that it waits, as the
   // wait begins, and names a lock it could not take.
-  const LockResult lock = TakeInstallLock(lock_timeout_seconds, [&] {
+  const LockResult lock = TakeInstallLock(settings.LockTimeoutSeconds, [&] {
     Say(options.Verbose, "Waiting for another installation of the KOTA component to finish.\n");
   });
   if (lock != LockResult::Held)
@@ -58,7 +58,7 @@ int RunLockedReferenceModes(const RunOptions& options, const char* program_name,
   }
   const std::optional<std::string> before = JournalActive() ? RecordedVersion() : std::nullopt;
   ReferenceRun run;
-  const int exit_status = RunReferenceModes(options, program_name, &run) == 0 ? 0 : 1;
+  const int exit_status = RunReferenceModes(options, program_name, &run, settings.Rollback) == 0 ? 0 : 1;
   *end = run.End;
   if (JournalActive()) {
     const std::optional<std::string> after = RecordedVersion();
@@ -69,7 +69,7 @@ int RunLockedReferenceModes(const RunOptions& options, const char* program_name,
     JournalSetMode(RunMode::Refused);
     JournalSetOutcome(RunOutcome::RefusedOlderNode);
   } else if (run.End != RunEnd::Success) {
-    JournalSetOutcome(RunOutcome::Failed);
+    JournalSetOutcome(run.RolledBack ? RunOutcome::RolledBack : RunOutcome::Failed);
   } else if (options.Remove) {
     JournalSetOutcome(RemovalOutcome(run.ComponentRemoval));
   } else {
@@ -113,7 +113,7 @@ int RunModes(int argc, char** argv, const DeploymentSettings& settings, RunEnd* 
     PrintUsage(program_name);
     return 1;
   }
-  return RunLockedReferenceModes(options, program_name, settings.LockTimeoutSeconds, end);
+  return RunLockedReferenceModes(options, program_name, settings, end);
 }
 
 }  // namespace
@@ -121,6 +121,7 @@ int RunModes(int argc, char** argv, const DeploymentSettings& settings, RunEnd* 
 int RunMevrid(int argc, char** argv) {
   const DeploymentSettings settings = ReadDeploymentSettings();
   JournalBegin(settings.Journal, argc, argv);
+  JournalSetRollbackMode(settings.Rollback);
   RunEnd end = RunEnd::Failure;
   const int status = RunModes(argc, argv, settings, &end);
   const int exit_status = DeploymentExitStatus(settings, end, status, JournalRestartRequired());

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "component/rollback_mode.h"
+
 namespace {
 
 constexpr int kSuccess = 0;
@@ -35,6 +37,7 @@ DeploymentSettings ReadDeploymentSettings() {
   const char* codes = getenv("MEVRID_EXIT_CODES");
   settings.MsiExitCodes = codes != nullptr && strcmp(codes, "msi") == 0;
   settings.LockTimeoutSeconds = ParseSeconds(getenv("MEVRID_LOCK_TIMEOUT"));
+  settings.Rollback = RollbackModeRequested();
   settings.Journal = ReadJournalSettings();
   settings.Journal.KeepState = settings.MsiExitCodes;
   return settings;

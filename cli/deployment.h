@@ -1,6 +1,7 @@
 // What deployment engines can ask of a run through the environment, each
 // read once at start: the Windows Installer exit codes, a bound on the wait
-// for the install lock, and the journal's record and log. Unset (or set to
+// for the install lock, the journal's record and log, and the all-or-nothing
+// install. Unset (or set to
 // anything not understood), each leaves the run exactly as it is.
 #pragma once
 
@@ -9,6 +10,7 @@
 struct DeploymentSettings {
   bool MsiExitCodes = false;    // MEVRID_EXIT_CODES=msi
   int LockTimeoutSeconds = -1;  // MEVRID_LOCK_TIMEOUT; -1: wait without end
+  bool Rollback = false;        // MEVRID_ROLLBACK=on: a failed install puts the component back
   JournalSettings Journal;
 };
 

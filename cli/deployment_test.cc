@@ -37,6 +37,17 @@ TEST(DeploymentSettings, TheCodesAreMappedOnlyForMsiAndTheRecordStaysWithThisRun
   unsetenv("MEVRID_EXIT_CODES");
 }
 
+TEST(DeploymentSettings, OnlyExactlyOnAsksForTheAllOrNothingInstall) {
+  for (const char* value : {"ON", "on ", "1", "true", ""}) {
+    setenv("MEVRID_ROLLBACK", value, 1);
+    EXPECT_FALSE(ReadDeploymentSettings().Rollback) << value;
+  }
+  setenv("MEVRID_ROLLBACK", "on", 1);
+  EXPECT_TRUE(ReadDeploymentSettings().Rollback);
+  unsetenv("MEVRID_ROLLBACK");
+  EXPECT_FALSE(ReadDeploymentSettings().Rollback);
+}
+
 TEST(DeploymentExitStatus, EachEndHasItsInstallerCode) {
   DeploymentSettings msi;
   msi.MsiExitCodes = true;

@@ -9,6 +9,7 @@
 #include "component/component_keys.h"
 #include "component/change_marker.h"
 #include "component/install.h"
+#include "component/install_undo.h"
 #include "component/older_node_copies.h"
 #include "component/uninstall.h"
 #include "component/windows_directory.h"
@@ -21,9 +22,15 @@ namespace {
 
 // Returns false when the run must end with status 1. A preparation that
 // fails has deleted nothing yet, so the services it stopped are started
-// again on their old files.
+// again on their old files. With an undo, the driver is saved as the older
+// node runs it before anything stops, and its copies are kept aside.
 bool PrepareLegacyInstall(const EnvironmentProfile& profile, Flag verbose, LegacyState* state) {
+  InstallUndo* undo = state->Undo;
   JournalStep(journal_step::kStopLegacyServices);
+  if (undo && !undo->CaptureDriverService()) {
+    JournalNoteFailedStep();
+    return false;
+  }
   if (!StopLegacyServices(state->Roles, verbose)) {
     Say(verbose, "\n");
     RestartLegacyServices(state->Roles, verbose);
@@ -36,8 +43,13 @@ bool PrepareLegacyInstall(const EnvironmentProfile& profile, Flag verbose, Legac
     return false;
   }
   JournalStep(journal_step::kDeleteOldCopies);
-  DeleteOldComponentCopies(KeepsLibraryUnderProgramFiles(profile), profile.ProgramFilesPath, windows_directory,
-                           verbose);
+  if (undo && !undo->Mark(false)) {
+    JournalNoteFailedStep();
+    RestartLegacyServices(state->Roles, verbose);
+    return false;
+  }
+  DeleteOldComponentCopies(KeepsLibraryUnderProgramFiles(profile), profile.ProgramFilesPath, windows_directory, verbose,
+                           undo);
   Say(verbose, "\n");
   state->AddLegacyReference = 1;
   return true;
@@ -98,7 +110,10 @@ bool FinishLegacyInstall(const RunOptions& options, const LegacyState& state) {
   // The legacy reference's pre-processor is the installed tool with "-o":
   // stored unexpanded, so it follows the Windows directory at each call.
   InstallChoice chosen;
-  InstallComponent(kLegacyReferenceName, kLegacyPreProcImage, options.Verbose, &chosen);
+  // After a roll-back the older node's copies and driver are back: it runs
+  // on as it was, without the legacy reference.
+  if (state.Undo == nullptr || !state.Undo->RollBackAttempted())
+    InstallComponent(kLegacyReferenceName, kLegacyPreProcImage, options.Verbose, &chosen);
   JournalStep(journal_step::kStartLegacyServices);
   StartLegacyServices(state.Roles, options.Verbose);
   Say(options.Verbose, "\n");

@@ -6,11 +6,16 @@
 #include "cli/run_options.h"
 #include "services/legacy_sequences.h"
 
+class InstallUndo;
+
 struct LegacyState {
   Flag OlderNode = 0;
   Flag AddLegacyReference = 0;
   Flag Refused = 0;  // an install on an older node without "-g"
   LegacyRoles Roles;  // the service groups the legacy sequences handle
+  // The install's undo (MEVRID_ROLLBACK=on), from before the older node's
+  // services stop; nullptr: the preparation and install as they always were.
+  InstallUndo* Undo = nullptr;
 };
 
 enum class ReferenceMode { Install, Remove, Exit };

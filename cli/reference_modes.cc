@@ -6,6 +6,7 @@
 #include "cli/legacy_handling.h"
 #include "component/change_marker.h"
 #include "component/install.h"
+#include "component/install_undo.h"
 #include "component/uninstall.h"
 #include "journal/run_journal.h"
 
@@ -37,10 +38,11 @@ int RunInstallMode(const RunOptions& options, const LegacyState& state, Referenc
   ModeResults results;
   Say(verbose, "Installing Components\n*********************\n\n");
   InstallChoice chosen;
-  results.InstallResult = InstallComponent(options.ReferenceName, options.PreProcImage, verbose, &chosen);
+  results.InstallResult = InstallComponent(options.ReferenceName, options.PreProcImage, verbose, &chosen, state.Undo);
   Say(verbose, "\n");
   const bool legacy_replaced = FinishLegacyInstall(options, state);
   run->Replaced = chosen.FullInstall || legacy_replaced;
+  run->RolledBack = state.Undo != nullptr && state.Undo->RolledBack();
   Say(verbose, "Install Summary\n***************\nInstall Complete: ");
   return FinishWithSummary(results.InstallResult, results, verbose);
 }
@@ -64,11 +66,14 @@ int RunRemoveMode(const RunOptions& options, const LegacyState& state, Reference
 
 }  // namespace
 
-int RunReferenceModes(const RunOptions& options, const char* program_name, ReferenceRun* run) {
+int RunReferenceModes(const RunOptions& options, const char* program_name, ReferenceRun* run, bool rollback) {
   ReferenceRun ignored;
   if (run == nullptr) run = &ignored;
   Say(options.Verbose, "\n\n");
   LegacyState state;
+  // The undo lives from the older node's preparation to the end of the install.
+  InstallUndo undo;
+  if (rollback && !options.Remove) state.Undo = &undo;
   int exit_status = 1;
   switch (DecideReferenceMode(options, program_name, &state, &exit_status)) {
     case ReferenceMode::Install:

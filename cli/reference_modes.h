@@ -11,6 +11,9 @@ struct ReferenceRun {
   RunEnd End = RunEnd::Failure;
   bool Replaced = false;          // an install replaced the component
   bool ComponentRemoval = false;  // a removal found no reference left and removed the component
+  bool RolledBack = false;        // a failed install put the component back as it was
 };
 
-int RunReferenceModes(const RunOptions& options, const char* program_name, ReferenceRun* run = nullptr);
+// rollback: MEVRID_ROLLBACK=on, an install that fails puts the component back.
+int RunReferenceModes(const RunOptions& options, const char* program_name, ReferenceRun* run = nullptr,
+                      bool rollback = false);

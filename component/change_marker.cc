@@ -34,14 +34,16 @@ bool QueryMarkerText(HKEY key, std::string* text) {
 }
 
 // Reads the marker, lets change() edit it, and writes it back only when
-// it changed: an empty marker is no value at all.
-bool UpdateChangeMarker(const std::function<void(ChangeMarker*)>& change) {
+// it changed: an empty marker is no value at all. found, when given, learns
+// the marker as it was read.
+bool UpdateChangeMarker(const std::function<void(ChangeMarker*)>& change, ChangeMarker* found = nullptr) {
   ScopedKey key;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKotaComponentKey, 0, KEY_READ | KEY_WRITE, key.Receive()) != ERROR_SUCCESS)
     return false;
   std::string before;
   const bool present = QueryMarkerText(key.Get(), &before);
   ChangeMarker marker = ParseChangeMarker(before);
+  if (found) *found = marker;
   change(&marker);
   const std::string after = ChangeMarkerText(marker);
   if (present && after == before) return true;
@@ -101,12 +103,28 @@ ChangeMarker ReadChangeMarker() {
 
 // Where there is no component key, nothing has been installed that a run
 // could leave half-done.
-bool MarkInstall() {
-  return UpdateChangeMarker([](ChangeMarker* marker) { marker->Install = true; });
+bool MarkInstall(ChangeMarker* found) {
+  return UpdateChangeMarker([](ChangeMarker* marker) { marker->Install = true; }, found);
 }
 
 void UnmarkInstall() {
   UpdateChangeMarker([](ChangeMarker* marker) { marker->Install = false; });
+}
+
+bool MarkKeptAside(ChangeMarker* found, bool install_too) {
+  return UpdateChangeMarker(
+      [install_too](ChangeMarker* marker) {
+        marker->KeptAside = true;
+        if (install_too) marker->Install = true;
+      },
+      found);
+}
+
+bool UnmarkKeptAside(bool install_too) {
+  return UpdateChangeMarker([install_too](ChangeMarker* marker) {
+    marker->KeptAside = false;
+    if (install_too) marker->Install = false;
+  });
 }
 
 bool MarkRemoval(const char* reference_name) {

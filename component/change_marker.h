@@ -35,8 +35,12 @@ ChangeMarker ReadChangeMarker();
 // Each adds or takes out one entry and leaves the others as they are. The
 // marker lives in an existing component key, which is never created for it.
 // Silent; the Mark calls answer false when the entry could not be written.
-bool MarkInstall();
+// found, when given, learns the marker as it was before the entry went in.
+bool MarkInstall(ChangeMarker* found = nullptr);
 void UnmarkInstall();
+// With install_too, "Install" goes in (or out) by the same write.
+bool MarkKeptAside(ChangeMarker* found = nullptr, bool install_too = false);
+bool UnmarkKeptAside(bool install_too = false);
 bool MarkRemoval(const char* reference_name);
 void UnmarkRemoval(const char* reference_name);
 // Removes the whole marker; the component key itself stays.

@@ -4,6 +4,8 @@
 #include "component/component_files.h"
 #include "component/component_keys.h"
 #include "component/component_text.h"
+#include "component/install_undo.h"
+#include "component/kept_files.h"
 #include "component/notifications.h"
 #include "component/references.h"
 #include "component/windows_directory.h"
@@ -75,13 +77,26 @@ void StopComponentUsers(Flag verbose) {
   StopServiceTree(kDriverServiceName, kDriverServiceDisplay, 0);
 }
 
+constexpr ComponentRole kCopyOrder[] = {ComponentRole::Tool, ComponentRole::Library, ComponentRole::Driver};
+
+// With an undo, the installed file is kept aside before its copy: a rename
+// refused for a file that is there is that copy failing, with its line.
+bool KeepAsideForCopy(const char* windows_directory, ComponentRole role, Flag verbose, InstallUndo* undo) {
+  const std::string target = InstalledPathOf(role, windows_directory);
+  if (undo->KeepAside(target)) return true;
+  Say(verbose, "\tERROR: Could not copy to (%s)\n", target.c_str());
+  return false;
+}
+
 // The tool first, the driver last: a failed copy leaves the earlier files
 // replaced and the later ones as they were; the only repair is to let the
-// stopped driver run again.
-Flag CopyReleaseFiles(const char* windows_directory, Flag verbose) {
+// stopped driver run again. With an undo the roll-back repairs it instead.
+Flag CopyReleaseFiles(const char* windows_directory, Flag verbose, InstallUndo* undo) {
   JournalStep(journal_step::kCopy);
-  for (ComponentRole role : {ComponentRole::Tool, ComponentRole::Library, ComponentRole::Driver}) {
+  for (ComponentRole role : kCopyOrder) {
+    if (undo && !KeepAsideForCopy(windows_directory, role, verbose, undo)) return 0;
     if (!CopyReleaseFile(windows_directory, role, verbose)) {
+      if (undo) return 0;
       JournalAbsenceExpected absence_expected;  // a first install has no driver yet
       JournalStep(journal_step::kRestartDriver);
       StartServiceAndWait(kDriverServiceName, kDriverServiceDisplay, 0);
@@ -93,8 +108,8 @@ Flag CopyReleaseFiles(const char* windows_directory, Flag verbose) {
 
 // The old definition goes (silently, it may not exist) and the driver is
 // created anew from the installed file. A driver that does not start does
-// not fail the install.
-Flag RecreateDriverService(Flag verbose) {
+// not fail the install; started, when given, learns whether it runs.
+Flag RecreateDriverService(Flag verbose, bool* started = nullptr) {
   {
     JournalAbsenceExpected absence_expected;
     JournalStep(journal_step::kRemoveDriver);
@@ -103,8 +118,16 @@ Flag RecreateDriverService(Flag verbose) {
   JournalStep(journal_step::kCreateDriver);
   if (!CreateDriverService(kDriverServiceName, kDriverServiceDisplay, verbose)) return 0;
   JournalStep(journal_step::kStartDriver);
-  StartServiceAndWait(kDriverServiceName, kDriverServiceDisplay, verbose);
+  const Flag running = StartServiceAndWait(kDriverServiceName, kDriverServiceDisplay, verbose);
+  if (started) *started = running != 0;
   return 1;
+}
+
+// Old files that an interrupted all-or-nothing install kept aside are not
+// needed once the new component runs: a run without an undo lets them go
+// too, so none outlives a successful run.
+void DeleteKeptAsideFiles(const char* windows_directory) {
+  for (ComponentRole role : kCopyOrder) DeleteKeptAsideFile(KeptAsidePathOf(InstalledPathOf(role, windows_directory)));
 }
 
 // The full install: the products let go, the files are replaced, the version
@@ -115,19 +138,91 @@ Flag InstallInFull(const char* reference_name, const char* pre_proc_image, const
   // Best effort: an install that cannot leave its marker still goes ahead.
   // A first install has no component key to hold it until the version is
   // recorded; what it does before that the next install redoes anyway.
-  const bool marked = MarkInstall();
+  ChangeMarker found;
+  const bool marked = MarkInstall(&found);
   StopComponentUsers(verbose);
-  if (!CopyReleaseFiles(windows_directory, verbose)) return 0;
+  if (!CopyReleaseFiles(windows_directory, verbose, nullptr)) return 0;
   JournalStep(journal_step::kRecordVersion);
   if (!RecordComponentVersion(windows_directory)) return 0;
   if (!marked) MarkInstall();
   if (!RecreateDriverService(verbose)) return 0;
   JournalStep(journal_step::kNotifyBegin);
   NotifyAllReferencesBegin(verbose);
+  if (found.KeptAside) DeleteKeptAsideFiles(windows_directory);
   // Registered last, so a reference new in this run is not sent "-b".
   JournalStep(journal_step::kRegister);
   const Flag registered = RegisterReference(reference_name, pre_proc_image, verbose);
-  UnmarkInstall();
+  // The kept-aside entry, when there was one, goes with the install's.
+  if (found.KeptAside)
+    UnmarkKeptAside(true);
+  else
+    UnmarkInstall();
+  return RegisteredAnew(reference_name, registered) ? 1 : 0;
+}
+
+// The component goes back silently to what it was; when the products were
+// told "-e", every one is told "-b" as a successful run would tell it. The
+// marker stays when putting back failed, so the next run finishes the change.
+void PutComponentBack(InstallUndo* undo, bool products_told_end, Flag verbose) {
+  const bool restored = undo->RollBack();
+  if (products_told_end) {
+    JournalStep(journal_step::kNotifyBegin);
+    NotifyAllReferencesBegin(verbose);
+  }
+  const bool unmarked = restored && undo->RestoreMarker();
+  JournalSetRollback(unmarked, !unmarked);
+}
+
+// Without a full install, whatever the undo holds (the older node's copies
+// kept aside by the "-g" preparation) goes back on a failure and goes for
+// good on a success.
+Flag SettleUndo(Flag result, InstallUndo* undo, Flag verbose) {
+  if (undo == nullptr) return result;
+  if (!result) JournalNoteFailedStep();
+  if (!undo->HoldsChanges()) return result;
+  if (result) {
+    undo->Discard();
+    UnmarkKeptAside();
+  } else {
+    PutComponentBack(undo, false, verbose);
+  }
+  return result;
+}
+
+// A failed step of the all-or-nothing install, whose own lines are printed.
+Flag RollBackInstall(InstallUndo* undo, Flag verbose) {
+  JournalNoteFailedStep();
+  PutComponentBack(undo, true, verbose);
+  return 0;
+}
+
+// The full install with an undo: what it would change is saved and marked
+// first, the old files are kept aside rather than overwritten, and a failure
+// up to the new driver's start puts everything back. The point of no return
+// is the products told "-b": then the old files go, and a failure to
+// register fails the run with the new component in place.
+Flag InstallAllOrNothing(const char* reference_name, const char* pre_proc_image, const char* windows_directory,
+                         Flag verbose, InstallUndo* undo) {
+  // Nothing changes until the undo knows what to put back.
+  if (!undo->CaptureDriverService() || !undo->CaptureVersionKey() || !undo->Mark(true))
+    return SettleUndo(0, undo, verbose);
+  StopComponentUsers(verbose);
+  if (!CopyReleaseFiles(windows_directory, verbose, undo)) return RollBackInstall(undo, verbose);
+  JournalStep(journal_step::kRecordVersion);
+  if (!RecordComponentVersion(windows_directory)) return RollBackInstall(undo, verbose);
+  bool started = false;
+  if (!RecreateDriverService(verbose, &started)) return RollBackInstall(undo, verbose);
+  // A new driver the system refuses where the old one ran would cut every
+  // product off from it.
+  if (!started && undo->DriverRanBefore()) return RollBackInstall(undo, verbose);
+  JournalStep(journal_step::kNotifyBegin);
+  NotifyAllReferencesBegin(verbose);
+  undo->Discard();
+  JournalStep(journal_step::kRegister);
+  const Flag registered = RegisterReference(reference_name, pre_proc_image, verbose);
+  if (!registered) JournalNoteFailedStep();
+  // Both entries go by one write: the change is complete.
+  UnmarkKeptAside(true);
   return RegisteredAnew(reference_name, registered) ? 1 : 0;
 }
 
@@ -177,11 +272,12 @@ InstallChoice ChooseInstall(const char* windows_directory, Flag verbose) {
   return DecideInstall(ReadInstallFacts(windows_directory, verbose));
 }
 
-Flag InstallComponent(const char* reference_name, const char* pre_proc_image, Flag verbose, InstallChoice* chosen) {
+Flag InstallComponent(const char* reference_name, const char* pre_proc_image, Flag verbose, InstallChoice* chosen,
+                      InstallUndo* undo) {
   // Until the choice is made, nothing is being replaced.
   if (chosen) chosen->FullInstall = false;
   const char* windows_directory = WindowsDirectoryOrSay(verbose);
-  if (windows_directory == nullptr) return 0;
+  if (windows_directory == nullptr) return SettleUndo(0, undo, verbose);
   // A name whose key path cannot be formed could never be registered: refuse
   // it with the registration's own message before any product is told to let
   // go of the driver or any file is replaced for it.
@@ -189,12 +285,16 @@ Flag InstallComponent(const char* reference_name, const char* pre_proc_image, Fl
   JournalStep(journal_step::kCheck);
   if (!FormReferenceKeyPath(reference_name, &key_path)) {
     JournalStep(journal_step::kRegister);
-    return RegisterReference(reference_name, pre_proc_image, verbose);
+    return SettleUndo(RegisterReference(reference_name, pre_proc_image, verbose), undo, verbose);
   }
   const InstallChoice choice = ChooseInstall(windows_directory, verbose);
   if (chosen) *chosen = choice;
-  if (choice.FullInstall) return InstallInFull(reference_name, pre_proc_image, windows_directory, verbose);
+  if (choice.FullInstall) {
+    if (undo) return InstallAllOrNothing(reference_name, pre_proc_image, windows_directory, verbose, undo);
+    return InstallInFull(reference_name, pre_proc_image, windows_directory, verbose);
+  }
   // Only the reference: no product is told and no service is touched.
   JournalStep(journal_step::kRegister);
-  return RegisteredAnew(reference_name, RegisterReference(reference_name, pre_proc_image, verbose));
+  return SettleUndo(RegisteredAnew(reference_name, RegisterReference(reference_name, pre_proc_image, verbose)), undo,
+                    verbose);
 }

@@ -36,7 +36,12 @@ InstallChoice DecideInstall(const InstallFacts& facts);
 InstallFacts ReadInstallFacts(const char* windows_directory, Flag verbose);
 InstallChoice ChooseInstall(const char* windows_directory, Flag verbose);
 
+class InstallUndo;
+
 // Brings the component to version 4.0 when needed and registers the
 // reference. chosen, when given, learns the choice the install followed.
+// With undo (MEVRID_ROLLBACK=on), a full install that fails before its
+// point of no return puts the component back as it was (undo tells whether
+// it did); without, it is the install as it always was.
 Flag InstallComponent(const char* reference_name, const char* pre_proc_image, Flag verbose,
-                      InstallChoice* chosen = nullptr);
+                      InstallChoice* chosen = nullptr, InstallUndo* undo = nullptr);

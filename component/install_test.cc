@@ -2,7 +2,10 @@
 
 #include <cerrno>
 
+#include "component/change_marker.h"
 #include "component/component_keys.h"
+#include "component/install_undo.h"
+#include "component/kept_files.h"
 #include "component/references.h"
 #include "services/driver_service.h"
 #include "tests/support/component_fixture.h"
@@ -39,10 +42,41 @@ class InstallTest : public ComponentTest {
     DefineDriver(kDriverServiceName, "System32\\drivers\\vtrin.sys", SERVICE_RUNNING);
   }
 
-  Flag Install(const char* name, const char* image, Flag verbose = 1) {
+  Flag Install(const char* name, const char* image, Flag verbose = 1, InstallUndo* undo = nullptr) {
     Flag result = 9;
-    output_ = Captured([&] { result = InstallComponent(name, image, verbose); });
+    output_ = Captured([&] { result = InstallComponent(name, image, verbose, nullptr, undo); });
     return result;
+  }
+  // The install with an undo, as MEVRID_ROLLBACK=on runs it; undo_ tells
+  // what became of it.
+  Flag InstallAllOrNothing(const char* name, const char* image, Flag verbose = 1) {
+    undo_ = InstallUndo();
+    return Install(name, image, verbose, &undo_);
+  }
+  bool AnyKeptAside() const {
+    for (const char* path : {kInstalledTool, kInstalledLibrary, kInstalledDriver})
+      if (testsupport::FileExists(Host(KeptAsidePathOf(path)))) return true;
+    return false;
+  }
+  // The older component exactly as PutOlderComponent leaves it.
+  void ExpectOlderComponent() {
+    EXPECT_EQ(Installed(kInstalledTool), "old tool");
+    EXPECT_EQ(Installed(kInstalledLibrary), "old library");
+    EXPECT_EQ(Installed(kInstalledDriver), "old driver");
+    for (const char* path : {kInstalledTool, kInstalledLibrary, kInstalledDriver})
+      EXPECT_EQ(WriteTime(Host(path)), kOld) << path;
+    EXPECT_FALSE(AnyKeptAside());
+    EXPECT_EQ(Value(kKotaVersionKey, "Version"), "3.9");
+    EXPECT_EQ(Value(kKotaVersionKey, "UnInstallImage"), kInstalledTool);
+    emu::admin::ServiceInfo driver;
+    ASSERT_TRUE(ServiceExists(kDriverServiceName, &driver));
+    EXPECT_EQ(driver.state, SERVICE_RUNNING);
+    EXPECT_FALSE(driver.marked_for_delete);
+    // Its own definition, not the one an install creates.
+    EXPECT_EQ(driver.start_type, SERVICE_DEMAND_START);
+    EXPECT_EQ(driver.group, "");
+    EXPECT_FALSE(KeyExists(std::string(kKotaReferencesKey) + "\\GAMMA"));
+    EXPECT_TRUE(ReadChangeMarker().Empty());
   }
 
   std::string Installed(const char* windows_path) const { return testsupport::ReadFile(Host(windows_path)); }
@@ -62,6 +96,7 @@ class InstallTest : public ComponentTest {
   }
 
   std::string output_;
+  InstallUndo undo_;
 };
 
 TEST_F(InstallTest, WithoutAWindowsDirectoryNothingHappens) {
@@ -297,6 +332,160 @@ TEST_F(InstallTest, ANameTooLongForItsKeyIsRefusedBeforeAnythingChanges) {
   EXPECT_TRUE(RecordedLines().empty());
   EXPECT_EQ(Installed(kInstalledTool), "old tool");
   EXPECT_EQ(DriverState(), SERVICE_RUNNING);
+}
+
+// With an undo, a failure at any step up to the new driver's start puts the
+// older component back (files and times, version values, the driver's own
+// definition, running) and tells "-b" after "-e", in the same order; the
+// failing step's own lines are those of the install without an undo.
+TEST_F(InstallTest, WithAnUndoAFailedStepPutsTheOlderComponentBack) {
+  const std::string told = "Found KOTA Version: 3.9 installed.\n\nStopping: ALPHA\n\nStopping: BETA\n";
+  struct Case {
+    const char* operation;
+    const char* match;
+    DWORD error;
+    std::string lines;  // the failing step's
+  };
+  for (const Case& c : {
+           Case{"MoveFileExA", "mevrid.exe", ERROR_SHARING_VIOLATION,
+                "\tERROR: Could not copy to (C:\\WINDOWS\\mevrid.exe)\n"},
+           Case{"CopyFileA", "qelmot32.dll", ERROR_SHARING_VIOLATION,
+                "\tERROR: Could not copy to (C:\\WINDOWS\\system32\\qelmot32.dll)\n"},
+           Case{"CopyFileA", "vtrin.sys", ERROR_DISK_FULL,
+                "\tERROR: Could not copy to (C:\\WINDOWS\\system32\\drivers\\vtrin.sys)\n"},
+           Case{"RegSetValueExA", "UnInstallImage", ERROR_ACCESS_DENIED, ""},
+           Case{"CreateServiceA", kDriverServiceName, ERROR_ACCESS_DENIED,
+                kInstallingDriver + "\tERROR: Could not open handle to driver - vtrin\n"},
+           Case{"StartServiceA", kDriverServiceName, 577 /* ERROR_INVALID_IMAGE_HASH */,
+                kInstallingDriver + kStartingService + "\n"},
+       }) {
+    SCOPED_TRACE(std::string(c.operation) + " " + c.match);
+    PutOlderComponent();
+    ASSERT_EQ(unlink(record_file_.c_str()) == 0 || errno == ENOENT, true);
+    Fault(c.operation, c.match, c.error);
+    EXPECT_EQ(InstallAllOrNothing("GAMMA", "C:\\g.exe"), 0);
+    EXPECT_EQ(output_, told + c.lines + "\nStarting: ALPHA\n\nStarting: BETA\n");
+    EXPECT_EQ(RecordedLines(), (Lines{"ALPHA -e", "BETA -e", "ALPHA -b", "BETA -b"}));
+    EXPECT_TRUE(undo_.RolledBack());
+    ExpectOlderComponent();
+    ASSERT_TRUE(emu::ClearFaultRules());
+    ASSERT_EQ(emu::admin::DeleteKeyTree(kKotaComponentKey), emu::admin::Removal::kDone);
+    std::string error;
+    ASSERT_TRUE(emu::admin::RemoveServiceDefinition(kDriverServiceName, &error)) << error;
+  }
+}
+
+// A first install that fails leaves nothing behind: no file, no key (the
+// component key the marker needed goes again), no driver service.
+TEST_F(InstallTest, WithAnUndoAFailedFirstInstallLeavesNothing) {
+  Fault("CopyFileA", "vtrin.sys", ERROR_SHARING_VIOLATION);
+  EXPECT_EQ(InstallAllOrNothing("ALPHA", "C:\\a.exe"), 0);
+  EXPECT_EQ(output_, "\tERROR: Could not copy to (C:\\WINDOWS\\system32\\drivers\\vtrin.sys)\n");
+  EXPECT_TRUE(undo_.RolledBack());
+  for (const char* path : {kInstalledTool, kInstalledLibrary, kInstalledDriver}) {
+    EXPECT_FALSE(testsupport::FileExists(Host(path))) << path;
+    EXPECT_FALSE(testsupport::FileExists(Host(KeptAsidePathOf(path)))) << path;
+  }
+  EXPECT_FALSE(KeyExists(kKotaComponentKey));
+  EXPECT_FALSE(ServiceExists(kDriverServiceName));
+}
+
+// A new driver that does not start fails the install only where the old
+// one ran; a failure after the products were told "-b" (the registration)
+// keeps the new component, and its old files go.
+TEST_F(InstallTest, WithAnUndoOnlyFailuresBeforeThePointOfNoReturnRollBack) {
+  PutOlderComponent();
+  ASSERT_EQ(emu::admin::DeleteKeyTree(std::string("SYSTEM\\CurrentControlSet\\Services\\") + kDriverServiceName),
+            emu::admin::Removal::kDone);
+  DefineDriver(kDriverServiceName, "System32\\drivers\\vtrin.sys", SERVICE_STOPPED);
+  Fault("StartServiceA", kDriverServiceName, 1275 /* ERROR_DRIVER_BLOCKED */);
+  EXPECT_EQ(InstallAllOrNothing("GAMMA", "C:\\g.exe"), 1);
+  EXPECT_FALSE(undo_.RollBackAttempted());
+  EXPECT_TRUE(AllReplaced());
+  EXPECT_FALSE(AnyKeptAside());
+  EXPECT_TRUE(ReadChangeMarker().Empty());
+
+  ASSERT_TRUE(emu::ClearFaultRules());
+  SetRegistryBytes(kKotaVersionKey, "Version", REG_SZ, "3.9");
+  PutFile(Host(kInstalledLibrary), "old library", kOld);
+  Fault("RegSetValueExA", "PreProcImage", ERROR_ACCESS_DENIED);
+  EXPECT_EQ(InstallAllOrNothing("DELTA", "C:\\d.exe"), 0);
+  EXPECT_FALSE(undo_.RollBackAttempted());
+  EXPECT_TRUE(AllReplaced());
+  EXPECT_EQ(Value(kKotaVersionKey, "Version"), "4.0");
+  EXPECT_EQ(DriverState(), SERVICE_RUNNING);
+  EXPECT_FALSE(AnyKeptAside());
+  EXPECT_TRUE(ReadChangeMarker().Empty());
+}
+
+// The order with an undo: the driver and the keys saved and the marker
+// written before any product is told "-e"; each file kept aside right before
+// its copy; after a failure, the files back before any product is told "-b".
+// Without an undo, none of these calls is made.
+TEST_F(InstallTest, WithAnUndoTheStepsComeInOrder) {
+  PutOlderComponent();
+  std::vector<std::string> trace;
+  emu::SetCallTrace(&trace);
+  Fault("CreateServiceA", kDriverServiceName, ERROR_ACCESS_DENIED);
+  EXPECT_EQ(InstallAllOrNothing("GAMMA", "C:\\g.exe"), 0);
+  const std::string kept = ".mevrid-kept";
+  const std::vector<std::string> milestones = {
+      "QueryServiceConfigA vtrin",
+      std::string("RegOpenKeyExA ") + kKotaVersionKey,
+      std::string("RegSetValueExA ") + kKotaComponentKey,
+      "CreateProcessA C:\\Products\\Alpha\\pre.exe ALPHA -e",
+      "ControlService vtrin",
+      std::string("MoveFileExA ") + kInstalledTool + " " + kInstalledTool + kept,
+      "CopyFileA mevrid.exe",
+      std::string("MoveFileExA ") + kInstalledLibrary + " " + kInstalledLibrary + kept,
+      "CopyFileA nt_node\\qelmot32.dll",
+      std::string("MoveFileExA ") + kInstalledDriver + " " + kInstalledDriver + kept,
+      "CopyFileA nt_node\\vtrin.sys",
+      std::string("RegSetValueExA ") + kKotaVersionKey,
+      "CreateServiceA vtrin",
+      std::string("MoveFileExA ") + kInstalledDriver + kept + " " + kInstalledDriver,
+      std::string("MoveFileExA ") + kInstalledTool + kept + " " + kInstalledTool,
+      std::string("RegSetValueExA ") + kKotaVersionKey,
+      "CreateServiceA vtrin",
+      "StartServiceA vtrin",
+      "CreateProcessA C:\\Products\\Alpha\\pre.exe ALPHA -b",
+      "CreateProcessA C:\\Products\\Beta\\pre.exe BETA -b",
+  };
+  size_t at = 0;
+  for (const std::string& milestone : milestones) {
+    while (at < trace.size() && trace[at].rfind(milestone, 0) != 0) ++at;
+    ASSERT_LT(at, trace.size()) << "missing or out of order: " << milestone;
+  }
+  ExpectOlderComponent();
+
+  // The same machine, the install without an undo.
+  ASSERT_TRUE(emu::ClearFaultRules());
+  trace.clear();
+  EXPECT_EQ(Install("GAMMA", "C:\\g.exe"), 1);
+  emu::SetCallTrace(nullptr);
+  for (const std::string& call : trace)
+    for (const char* added : {"QueryServiceConfigA", "MoveFileExA", "DeleteFileA"})
+      EXPECT_NE(call.rfind(added, 0), 0u) << call;
+}
+
+// Old files that an interrupted run kept aside (the marker says so) outlive
+// no successful install, with or without an undo; the entry goes with them.
+TEST_F(InstallTest, KeptAsideFilesOfAnInterruptedRunGoWithTheNextSuccess) {
+  for (bool with_undo : {true, false}) {
+    SCOPED_TRACE(with_undo ? "with an undo" : "without");
+    std::string error;
+    if (ServiceExists(kDriverServiceName)) {
+      ASSERT_TRUE(emu::admin::RemoveServiceDefinition(kDriverServiceName, &error)) << error;
+    }
+    PutOlderComponent();
+    SetRegistryBytes(kKotaComponentKey, kChangeMarkerValue, REG_SZ, "Install\\KeptAside");
+    PutFile(Host(KeptAsidePathOf(kInstalledTool)), "original tool", kOld);
+    PutFile(Host(KeptAsidePathOf(kInstalledDriver)), "original driver", kOld);
+    EXPECT_EQ(with_undo ? InstallAllOrNothing("GAMMA", "C:\\g.exe") : Install("GAMMA", "C:\\g.exe"), 1);
+    EXPECT_TRUE(AllReplaced());
+    EXPECT_FALSE(AnyKeptAside());
+    EXPECT_TRUE(ReadChangeMarker().Empty());
+  }
 }
 
 }  // namespace

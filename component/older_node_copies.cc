@@ -7,6 +7,18 @@
 
 #include "component/component_files.h"
 #include "component/component_text.h"
+#include "component/install_undo.h"
+
+namespace {
+
+void RemoveOldCopy(const std::string& path, Flag verbose, InstallUndo* undo) {
+  if (undo == nullptr)
+    DeleteComponentFile(path.c_str(), verbose);
+  else if (!undo->KeepAside(path))
+    ReportUndeletedFile(path.c_str(), verbose);
+}
+
+}  // namespace
 
 std::string OlderNodeLibraryPath(bool library_under_program_files, const char* program_files_path,
                                  const char* windows_directory) {
@@ -20,13 +32,13 @@ std::string OlderNodeLibraryPath(bool library_under_program_files, const char* p
 // not the node's: that deletion is passed over with the line of a deletion
 // that failed.
 void DeleteOldComponentCopies(bool library_under_program_files, const char* program_files_path,
-                              const char* windows_directory, Flag verbose) {
+                              const char* windows_directory, Flag verbose, InstallUndo* undo) {
   const std::string library =
       OlderNodeLibraryPath(library_under_program_files, program_files_path, windows_directory);
   const std::string driver = InstalledPathOf(ComponentRole::Driver, windows_directory);
   if (library_under_program_files && program_files_path[0] == '\0')
     ReportUndeletedFile(library.c_str(), verbose);
   else
-    DeleteComponentFile(library.c_str(), verbose);
-  DeleteComponentFile(driver.c_str(), verbose);
+    RemoveOldCopy(library, verbose, undo);
+  RemoveOldCopy(driver, verbose, undo);
 }

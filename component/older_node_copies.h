@@ -6,6 +6,8 @@
 
 #include "platform/platform.h"
 
+class InstallUndo;
+
 // The node's own library: program_files_path\bin when
 // library_under_program_files, else the Windows system directory's.
 std::string OlderNodeLibraryPath(bool library_under_program_files, const char* program_files_path,
@@ -14,5 +16,7 @@ std::string OlderNodeLibraryPath(bool library_under_program_files, const char* p
 // Deletes the node's driver from the Windows drivers directory and its
 // library from program_files_path\bin when library_under_program_files, else
 // from the Windows system directory. Each failure has its line when verbose.
+// With undo, each copy is kept aside instead, until the install succeeds
+// (a refused rename has the line of a refused deletion).
 void DeleteOldComponentCopies(bool library_under_program_files, const char* program_files_path,
-                              const char* windows_directory, Flag verbose);
+                              const char* windows_directory, Flag verbose, InstallUndo* undo = nullptr);

@@ -67,6 +67,14 @@ std::string JournalRecordJson(int exit_status) {
   AppendOptional(&out, state.VersionBefore);
   AppendKey(&out, "version_after");
   AppendOptional(&out, state.VersionAfter);
+  if (state.RollbackMode) {
+    AppendKey(&out, "failed_step");
+    AppendOptional(&out, state.FailedStep);
+    AppendKey(&out, "rolled_back");
+    out += state.RolledBack ? "true" : "false";
+    AppendKey(&out, "rollback_failed");
+    out += state.RollbackFailed ? "true" : "false";
+  }
   out += '}';
   return out;
 }

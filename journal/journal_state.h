@@ -32,6 +32,11 @@ struct State {
   std::optional<std::string> VersionAfter;
   std::vector<std::string> FailedPhases;
   std::vector<CallError> Errors;
+  // The all-or-nothing install: its keys are in the record only when asked for.
+  bool RollbackMode = false;
+  std::optional<std::string> FailedStep;
+  bool RolledBack = false;
+  bool RollbackFailed = false;
 };
 
 State& Current();

@@ -24,6 +24,8 @@ inline constexpr char kCreateDriver[] = "create-driver";
 inline constexpr char kStartDriver[] = "start-driver";
 inline constexpr char kNotifyBegin[] = "notify-begin";
 inline constexpr char kRegister[] = "register";
+// A failed install putting the component back as it was.
+inline constexpr char kRollBack[] = "roll-back";
 // The removal (kStopDriver and kRemoveDriver as well).
 inline constexpr char kNotifyReference[] = "notify-reference";
 inline constexpr char kUnregister[] = "unregister";

@@ -170,6 +170,19 @@ void JournalSetVersions(const char* before, const char* after) {
   Current().VersionAfter = after ? std::optional<std::string>(after) : std::nullopt;
 }
 void JournalAddFailedPhase(const char* phase) { Current().FailedPhases.push_back(phase); }
+void JournalSetRollbackMode(bool on) { Current().RollbackMode = on; }
+void JournalNoteFailedStep() {
+  State& state = Current();
+  if (!state.FailedStep) state.FailedStep = state.Step;
+}
+void JournalSetRollback(bool rolled_back, bool rollback_failed) {
+  State& state = Current();
+  state.RolledBack = rolled_back;
+  state.RollbackFailed = rollback_failed;
+  if (state.Active && (rolled_back || rollback_failed))
+    Log(rolled_back ? "rolled back: the component is as it was before the run"
+                    : "roll-back failed: the change stays marked in progress");
+}
 bool JournalRestartRequired() { return Current().RestartRequired; }
 bool JournalChanged() { return Current().Changed; }
 

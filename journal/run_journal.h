@@ -62,6 +62,12 @@ void JournalSetOutcome(RunOutcome outcome);
 void JournalSetReference(const char* reference);
 void JournalSetVersions(const char* before, const char* after);  // nullptr: none recorded
 void JournalAddFailedPhase(const char* phase);
+// The all-or-nothing install (MEVRID_ROLLBACK=on): the record then tells the
+// step that failed (the first one; the step under way when it is noted) and
+// whether the component was put back, or putting it back failed.
+void JournalSetRollbackMode(bool on);
+void JournalNoteFailedStep();
+void JournalSetRollback(bool rolled_back, bool rollback_failed);
 bool JournalRestartRequired();
 bool JournalChanged();
 

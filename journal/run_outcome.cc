@@ -27,6 +27,7 @@ const char* RunOutcomeName(RunOutcome outcome) {
     case RunOutcome::RemovedComponent: return "removed-component";
     case RunOutcome::Busy: return "busy";
     case RunOutcome::Failed: return "failed";
+    case RunOutcome::RolledBack: return "rolled-back";
   }
   return "failed";
 }

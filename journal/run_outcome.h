@@ -17,6 +17,7 @@ enum class RunOutcome {
   RemovedComponent,  // the last reference went, and the component with it
   Busy,              // the install lock was held past the bound
   Failed,
+  RolledBack,        // an install failed and put the component back as it was
 };
 
 const char* RunModeName(RunMode mode);

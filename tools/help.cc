@@ -116,9 +116,9 @@ Faults and call counts
       RegDeleteValueA RegCloseKey ExpandEnvironmentStringsA OpenSCManagerA
       OpenServiceA QueryServiceStatus ControlService StartServiceA
       EnumDependentServicesA CreateServiceA DeleteService CloseServiceHandle
-      CreateFileA GetFileTime SetFileTime CompareFileTime CloseHandle
-      GetFileAttributesA SetFileAttributesA CopyFileA DeleteFileA MoveFileA
-      MoveFileExA CreateDirectoryA GetStartupInfoA CreateProcessA
+      QueryServiceConfigA CreateFileA GetFileTime SetFileTime CompareFileTime
+      CloseHandle GetFileAttributesA SetFileAttributesA CopyFileA DeleteFileA
+      MoveFileA MoveFileExA CreateDirectoryA GetStartupInfoA CreateProcessA
       WaitForSingleObject GetExitCodeProcess TerminateProcess
       CreateMutexA (the install lock, Global\MevridKotaInstall)
   fault list

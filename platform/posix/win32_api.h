@@ -68,6 +68,18 @@ typedef struct _ENUM_SERVICE_STATUSA {
   SERVICE_STATUS ServiceStatus;
 } ENUM_SERVICE_STATUSA, *LPENUM_SERVICE_STATUSA;
 
+typedef struct _QUERY_SERVICE_CONFIGA {
+  DWORD dwServiceType;
+  DWORD dwStartType;
+  DWORD dwErrorControl;
+  LPSTR lpBinaryPathName;
+  LPSTR lpLoadOrderGroup;
+  DWORD dwTagId;
+  LPSTR lpDependencies;
+  LPSTR lpServiceStartName;
+  LPSTR lpDisplayName;
+} QUERY_SERVICE_CONFIGA, *LPQUERY_SERVICE_CONFIGA;
+
 typedef struct _STARTUPINFOA {
   DWORD cb;
   LPSTR lpReserved;
@@ -206,6 +218,7 @@ typedef struct _PROCESS_INFORMATION {
 #define SERVICE_ACTIVE 0x1u
 #define SERVICE_INACTIVE 0x2u
 #define SERVICE_STATE_ALL 0x3u
+#define SC_GROUP_IDENTIFIERA '+'
 
 // Files.
 #define GENERIC_READ 0x80000000u
@@ -274,6 +287,8 @@ SC_HANDLE CreateServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, LPCSTR lpDi
                          LPCSTR lpLoadOrderGroup, LPDWORD lpdwTagId, LPCSTR lpDependencies,
                          LPCSTR lpServiceStartName, LPCSTR lpPassword);
 BOOL DeleteService(SC_HANDLE hService);
+BOOL QueryServiceConfigA(SC_HANDLE hService, LPQUERY_SERVICE_CONFIGA lpServiceConfig, DWORD cbBufSize,
+                         LPDWORD pcbBytesNeeded);
 BOOL CloseServiceHandle(SC_HANDLE hSCObject);
 
 // Errors and time (kernel32).

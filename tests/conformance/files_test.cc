@@ -136,6 +136,37 @@ TEST_F(FileCalls, MovesRenameButNeverOverwriteWithoutBeingAsked) {
   EXPECT_EQ(Attributes(moved), INVALID_FILE_ATTRIBUTES);
 }
 
+// An old file kept aside under another name in its folder and put back
+// over its replacement: a rename keeps the last-write time, never replaces
+// without being asked, and a read-only or undeletable target refuses it.
+TEST_F(FileCalls, AFileKeptAsideByRenameComesBackWithItsTime) {
+  std::string original = MakeFile("vtrin.sys");
+  const uint64_t ticks = 125911584001234560ULL;
+  SetLastWrite(original, ticks);
+  std::string kept = Path("vtrin.sys.mevrid-kept");
+  ASSERT_TRUE(MoveFileExA(original.c_str(), kept.c_str(), 0)) << GetLastError();
+  EXPECT_EQ(Attributes(original), INVALID_FILE_ATTRIBUTES);
+  std::string replacement = MakeFile("vtrin.sys");
+  EXPECT_EQ(replacement, original);
+  ExpectError(MoveFileExA(kept.c_str(), original.c_str(), 0), ERROR_ALREADY_EXISTS);
+  ASSERT_TRUE(SetFileAttributesA(original.c_str(), FILE_ATTRIBUTE_READONLY));
+  ExpectError(MoveFileExA(kept.c_str(), original.c_str(), MOVEFILE_REPLACE_EXISTING), ERROR_ACCESS_DENIED);
+  ASSERT_TRUE(SetFileAttributesA(original.c_str(), FILE_ATTRIBUTE_NORMAL));
+  {
+    // Held open without delete sharing, neither name can be renamed over.
+    HANDLE held = Open(kept, GENERIC_READ, FILE_SHARE_READ);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    ExpectError(MoveFileExA(kept.c_str(), original.c_str(), MOVEFILE_REPLACE_EXISTING), ERROR_SHARING_VIOLATION);
+    CloseHandle(held);
+  }
+  ASSERT_TRUE(MoveFileExA(kept.c_str(), original.c_str(), MOVEFILE_REPLACE_EXISTING)) << GetLastError();
+  EXPECT_EQ(Attributes(kept), INVALID_FILE_ATTRIBUTES);
+  FILETIME back = LastWrite(original);
+  FILETIME expected = Ticks(ticks);
+  EXPECT_EQ(CompareFileTime(&back, &expected), 0);
+  ExpectError(MoveFileExA(kept.c_str(), original.c_str(), MOVEFILE_REPLACE_EXISTING), ERROR_FILE_NOT_FOUND);
+}
+
 TEST_F(FileCalls, CreateFileDispositionsAndShareModes) {
   std::string file = MakeFile("f.txt");
   EXPECT_EQ(Open(file, GENERIC_WRITE, 0, CREATE_NEW), INVALID_HANDLE_VALUE);

@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/win32.h"
 #include "tests/conformance/conformance.h"
@@ -153,6 +154,52 @@ TEST_F(ServiceConformance, ANewServiceIsStoppedAndStoppingItAnswersNotActive) {
   }
   EXPECT_TRUE(CloseServiceHandle(process));
   EXPECT_TRUE(CloseServiceHandle(driver));
+}
+
+// A definition read back to be made again: the size asked first, then the
+// fixed part and its strings as the service was created.
+TEST_F(ServiceConformance, QueryServiceConfigGivesTheDefinitionAsCreated) {
+  SC_HANDLE driver = CreateDriver();
+  ASSERT_NE(driver, nullptr) << GetLastError();
+  SC_HANDLE process = CreateProcessService(kProcess);
+  ASSERT_NE(process, nullptr) << GetLastError();
+  SC_HANDLE dependent = CreateServiceA(manager_, kDependent, "Mevrid conformance dependent", SERVICE_ALL_ACCESS,
+                                       SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_IGNORE,
+                                       kProcessImage, nullptr, nullptr, "MevridConfTest2\0", nullptr, nullptr);
+  ASSERT_NE(dependent, nullptr) << GetLastError();
+
+  DWORD needed = kSentinel;
+  ExpectRefused(ERROR_INSUFFICIENT_BUFFER, [&] { return QueryServiceConfigA(driver, nullptr, 0, &needed); });
+  ASSERT_GT(needed, static_cast<DWORD>(sizeof(QUERY_SERVICE_CONFIGA)));
+  std::vector<BYTE> buffer(needed);
+  auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data());
+  ExpectRefused(ERROR_INSUFFICIENT_BUFFER, [&] { return QueryServiceConfigA(driver, config, needed - 1, &needed); });
+  ASSERT_TRUE(QueryServiceConfigA(driver, config, needed, &needed)) << GetLastError();
+  EXPECT_EQ(config->dwServiceType, static_cast<DWORD>(SERVICE_KERNEL_DRIVER));
+  EXPECT_EQ(config->dwStartType, static_cast<DWORD>(SERVICE_DEMAND_START));
+  EXPECT_EQ(config->dwErrorControl, static_cast<DWORD>(SERVICE_ERROR_NORMAL));
+  EXPECT_STREQ(config->lpBinaryPathName, kDriverImage);
+  EXPECT_STREQ(config->lpLoadOrderGroup, "Extended Base");
+  EXPECT_STREQ(config->lpDependencies, "");
+  EXPECT_STREQ(config->lpDisplayName, kDriver);
+
+  needed = 0;
+  QueryServiceConfigA(dependent, nullptr, 0, &needed);
+  buffer.assign(needed, 0);
+  config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data());
+  ASSERT_TRUE(QueryServiceConfigA(dependent, config, needed, &needed)) << GetLastError();
+  EXPECT_EQ(config->dwStartType, static_cast<DWORD>(SERVICE_AUTO_START));
+  EXPECT_EQ(config->dwErrorControl, static_cast<DWORD>(SERVICE_ERROR_IGNORE));
+  EXPECT_STREQ(config->lpLoadOrderGroup, "");
+  EXPECT_EQ(std::string(config->lpDependencies, strlen(kProcess) + 2), std::string(kProcess) + '\0' + '\0');
+  EXPECT_STREQ(config->lpDisplayName, "Mevrid conformance dependent");
+
+  // The right to read the definition is its own.
+  SC_HANDLE status_only = OpenServiceA(manager_, kDriver, SERVICE_QUERY_STATUS);
+  ASSERT_NE(status_only, nullptr) << GetLastError();
+  ExpectRefused(ERROR_ACCESS_DENIED, [&] { return QueryServiceConfigA(status_only, config, needed, &needed); });
+  EXPECT_TRUE(CloseServiceHandle(status_only));
+  for (SC_HANDLE service : {dependent, process, driver}) EXPECT_TRUE(CloseServiceHandle(service));
 }
 
 TEST_F(ServiceConformance, AHandleWithoutStopAccessCannotStop) {

@@ -80,6 +80,57 @@ BOOL QueryServiceStatus(SC_HANDLE hService, LPSERVICE_STATUS lpServiceStatus) {
   return TRUE;
 }
 
+// The configuration as the manager hands it out: the fixed part first, its
+// strings packed after it, nothing written unless everything fits. A service
+// without a display name shows its name; dependencies are the services, then
+// the groups marked with SC_GROUP_IDENTIFIERA, as one double-terminated list.
+BOOL QueryServiceConfigA(SC_HANDLE hService, LPQUERY_SERVICE_CONFIGA lpServiceConfig, DWORD cbBufSize,
+                         LPDWORD pcbBytesNeeded) {
+  if (DWORD fault = emu::CheckFault("QueryServiceConfigA", emu::svc::MatchText(hService)))
+    return Fail<BOOL>(fault, FALSE);
+  emu::svc::HandleInfo info;
+  if (DWORD error = CheckServiceHandle(hService, SERVICE_QUERY_CONFIG, &info)) return Fail<BOOL>(error, FALSE);
+  if (!pcbBytesNeeded || (!lpServiceConfig && cbBufSize != 0)) return Fail<BOOL>(ERROR_INVALID_ADDRESS, FALSE);
+  emu::Transaction tx;
+  if (!tx.ok()) return Fail<BOOL>(ERROR_SERVICE_DATABASE_LOCKED, FALSE);
+  const int64_t key = emu::svc::FindServiceKey(info.name);
+  emu::svc::Config config;
+  if (key == emu::store::kNoKey || !emu::svc::ReadConfig(key, &config)) return Fail<BOOL>(ERROR_INVALID_HANDLE, FALSE);
+  uint32_t tag = 0;
+  emu::store::GetDword(key, "Tag", &tag);
+  std::string account = emu::store::GetString(key, "ObjectName");
+  tx.Commit();
+
+  std::string dependencies;
+  for (const std::string& dependency : config.depends) dependencies += dependency + '\0';
+  dependencies += '\0';
+  if (config.depends.empty()) dependencies += '\0';
+  const std::string* texts[] = {&config.image, &config.group, &account, &config.display};
+  size_t needed = sizeof(QUERY_SERVICE_CONFIGA) + dependencies.size();
+  for (const std::string* text : texts) needed += text->size() + 1;
+  *pcbBytesNeeded = static_cast<DWORD>(needed);
+  if (needed > cbBufSize) return Fail<BOOL>(ERROR_INSUFFICIENT_BUFFER, FALSE);
+  char* next = reinterpret_cast<char*>(lpServiceConfig + 1);
+  auto pack = [&next](const std::string& bytes) {
+    memcpy(next, bytes.data(), bytes.size());
+    char* at = next;
+    next += bytes.size();
+    return at;
+  };
+  QUERY_SERVICE_CONFIGA result;
+  result.dwServiceType = config.type;
+  result.dwStartType = config.start_type;
+  result.dwErrorControl = config.error_control;
+  result.lpBinaryPathName = pack(config.image + '\0');
+  result.lpLoadOrderGroup = pack(config.group + '\0');
+  result.dwTagId = tag;
+  result.lpDependencies = pack(dependencies);
+  result.lpServiceStartName = pack(account + '\0');
+  result.lpDisplayName = pack(config.display + '\0');
+  memcpy(lpServiceConfig, &result, sizeof result);
+  return TRUE;
+}
+
 BOOL ControlService(SC_HANDLE hService, DWORD dwControl, LPSERVICE_STATUS lpServiceStatus) {
   emu::svc::HandleInfo info;
   if (DWORD fault = emu::CheckFault("ControlService", emu::svc::MatchText(hService))) {
