@@ -442,6 +442,31 @@ TEST_F(StatusEndToEnd, TheReportShowsAChangeInProgressAndTheFilesKeptAside) {
             "\"last_write\":\"2001-09-09T01:46:40Z\"}]");
 }
 
+// An all-or-nothing upgrade killed at its driver copy leaves its marker and
+// the three old files kept aside: the report names what the tool left, and
+// nothing once the same upgrade has run again.
+TEST_F(StatusEndToEnd, TheReportShowsWhatAKilledAllOrNothingUpgradeLeft) {
+  ASSERT_EQ(InstallAlpha().status, 0);
+  m_.machine().Import(kRegHeader + kVersionSection + "\"Version\"=\"3.9\"\r\n");
+  m_.AddFault("CopyFileA", "vtrin.sys", emu::kFaultCrashHere);
+  ASSERT_EQ(Run(kBeta, {"MEVRID_ROLLBACK=on"}).status, 128 + 9);
+  emu::ClearFaultRules();
+  const std::string json = Status({"--json"}).out;
+  EXPECT_NE(json.find(",\"change_in_progress\":{\"install\":true,\"kept_aside\":true,\"removals\":[]},"),
+            std::string::npos)
+      << json;
+  const std::string kept = Field(json, "kept_aside_files");
+  for (const char* path : {"system32\\\\qelmot32.dll", "drivers\\\\vtrin.sys", "WINDOWS\\\\mevrid.exe"})
+    EXPECT_NE(kept.find(std::string(path) + ".mevrid-kept\""), std::string::npos) << path << " in " << kept;
+  EXPECT_EQ(std::count(kept.begin(), kept.end(), '{'), 3) << kept;
+
+  ASSERT_EQ(Run(kBeta, {"MEVRID_ROLLBACK=on"}).status, 0);
+  const std::string after = Status({"--json"}).out;
+  EXPECT_NE(after.find(",\"change_in_progress\":{\"install\":false,\"kept_aside\":false,\"removals\":[]},"),
+            std::string::npos);
+  EXPECT_EQ(Field(after, "kept_aside_files"), "[]");
+}
+
 // The plan says the mode only when it is on (exactly "on"); otherwise it
 // reads byte for byte as a plan without the variable.
 TEST_F(StatusEndToEnd, ThePlanSaysWhetherTheRollbackModeIsOn) {
