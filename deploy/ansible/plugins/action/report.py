@@ -35,8 +35,7 @@ def run_failure(record, reference):
         record.get("mode"), reference, record.get("outcome"), record.get("exit_status"))
     step = " at the step %s" % record["failed_step"] if record.get("failed_step") else ""
     if record.get("rolled_back"):
-        head += "; the install failed%s and the machine was put back as it was before the run, %s not registered" % (
-            step, reference)
+        head += "; the install failed%s and the machine was put back as it was before the run" % step
     elif record.get("rollback_failed"):
         head += ("; the install failed%s and putting the machine back failed too: the change stays marked"
                  " and the next run finishes it") % step
