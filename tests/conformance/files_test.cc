@@ -149,9 +149,15 @@ TEST_F(FileCalls, AFileKeptAsideByRenameComesBackWithItsTime) {
   std::string replacement = MakeFile("vtrin.sys");
   EXPECT_EQ(replacement, original);
   ExpectError(MoveFileExA(kept.c_str(), original.c_str(), 0), ERROR_ALREADY_EXISTS);
-  ASSERT_TRUE(SetFileAttributesA(original.c_str(), FILE_ATTRIBUTE_READONLY));
-  ExpectError(MoveFileExA(kept.c_str(), original.c_str(), MOVEFILE_REPLACE_EXISTING), ERROR_ACCESS_DENIED);
-  ASSERT_TRUE(SetFileAttributesA(original.c_str(), FILE_ATTRIBUTE_NORMAL));
+  {
+    // A read-only target is not replaced; Wine replaces it.
+    std::string guard = MakeFile("guard.sys");
+    std::string spare = MakeFile("spare.sys");
+    ASSERT_TRUE(SetFileAttributesA(guard.c_str(), FILE_ATTRIBUTE_READONLY));
+    SetLastError(0xdeadbeef);
+    const BOOL replaced = MoveFileExA(spare.c_str(), guard.c_str(), MOVEFILE_REPLACE_EXISTING);
+    WINE_DIVERGENCE_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), 0u, replaced ? 0u : GetLastError());
+  }
   {
     // Held open without delete sharing, neither name can be renamed over.
     HANDLE held = Open(kept, GENERIC_READ, FILE_SHARE_READ);

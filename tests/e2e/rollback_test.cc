@@ -142,23 +142,35 @@ TEST_F(RollbackEndToEnd, ARollBackThatFailsLeavesTheNextRunToFinish) {
   EXPECT_EQ(emu::admin::ReadString(kComponentKey, "ChangeInProgress"), "");
 }
 
-// "-g" over an older 3.4 node whose install fails: the node's own copies
-// (its library below the program files path) come back, its driver and
-// services run again, no legacy reference is registered.
-TEST_F(RollbackEndToEnd, AFailedInstallOverAnOlderNodeLeavesTheNodeRunning) {
-  m_.machine().Import(std::string(legacye2e::kReg) +
-                      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\Kelm ZAQ\\CurrentVersion]\n" +
-                      testsupport::RegString("Version", "3.4") +
-                      testsupport::RegString("PathName", "C:\\Program Files\\Kelm\\ihv\\bin"));
-  for (const char* name : {"Gandrel2Service", "Tobrael", "Kelm Baseboard Agent", "Kelm Local Response Agent", "SNMP"})
-    m_.DefineService(e2e::Service(name, legacye2e::kRunning));
-  m_.DefineService(e2e::Service("win32sl", legacye2e::kRunning, "Win32 DMI Service Layer"));
-  const std::string node_library = "C:\\Program Files\\Kelm\\bin\\qelmot32.dll";
-  PutFile(kInstalledDriver, "node driver", kOld);
-  PutFile(node_library, "node library", kOld);
-  m_.DefineService(testsupport::DriverService(legacye2e::kRunning));
-  const std::string before = MachineState() + Contents(node_library);
+const std::string kNodeLibrary = "C:\\Program Files\\Kelm\\bin\\qelmot32.dll";
 
+class OlderNodeRollback : public RollbackEndToEnd {
+ protected:
+  // An older 3.4 node, its services and its driver running from its own
+  // copy, its library below the program files path.
+  void SetUp() override {
+    RollbackEndToEnd::SetUp();
+    m_.machine().Import(std::string(legacye2e::kReg) +
+                        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\Kelm ZAQ\\CurrentVersion]\n" +
+                        testsupport::RegString("Version", "3.4") +
+                        testsupport::RegString("PathName", "C:\\Program Files\\Kelm\\ihv\\bin"));
+    for (const char* name : {"Gandrel2Service", "Tobrael", "Kelm Baseboard Agent", "Kelm Local Response Agent", "SNMP"})
+      m_.DefineService(e2e::Service(name, legacye2e::kRunning));
+    m_.DefineService(e2e::Service("win32sl", legacye2e::kRunning, "Win32 DMI Service Layer"));
+    PutFile(kInstalledDriver, "node driver", kOld);
+    PutFile(kNodeLibrary, "node library", kOld);
+    m_.DefineService(testsupport::DriverService(legacye2e::kRunning));
+  }
+  void ExpectEveryServiceRunning() {
+    for (const emu::admin::ServiceInfo& info : emu::admin::ListServices())
+      EXPECT_EQ(info.state, legacye2e::kRunning) << info.name;
+  }
+};
+
+// A failed install over the node: its own copies come back, its driver and
+// services run again, and no legacy reference is registered.
+TEST_F(OlderNodeRollback, AFailedInstallLeavesTheNodeRunningAsItWas) {
+  const std::string before = MachineState() + Contents(kNodeLibrary);
   m_.AddFault("CopyFileA", "vtrin.sys", 32);
   const e2e::ToolRun run = Run({"-g", "-k", "alpha", "-p", "C:\\alpha.exe"}, {kRollback});
   EXPECT_EQ(run.status, 1);
@@ -167,10 +179,23 @@ TEST_F(RollbackEndToEnd, AFailedInstallOverAnOlderNodeLeavesTheNodeRunning) {
                          "Stopping Service (Kelm Baseboard Agent)\n" + legacye2e::kNodeServiceStops + "\n\n" +
                          legacye2e::kInstallBannerAfterReport + kDriverCopyFailed + "\n" +
                          legacye2e::kNodeServiceStarts + legacye2e::kNodeAgentStart + "\n" + kInstallFailed.substr(1));
-  EXPECT_EQ(MachineState() + Contents(node_library), before);
-  for (const emu::admin::ServiceInfo& info : emu::admin::ListServices())
-    EXPECT_EQ(info.state, legacye2e::kRunning) << info.name;
-  EXPECT_FALSE(m_.machine().Export("").find("KelmKOTA") != std::string::npos);
+  EXPECT_EQ(MachineState() + Contents(kNodeLibrary), before);
+  ExpectEveryServiceRunning();
+  EXPECT_EQ(m_.machine().Export("").find("KelmKOTA"), std::string::npos);
+}
+
+// A successful one: the node's copies kept aside go with the caller's point
+// of no return, as they went without the mode.
+TEST_F(OlderNodeRollback, ASuccessfulInstallLetsTheNodesCopiesGo) {
+  const e2e::ToolRun run = Run({"-g", "-k", "alpha", "-p", "C:\\alpha.exe", "-q"}, {kRollback});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_TRUE(AllInstalled());
+  for (const std::string& path : {kNodeLibrary, std::string(kInstalledDriver), std::string(kInstalledLibrary)})
+    EXPECT_FALSE(Exists(path + ".mevrid-kept")) << path;
+  EXPECT_FALSE(Exists(kNodeLibrary));
+  EXPECT_NE(Export(kComponentKey).find("\\References\\BROMVELD]"), std::string::npos);
+  EXPECT_EQ(emu::admin::ReadString(kComponentKey, "ChangeInProgress"), "");
+  ExpectEveryServiceRunning();
 }
 
 }  // namespace
