@@ -4,6 +4,7 @@
 #include "component/older_node_copies.h"
 
 #include <string>
+#include <vector>
 
 #include "component/component_files.h"
 #include "component/component_text.h"
@@ -11,10 +12,6 @@
 #include "component/kept_files.h"
 
 namespace {
-
-std::string LibraryUnderProgramFiles(const char* program_files_path) {
-  return FormatText("%s\\bin\\%s", program_files_path, ComponentFileOf(ComponentRole::Library).FileName);
-}
 
 void RemoveOldCopy(const std::string& path, Flag verbose, InstallUndo* undo) {
   if (undo == nullptr)
@@ -25,6 +22,13 @@ void RemoveOldCopy(const std::string& path, Flag verbose, InstallUndo* undo) {
 
 }  // namespace
 
+std::string OlderNodeLibraryPath(bool library_under_program_files, const char* program_files_path,
+                                 const char* windows_directory) {
+  return library_under_program_files
+             ? FormatText("%s\\bin\\%s", program_files_path, ComponentFileOf(ComponentRole::Library).FileName)
+             : InstalledPathOf(ComponentRole::Library, windows_directory);
+}
+
 // A node registered without a program files path would make the library's
 // path "\bin\qelmot32.dll", a file at the root of the current drive that is
 // not the node's: that deletion is passed over with the line of a deletion
@@ -32,8 +36,7 @@ void RemoveOldCopy(const std::string& path, Flag verbose, InstallUndo* undo) {
 void DeleteOldComponentCopies(bool library_under_program_files, const char* program_files_path,
                               const char* windows_directory, Flag verbose, InstallUndo* undo) {
   const std::string library =
-      library_under_program_files ? LibraryUnderProgramFiles(program_files_path)
-                                  : InstalledPathOf(ComponentRole::Library, windows_directory);
+      OlderNodeLibraryPath(library_under_program_files, program_files_path, windows_directory);
   const std::string driver = InstalledPathOf(ComponentRole::Driver, windows_directory);
   if (library_under_program_files && program_files_path[0] == '\0')
     ReportUndeletedFile(library.c_str(), verbose);
@@ -46,6 +49,6 @@ std::vector<std::string> OlderNodeKeptPlaces(bool library_under_program_files, c
                                              const char* windows_directory) {
   std::vector<std::string> places = InstalledFilePaths(windows_directory);
   if (library_under_program_files && program_files_path[0] != '\0')
-    places.push_back(LibraryUnderProgramFiles(program_files_path));
+    places.push_back(OlderNodeLibraryPath(true, program_files_path, windows_directory));
   return places;
 }

@@ -9,6 +9,11 @@
 
 class InstallUndo;
 
+// The node's own library: program_files_path\bin when
+// library_under_program_files, else the Windows system directory's.
+std::string OlderNodeLibraryPath(bool library_under_program_files, const char* program_files_path,
+                                 const char* windows_directory);
+
 // Deletes the node's driver from the Windows drivers directory and its
 // library from program_files_path\bin when library_under_program_files, else
 // from the Windows system directory. Each failure has its line when verbose.
