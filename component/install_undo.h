@@ -32,15 +32,16 @@ class InstallUndo {
   // Writes the marker's "KeptAside" entry (and "Install" when install),
   // creating the component key when it is absent (the roll-back deletes it
   // again). The first call learns whether an interrupted install left
-  // kept-aside files, which this run then adopts as the originals; kept-aside
-  // files of places that no install left to put back are leftovers, deleted
-  // first. Silent; false when the marker could not be written: then nothing
-  // may change.
+  // kept-aside files ("KeptAside" with "Install"), which this run then adopts
+  // as the originals; those the marker names as leftovers ("Discard", or no
+  // install to put them back) are deleted first, at every one of places.
+  // Silent; false when the marker could not be written: then nothing may
+  // change.
   bool Mark(bool install, const std::vector<std::string>& places);
-  // Renames path to its kept-aside name. A kept-aside file already there that
-  // an interrupted run left (the marker said so) holds the older original: it
-  // is kept and the file at path is left to be overwritten; one that nothing
-  // accounts for is deleted first. A missing file is remembered as absent
+  // Renames path to its kept-aside name. A kept-aside file already there
+  // that an interrupted install left (the marker said so) holds the older
+  // original: it is kept and the file at path is left to be overwritten; one
+  // that nothing accounts for is deleted first. A missing file is remembered as absent
   // (the roll-back deletes what this run put there). false only when the
   // rename failed for a file that exists (held open without delete sharing).
   bool KeepAside(const std::string& path);
