@@ -16,7 +16,12 @@
 // for the tool, a C program that only returns 0 is started and waited for
 // besides. The floor of the start-up ("-o") is that C program alone.
 // tool_install_journal sets the install with its record and log against
-// the same install without them.
+// the same install without them; tool_upgrade_rollback sets a successful
+// upgrade in the all-or-nothing mode (MEVRID_ROLLBACK=on) against the same
+// upgrade without it.
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <climits>
@@ -54,6 +59,7 @@ class Workspace {
   const std::string& release() const { return release_; }
   const std::string& work() const { return work_; }
   std::string drive_c() const { return machine_.DriveC(); }
+  std::string host_path(const std::string& windows_path) const { return machine_.HostPath(windows_path); }
 
  private:
   testsupport::TestMachine machine_;
@@ -239,6 +245,49 @@ void ToolInstallJournalOn(benchmark::State& state) { ToolInstallJournal(state, t
 void ToolInstallJournalOff(benchmark::State& state) { ToolInstallJournal(state, false); }
 void ToolUninstallFloor(benchmark::State& state) { ProcedureFloor(state, Step::Uninstall, true); }
 
+// The CPU time (user and system, µs) of the child processes waited for so
+// far, their own children included: the tool's and its pre-processors'.
+double ChildCpuUs() {
+  struct rusage usage;
+  if (getrusage(RUSAGE_CHILDREN, &usage) != 0) return 0;
+  return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e6 + usage.ru_utime.tv_usec + usage.ru_stime.tv_usec;
+}
+
+// A successful upgrade with the all-or-nothing mode on, against the same
+// upgrade with it off: what setting the old files aside (renames), keeping
+// the old state in hand and the marker's extra entry cost when nothing
+// fails. The component is installed for the case's reference and one more
+// product; before each run, untimed, the installed library is made older than
+// the release's, so every run is a full upgrade (both products told "-e" and
+// "-b", the three files replaced, the driver created anew). Besides the wall
+// clock, the runs' CPU time (child_cpu_us per run), which another load on
+// the machine moves far less.
+void ToolUpgradeRollback(benchmark::State& state, bool on) {
+  Workspace space;
+  if (!space.ok()) return state.SkipWithError("cannot set up the machine");
+  if (!Install() || InstallComponent("OTHERPRODUCT", benchsupport::kPreProcImage, 0) != 1)
+    return state.SkipWithError("cannot install the component to upgrade");
+  const std::string library = space.host_path("C:\\WINDOWS\\system32\\qelmot32.dll");
+  // 2001-01-01: older than any release file.
+  const struct timespec old_times[2] = {{978307200, 0}, {978307200, 0}};
+  if (on) setenv("MEVRID_ROLLBACK", "on", 1);
+  const double cpu_before = ChildCpuUs();
+  for (auto _ : state) {
+    state.PauseTiming();
+    if (utimensat(AT_FDCWD, library.c_str(), old_times, 0) != 0) state.SkipWithError("cannot age the library");
+    state.ResumeTiming();
+    if (RunTool(space, kInstallArgs) != 0) state.SkipWithError("mevrid.exe upgrade failed");
+  }
+  unsetenv("MEVRID_ROLLBACK");
+  state.counters["child_cpu_us"] = benchmark::Counter(ChildCpuUs() - cpu_before, benchmark::Counter::kAvgIterations);
+  // The release's library is in place again: the runs were upgrades.
+  struct stat st;
+  if (stat(library.c_str(), &st) != 0 || st.st_mtime == old_times[1].tv_sec)
+    state.SkipWithError("the library was not replaced: no upgrade ran");
+}
+void ToolUpgradeRollbackOn(benchmark::State& state) { ToolUpgradeRollback(state, true); }
+void ToolUpgradeRollbackOff(benchmark::State& state) { ToolUpgradeRollback(state, false); }
+
 // The start-up: "-o" ends at once, so this is what the tool costs before it
 // does anything at all.
 void StartupOurs(benchmark::State& state) {
@@ -274,6 +323,8 @@ const bool registered = [] {
   Register("tool_install/floor", ToolInstallFloor);
   Register("tool_install_journal/ours", ToolInstallJournalOn);
   Register("tool_install_journal/floor", ToolInstallJournalOff);
+  Register("tool_upgrade_rollback/ours", ToolUpgradeRollbackOn);
+  Register("tool_upgrade_rollback/floor", ToolUpgradeRollbackOff);
   Register("tool_uninstall/ours", ToolUninstallOurs);
   Register("tool_uninstall/floor", ToolUninstallFloor);
   Register("startup/ours", StartupOurs);

@@ -17,6 +17,7 @@ struct MarkerText {
   bool install;
   std::vector<std::string> removals;
   const char* written;  // the text written back
+  bool kept_aside = false;
 };
 void PrintTo(const MarkerText& c, std::ostream* os) { *os << c.name; }
 
@@ -27,6 +28,7 @@ TEST_P(ChangeMarkerTexts, ReadsAndWritesEveryEntry) {
   const ChangeMarker marker = ParseChangeMarker(c.text);
   EXPECT_EQ(marker.Install, c.install);
   EXPECT_EQ(marker.Removals, c.removals);
+  EXPECT_EQ(marker.KeptAside, c.kept_aside);
   EXPECT_EQ(ChangeMarkerText(marker), c.written);
 }
 
@@ -40,6 +42,10 @@ INSTANTIATE_TEST_SUITE_P(
             "InstallAndRemovals", "Install\\Remove A\\Remove B", true, {"A", "B"}, "Install\\Remove A\\Remove B"},
         // Written in any order, read back with the install first.
         MarkerText{"InstallLast", "Remove A\\Install", true, {"A"}, "Install\\Remove A"},
+        // The entry of old files kept aside follows the install's; alone, it
+        // still keeps the value.
+        MarkerText{"KeptAside", "Remove A\\KeptAside\\Install", true, {"A"}, "Install\\KeptAside\\Remove A", true},
+        MarkerText{"KeptAsideAlone", "KeptAside", false, {}, "KeptAside", true},
         MarkerText{"RepeatedRemoval", "Remove A\\Remove A", false, {"A"}, "Remove A"},
         MarkerText{"UnknownEntriesDropped", "Upgrade\\Remove \\\\Remove B", false, {"B"}, "Remove B"}),
     [](const testing::TestParamInfo<MarkerText>& info) { return std::string(info.param.name); });

@@ -20,6 +20,13 @@ void RemoveOldCopy(const std::string& path, Flag verbose, InstallUndo* undo) {
 
 }  // namespace
 
+std::string OlderNodeLibraryPath(bool library_under_program_files, const char* program_files_path,
+                                 const char* windows_directory) {
+  return library_under_program_files
+             ? FormatText("%s\\bin\\%s", program_files_path, ComponentFileOf(ComponentRole::Library).FileName)
+             : InstalledPathOf(ComponentRole::Library, windows_directory);
+}
+
 // A node registered without a program files path would make the library's
 // path "\bin\qelmot32.dll", a file at the root of the current drive that is
 // not the node's: that deletion is passed over with the line of a deletion
@@ -27,9 +34,7 @@ void RemoveOldCopy(const std::string& path, Flag verbose, InstallUndo* undo) {
 void DeleteOldComponentCopies(bool library_under_program_files, const char* program_files_path,
                               const char* windows_directory, Flag verbose, InstallUndo* undo) {
   const std::string library =
-      library_under_program_files
-          ? FormatText("%s\\bin\\%s", program_files_path, ComponentFileOf(ComponentRole::Library).FileName)
-          : InstalledPathOf(ComponentRole::Library, windows_directory);
+      OlderNodeLibraryPath(library_under_program_files, program_files_path, windows_directory);
   const std::string driver = InstalledPathOf(ComponentRole::Driver, windows_directory);
   if (library_under_program_files && program_files_path[0] == '\0')
     ReportUndeletedFile(library.c_str(), verbose);

@@ -2,9 +2,16 @@
 // 3.4) keeps for itself, deleted before an install over it.
 #pragma once
 
+#include <string>
+
 #include "platform/platform.h"
 
 class InstallUndo;
+
+// The node's own library: program_files_path\bin when
+// library_under_program_files, else the Windows system directory's.
+std::string OlderNodeLibraryPath(bool library_under_program_files, const char* program_files_path,
+                                 const char* windows_directory);
 
 // Deletes the node's driver from the Windows drivers directory and its
 // library from program_files_path\bin when library_under_program_files, else

@@ -5,11 +5,14 @@
 #include "component/component_keys.h"
 #include "component/component_text.h"
 #include "component/currency_check.h"
+#include "component/kept_files.h"
+#include "component/older_node_copies.h"
 #include "component/references.h"
 #include "platform/environment_text.h"
 #include "platform/handles.h"
 #include "platform/install_lock.h"
 #include "platform/registry_access.h"
+#include "probe/environment_profile.h"
 #include "services/driver_service.h"
 #include "util/multi_string.h"
 
@@ -61,6 +64,26 @@ InstalledFileState ReadInstalledFile(const ComponentFile& file, const char* wind
   const LONG order = CompareFileTime(&state.LastWrite, &release_time);
   state.Release = order < 0 ? ReleaseComparison::Older : order > 0 ? ReleaseComparison::Newer : ReleaseComparison::Same;
   return state;
+}
+
+// The kept-aside names of the three installed files and, on an older node
+// that keeps its library under the program files directory, of that copy,
+// which an install over it keeps aside there.
+std::vector<KeptAsideFileState> ReadKeptAsideFiles(const char* windows_directory) {
+  std::vector<std::string> originals;
+  for (const ComponentFile& file : kComponentFiles) originals.push_back(InstalledPathOf(file.Role, windows_directory));
+  const EnvironmentProfile profile = ProbeEnvironment();
+  if (IsOlderNode(profile) && KeepsLibraryUnderProgramFiles(profile) && profile.ProgramFilesPath[0] != '\0')
+    originals.push_back(OlderNodeLibraryPath(true, profile.ProgramFilesPath, windows_directory));
+  std::vector<KeptAsideFileState> kept;
+  for (const std::string& original : originals) {
+    KeptAsideFileState file;
+    file.Path = KeptAsidePathOf(original);
+    if (GetFileAttributesA(file.Path.c_str()) == INVALID_FILE_ATTRIBUTES) continue;
+    file.FactsReadable = ReadFileFacts(file.Path, &file.Size, &file.LastWrite);
+    kept.push_back(file);
+  }
+  return kept;
 }
 
 // PendingFileRenameOperations holds pairs of strings (source, target) and
@@ -141,12 +164,14 @@ MachineState ReadMachineState(bool compare_with_release) {
     state.UninstallerRecorded = ReadRegistryText(kKotaVersionKey, "UnInstallImage", KEY_READ, buffer, sizeof buffer);
     if (state.UninstallerRecorded) state.Uninstaller = buffer;
   }
+  state.ChangeInProgress = ReadChangeMarker();
   state.References = ReadReferences();
   state.Driver = ReadDriverServiceState();
   if (const char* windows_directory = LookupWindowsDirectory()) {
     state.WindowsDirectoryKnown = true;
     for (const ComponentFile& file : kComponentFiles)
       state.Files.push_back(ReadInstalledFile(file, windows_directory, compare_with_release));
+    state.KeptAside = ReadKeptAsideFiles(windows_directory);
   }
   state.PendingDeletions = ReadPendingDeletions();
   state.InstallLockHeld = IsInstallLockHeldNow();

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "component/change_marker.h"
 #include "component/component_files.h"
 #include "platform/platform.h"
 
@@ -37,15 +38,26 @@ struct InstalledFileState {
   ReleaseComparison Release = ReleaseComparison::NotCompared;
 };
 
+// An old component file an all-or-nothing install keeps beside the
+// installed one until it is past its point of no return.
+struct KeptAsideFileState {
+  std::string Path;  // the kept-aside name
+  bool FactsReadable = false;
+  uint64_t Size = 0;
+  FILETIME LastWrite{};
+};
+
 struct MachineState {
   bool VersionRecorded = false;
   std::string Version;
   bool UninstallerRecorded = false;
   std::string Uninstaller;
+  ChangeMarker ChangeInProgress;  // the changes a run left unfinished
   std::vector<ReferenceState> References;
   DriverServiceState Driver;
   bool WindowsDirectoryKnown = false;
   std::vector<InstalledFileState> Files;
+  std::vector<KeptAsideFileState> KeptAside;  // only those that exist
   std::vector<std::string> PendingDeletions;  // paths, without the "\??\"
   bool InstallLockHeld = false;
 };

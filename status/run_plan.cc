@@ -3,6 +3,7 @@
 #include "cli/machine_facts.h"
 #include "cli/run_decision.h"
 #include "component/component_text.h"
+#include "component/rollback_mode.h"
 #include "status/json_text.h"
 
 namespace {
@@ -36,6 +37,7 @@ std::string DecidedByText(const RunDecision& decision, const MachineFacts& facts
 
 RunPlan PlanRun(ParseOutcome parse, const RunOptions& options) {
   RunPlan plan;
+  plan.Rollback = RollbackModeRequested();
   if (parse == ParseOutcome::NoOp) {
     plan.Mode = RunMode::Noop;
     plan.Outcome = RunOutcome::Noop;
@@ -73,6 +75,8 @@ std::string PlanText(const RunPlan& plan) {
   if (plan.HasReference) text += "Reference: " + plan.Reference + "\n";
   text += "Told \"-e\": " + names(plan.NotifyEnd) + "\n";
   text += "Told \"-b\": " + names(plan.NotifyBegin) + "\n";
+  // Said only when on, so a plan without the mode reads as it always did.
+  if (plan.Rollback) text += "Rollback: on\n";
   return text;
 }
 
@@ -80,5 +84,6 @@ std::string PlanJson(const RunPlan& plan) {
   return "{\"schema\":1,\"mode\":" + JsonString(RunModeName(plan.Mode)) + ",\"outcome\":" + JsonString(RunOutcomeName(plan.Outcome)) +
          ",\"changed\":" + JsonBool(plan.Changed) + ",\"decided_by\":" + JsonString(plan.DecidedBy) +
          ",\"notify_end\":" + JsonStringList(plan.NotifyEnd) + ",\"notify_begin\":" + JsonStringList(plan.NotifyBegin) +
-         ",\"reference\":" + JsonStringOrNull(plan.HasReference, plan.Reference) + "}\n";
+         ",\"reference\":" + JsonStringOrNull(plan.HasReference, plan.Reference) +
+         (plan.Rollback ? ",\"rollback\":true" : "") + "}\n";
 }

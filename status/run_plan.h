@@ -18,6 +18,7 @@ struct RunPlan {
   std::vector<std::string> NotifyBegin;  // told "-b", in order
   bool HasReference = false;
   std::string Reference;  // upper-cased, as the tool registers it
+  bool Rollback = false;  // MEVRID_ROLLBACK=on: a failed install would put the component back
 };
 
 // parse is what the tool's parser made of the command line into options.

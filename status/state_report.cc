@@ -82,6 +82,15 @@ void CivilFromDays(int64_t days, int64_t* year, unsigned* month, unsigned* day) 
   *year = static_cast<int64_t>(yoe) + era * 400 + (*month <= 2);
 }
 
+// The marker's entries as the report's lines, in the marker's order.
+std::vector<std::string> ChangeLines(const ChangeMarker& marker) {
+  std::vector<std::string> lines;
+  if (marker.Install) lines.push_back("an install left unfinished");
+  if (marker.KeptAside) lines.push_back("old files kept aside beside the installed ones");
+  for (const std::string& name : marker.Removals) lines.push_back("the removal of " + name + " left unfinished");
+  return lines;
+}
+
 }  // namespace
 
 std::string FileTimeText(const FILETIME& time) {
@@ -103,6 +112,10 @@ std::string StateText(const MachineState& state) {
   std::string text = "KOTA component\n";
   text += "  Version: " + (state.VersionRecorded ? state.Version : std::string("(none recorded)")) + "\n";
   text += "  Uninstaller: " + (state.UninstallerRecorded ? state.Uninstaller : std::string("(none recorded)")) + "\n";
+  text += "Change in progress\n";
+  const std::vector<std::string> changes = ChangeLines(state.ChangeInProgress);
+  if (changes.empty()) text += "  (none)\n";
+  for (const std::string& line : changes) text += "  " + line + "\n";
   text += "References\n";
   if (state.References.empty()) text += "  (none)\n";
   for (const ReferenceState& reference : state.References)
@@ -124,6 +137,14 @@ std::string StateText(const MachineState& state) {
     if (const char* comparison = ComparisonName(file.Release)) text += Format(", release: %s", comparison);
     text += "\n";
   }
+  text += "Old files kept aside\n";
+  if (state.KeptAside.empty()) text += "  (none)\n";
+  for (const KeptAsideFileState& file : state.KeptAside) {
+    text += "  " + file.Path;
+    if (file.FactsReadable)
+      text += Format(": %" PRIu64 " bytes, written %s", file.Size, FileTimeText(file.LastWrite).c_str());
+    text += "\n";
+  }
   text += "Deletions pending for the next restart\n";
   if (state.PendingDeletions.empty()) text += "  (none)\n";
   for (const std::string& path : state.PendingDeletions) text += "  " + path + "\n";
@@ -135,6 +156,10 @@ std::string StateJson(const MachineState& state) {
   std::string json = "{\"schema\":1";
   json += ",\"version\":" + JsonStringOrNull(state.VersionRecorded, state.Version);
   json += ",\"uninstaller\":" + JsonStringOrNull(state.UninstallerRecorded, state.Uninstaller);
+  const ChangeMarker& change = state.ChangeInProgress;
+  json += Format(",\"change_in_progress\":{\"install\":%s,\"kept_aside\":%s,\"removals\":", JsonBool(change.Install),
+                 JsonBool(change.KeptAside));
+  json += JsonStringList(change.Removals) + "}";
   json += ",\"references\":[";
   for (size_t i = 0; i < state.References.size(); ++i) {
     const ReferenceState& reference = state.References[i];
@@ -158,6 +183,16 @@ std::string StateJson(const MachineState& state) {
       const char* comparison = ComparisonName(file.Release);
       json += ",\"release\":" + JsonStringOrNull(comparison != nullptr, comparison ? comparison : "");
     }
+    json += "}";
+  }
+  json += "],\"kept_aside_files\":[";
+  for (size_t i = 0; i < state.KeptAside.size(); ++i) {
+    const KeptAsideFileState& file = state.KeptAside[i];
+    json += std::string(i ? "," : "") + "{\"path\":" + JsonString(file.Path);
+    if (file.FactsReadable)
+      json += Format(",\"size\":%" PRIu64 ",\"last_write\":\"%s\"", file.Size, FileTimeText(file.LastWrite).c_str());
+    else
+      json += ",\"size\":null,\"last_write\":null";
     json += "}";
   }
   json += "],\"pending_deletions\":" + JsonStringList(state.PendingDeletions);

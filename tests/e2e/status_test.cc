@@ -385,6 +385,104 @@ TEST_F(StatusEndToEnd, TheReportShowsADeletionPendingForTheRestart) {
   EXPECT_EQ(Field(Status({"--json"}).out, "pending_deletions"), "[]");
 }
 
+// A change left unfinished and the old files an all-or-nothing install keeps
+// aside: the report names each entry of the marker and every kept-aside file
+// there is, the library an older node keeps below the suite's path included
+// only where that node keeps it there (3.3 and 3.4).
+TEST_F(StatusEndToEnd, TheReportShowsAChangeInProgressAndTheFilesKeptAside) {
+  ASSERT_EQ(InstallAlpha().status, 0);
+  const std::string clean = Status({}).out;
+  EXPECT_NE(clean.find("  Uninstaller: C:\\WINDOWS\\mevrid.exe\nChange in progress\n  (none)\nReferences\n"),
+            std::string::npos)
+      << clean;
+  EXPECT_NE(clean.find("Old files kept aside\n  (none)\nDeletions pending"), std::string::npos) << clean;
+  const std::string clean_json = Status({"--json"}).out;
+  EXPECT_NE(clean_json.find(",\"change_in_progress\":{\"install\":false,\"kept_aside\":false,\"removals\":[]},"),
+            std::string::npos);
+  EXPECT_EQ(Field(clean_json, "kept_aside_files"), "[]");
+
+  const std::string suite_library = "C:\\Suite\\bin\\qelmot32.dll.mevrid-kept";
+  m_.machine().Import(kRegHeader + "[HKEY_LOCAL_MACHINE\\" + kComponentKey +
+                      "]\r\n\"ChangeInProgress\"=\"Install\\\\KeptAside\\\\Remove BETA\"\r\n"
+                      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm\\KelmZAQ\\Current Version]\r\n"
+                      "\"Version\"=\"3.2\"\r\n\"DMIPath\"=\"C:\\\\DMI\"\r\n"
+                      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation]\r\n\"KelmPath\"=\"C:\\\\Suite\"\r\n");
+  for (const char* path : {kInstalledLibrary, kInstalledDriver, kInstalledTool})
+    PutFile(std::string(path) + ".mevrid-kept", "old", 1000000000);
+  PutFile(suite_library, "old library", 1000000000);
+  PutFile("C:\\WINDOWS\\system32\\vtrin.sys.mevrid-kept", "not ours", 1000000000);
+  const std::string kept = "Old files kept aside\n"
+                           "  C:\\WINDOWS\\system32\\qelmot32.dll.mevrid-kept: 3 bytes, written 2001-09-09T01:46:40Z\n"
+                           "  C:\\WINDOWS\\system32\\drivers\\vtrin.sys.mevrid-kept: 3 bytes, written 2001-09-09T01:46:40Z\n"
+                           "  C:\\WINDOWS\\mevrid.exe.mevrid-kept: 3 bytes, written 2001-09-09T01:46:40Z\n";
+  const std::string text = Status({}).out;
+  EXPECT_NE(text.find("Change in progress\n  an install left unfinished\n"
+                      "  old files kept aside beside the installed ones\n  the removal of BETA left unfinished\n"
+                      "References\n"),
+            std::string::npos)
+      << text;
+  // A 3.2 node keeps its library in the system directory.
+  EXPECT_NE(text.find(kept + "Deletions pending"), std::string::npos) << text;
+
+  m_.machine().Import(kRegHeader + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm\\KelmZAQ\\Current Version]\r\n"
+                      "\"Version\"=\"3.3\"\r\n");
+  EXPECT_NE(Status({}).out.find(kept + "  " + suite_library + ": 11 bytes, written 2001-09-09T01:46:40Z\nDeletions"),
+            std::string::npos);
+  const std::string json = Status({"--json"}).out;
+  EXPECT_NE(json.find(",\"change_in_progress\":{\"install\":true,\"kept_aside\":true,\"removals\":[\"BETA\"]},"),
+            std::string::npos)
+      << json;
+  EXPECT_EQ(Field(json, "kept_aside_files"),
+            "[{\"path\":\"C:\\\\WINDOWS\\\\system32\\\\qelmot32.dll.mevrid-kept\",\"size\":3,"
+            "\"last_write\":\"2001-09-09T01:46:40Z\"},"
+            "{\"path\":\"C:\\\\WINDOWS\\\\system32\\\\drivers\\\\vtrin.sys.mevrid-kept\",\"size\":3,"
+            "\"last_write\":\"2001-09-09T01:46:40Z\"},"
+            "{\"path\":\"C:\\\\WINDOWS\\\\mevrid.exe.mevrid-kept\",\"size\":3,\"last_write\":\"2001-09-09T01:46:40Z\"},"
+            "{\"path\":\"C:\\\\Suite\\\\bin\\\\qelmot32.dll.mevrid-kept\",\"size\":11,"
+            "\"last_write\":\"2001-09-09T01:46:40Z\"}]");
+}
+
+// An all-or-nothing upgrade killed at its driver copy leaves its marker and
+// the three old files kept aside: the report names what the tool left, and
+// nothing once the same upgrade has run again.
+TEST_F(StatusEndToEnd, TheReportShowsWhatAKilledAllOrNothingUpgradeLeft) {
+  ASSERT_EQ(InstallAlpha().status, 0);
+  m_.machine().Import(kRegHeader + kVersionSection + "\"Version\"=\"3.9\"\r\n");
+  m_.AddFault("CopyFileA", "vtrin.sys", emu::kFaultCrashHere);
+  ASSERT_EQ(Run(kBeta, {"MEVRID_ROLLBACK=on"}).status, 128 + 9);
+  emu::ClearFaultRules();
+  const std::string json = Status({"--json"}).out;
+  EXPECT_NE(json.find(",\"change_in_progress\":{\"install\":true,\"kept_aside\":true,\"removals\":[]},"),
+            std::string::npos)
+      << json;
+  const std::string kept = Field(json, "kept_aside_files");
+  for (const char* path : {"system32\\\\qelmot32.dll", "drivers\\\\vtrin.sys", "WINDOWS\\\\mevrid.exe"})
+    EXPECT_NE(kept.find(std::string(path) + ".mevrid-kept\""), std::string::npos) << path << " in " << kept;
+  EXPECT_EQ(std::count(kept.begin(), kept.end(), '{'), 3) << kept;
+
+  ASSERT_EQ(Run(kBeta, {"MEVRID_ROLLBACK=on"}).status, 0);
+  const std::string after = Status({"--json"}).out;
+  EXPECT_NE(after.find(",\"change_in_progress\":{\"install\":false,\"kept_aside\":false,\"removals\":[]},"),
+            std::string::npos);
+  EXPECT_EQ(Field(after, "kept_aside_files"), "[]");
+}
+
+// The plan says the mode only when it is on (exactly "on"); otherwise it
+// reads byte for byte as a plan without the variable.
+TEST_F(StatusEndToEnd, ThePlanSaysWhetherTheRollbackModeIsOn) {
+  ASSERT_EQ(InstallAlpha().status, 0);
+  for (const bool json : {false, true}) {
+    std::vector<std::string> args = {"--plan", "-k", "beta", "-p", "C:\\Products\\Beta\\pre.exe BETA"};
+    if (json) args.push_back("--json");
+    const std::string off = Status(args).out;
+    EXPECT_EQ(off.find("ollback"), std::string::npos) << off;
+    for (const char* value : {"ON", "on ", "1", "yes", ""})
+      EXPECT_EQ(Status(args, {std::string("MEVRID_ROLLBACK=") + value}).out, off) << value;
+    const std::string on = Status(args, {"MEVRID_ROLLBACK=on"}).out;
+    EXPECT_EQ(on, json ? off.substr(0, off.size() - 2) + ",\"rollback\":true}\n" : off + "Rollback: on\n");
+  }
+}
+
 TEST_F(StatusEndToEnd, BadArgumentsGiveOneLineAndStatusTwo) {
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
            {"--bogus"}, {"--detect"}, {"--release"}, {"-k", "alpha"}, {"--plan", "--detect", "x"}, {"--plan", "-e"}}) {

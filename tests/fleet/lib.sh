@@ -203,6 +203,8 @@ file_kind() {
 
 # summary MACHINE: one line for what the component looks like there:
 #   refs=A,B version=4.0 vtrin=RUNNING files=rel1 pending=0 temp=0
+# (temp: files the tool set aside under fresh names, and old files an
+# all-or-nothing install kept aside, "NAME.mevrid-kept")
 machine_summary() {
   local m=$1 refs version vtrin pending files f kinds=() temp
   if [ -f "$m/machine.db" ]; then
@@ -212,7 +214,7 @@ machine_summary() {
     version=$(sed -n 's/^"Version"="\(.*\)"$/\1/p' <<<"$export")
     vtrin=$("$machine_tool" --machine "$m" service query vtrin 2>/dev/null | sed -n 's/^ *STATE *: *[0-9]* *\([A-Z_]*\).*/\1/p')
     pending=$("$machine_tool" --machine "$m" reg export "$session_key" 2>/dev/null | grep -c '^"PendingFileRenameOperations"=')
-    temp=$("$machine_tool" --machine "$m" files 'C:\' 2>/dev/null | grep -ciE '[\\]s[0-9a-v]+(\.[0-9a-v]*)?$')
+    temp=$("$machine_tool" --machine "$m" files 'C:\' 2>/dev/null | grep -ciE '([\\]s[0-9a-v]+(\.[0-9a-v]*)?|\.mevrid-kept)$')
   else
     # A Wine prefix: its own reg and sc. Wine's device host does not load
     # the driver from a relative image path, so only its definition counts.
@@ -222,7 +224,8 @@ machine_summary() {
       sed -n 's/^ *Version *REG_SZ *//p')
     vtrin=$(wine_env "$m" wine sc query vtrin 2>/dev/null | grep -q SERVICE_NAME && echo DEFINED)
     pending=$(wine_env "$m" wine reg query "$session_key" /v PendingFileRenameOperations 2>/dev/null | grep -c PendingFileRename)
-    temp=$(find "$m/drive_c" -maxdepth 1 -type f -regextype egrep -iregex '.*/s[0-9a-v]+(\.[0-9a-v]*)?' | wc -l)
+    temp=$( (find "$m/drive_c" -maxdepth 1 -type f -regextype egrep -iregex '.*/s[0-9a-v]+(\.[0-9a-v]*)?'
+      find "$m/drive_c" -maxdepth 5 -type f -iname '*.mevrid-kept') | wc -l)
   fi
   for f in windows/mevrid.exe windows/system32/qelmot32.dll windows/system32/drivers/vtrin.sys; do
     kinds+=("$(file_kind "$(find "$m/drive_c" -maxdepth 4 -ipath "$m/drive_c/$f" -print -quit 2>/dev/null || true)")")
@@ -268,7 +271,8 @@ record_of() {
   echo "${got:-no record}"
 }
 # expect_record "HOSTS" REFERENCE "outcome exit_status changed restart_required"
-# (reboot_required is false unless a fifth word says otherwise).
+# (reboot_required is false unless a fifth word says otherwise; a sixth,
+# rolled_back or rollback_failed, is what the task's result said of it).
 expect_record() {
   local host got want=$3
   [ "$(wc -w <<<"$want")" -eq 4 ] && want="$want false"

@@ -19,7 +19,9 @@ expect_message() {
   fi
 }
 
-# Check mode: mevrid-status plans an install everywhere; nothing changes.
+# Check mode: mevrid-status plans an install everywhere, in the tool's
+# environment, where the role turns the all-or-nothing mode on; nothing
+# changes.
 scenario_check_mode() {
   if [ ! -x "$status_tool" ]; then
     echo "  mevrid-status not built: check mode not tried"
@@ -27,7 +29,7 @@ scenario_check_mode() {
   fi
   play check-mode product.yml fleet -e product=PRODA --check
   expect_play changed "$(all_fleet)"
-  expect_plan "$(all_fleet)" installed
+  expect_plan "$(all_fleet)" installed on
   expect $(all_fleet) -- "$clean"
 }
 
@@ -85,32 +87,59 @@ scenario_again() {
 }
 
 # Check mode over a new release predicts the upgrade and changes nothing.
+# The mode turned off, as a YAML boolean (which the role reads as 'off'),
+# the plan does not say it.
 scenario_check_upgrade() {
-  play check-upgrade product.yml fleet -e product=PRODA -e release=rel2 --check
+  play check-upgrade product.yml fleet -e product=PRODA -e release=rel2 --check \
+    -e '{"kota_component_environment": {"MEVRID_ROLLBACK": false}}'
   expect_play changed "$(all_fleet)"
-  expect_plan "$(all_fleet)" upgraded
+  expect_plan "$(all_fleet)" upgraded off
   expect $(all_fleet) -- "$(installed PRODA rel1)"
 }
 
-# The outcome each host's plan in the last play announced.
+# The outcome each host's plan in the last play announced, and whether it
+# said that the all-or-nothing mode is on (on: "rollback": true; off: no
+# such key).
 expect_plan() {
-  local h
+  local h plan said
   for h in $1; do
-    if ! grep -q "^$h .*\"outcome\": \"$2\"" "$work/last-plans.txt"; then
+    plan=$(grep "^$h .*\"outcome\": \"$2\"" "$work/last-plans.txt")
+    [[ $plan == *'"rollback": true'* ]] && said=on || said=off
+    if [ -z "$plan" ]; then
       echo "  $h: no plan with outcome $2"
+      check_failures=$((check_failures + 1))
+    elif [ "$said" != "$3" ]; then
+      echo "  $h: the plan says the rollback mode is $said, expected $3: $plan"
       check_failures=$((check_failures + 1))
     fi
   done
 }
 
-# 3. An upgrade (rel2) with faults on three hosts: a library copy refused
-# (ERROR_SHARING_VIOLATION) on h07, a driver copy refused (ERROR_ACCESS_DENIED)
-# on h09, a driver service that cannot be created because the old one is
-# still marked for deletion (ERROR_SERVICE_MARKED_FOR_DELETE) on h14. In
-# batches of five the play stops after h07's and h09's batch (two of five
-# failed): h11 and later keep rel1. Without batches exactly the three fail,
-# each with its record's Win32 code in the message; once the faults are
-# cleared the next play repairs them.
+# The recording pre-processor's last two calls on each host: the product
+# told "-e", then "-b".
+expect_told_back() {
+  local h got
+  for h in $1; do
+    got=$(tail -2 "$(machine_of "$h")/drive_c/mvt/calls.log" 2>/dev/null | cut -d' ' -f1,2 | paste -sd' ' -)
+    if [ "$got" != "$2 -e $2 -b" ]; then
+      echo "  $h: the last calls of the pre-processor are \"$got\", expected \"$2 -e $2 -b\""
+      check_failures=$((check_failures + 1))
+    fi
+  done
+}
+
+# 3. An upgrade (rel2) with faults on three hosts, in the all-or-nothing
+# mode the role turns on: a library copy refused (ERROR_SHARING_VIOLATION)
+# on h07, a driver copy refused (ERROR_ACCESS_DENIED) on h09, a driver
+# service that cannot be created because the old one is still marked for
+# deletion (ERROR_SERVICE_MARKED_FOR_DELETE) on h14. h07 and h09 are put
+# back as they were (rel1, the driver running, PRODA told "-b" again, no
+# kept-aside file); on h14 putting the driver service back fails the same
+# way, so the change stays for the next run. In batches of five the play
+# stops after h07's and h09's batch (two of five failed): h11 and later
+# keep rel1. Without batches exactly the three fail, each with its record's
+# Win32 code in the message; once the faults are cleared the next play
+# finishes h14's change and upgrades the rest.
 scenario_faults() {
   mt h07 fault add CopyFileA --match qelmot32 --error 32 --always >/dev/null
   mt h09 fault add CopyFileA --match vtrin.sys --error 5 --always >/dev/null
@@ -124,7 +153,7 @@ scenario_faults() {
   expect_play failed "h07 h09"
   expect_play changed "$(except "$first" "h07 h09")"
   expect $(except "$first" "h07 h09") -- "$(installed PRODA rel2)"
-  expect $rest -- "$(installed PRODA rel1)"
+  expect h07 h09 $rest -- "$(installed PRODA rel1)"
 
   play faults product.yml fleet -e product=PRODA -e release=rel2
   expect_play failed "$faulty"
@@ -132,7 +161,12 @@ scenario_faults() {
   expect_message h07 "CopyFileA error 32 "
   expect_message h09 "CopyFileA error 5 "
   expect_message h14 "CreateServiceA error 1072 "
-  expect_record "$faulty" PRODA "failed 1603 true false"
+  expect_message h07 "the install failed at the step copy and the machine was put back as it was before the run;"
+  expect_message h14 "putting the machine back failed too"
+  expect_record "h07 h09" PRODA "rolled-back 1603 true false false rolled_back"
+  expect_record h14 PRODA "failed 1603 true false false rollback_failed"
+  expect h07 h09 -- "$(installed PRODA rel1)"
+  expect_told_back "h07 h09" PRODA
   expect $(except "$(all_fleet)" "$faulty") -- "$(installed PRODA rel2)"
 
   local h

@@ -16,7 +16,8 @@ installed; the settings file is COLLECTION_DIR/ansible.cfg unless given)
 - Windows: the tool starts only after the folders' owner and access list,
   each staged file's SHA-256 and the absence of other files are checked;
   the staging folder is created with inheritance off and only SYSTEM and
-  the Administrators; check mode plans with the staged release; the restart
+  the Administrators; check mode plans with the staged release, in the
+  tool's environment (the plan says whether MEVRID_ROLLBACK is on); the restart
   is the role's own task (no handlers), with its timeout a variable; the
   tasks carry the role's tag;
 - ansible.cfg turns pipelining on for every connection.
@@ -237,6 +238,8 @@ for first, what in (("Get-InsecureReason", "the folders' owner and access list")
         fault("files/run.ps1", f"the tool may start before {what} are checked")
 if "'--release', $Stage" not in run_ps1 or "Join-Path $Stage 'mevrid-status.exe'" not in run_ps1:
     fault("files/run.ps1", "check mode does not plan with the staged release's mevrid-status.exe against it")
+if not re.search(r"^\s*\$plan = Invoke-Program \(Join-Path \$Stage 'mevrid-status\.exe'\).* \$Environment$", run_ps1, re.M):
+    fault("files/run.ps1", "check mode plans without the tool's environment (MEVRID_ROLLBACK)")
 for text, what in (("SetAccessRuleProtection($true, $false)", "inheritance off"),
                    ("CreateDirectory($folder, $security)", "the access list given as the folder is created"),
                    ("Remove-Item -LiteralPath $file.FullName", "files the release does not have removed")):

@@ -4,7 +4,8 @@ summary.py PLAY.json [RECORDS WARNINGS PLANS] prints one line per host that ran,
 "host changed failed unreachable message", where the message is that of the
 task that failed the host (blanks folded). With two more paths it also writes
 there, per host, the run record the role kept ("host outcome exit_status
-changed restart_required reboot_required"), each warning ("host text") and
+changed restart_required reboot_required", then "rolled_back" or
+"rollback_failed" when the task's result says so), each warning ("host text") and
 each plan shown in check mode ("host JSON")."""
 import json
 import sys
@@ -25,7 +26,8 @@ for play in data.get("plays", []):
                 r = facts["kota_component_result"] or {}
                 records[host] = " ".join(str(v).lower() for v in (
                     r.get("outcome"), r.get("exit_status"), r.get("changed"), r.get("restart_required"),
-                    facts.get("kota_component_reboot_required")))
+                    facts.get("kota_component_reboot_required"))) + "".join(
+                    " " + key for key in ("rolled_back", "rollback_failed") if result.get(key))
             if task["task"]["name"].endswith("Show the plan") and isinstance(result.get("msg"), dict):
                 plans.append((host, json.dumps(result["msg"])))
             for item in [result] + result.get("results", []):

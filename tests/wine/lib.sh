@@ -85,7 +85,7 @@ machine_create() {
       wine_env wineserver -p || return 1
       mkdir -p "$machine/drive_c/mvt" "$machine/drive_c/release"
       cp "$wine_programs/test_service.exe" "$wine_programs/record_call.exe" "$wine_programs/component_check.exe" \
-        "$machine/drive_c/mvt/"
+        "$wine_programs/hold_file.exe" "$machine/drive_c/mvt/"
       cp -a "$wine_release/." "$machine/drive_c/release/"
       ;;
     posix)
@@ -252,6 +252,59 @@ settle_services() {
   starting=()
 }
 
+# A running process holds an installed file open for reading, sharing reads
+# only, as a virus scanner or a backup agent does: the file can be read, but
+# not written over, renamed or deleted while it runs.
+#   hold_file WINPATH
+# On Wine, tests/wine/programs/hold_file.exe holds it until the machine's end.
+# The emulation keeps no handles across processes, so there the refusals a
+# holder causes are the machine's faults: a sharing violation for every copy
+# over, rename or deletion of that path.
+hold_file() {
+  local win=$1 ready i
+  case $backend in
+    wine)
+      ready=$(host_path 'C:\mvt\held.ready')
+      rm -f "$ready"
+      (wine_env wine 'C:\mvt\hold_file.exe' "$win" 'C:\mvt\held.ready' >/dev/null 2>&1 &)
+      for ((i = 0; i < 100; i++)); do
+        [ -e "$ready" ] && break
+        sleep 0.1
+      done
+      [ -e "$ready" ] || echo "hold_file: $win is not held" >&2
+      ;;
+    posix)
+      local operation
+      for operation in CopyFileA MoveFileA MoveFileExA DeleteFileA; do
+        mt fault add "$operation" --match "$win" --error ERROR_SHARING_VIOLATION --always >/dev/null ||
+          echo "hold_file: fault add $operation failed" >&2
+      done
+      ;;
+  esac
+}
+
+# The driver service the tool created, running from its installed file. On
+# Wine, whose device host loads no relative image path and whose sc has no
+# "config", the service is defined again as the tool defines it but with the
+# \SystemRoot\ form of the path (as an older node's is seeded), and started;
+# the emulation runs it already.
+driver_service_running() {
+  [ "$backend" = wine ] || return 0
+  wine_env wine sc delete vtrin >/dev/null 2>&1 || echo "driver_service_running: sc delete vtrin failed" >&2
+  seed_driver_service vtrin 'System32\drivers\vtrin.sys' --state running
+}
+
+# The release's driver one the system refuses to load: not an executable
+# image at all, which Windows refuses with ERROR_BAD_EXE_FORMAT (193). The
+# emulation starts any driver whose file exists, so there the next start of
+# vtrin is refused with that code by a fault.
+release_driver_refused() {
+  printf 'not a driver image\r\n' >"$machine/drive_c/release/nt_node/vtrin.sys"
+  [ "$backend" = posix ] && { mt fault add StartServiceA --match vtrin --error 193 >/dev/null ||
+    echo "release_driver_refused: fault add failed" >&2; }
+  return 0
+}
+
 # Puts a host file at a Windows path with a last-write time (touch -d syntax).
 seed_file() {
   local win=$1 source=$2 when=${3:-}
@@ -353,10 +406,12 @@ show_record() {
 }
 
 # A deployed transcript as the plain run shows it: without the records and
-# with each mapped code as the tool's own status (3010 keeps 8 bits: 194).
+# with each mapped code as the tool's own status (3010 keeps 8 bits: 194),
+# in the exit lines and in the records a scenario shows itself.
 deploy_as_plain() {
   awk '/^## / { skipping = ($0 == "## record") } !skipping' "$1" |
-    sed -E 's/^\[exit 194\]$/[exit 0]/; s/^\[exit (82|102|103|67)\]$/[exit 1]/'
+    sed -E 's/^\[exit 194\]$/[exit 0]/; s/^\[exit (82|102|103|67)\]$/[exit 1]/' |
+    sed -E 's/^(\{"schema":[0-9]+,.*"exit_status":)3010,/\10,/; s/^(\{"schema":[0-9]+,.*"exit_status":)(1618|1638|1639|1603),/\11,/'
 }
 
 # --- observing the machine ---------------------------------------------------------
@@ -519,6 +574,85 @@ show_state() {
   show_services "$@"
   show_files
   show_calls
+}
+
+# --- the run's record and the state before a run ---------------------------------------
+
+# Where a scenario's run writes its record (MEVRID_RESULT_FILE=...): C:\mvt,
+# as a Windows path for Wine's tool and the host path for the emulation's.
+# Not C:\deploy, whose record run.sh --deploy shows and takes away itself.
+record_target() {
+  if [ "$backend" = posix ]; then host_path 'C:\mvt\record.json'; else printf '%s' 'C:\mvt\record.json'; fi
+}
+
+# That record, in a section of its own, then taken away.
+show_run_record() {
+  local record
+  record=$(host_path 'C:\mvt\record.json')
+  section "the run's record"
+  if [ -f "$record" ]; then crlf_to_lf <"$record" >>"$transcript"; else say "none"; fi
+  rm -f "$record"
+}
+
+# What "as before the run" compares: the component's keys and the pending
+# deletions, the driver service's state and definition (and the other
+# services named), each installed file's bytes and last-write time to the
+# nanosecond, and every kept-aside file (".mevrid-kept") on C:.
+#   remember_state [SERVICE...]
+#   show_against_remembered [SERVICE...]
+state_fingerprint() {
+  local saved=$transcript win host
+  transcript=$(mktemp)
+  show_registry
+  show_services "$@"
+  cat "$transcript"
+  rm -f "$transcript"
+  transcript=$saved
+  for win in 'C:\windows\mevrid.exe' 'C:\windows\system32\qelmot32.dll' 'C:\windows\system32\drivers\vtrin.sys'; do
+    host=$(host_path "$win")
+    if [ -e "$host" ]; then
+      printf 'file\t%s\t%s\t%s\n' "$win" "$(sha256sum <"$host" | cut -c1-64)" "$(stat -c %y "$host")"
+    else
+      printf 'file\t%s\tabsent\tabsent\n' "$win"
+    fi
+  done
+  find "$machine/drive_c" -iname '*.mevrid-kept' -printf 'kept aside: %P\n' | LC_ALL=C sort
+}
+remember_state() { remembered_state=$(state_fingerprint "$@"); }
+# The differences in words the same on both machines: "<" before, ">" now
+# for keys, values and services; for each file whether its bytes and its
+# time are the same.
+show_against_remembered() {
+  section "against the state before the run"
+  local now
+  now=$(state_fingerprint "$@")
+  if [ "$now" = "$remembered_state" ]; then
+    say "the same: keys and values, services and the driver's definition, files' bytes and times, nothing kept aside"
+    return
+  fi
+  diff <(grep -v '^file' <<<"$remembered_state") <(grep -v '^file' <<<"$now") | grep '^[<>]' >>"$transcript"
+  awk -F'\t' 'FNR == NR { before[$2] = $3 FS $4; next }
+    {
+      split(before[$2], was, FS)
+      if (was[1] == $3 && was[2] == $4) next
+      bytes = was[1] == $3 ? "same bytes" : was[1] == "absent" ? "was absent" : $3 == "absent" ? "now absent" : "other bytes"
+      print $2 ": " bytes (was[1] == "absent" || $3 == "absent" ? "" : was[2] == $4 ? ", same time" : ", other time")
+    }' <(grep '^file' <<<"$remembered_state") <(grep '^file' <<<"$now") >>"$transcript"
+}
+
+# The lines by which a run with the mode ($1) and one without it ($2) differ.
+show_console_difference() {
+  section "console with the mode against without it"
+  diff --old-line-format='with the mode only: %L' --new-line-format='without the mode only: %L' \
+    --unchanged-line-format='' <(printf '%s' "$1") <(printf '%s' "$2") >>"$transcript"
+  [ "$1" = "$2" ] && say "the same"
+  return 0
+}
+
+# The console output (and status) of the last run in the transcript.
+console_of_last_run() {
+  awk '/^## / { if ($0 ~ /^## run/) { text = ""; on = 1 } else on = 0; next } on { text = text $0 "\n" }
+    END { printf "%s", text }' "$transcript"
 }
 
 # --- divergences of Wine -----------------------------------------------------------

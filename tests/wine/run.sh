@@ -112,7 +112,8 @@ fi
 wine_release=$winbuild/release
 wine_programs=$winbuild/wine-programs
 for f in "$wine_release/mevrid.exe" "$wine_release/mevrid-status.exe" "$wine_release/nt_node/qelmot32.dll" \
-  "$wine_release/nt_node/vtrin.sys" "$wine_programs/test_service.exe" "$wine_programs/record_call.exe" "$wine_programs/component_check.exe"; do
+  "$wine_release/nt_node/vtrin.sys" "$wine_programs/test_service.exe" "$wine_programs/record_call.exe" "$wine_programs/component_check.exe" \
+  "$wine_programs/hold_file.exe"; do
   [ -f "$f" ] || { fail "windows build output ${f#$top/}"; finish; }
 done
 # PE32+ (pei-x86-64, magic 020b) with the console subsystem (3).

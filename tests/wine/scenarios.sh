@@ -25,6 +25,8 @@ scenarios=(
   older_node_g_rerun
   older_node_33_station
   deploy_targets
+  rollback_copy_held
+  rollback_driver_refused
 )
 
 # The suite's agents, as the tool names them.
@@ -281,3 +283,84 @@ scenario_deploy_targets() {
   show_state
 }
 
+
+# All or nothing (MEVRID_ROLLBACK=on): an upgrade whose copy fails puts the
+# component back as it was. Two products are installed and the driver runs
+# from its installed file; an older tool and library in their places make the
+# next install an upgrade, and a running process holds the installed driver
+# open without delete sharing, so the driver, copied last, can be neither set
+# aside nor replaced. The tool and the library, already replaced, get their old files
+# back (bytes and times), the version key its values, the driver runs again
+# from its old definition, both products are told "-b" after their "-e", and
+# the new reference is not registered. The same command without the mode
+# then fails as it always has: the earlier files stay replaced and no product
+# is told "-b". The two consoles differ only by the "Starting:" lines of the
+# products told "-b".
+scenario_rollback_copy_held() {
+  run_tool -q -k ProdA -p "$(recorder PRODA)"
+  run_tool -q -k ProdB -p "$(recorder PRODB)"
+  driver_service_running
+  seed_file 'C:\windows\mevrid.exe' "$machine/drive_c/release/mevrid.exe" '2001-01-01 00:00:00'
+  seed_file 'C:\windows\system32\qelmot32.dll' "$seeds_dir/old_qelmot32.txt" '2001-01-01 00:00:00'
+  hold_file 'C:\windows\system32\drivers\vtrin.sys'
+  remember_state
+  run_tool --env MEVRID_ROLLBACK=on --env "MEVRID_RESULT_FILE=$(record_target)" -k ProdC -p "$(recorder PRODC)"
+  local with_mode
+  with_mode=$(console_of_last_run)
+  show_run_record
+  show_state
+  show_against_remembered
+  run_tool --env "MEVRID_RESULT_FILE=$(record_target)" -k ProdC -p "$(recorder PRODC)"
+  show_console_difference "$with_mode" "$(console_of_last_run)"
+  show_run_record
+  show_state
+}
+
+# All or nothing on an older node (3.2.1) whose driver Wine really loads
+# (\SystemRoot\ image path): "-g" with a release whose driver the system
+# refuses to load. The node's services are stopped and its copies set aside
+# as "-g" does; the new driver does not start where the old one ran, so the
+# install is rolled back: the old library and driver are back with their
+# times, no tool is left in the Windows directory, no component key, the old
+# driver runs again from its old file and definition, the legacy reference is
+# not registered, and the node's services are started again. Without the
+# mode the same "-g" completes, as a driver that does not start never failed
+# an install.
+scenario_rollback_driver_refused() {
+  local node_services=("Kelm Baseboard Agent" Tobrael SNMP win32sl)
+  # Registered before any run, so it applies before the rewrite that
+  # run.sh --deploy makes of the same start's failure.
+  diverge_rewrite 's/\{"step":"start-driver","call":"StartServiceA","code":1114,"subject":"vtrin"\}/{"step":"start-driver","call":"StartServiceA","code":193,"subject":"vtrin"}/g' \
+    "Wine's device host loads no relative image path: the new driver's start fails with 1114 before its image is read, where Windows refuses the image itself with 193"
+  seed_reg older_node_321.reg
+  seed_file 'C:\windows\system32\qelmot32.dll' "$seeds_dir/old_qelmot32.txt" '2001-01-01 00:00:00'
+  seed_file 'C:\windows\system32\drivers\vtrin.sys' "$machine/drive_c/release/nt_node/vtrin.sys" '2001-01-01 00:00:00'
+  seed_driver_service vtrin 'System32\drivers\vtrin.sys' --state running
+  seed_service "Kelm Baseboard Agent" "Kelm Baseboard Agent" --state running
+  seed_service Tobrael Tobrael --state running
+  seed_service SNMP SNMP --state running
+  seed_service win32sl "Win32 DMI Service Layer" --state running
+  release_driver_refused
+  show_driver_refused_by_wine
+  remember_state "${node_services[@]}"
+  run_tool --env MEVRID_ROLLBACK=on --env "MEVRID_RESULT_FILE=$(record_target)" -g -k ProdA -p "$(recorder PRODA)"
+  show_run_record
+  show_service_log
+  show_state "${node_services[@]}"
+  show_against_remembered "${node_services[@]}"
+  release_driver_refused
+  run_tool --env "MEVRID_RESULT_FILE=$(record_target)" -g -k ProdA -p "$(recorder PRODA)"
+  show_run_record
+  show_state "${node_services[@]}"
+}
+
+# Wine's own verdict on the release's driver, where it loads a driver at all
+# (an absolute image path): a probe service on it does not start.
+show_driver_refused_by_wine() {
+  [ "$backend" = wine ] || return 0
+  section "the release's driver started from an absolute path (wine only)"
+  wine_env wine sc create vtrinprobe type= kernel start= demand binPath= 'C:\release\nt_node\vtrin.sys' >/dev/null 2>&1
+  wine_env wine sc start vtrinprobe >/dev/null 2>&1
+  say "sc start vtrinprobe: exit $?, $(service_state vtrinprobe)"
+  wine_env wine sc delete vtrinprobe >/dev/null 2>&1
+}

@@ -4,7 +4,10 @@ control node. It reads what files/run.sh or files/run.ps1 reported (the
 first line says what happened; the run record follows "record"), keeps the
 record as the fact kota_component_result, takes "changed" from it, and then
 either fails the host with a message that names the cause, or shows each
-error a successful run still met as one of the engine's warnings."""
+error a successful run still met as one of the engine's warnings. An install
+under MEVRID_ROLLBACK=on that failed says whether the machine was put back
+as it was (outcome "rolled-back", rolled_back: true in the result) or
+whether putting it back failed too (rollback_failed: true)."""
 
 from __future__ import absolute_import, division, print_function
 
@@ -21,6 +24,23 @@ SUCCESS = (0, 3010)
 
 def error_text(error):
     return "[%s: %s error %s %s]" % (error.get("step"), error.get("call"), error.get("code"), error.get("subject"))
+
+
+def run_failure(record, reference):
+    """The message of a run whose exit status is a failure. Under
+    MEVRID_ROLLBACK=on the record says what became of the machine: put back
+    as it was before the run (rolled_back), or left half-way because putting
+    it back failed too (rollback_failed), which the next run finishes."""
+    head = "mevrid %s %s: %s, exit status %s" % (
+        record.get("mode"), reference, record.get("outcome"), record.get("exit_status"))
+    step = " at the step %s" % record["failed_step"] if record.get("failed_step") else ""
+    if record.get("rolled_back"):
+        head += "; the install failed%s and the machine was put back as it was before the run" % step
+    elif record.get("rollback_failed"):
+        head += ("; the install failed%s and putting the machine back failed too: the change stays marked"
+                 " and the next run finishes it") % step
+    return "%s; %s %s" % (head, " ".join(record.get("failed_phases") or []),
+                          " ".join(error_text(e) for e in record.get("errors") or []))
 
 
 def judge(outcome, reference, release_dir, remote_dir):
@@ -40,9 +60,7 @@ def judge(outcome, reference, release_dir, remote_dir):
     if status == "record" and lines[2] == "restart-failed":
         return record, "%s: the restart the run asked for failed: %s" % (reference, stderr)
     if status == "record" and record.get("exit_status") not in SUCCESS:
-        return record, "mevrid %s %s: %s, exit status %s; %s %s" % (
-            record.get("mode"), reference, record.get("outcome"), record.get("exit_status"),
-            " ".join(record.get("failed_phases") or []), " ".join(error_text(e) for e in record.get("errors") or []))
+        return record, run_failure(record, reference)
     if status not in ("record", "not-registered", "not-registered removed"):
         return record, "%s: unexpected answer from the host: %s %s" % (reference, status, stderr)
     return record, ""
@@ -87,6 +105,11 @@ class ActionModule(ActionBase):
         result["ansible_facts"] = {"kota_component_result": record or None,
                                    "kota_component_reboot_required": restart_left}
         result["changed"] = bool(record.get("changed")) or outcome.get("stdout", "").startswith("not-registered removed")
+        # Only a record of the all-or-nothing mode has these keys; without it
+        # the result is as it always was.
+        for key in ("rolled_back", "rollback_failed"):
+            if key in record:
+                result[key] = bool(record[key])
         if failure:
             result.update(failed=True, msg=" ".join(failure.split()))
         else:

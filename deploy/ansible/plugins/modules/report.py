@@ -17,6 +17,9 @@ description:
   - Fails the host with a message naming the cause (a missing program, a staged copy that still differs, a folder
     others may write, a run without a record with the tool's standard error, a restart that failed, a failed run
     with its failed phases and Win32 errors); otherwise shows each error of the record as a warning.
+  - An install under MEVRID_ROLLBACK=on that failed is said to have put the machine back as it was before the
+    run (outcome rolled-back, with the step that failed), or, when putting it back failed too, to leave the
+    change to the next run.
   - Runs on the control node only. The facts are set when the host does not fail.
 version_added: 4.0.0
 options:
@@ -75,4 +78,12 @@ msg:
   description: The failure's text, or ok.
   returned: always
   type: str
+rolled_back:
+  description: The failed install put the component back as it was before the run (the record's rolled_back).
+  returned: when the run was made with MEVRID_ROLLBACK=on
+  type: bool
+rollback_failed:
+  description: Putting the component back failed too; the next run finishes the change (the record's rollback_failed).
+  returned: when the run was made with MEVRID_ROLLBACK=on
+  type: bool
 """

@@ -87,7 +87,8 @@ if (@(Get-ChildItem -LiteralPath $Stage -Recurse -File -Force).Count -ne $count)
 }
 
 if ($Mode -eq 'plan') {
-    $plan = Invoke-Program (Join-Path $Stage 'mevrid-status.exe') (@('--plan') + $Arguments + @('--release', $Stage, '--json')) $Stage @{}
+    # In the tool's environment: the plan says whether MEVRID_ROLLBACK is on.
+    $plan = Invoke-Program (Join-Path $Stage 'mevrid-status.exe') (@('--plan') + $Arguments + @('--release', $Stage, '--json')) $Stage $Environment
     if ($Discard) { Remove-Item -LiteralPath $Stage -Recurse -Force }
     Out-Result "plan`n$($plan.stdout)" $plan.stderr $plan.rc
     return
