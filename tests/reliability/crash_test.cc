@@ -2,7 +2,10 @@
 // removal, and once from outside while it waits for a pre-processor: the
 // database stays whole, no reference but the one removed is lost, and the
 // same command run once more leaves exactly what an uninterrupted run
-// leaves, every product that stays last told "-b".
+// leaves, every product that stays last told "-b". An install run all or
+// nothing (MEVRID_ROLLBACK=on) never loses an old file before the new set is
+// whole, and the run that follows leaves neither a mixed set nor a file
+// kept aside.
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -18,6 +21,7 @@
 
 #include "platform/posix/admin.h"
 #include "tests/reliability/fault_scenarios.h"
+#include "tests/reliability/rollback_checks.h"
 
 namespace reliability {
 
@@ -38,9 +42,20 @@ std::vector<std::string> CheckAfterCrash(const Expectations& expect) {
   return broken;
 }
 
+// A scenario's prepared machine, its state, and what the command leaves on
+// a copy of it without faults, in how many platform calls.
+struct Baseline {
+  std::string prepared;
+  EndState before;
+  EndState expected;
+  int64_t calls = 0;
+};
+
 // One crash point: the tool dies at call `nth`. false once it makes fewer.
-bool TryCrashPoint(const Lab& lab, const Scenario& scenario, const std::string& prepared, const EndState& expected,
-                   int64_t nth, std::vector<std::string>* out) {
+bool TryCrashPoint(const Lab& lab, const Scenario& scenario, const Baseline& base, int64_t nth,
+                   std::vector<std::string>* out) {
+  const std::string& prepared = base.prepared;
+  const EndState& expected = base.expected;
   const std::string dir = lab.Path(scenario.name + "-crash-" + std::to_string(nth));
   const std::string where = scenario.name + ", killed at call " + std::to_string(nth) + ": ";
   if (!CopyMachine(prepared, dir)) {
@@ -51,7 +66,7 @@ bool TryCrashPoint(const Lab& lab, const Scenario& scenario, const std::string& 
     OpenedMachine machine(dir);
     emu::AddFaultRule("*", "", emu::kFaultCrashHere, nth, false);
   }
-  testsupport::ProcessResult run = RunTool(lab, dir, scenario.args, ScenarioEnvironment(dir));
+  testsupport::ProcessResult run = RunTool(lab, dir, scenario.args, ScenarioEnvironment(scenario, dir));
   bool fired = false;
   {
     OpenedMachine machine(dir);
@@ -61,10 +76,23 @@ bool TryCrashPoint(const Lab& lab, const Scenario& scenario, const std::string& 
       out->push_back("F " + where + "the tool was not killed (status " + std::to_string(run.status) + ")");
     if (!fired && run.status != 0) out->push_back("F " + where + "a run past the last call failed:\n" + run.out);
     for (const std::string& broken : CheckAfterCrash(scenario.expect)) out->push_back("F " + where + broken);
+    if (fired && RollsBack(scenario)) {
+      for (const std::string& lost : OldFilesLost(CaptureEndState(ScopeOf(scenario)), base.before, expected))
+        out->push_back("F " + where + lost);
+    }
   }
   if (fired) {
     out->push_back("T");
-    if (CheckFollowingRun(lab, scenario, dir, expected, where, true, run.out, out)) out->push_back("P");
+    bool passed = CheckFollowingRun(lab, scenario, dir, expected, where, true, run.out, out);
+    if (RollsBack(scenario)) {
+      OpenedMachine machine(dir);
+      for (const std::string& problem :
+           ComponentSetProblems(CaptureEndState(ScopeOf(scenario)), base.before, expected)) {
+        out->push_back("F " + where + "after the run that follows, " + problem);
+        passed = false;
+      }
+    }
+    if (passed) out->push_back("P");
   }
   testsupport::RemoveTree(dir);
   return fired;
@@ -80,27 +108,23 @@ bool ExpectedState(const Lab& lab, const Scenario& scenario, const std::string& 
     OpenedMachine machine(dir);
     emu::SetSetting("count-calls", "1");
   }
-  testsupport::ProcessResult run = RunTool(lab, dir, scenario.args, ScenarioEnvironment(dir));
+  testsupport::ProcessResult run = RunTool(lab, dir, scenario.args, ScenarioEnvironment(scenario, dir));
   OpenedMachine machine(dir);
   *calls = TotalCallCount();
   if (run.status != 0) return false;
   if (scenario.restart_completes && !Restart()) return false;
-  *expected = CaptureEndState();
+  *expected = CaptureEndState(ScopeOf(scenario));
   return true;
 }
-
-// A scenario's prepared machine and what the command leaves on a copy of it
-// without faults, in how many platform calls.
-struct Baseline {
-  std::string prepared;
-  EndState expected;
-  int64_t calls = 0;
-};
 
 void PrepareBaseline(const Lab& lab, const Scenario& scenario, Baseline* base) {
   base->prepared = lab.Path("prepared");
   std::string error;
   ASSERT_TRUE(PrepareScenario(lab, scenario, base->prepared, &error)) << error;
+  {
+    OpenedMachine machine(base->prepared);
+    base->before = CaptureEndState(ScopeOf(scenario));
+  }
   ASSERT_TRUE(ExpectedState(lab, scenario, base->prepared, &base->expected, &base->calls));
 }
 
@@ -114,7 +138,7 @@ TEST_P(CrashAtEveryCall, KeepsTheDatabaseWholeAndTheRunsThatFollowFinish) {
 
   const int stride = FaultStride();
   std::vector<std::string> lines = RunInWorkers(WorkerCount(), [&](int i, std::vector<std::string>* out) {
-    return TryCrashPoint(lab, scenario, base.prepared, base.expected, 1 + static_cast<int64_t>(i) * stride, out);
+    return TryCrashPoint(lab, scenario, base, 1 + static_cast<int64_t>(i) * stride, out);
   });
   int points = 0, passed = 0;
   std::vector<std::string> failures;
@@ -129,7 +153,7 @@ TEST_P(CrashAtEveryCall, KeepsTheDatabaseWholeAndTheRunsThatFollowFinish) {
   printf(
       "crash test %s: %lld calls, killed at %d of them (stride %d), %d finished by the run that follows,"
       " %zu failures\n",
-      scenario.name.c_str(), static_cast<long long>(base.calls), points, stride, passed, failures.size());
+      ScenarioLabel(scenario).c_str(), static_cast<long long>(base.calls), points, stride, passed, failures.size());
   EXPECT_GE(points, base.calls / stride);
   EXPECT_EQ(passed, points);
   for (const std::string& failure : failures) printf("  %s\n", failure.substr(0, failure.find('\n')).c_str());
@@ -137,6 +161,8 @@ TEST_P(CrashAtEveryCall, KeepsTheDatabaseWholeAndTheRunsThatFollowFinish) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenarios, CrashAtEveryCall, testing::ValuesIn(FaultScenarios()),
+                         [](const testing::TestParamInfo<Scenario>& info) { return ScenarioTestName(info.param); });
+INSTANTIATE_TEST_SUITE_P(RollbackMode, CrashAtEveryCall, testing::ValuesIn(RollbackScenarios()),
                          [](const testing::TestParamInfo<Scenario>& info) { return ScenarioTestName(info.param); });
 
 // The processes whose parent is pid.
@@ -179,7 +205,7 @@ TEST(CrashWhileWaiting, AKillDuringAPreProcessorsWaitIsRepairedByTheNextRun) {
     OpenedMachine machine(dir);
     emu::SetSetting("process-real-wait-ms", "60000");
   }
-  std::vector<std::string> env = ScenarioEnvironment(dir);
+  std::vector<std::string> env = ScenarioEnvironment(scenario, dir);
   env.push_back("MEVRID_RECORD_SLEEP_MS=30000");
   pid_t tool = fork();
   if (tool == 0) {

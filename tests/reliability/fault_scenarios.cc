@@ -1,5 +1,9 @@
 #include "tests/reliability/fault_scenarios.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 
@@ -12,6 +16,8 @@ namespace {
 
 constexpr uint32_t kRunning = 4;
 constexpr char kLegacyImage[] = "%SystemRoot%\\mevrid.exe -o";
+constexpr char kRollbackOn[] = "MEVRID_ROLLBACK=on";
+constexpr time_t kOlderFilesTime = 1451606400;  // 2016-01-01
 
 std::string Entry(const std::string& name, const char* image) { return name + "=" + image; }
 
@@ -22,30 +28,54 @@ bool DefineRunning(const std::string& name, const std::string& display, std::vec
   return emu::admin::DefineService(spec, error);
 }
 
-// An older managed node 3.2.1 as it runs: its agents, SNMP and the DMI
-// service layer running, its own copies of the library and the driver, and
-// the driver running from its copy.
-bool SeedOlderNode(const OpenedMachine& machine, std::string* error) {
-  if (!emu::admin::ImportRegText("Windows Registry Editor Version 5.00\n\n"
-                                 "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm\\KelmZAQ\\Current Version]\n"
-                                 "\"Version\"=\"3.2.1\"\n\"DMIPath\"=\"C:\\\\DMI\"\n",
-                                 error))
-    return false;
+// An older managed node as it runs: its agents, SNMP and the DMI service
+// layer running, its own copies of the library and the driver, and the
+// driver running from its copy. 3.2.1 registers under the node's own key;
+// 3.4 under the company's, and keeps one more copy of the library below its
+// program files.
+bool SeedOlderNode(const OpenedMachine& machine, const std::string& version, std::string* error) {
+  std::string registration = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm\\KelmZAQ\\Current Version]\n\"Version\"=\"" +
+                             version + "\"\n\"DMIPath\"=\"C:\\\\DMI\"\n";
+  if (version == "3.4")
+    registration =
+        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelm Computer Corporation\\Kelm ZAQ\\CurrentVersion]\n"
+        "\"Version\"=\"3.4\"\n\"PathName\"=\"C:\\\\Program Files\\\\Kelm\\\\ihv\\\\bin\"\n";
+  if (!emu::admin::ImportRegText("Windows Registry Editor Version 5.00\n\n" + registration, error)) return false;
   if (!DefineRunning("Gandrel2Service", "", {}, error) || !DefineRunning("Tobrael", "", {}, error) ||
       !DefineRunning("Kelm Baseboard Agent", "", {}, error) ||
       !DefineRunning("Kelm Local Response Agent", "", {"Kelm Baseboard Agent"}, error) ||
       !DefineRunning("SNMP", "SNMP", {}, error) || !DefineRunning("win32sl", "Win32 DMI Service Layer", {}, error))
     return false;
   if (!testsupport::WriteFile(machine.Host("C:\\WINDOWS\\system32\\qelmot32.dll"), "old library") ||
-      !testsupport::WriteFile(machine.Host("C:\\WINDOWS\\system32\\drivers\\vtrin.sys"), "old driver")) {
+      !testsupport::WriteFile(machine.Host("C:\\WINDOWS\\system32\\drivers\\vtrin.sys"), "old driver") ||
+      (version == "3.4" &&
+       !testsupport::WriteFile(machine.Host("C:\\Program Files\\Kelm\\bin\\qelmot32.dll"), "program files library"))) {
     *error = "cannot write the older node's files";
     return false;
   }
   return emu::admin::DefineService(testsupport::DriverService(kRunning), error);
 }
 
+// The pre-processors record into dir/record.txt.
+std::vector<std::string> RecordEnvironment(const std::string& dir) {
+  return {"MEVRID_RECORD_FILE=" + dir + "/record.txt"};
+}
+
+// The installed files of an older version, with bytes and a time of their
+// own, so that an upgrade that replaced some of them, or put them back,
+// shows in the files.
+bool PutOlderFiles(const OpenedMachine& machine, const std::string& version) {
+  const struct timespec written[2] = {{kOlderFilesTime, 0}, {kOlderFilesTime, 0}};
+  for (const char* path : kComponentFilePaths) {
+    const std::string host = machine.Host(path);
+    if (!testsupport::WriteFile(host, version + " " + path) || utimensat(AT_FDCWD, host.c_str(), written, 0) != 0)
+      return false;
+  }
+  return true;
+}
+
 bool Install(const Lab& lab, const std::string& dir, const std::string& name, const char* image, std::string* error) {
-  testsupport::ProcessResult run = RunTool(lab, dir, {"-k", name, "-p", image}, ScenarioEnvironment(dir));
+  testsupport::ProcessResult run = RunTool(lab, dir, {"-k", name, "-p", image}, RecordEnvironment(dir));
   if (run.status == 0) return true;
   *error = "preparing install of " + name + " failed:\n" + run.out + run.err;
   return false;
@@ -67,7 +97,13 @@ bool RemovalLeftUnfinished(const std::string& dir, const std::string& removed, b
 
 }  // namespace
 
-void PrintTo(const Scenario& scenario, std::ostream* os) { *os << scenario.name; }
+void PrintTo(const Scenario& scenario, std::ostream* os) { *os << ScenarioLabel(scenario); }
+
+std::string ScenarioLabel(const Scenario& scenario) {
+  std::string label = scenario.name;
+  for (const std::string& entry : scenario.env) label += " " + entry;
+  return label;
+}
 
 std::string ScenarioTestName(const Scenario& scenario) {
   std::string name;
@@ -82,10 +118,29 @@ std::vector<Scenario> FaultScenarios() {
        {"-k", "gamma", "-p", kGammaImage},
        {{Entry("ALPHA", kAlphaImage), Entry("BETA", kBetaImage)}, "", Entry("GAMMA", kGammaImage)}},
       {"legacy-over-3.2.1", {"-k", "alpha", "-p", kAlphaImage, "-g"}, {{}, "", Entry("ALPHA", kAlphaImage)}},
+      {"legacy-over-3.4", {"-k", "alpha", "-p", kAlphaImage, "-g"}, {{}, "", Entry("ALPHA", kAlphaImage)}},
       {"remove-one-of-two", {"-k", "alpha", "-r"}, {{Entry("BETA", kBetaImage)}, "ALPHA", ""}, true},
       {"remove-last", {"-k", "alpha", "-r"}, {{}, "ALPHA", ""}, true},
       {"remove-beside-legacy", {"-k", "alpha", "-r"}, {{}, "ALPHA", ""}, true},
   };
+}
+
+std::vector<Scenario> RollbackScenarios() {
+  std::vector<Scenario> installs;
+  for (Scenario scenario : FaultScenarios()) {
+    if (scenario.expect.installed.empty()) continue;
+    scenario.env.push_back(kRollbackOn);
+    installs.push_back(scenario);
+  }
+  return installs;
+}
+
+bool RollsBack(const Scenario& scenario) {
+  return std::find(scenario.env.begin(), scenario.env.end(), kRollbackOn) != scenario.env.end();
+}
+
+FileScope ScopeOf(const Scenario& scenario) {
+  return RollsBack(scenario) ? FileScope::kWholeDrive : FileScope::kWindowsDirectory;
 }
 
 bool PrepareScenario(const Lab& lab, const Scenario& scenario, const std::string& dir, std::string* error) {
@@ -101,7 +156,9 @@ bool PrepareScenario(const Lab& lab, const Scenario& scenario, const std::string
         return false;
       }
     }
-    if (scenario.name == "legacy-over-3.2.1" && !SeedOlderNode(machine, error)) return false;
+    const std::string legacy = "legacy-over-";
+    if (scenario.name.rfind(legacy, 0) == 0 && !SeedOlderNode(machine, scenario.name.substr(legacy.size()), error))
+      return false;
   }
   const std::string& name = scenario.name;
   if (name == "upgrade-over-3.9" || name == "remove-one-of-two" || name == "remove-last") {
@@ -120,6 +177,10 @@ bool PrepareScenario(const Lab& lab, const Scenario& scenario, const std::string
     OpenedMachine machine(dir);
     if (!emu::admin::KeyExists(kVersionKey) || !emu::admin::SetValue(kVersionKey, "Version", REG_SZ, "3.9")) {
       *error = "cannot record version 3.9";
+      return false;
+    }
+    if (!PutOlderFiles(machine, "3.9")) {
+      *error = "cannot write the files of 3.9";
       return false;
     }
   }
@@ -172,7 +233,7 @@ bool CheckFollowingRun(const Lab& lab, const Scenario& scenario, const std::stri
   const size_t failures_before = out->size();
   const bool removal_left = interrupted_failed && RemovalLeftUnfinished(dir, scenario.expect.removed,
                                                                         expected.component_keys == kNoComponentKey);
-  testsupport::ProcessResult again = RunTool(lab, dir, scenario.args, ScenarioEnvironment(dir));
+  testsupport::ProcessResult again = RunTool(lab, dir, scenario.args, ScenarioEnvironment(scenario, dir));
   OpenedMachine machine(dir);
   if (removal_left && again.status != 0)
     out->push_back("F " + where + "the removal left unfinished, run again, ended with status " +
@@ -180,7 +241,7 @@ bool CheckFollowingRun(const Lab& lab, const Scenario& scenario, const std::stri
   for (const std::string& broken : CheckRunInvariants(again, scenario.expect))
     out->push_back("F " + where + "the run that follows: " + broken + "\n--- output:\n" + again.out);
   if (scenario.restart_completes && !Restart()) out->push_back("F " + where + "the restart failed");
-  const EndState state = CaptureEndState();
+  const EndState state = CaptureEndState(ScopeOf(scenario));
   if (!(state == expected) && (interrupted_failed || !DriverLeftStoppedForTheRestart(expected, state))) {
     out->push_back("F " + where + "the run that follows leaves another state:\n" + DescribeDifference(expected, state) +
                    "--- interrupted run:\n" + interrupted_output + "--- following run (status " +
@@ -191,8 +252,11 @@ bool CheckFollowingRun(const Lab& lab, const Scenario& scenario, const std::stri
   return out->size() == failures_before;
 }
 
-std::vector<std::string> ScenarioEnvironment(const std::string& dir) {
-  return {"MEVRID_RECORD_FILE=" + dir + "/record.txt"};
+std::vector<std::string> ScenarioEnvironment(const Scenario& scenario, const std::string& dir) {
+  std::vector<std::string> env = RecordEnvironment(dir);
+  env.insert(env.end(), scenario.env.begin(), scenario.env.end());
+  if (RollsBack(scenario)) env.push_back("MEVRID_RESULT_FILE=" + dir + "/result.json");
+  return env;
 }
 
 }  // namespace reliability

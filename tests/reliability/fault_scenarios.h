@@ -23,18 +23,31 @@ struct Scenario {
   // for deletion, files in use set aside): its end state is compared after
   // a restart.
   bool restart_completes = false;
+  // Extra environment of the command (not of the preparation), "NAME=VALUE".
+  std::vector<std::string> env = {};
 };
 
-// The scenario's name, not its bytes, in test messages.
+// The scenario's name and extra environment, not its bytes, in test messages.
 void PrintTo(const Scenario& scenario, std::ostream* os);
+std::string ScenarioLabel(const Scenario& scenario);
 // A test name made of the scenario's name.
 std::string ScenarioTestName(const Scenario& scenario);
 
-// The six scenarios: a first install; an upgrade over 3.9 with two
-// references whose pre-processors record their calls; "-g" over an older
-// managed node 3.2.1; removing one of two references; removing the last;
+// The seven scenarios: a first install; an upgrade over 3.9 (its own files)
+// with two references whose pre-processors record their calls; "-g" over an
+// older managed node 3.2.1, and over 3.4 (a copy of the library below its
+// program files); removing one of two references; removing the last;
 // removing the last product's beside the legacy reference.
 std::vector<Scenario> FaultScenarios();
+
+// The installs of FaultScenarios() (first, upgrade, "-g" over 3.2.1 and
+// 3.4) run all or nothing (MEVRID_ROLLBACK=on): a failed install puts the
+// machine back as it was.
+std::vector<Scenario> RollbackScenarios();
+bool RollsBack(const Scenario& scenario);
+// The files a state of the scenario holds: the whole drive where the
+// command promises to leave no file aside.
+FileScope ScopeOf(const Scenario& scenario);
 
 // Prepares the scenario's machine at dir (created there). false, with the
 // reason in *error, when the preparation itself fails.
@@ -49,8 +62,10 @@ bool CheckFollowingRun(const Lab& lab, const Scenario& scenario, const std::stri
                        const std::string& where, bool interrupted_failed, const std::string& interrupted_output,
                        std::vector<std::string>* out);
 
-// The environment of a run on the machine at dir: the pre-processors record
-// into dir/record.txt.
-std::vector<std::string> ScenarioEnvironment(const std::string& dir);
+// The environment of the scenario's command on the machine at dir: the
+// pre-processors record into dir/record.txt, and the scenario's own entries;
+// a run that rolls back writes its run record to dir/result.json, which
+// tells a run that put the machine back from one that changed nothing.
+std::vector<std::string> ScenarioEnvironment(const Scenario& scenario, const std::string& dir);
 
 }  // namespace reliability

@@ -306,7 +306,8 @@ TEST_F(InstallLockTest, ARunThatCopiesTheRecordStillWaits) {
   SiblingHolder holder(dir_);
   const std::string record = testsupport::ReadFile(dir_ + "/" + kInstallLockFileName);
   ASSERT_FALSE(record.empty()) << "the holder did not take the lock";
-  BackgroundRun copier(lab_, dir_, {"-k", "alpha", "-p", "C:\\alpha.exe"}, {std::string(kInstallLockToken) + "=" + record});
+  BackgroundRun copier(lab_, dir_, {"-k", "alpha", "-p", "C:\\alpha.exe"},
+                       {std::string(kInstallLockToken) + "=" + record});
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_TRUE(copier.Running());
   {

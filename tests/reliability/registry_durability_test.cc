@@ -1,11 +1,10 @@
 // The registry survives what real machines do to it: a writer killed at any
 // moment, and several processes writing at once. Writers are forked children
 // with connections of their own (an SQLite connection never crosses a fork).
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <string>
 
@@ -15,7 +14,6 @@
 #include "tests/support/test_machine.h"
 
 namespace {
-
 
 constexpr char kDurable[] = "SOFTWARE\\Durable";
 
@@ -120,8 +118,8 @@ TEST_F(RegistryDurabilityTest, AWriterKilledMidwayLosesNothingItCommittedAndLeav
       EXPECT_EQ(values[0].data, "writer " + std::to_string(n) + std::string(1, '\0')) << name;
       EXPECT_EQ(values[1].data, std::string({static_cast<char>(n & 0xFF), static_cast<char>((n >> 8) & 0xFF), 0, 0}))
           << name;
-      EXPECT_EQ(values[2].data, std::string({static_cast<char>(n & 0xFF), static_cast<char>((n >> 8) & 0xFF),
-                                             static_cast<char>(0xAB)}))
+      EXPECT_EQ(values[2].data,
+                std::string({static_cast<char>(n & 0xFF), static_cast<char>((n >> 8) & 0xFF), static_cast<char>(0xAB)}))
           << name;
       ++imports;
     }
@@ -184,8 +182,7 @@ TEST_F(RegistryDurabilityTest, TwoWritersAtOnceBothFindAllTheirKeys) {
     ASSERT_EQ(RegOpenKeyExA(shared, name, 0, KEY_READ, &key), ERROR_SUCCESS);
     char value[64];
     DWORD value_size = sizeof value;
-    EXPECT_EQ(RegQueryValueExA(key, "v", nullptr, nullptr, reinterpret_cast<BYTE*>(value), &value_size),
-              ERROR_SUCCESS);
+    EXPECT_EQ(RegQueryValueExA(key, "v", nullptr, nullptr, reinterpret_cast<BYTE*>(value), &value_size), ERROR_SUCCESS);
     EXPECT_EQ(std::string(value, value_size), CallValue(w * 1000 + i)) << name;
     RegCloseKey(key);
     ++found;

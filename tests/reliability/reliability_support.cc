@@ -27,6 +27,7 @@ namespace fs = std::filesystem;
 // Lines travel from the workers separated by this byte, so a line may hold
 // line feeds (a tool's whole output, say).
 constexpr char kLineSeparator = '\x1e';
+constexpr char kSessionManagerKey[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 
 bool CopyFileKeepingTimes(const std::string& from, const std::string& to, const struct stat& st) {
   int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
@@ -63,17 +64,26 @@ bool CopyFileKeepingTimes(const std::string& from, const std::string& to, const 
 }
 
 // A file's bytes, digested. Large files (the tool's copy) are told apart by
-// size and last-write time: every copy the emulation makes is whole (written
-// aside, then renamed into place) and keeps its source's time, and reading
-// megabytes for every run would cost more than the run.
+// size and last-write time alone: every copy the emulation makes is whole
+// (written aside, then renamed into place) and keeps its source's time, and
+// reading megabytes for every run would cost more than the run.
 std::string Digest(const std::string& host_path, const struct stat& st) {
-  char text[64];
-  if (st.st_size > (1 << 16)) {
-    snprintf(text, sizeof text, "t%lld.%09ld", static_cast<long long>(st.st_mtim.tv_sec), st.st_mtim.tv_nsec);
-    return text;
-  }
-  std::string bytes = testsupport::ReadFile(host_path);
-  snprintf(text, sizeof text, "%016zx", std::hash<std::string_view>()(bytes));
+  if (st.st_size > (1 << 16)) return "not read";
+  char text[32];
+  snprintf(text, sizeof text, "%016zx", std::hash<std::string_view>()(testsupport::ReadFile(host_path)));
+  return text;
+}
+
+std::string FileLine(const std::string& windows_path, const std::string& host_path, const struct stat& st) {
+  char time[48];
+  snprintf(time, sizeof time, "%lld.%09ld", static_cast<long long>(st.st_mtim.tv_sec), st.st_mtim.tv_nsec);
+  return windows_path + ": " + std::to_string(st.st_size) + " bytes" + ((st.st_mode & 0200) ? "" : ", read-only") +
+         ", " + Digest(host_path, st) + ", written " + time;
+}
+
+std::string Joined(const std::vector<std::string>& names) {
+  std::string text;
+  for (const std::string& name : names) text += (text.empty() ? "" : ",") + name;
   return text;
 }
 
@@ -172,28 +182,65 @@ std::string DescribeDifference(const EndState& expected, const EndState& actual)
   return text;
 }
 
-EndState CaptureEndState() {
+namespace {
+
+// The Windows paths that the next restart deletes (the pending file
+// operations with no target).
+std::vector<std::string> DeletedAtRestart() {
+  emu::admin::RegValue pending;
+  std::vector<std::string> paths;
+  if (!emu::admin::ReadValue(kSessionManagerKey, "PendingFileRenameOperations", &pending)) return paths;
+  for (const auto& [source, target] : testsupport::PendingRenamePairs(pending.data))
+    if (!source.empty() && target.empty()) paths.push_back(source.rfind("\\??\\", 0) == 0 ? source.substr(4) : source);
+  return paths;
+}
+
+}  // namespace
+
+EndState CaptureEndState(FileScope scope) {
   EndState state;
   std::string error;
-  if (!emu::admin::ExportRegText(kComponentKey, &state.component_keys, &error))
-    state.component_keys = kNoComponentKey;
+  if (!emu::admin::ExportRegText(kComponentKey, &state.component_keys, &error)) state.component_keys = kNoComponentKey;
   for (const emu::admin::ServiceInfo& service : emu::admin::ListServices()) {
     state.services += service.name + " " + StateName(service.state) + (service.marked_for_delete ? " marked" : "") +
-                      " start=" + std::to_string(service.start_type) + " image=" + service.image + "\n";
+                      " type=" + std::to_string(service.type) + " start=" + std::to_string(service.start_type) +
+                      " error=" + std::to_string(service.error_control) + " group=" + service.group +
+                      " depends=" + Joined(service.depends) + " display=" + service.display +
+                      " image=" + service.image + "\n";
   }
-  const std::string windows = emu::DriveDirectory('c') + "/WINDOWS";
+  const std::string drive = emu::DriveDirectory('c');
+  const std::vector<std::string> deleted = DeletedAtRestart();
   std::vector<std::string> files;
   std::error_code ec;
-  for (auto it = fs::recursive_directory_iterator(windows, ec); !ec && it != fs::recursive_directory_iterator();
-       it.increment(ec)) {
+  for (auto it = fs::recursive_directory_iterator(scope == FileScope::kWholeDrive ? drive : drive + "/WINDOWS", ec);
+       !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
     struct stat st;
     if (lstat(it->path().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-    files.push_back(it->path().string().substr(windows.size()) + " " + std::to_string(st.st_size) +
-                    ((st.st_mode & 0200) ? "" : " read-only") + " " + Digest(it->path().string(), st));
+    std::string windows_path = "C:" + it->path().string().substr(drive.size());
+    std::replace(windows_path.begin(), windows_path.end(), '/', '\\');
+    if (std::any_of(deleted.begin(), deleted.end(),
+                    [&windows_path](const std::string& path) { return emu::EqualsNoCase(path, windows_path); }))
+      continue;
+    files.push_back(FileLine(windows_path, it->path().string(), st));
   }
   std::sort(files.begin(), files.end());
   for (const std::string& file : files) state.files += file + "\n";
   return state;
+}
+
+std::vector<std::string> FilePaths(const EndState& state) {
+  std::vector<std::string> paths;
+  for (const std::string& line : testsupport::SplitLines(state.files)) paths.push_back(line.substr(0, line.find(": ")));
+  return paths;
+}
+
+std::string FileEntry(const EndState& state, const std::string& windows_path) {
+  for (const std::string& line : testsupport::SplitLines(state.files)) {
+    const size_t colon = line.find(": ");
+    if (colon != std::string::npos && emu::EqualsNoCase(line.substr(0, colon), windows_path))
+      return line.substr(colon + 2);
+  }
+  return "";
 }
 
 size_t MachineDigest() {
@@ -213,19 +260,16 @@ std::vector<std::string> RegisteredReferences() {
   emu::admin::RegKey key;
   if (!emu::admin::ReadKey(kReferencesKey, &key)) return references;
   for (const std::string& name : key.subkeys)
-    references.push_back(name + "=" + emu::admin::ReadString(std::string(kReferencesKey) + "\\" + name, "PreProcImage"));
+    references.push_back(name + "=" +
+                         emu::admin::ReadString(std::string(kReferencesKey) + "\\" + name, "PreProcImage"));
   return references;
 }
 
-std::string RecordedVersion() {
-  return emu::admin::ReadString(kVersionKey, "Version");
-}
+std::string RecordedVersion() { return emu::admin::ReadString(kVersionKey, "Version"); }
 
 bool KeyExists(const std::string& key_path) { return emu::admin::KeyExists(key_path); }
 
-std::string IntegrityCheck() {
-  return emu::admin::CheckDatabase().integrity;
-}
+std::string IntegrityCheck() { return emu::admin::CheckDatabase().integrity; }
 
 int64_t TotalCallCount() {
   int64_t total = 0;

@@ -17,6 +17,9 @@ namespace reliability {
 inline constexpr char kComponentKey[] = "SOFTWARE\\Kelm Computer Corporation\\KelmKOTA";
 inline constexpr char kVersionKey[] = "SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\CurrentVersion";
 inline constexpr char kReferencesKey[] = "SOFTWARE\\Kelm Computer Corporation\\KelmKOTA\\References";
+// The component's three installed files.
+inline constexpr const char* kComponentFilePaths[] = {"C:\\WINDOWS\\mevrid.exe", "C:\\WINDOWS\\system32\\qelmot32.dll",
+                                                      "C:\\WINDOWS\\system32\\drivers\\vtrin.sys"};
 
 // The emulated machine's own "crash here" error: a fault rule with it kills
 // the process that makes the matching call (see emu::CheckFault).
@@ -71,8 +74,15 @@ testsupport::ProcessResult RunTool(const Lab& lab, const std::string& machine_di
                                    const std::vector<std::string>& env = {});
 
 // What a run leaves that a later run depends on: the component's keys as a
-// .reg text, every service with its state, and every file below C:\WINDOWS
-// with its size, read-only bit and a digest of its bytes.
+// .reg text, every service with its whole definition (type, start type,
+// error control, group, dependencies, display name, image) and its state,
+// and every file below C:\WINDOWS (or of the whole drive) with its size,
+// read-only bit, a digest of its bytes and its last-write time (a restored
+// file must keep its time, since the currency check compares times), one
+// line each:
+// "C:\WINDOWS\system32\qelmot32.dll: 11 bytes, <digest>, written <time>".
+// A file that the next restart deletes is left out: nothing can use it
+// before it goes.
 // What EndState holds as its keys where no component key is left.
 inline constexpr char kNoComponentKey[] = "(no component key)";
 
@@ -82,11 +92,19 @@ struct EndState {
   std::string files;
   bool operator==(const EndState& other) const = default;
 };
+// The line of one file of a state without its path ("" when the state has
+// no such file); the path is compared ignoring case, as the machine does.
+std::string FileEntry(const EndState& state, const std::string& windows_path);
+// The Windows paths of the state's files, in its order.
+std::vector<std::string> FilePaths(const EndState& state);
 // Differences as lines "what: expected | actual".
 std::string DescribeDifference(const EndState& expected, const EndState& actual);
 
 // Reads of the current machine (an OpenedMachine is held).
-EndState CaptureEndState();
+// The whole drive holds, besides the Windows directory, where a file moved
+// out of the way or kept aside by mistake would be left.
+enum class FileScope { kWindowsDirectory, kWholeDrive };
+EndState CaptureEndState(FileScope scope = FileScope::kWindowsDirectory);
 // A digest of everything a following run could depend on: the whole
 // registry, the services and the Windows directory's files. Two machines with
 // the same digest give the same run.
