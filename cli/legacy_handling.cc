@@ -4,12 +4,16 @@
 // registers the legacy reference that keeps the component for it.
 #include "cli/legacy_handling.h"
 
+#include <string>
+#include <vector>
+
 #include "cli/run_decision.h"
 #include "cli/usage.h"
 #include "component/component_keys.h"
 #include "component/change_marker.h"
 #include "component/install.h"
 #include "component/install_undo.h"
+#include "component/kept_files.h"
 #include "component/older_node_copies.h"
 #include "component/uninstall.h"
 #include "component/windows_directory.h"
@@ -43,11 +47,16 @@ bool PrepareLegacyInstall(const EnvironmentProfile& profile, Flag verbose, Legac
     return false;
   }
   JournalStep(journal_step::kDeleteOldCopies);
-  if (undo && !undo->Mark(false)) {
+  // Kept-aside files an earlier run left with no install to put them back
+  // are leftovers, the node's library under Program Files among them.
+  const std::vector<std::string> places = OlderNodeKeptPlaces(
+      KeepsLibraryUnderProgramFiles(profile), profile.ProgramFilesPath, windows_directory);
+  if (undo && !undo->Mark(false, places)) {
     JournalNoteFailedStep();
     RestartLegacyServices(state->Roles, verbose);
     return false;
   }
+  if (undo == nullptr) DeleteKeptLeftovers(ReadChangeMarker(), places);
   DeleteOldComponentCopies(KeepsLibraryUnderProgramFiles(profile), profile.ProgramFilesPath, windows_directory, verbose,
                            undo);
   Say(verbose, "\n");

@@ -10,6 +10,7 @@ namespace {
 
 constexpr char kInstall[] = "Install";
 constexpr char kKeptAside[] = "KeptAside";
+constexpr char kDiscard[] = "Discard";
 constexpr char kRemove[] = "Remove ";
 constexpr char kSeparator = '\\';
 
@@ -64,6 +65,10 @@ std::string ChangeMarkerText(const ChangeMarker& marker) {
     if (!text.empty()) text += kSeparator;
     text += kKeptAside;
   }
+  if (marker.Discard) {
+    if (!text.empty()) text += kSeparator;
+    text += kDiscard;
+  }
   for (const std::string& name : marker.Removals) {
     if (!text.empty()) text += kSeparator;
     text += kRemove + name;
@@ -83,6 +88,8 @@ ChangeMarker ParseChangeMarker(const std::string& text) {
       marker.Install = true;
     } else if (entry == kKeptAside) {
       marker.KeptAside = true;
+    } else if (entry == kDiscard) {
+      marker.Discard = true;
     } else if (entry.rfind(remove, 0) == 0 && entry.size() > remove.size() &&
                !marker.HasRemovalOf(entry.substr(remove.size()))) {
       marker.Removals.push_back(entry.substr(remove.size()));
@@ -123,6 +130,22 @@ bool MarkKeptAside(ChangeMarker* found, bool install_too) {
 bool UnmarkKeptAside(bool install_too) {
   return UpdateChangeMarker([install_too](ChangeMarker* marker) {
     marker->KeptAside = false;
+    if (install_too) marker->Install = false;
+  });
+}
+
+bool MarkDiscard() {
+  const auto discard = [](ChangeMarker* marker) {
+    marker->KeptAside = false;
+    marker->Discard = true;
+  };
+  return UpdateChangeMarker(discard) || UpdateChangeMarker(discard);
+}
+
+bool SettleKeptFiles(bool all_gone, bool install_too) {
+  return UpdateChangeMarker([all_gone, install_too](ChangeMarker* marker) {
+    marker->KeptAside = false;
+    marker->Discard = !all_gone;
     if (install_too) marker->Install = false;
   });
 }

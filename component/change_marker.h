@@ -10,7 +10,9 @@
 // again. The value is one text, its entries "Install" and "Remove NAME"
 // separated by backslashes, which no reference name holds; a single entry
 // reads as it always did. An install that keeps the old files aside, to put
-// them back should it fail, adds "KeptAside" while they may lie there.
+// them back should it fail, adds "KeptAside" while they may lie there; past
+// its point of no return the entry becomes "Discard" before the first of them
+// is deleted, so files it names are leftovers, never originals to put back.
 #pragma once
 
 #include <string>
@@ -19,9 +21,16 @@
 struct ChangeMarker {
   bool Install = false;               // an install left unfinished
   bool KeptAside = false;             // old files may lie kept aside next to the installed ones
+  bool Discard = false;               // kept-aside files may lie there as leftovers to delete
   std::vector<std::string> Removals;  // references whose removal was left unfinished, oldest first
 
-  bool Empty() const { return !Install && !KeptAside && Removals.empty(); }
+  bool Empty() const { return !Install && !KeptAside && !Discard && Removals.empty(); }
+  // Kept-aside files an interrupted install left to put back, should the
+  // install that finishes it fail: "KeptAside" with its "Install".
+  bool KeptOriginals() const { return Install && KeptAside; }
+  // Kept-aside files that no install will put back: delete them. "Discard"
+  // names leftovers whatever else the marker holds.
+  bool KeptLeftovers() const { return Discard || (KeptAside && !Install); }
   bool HasRemovalOf(const std::string& reference_name) const;
 };
 
@@ -41,6 +50,13 @@ void UnmarkInstall();
 // With install_too, "Install" goes in (or out) by the same write.
 bool MarkKeptAside(ChangeMarker* found = nullptr, bool install_too = false);
 bool UnmarkKeptAside(bool install_too = false);
+// "KeptAside" becomes "Discard", by one write, tried once more should it
+// fail: until it is written no kept-aside file may go.
+bool MarkDiscard();
+// After the kept-aside files were deleted: "KeptAside" goes, "Discard" stays
+// only to name files left to the restart (all_gone false), and with
+// install_too "Install" goes; one write.
+bool SettleKeptFiles(bool all_gone, bool install_too);
 bool MarkRemoval(const char* reference_name);
 void UnmarkRemoval(const char* reference_name);
 // Removes the whole marker; the component key itself stays.

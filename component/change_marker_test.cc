@@ -43,9 +43,11 @@ INSTANTIATE_TEST_SUITE_P(
         // Written in any order, read back with the install first.
         MarkerText{"InstallLast", "Remove A\\Install", true, {"A"}, "Install\\Remove A"},
         // The entry of old files kept aside follows the install's; alone, it
-        // still keeps the value.
+        // still keeps the value. "Discard" follows it.
         MarkerText{"KeptAside", "Remove A\\KeptAside\\Install", true, {"A"}, "Install\\KeptAside\\Remove A", true},
         MarkerText{"KeptAsideAlone", "KeptAside", false, {}, "KeptAside", true},
+        MarkerText{"KeptFiles", "Discard\\Remove A\\KeptAside\\Install", true, {"A"},
+                   "Install\\KeptAside\\Discard\\Remove A", true},
         MarkerText{"RepeatedRemoval", "Remove A\\Remove A", false, {"A"}, "Remove A"},
         MarkerText{"UnknownEntriesDropped", "Upgrade\\Remove \\\\Remove B", false, {"B"}, "Remove B"}),
     [](const testing::TestParamInfo<MarkerText>& info) { return std::string(info.param.name); });

@@ -1,5 +1,8 @@
 #include "component/install.h"
 
+#include <string>
+#include <vector>
+
 #include "component/change_marker.h"
 #include "component/component_files.h"
 #include "component/component_keys.h"
@@ -68,10 +71,10 @@ Flag RegisteredAnew(const char* reference_name, Flag registered) {
 
 // Before anything is replaced, every product lets go of the component and
 // the driver stops (silently: on a first install there is no driver service
-// to stop).
-void StopComponentUsers(Flag verbose) {
+// to stop). told, when given, learns the products told "-e".
+void StopComponentUsers(Flag verbose, std::vector<std::string>* told = nullptr) {
   JournalStep(journal_step::kNotifyEnd);
-  NotifyAllReferencesEnd(verbose);
+  NotifyAllReferencesEnd(verbose, told);
   JournalAbsenceExpected absence_expected;
   JournalStep(journal_step::kStopDriver);
   StopServiceTree(kDriverServiceName, kDriverServiceDisplay, 0);
@@ -125,9 +128,12 @@ Flag RecreateDriverService(Flag verbose, bool* started = nullptr) {
 
 // Old files that an interrupted all-or-nothing install kept aside are not
 // needed once the new component runs: a run without an undo lets them go
-// too, so none outlives a successful run.
-void DeleteKeptAsideFiles(const char* windows_directory) {
-  for (ComponentRole role : kCopyOrder) DeleteKeptAsideFile(KeptAsidePathOf(InstalledPathOf(role, windows_directory)));
+// too, so none outlives a successful run. The marker names them "Discard"
+// before the first goes, so a kill never leaves a part of them to put back.
+// true when every one is gone.
+bool DiscardKeptFiles(const ChangeMarker& found, const char* windows_directory) {
+  if (found.KeptAside && !MarkDiscard()) return false;
+  return DeleteKeptAsideFilesOf(InstalledFilePaths(windows_directory));
 }
 
 // The full install: the products let go, the files are replaced, the version
@@ -140,6 +146,12 @@ Flag InstallInFull(const char* reference_name, const char* pre_proc_image, const
   // recorded; what it does before that the next install redoes anyway.
   ChangeMarker found;
   const bool marked = MarkInstall(&found);
+  // Kept-aside files that no install left to put back are leftovers, and
+  // must not pass for originals under this run's "Install".
+  if (found.KeptLeftovers() && found.KeptAside && MarkDiscard()) {
+    found.KeptAside = false;
+    found.Discard = true;
+  }
   StopComponentUsers(verbose);
   if (!CopyReleaseFiles(windows_directory, verbose, nullptr)) return 0;
   JournalStep(journal_step::kRecordVersion);
@@ -148,13 +160,14 @@ Flag InstallInFull(const char* reference_name, const char* pre_proc_image, const
   if (!RecreateDriverService(verbose)) return 0;
   JournalStep(journal_step::kNotifyBegin);
   NotifyAllReferencesBegin(verbose);
-  if (found.KeptAside) DeleteKeptAsideFiles(windows_directory);
+  const bool kept_files = found.KeptAside || found.Discard;
+  const bool all_gone = kept_files && DiscardKeptFiles(found, windows_directory);
   // Registered last, so a reference new in this run is not sent "-b".
   JournalStep(journal_step::kRegister);
   const Flag registered = RegisterReference(reference_name, pre_proc_image, verbose);
-  // The kept-aside entry, when there was one, goes with the install's.
-  if (found.KeptAside)
-    UnmarkKeptAside(true);
+  // The kept files' entry, when there was one, goes with the install's.
+  if (kept_files)
+    SettleKeptFiles(all_gone, true);
   else
     UnmarkInstall();
   return RegisteredAnew(reference_name, registered) ? 1 : 0;
@@ -181,8 +194,7 @@ Flag SettleUndo(Flag result, InstallUndo* undo, Flag verbose) {
   if (!result) JournalNoteFailedStep();
   if (!undo->HoldsChanges()) return result;
   if (result) {
-    undo->Discard();
-    UnmarkKeptAside();
+    SettleKeptFiles(undo->Discard(), false);
   } else {
     PutComponentBack(undo, false, verbose);
   }
@@ -204,9 +216,11 @@ Flag RollBackInstall(InstallUndo* undo, Flag verbose) {
 Flag InstallAllOrNothing(const char* reference_name, const char* pre_proc_image, const char* windows_directory,
                          Flag verbose, InstallUndo* undo) {
   // Nothing changes until the undo knows what to put back.
-  if (!undo->CaptureDriverService() || !undo->CaptureVersionKey() || !undo->Mark(true))
+  if (!undo->CaptureDriverService() || !undo->CaptureVersionKey() ||
+      !undo->Mark(true, InstalledFilePaths(windows_directory)))
     return SettleUndo(0, undo, verbose);
-  StopComponentUsers(verbose);
+  std::vector<std::string> told_end;
+  StopComponentUsers(verbose, &told_end);
   if (!CopyReleaseFiles(windows_directory, verbose, undo)) return RollBackInstall(undo, verbose);
   JournalStep(journal_step::kRecordVersion);
   if (!RecordComponentVersion(windows_directory)) return RollBackInstall(undo, verbose);
@@ -215,14 +229,20 @@ Flag InstallAllOrNothing(const char* reference_name, const char* pre_proc_image,
   // A new driver the system refuses where the old one ran would cut every
   // product off from it.
   if (!started && undo->DriverRanBefore()) return RollBackInstall(undo, verbose);
+  // Every product told "-e" must be told "-b" before the old files go. One
+  // that cannot be told fails the run with the new component in place and
+  // "Install" kept, so the next run tells every product.
   JournalStep(journal_step::kNotifyBegin);
-  NotifyAllReferencesBegin(verbose);
-  undo->Discard();
+  if (!NotifyAllReferencesBeginReaching(told_end, verbose)) {
+    JournalNoteFailedStep();
+    return 0;
+  }
+  const bool all_gone = undo->Discard();
   JournalStep(journal_step::kRegister);
   const Flag registered = RegisterReference(reference_name, pre_proc_image, verbose);
   if (!registered) JournalNoteFailedStep();
-  // Both entries go by one write: the change is complete.
-  UnmarkKeptAside(true);
+  // The install's entries go by one write: the change is complete.
+  SettleKeptFiles(all_gone, true);
   return RegisteredAnew(reference_name, registered) ? 1 : 0;
 }
 
@@ -262,7 +282,8 @@ InstallFacts ReadInstallFacts(const char* windows_directory, Flag verbose) {
   InstallFacts facts;
   facts.Currency = CheckComponentCurrency(windows_directory, verbose);
   if (facts.Currency.InstallNeeded) return facts;
-  facts.UnfinishedInstall = ReadChangeMarker().Install;
+  facts.Marker = ReadChangeMarker();
+  facts.UnfinishedInstall = facts.Marker.Install;
   if (facts.UnfinishedInstall || !facts.Currency.ThisVersionRecorded) return facts;
   facts.Driver = QueryServicePresence(kDriverServiceName);
   return facts;
@@ -287,13 +308,18 @@ Flag InstallComponent(const char* reference_name, const char* pre_proc_image, Fl
     JournalStep(journal_step::kRegister);
     return SettleUndo(RegisterReference(reference_name, pre_proc_image, verbose), undo, verbose);
   }
-  const InstallChoice choice = ChooseInstall(windows_directory, verbose);
+  const InstallFacts facts = ReadInstallFacts(windows_directory, verbose);
+  const InstallChoice choice = DecideInstall(facts);
   if (chosen) *chosen = choice;
   if (choice.FullInstall) {
     if (undo) return InstallAllOrNothing(reference_name, pre_proc_image, windows_directory, verbose, undo);
     return InstallInFull(reference_name, pre_proc_image, windows_directory, verbose);
   }
   // Only the reference: no product is told and no service is touched.
+  // Kept-aside leftovers an earlier run named go now (what an undo holds
+  // goes with it).
+  if (undo == nullptr || !undo->HoldsChanges())
+    DeleteKeptLeftovers(facts.Marker, InstalledFilePaths(windows_directory));
   JournalStep(journal_step::kRegister);
   return SettleUndo(RegisteredAnew(reference_name, RegisterReference(reference_name, pre_proc_image, verbose)), undo,
                     verbose);

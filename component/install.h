@@ -15,6 +15,7 @@
 struct InstallFacts {
   CurrencyCheck Currency;
   bool UnfinishedInstall = false;  // the marker names an install left unfinished
+  ChangeMarker Marker;             // as read, when the currency check asked for it
   ServicePresence Driver = ServicePresence::Unknown;
 };
 

@@ -1,12 +1,14 @@
 #include "component/install.h"
 
 #include <cerrno>
+#include <functional>
 
 #include "component/change_marker.h"
 #include "component/component_keys.h"
 #include "component/install_undo.h"
 #include "component/kept_files.h"
 #include "component/references.h"
+#include "component/uninstall.h"
 #include "services/driver_service.h"
 #include "tests/support/component_fixture.h"
 
@@ -486,6 +488,105 @@ TEST_F(InstallTest, KeptAsideFilesOfAnInterruptedRunGoWithTheNextSuccess) {
     EXPECT_FALSE(AnyKeptAside());
     EXPECT_TRUE(ReadChangeMarker().Empty());
   }
+}
+
+// With an undo every product told "-e" is told "-b" before the old files
+// go: the ones the walk could not tell are told by one walk more, and one
+// still untold fails the run with the new component in place and "Install"
+// kept, so the next run tells them all. Without an undo the "-b" walk's
+// failures stay ignored.
+TEST_F(InstallTest, WithAnUndoEveryProductToldEndIsToldBeginBeforeThePointOfNoReturn) {
+  struct Case {
+    const char* name;
+    const char* operation;
+    const char* match;
+    int64_t nth;
+    bool always;
+    bool with_undo;
+    Lines told;
+  };
+  // Told again in the order of "-e", or ALPHA never.
+  const Lines kToldAgain = {"ALPHA -e", "BETA -e", "ALPHA -b", "BETA -b"};
+  const Lines kUntold = {"ALPHA -e", "BETA -e", "BETA -b"};
+  for (const Case& c : {
+           Case{"pre-processor not started once", "CreateProcessA", "ALPHA -b", 1, false, true, kToldAgain},
+           Case{"image unreadable once", "RegQueryValueExA", "PreProcImage", 3, false, true, kToldAgain},
+           Case{"walk broken off once", "RegEnumKeyExA", "References", 4, false, true, kToldAgain},
+           Case{"reference passed over once", "RegOpenKeyExA", "References\\ALPHA", 2, false, true, kToldAgain},
+           Case{"pre-processor never started", "CreateProcessA", "ALPHA -b", 1, true, true, kUntold},
+           Case{"without an undo", "CreateProcessA", "ALPHA -b", 1, true, false, kUntold},
+       }) {
+    SCOPED_TRACE(c.name);
+    PutOlderComponent();
+    ASSERT_TRUE(testsupport::WriteFile(record_file_, ""));
+    Fault(c.operation, c.match, ERROR_ACCESS_DENIED, c.nth, c.always);
+    const Flag result = c.with_undo ? InstallAllOrNothing("GAMMA", "C:\\g.exe") : Install("GAMMA", "C:\\g.exe");
+    ASSERT_TRUE(emu::ClearFaultRules());
+    EXPECT_EQ(RecordedLines(), c.told);
+    EXPECT_TRUE(AllReplaced());
+    EXPECT_FALSE(undo_.RollBackAttempted());
+    const bool untold = c.with_undo && c.told == kUntold;
+    EXPECT_EQ(result, untold ? 0 : 1);
+    EXPECT_EQ(KeyExists(std::string(kKotaReferencesKey) + "\\GAMMA"), !untold);
+    EXPECT_EQ(ChangeMarkerText(ReadChangeMarker()), untold ? "Install\\KeptAside" : "");
+    EXPECT_EQ(AnyKeptAside(), untold);
+    if (untold) {
+      // The next run finishes: every product told, the old files gone.
+      ASSERT_TRUE(testsupport::WriteFile(record_file_, ""));
+      EXPECT_EQ(InstallAllOrNothing("GAMMA", "C:\\g.exe"), 1);
+      EXPECT_EQ(RecordedLines(), kToldAgain);
+      EXPECT_TRUE(ReadChangeMarker().Empty());
+      EXPECT_FALSE(AnyKeptAside());
+    }
+    ASSERT_EQ(emu::admin::DeleteKeyTree(kKotaComponentKey), emu::admin::Removal::kDone);
+    std::string error;
+    ASSERT_TRUE(emu::admin::RemoveServiceDefinition(kDriverServiceName, &error)) << error;
+  }
+}
+
+// A kept-aside file whose deletion is refused is left to the restart and
+// "Discard" stays to name it; any later run deletes the kept-aside files the
+// marker names with no install to put them back (a registration, a removal
+// of the component) and takes the entry out. A machine whose marker names
+// none sees no call for them.
+TEST_F(InstallTest, KeptAsideLeftoversGoWithTheNextRun) {
+  PutOlderComponent();
+  SetRegistryBytes(kKotaComponentKey, kChangeMarkerValue, REG_SZ, "Install\\KeptAside");
+  PutFile(Host(KeptAsidePathOf(kInstalledDriver)), "original driver", kOld);
+  Fault("DeleteFileA", "vtrin.sys.mevrid-kept", ERROR_ACCESS_DENIED);
+  EXPECT_EQ(Install("GAMMA", "C:\\g.exe"), 1);
+  EXPECT_EQ(ChangeMarkerText(ReadChangeMarker()), "Discard");
+  ASSERT_EQ(PendingRenames().size(), 1u);
+  ASSERT_TRUE(emu::ClearFaultRules());
+  // GAMMA alone keeps the component, so its removal removes it.
+  ASSERT_EQ(UninstallComponent("ALPHA", 0), 1);
+  ASSERT_EQ(UninstallComponent("BETA", 0), 1);
+
+  using Run = std::function<Flag()>;
+  const Run registration = [this] { return Install("GAMMA", "C:\\g.exe"); };
+  const Run removal = [] { return UninstallComponent("GAMMA", 0); };
+  for (const char* marker : {"Discard", "KeptAside"}) {
+    for (const Run& run : {registration, removal}) {
+      SCOPED_TRACE(marker);
+      if (!KeyExists(kKotaVersionKey)) {
+        ASSERT_EQ(Install("GAMMA", "C:\\g.exe"), 1);
+      }
+      SetRegistryBytes(kKotaComponentKey, kChangeMarkerValue, REG_SZ, marker);
+      PutFile(Host(KeptAsidePathOf(kInstalledDriver)), "left over", kOld);
+      PutFile(Host(KeptAsidePathOf(kInstalledLibrary)), "left over", kOld);
+      EXPECT_EQ(run(), 1);
+      EXPECT_FALSE(AnyKeptAside());
+      EXPECT_TRUE(ReadChangeMarker().Empty());
+    }
+  }
+  std::vector<std::string> trace;
+  emu::SetCallTrace(&trace);
+  EXPECT_EQ(Install("GAMMA", "C:\\g.exe"), 1);
+  EXPECT_EQ(Install("DELTA", "C:\\d.exe"), 1);
+  EXPECT_EQ(UninstallComponent("DELTA", 0), 1);
+  EXPECT_EQ(UninstallComponent("GAMMA", 0), 1);
+  emu::SetCallTrace(nullptr);
+  for (const std::string& call : trace) EXPECT_EQ(call.find(".mevrid-kept"), std::string::npos) << call;
 }
 
 }  // namespace

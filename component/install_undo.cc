@@ -103,8 +103,18 @@ bool InstallUndo::CaptureVersionKey() {
   return true;
 }
 
-bool InstallUndo::Mark(bool install) {
+bool InstallUndo::Mark(bool install, const std::vector<std::string>& places) {
   if (!CaptureVersionKey()) return false;
+  if (!marked_ && !component_key_created_ && component_key_present_) {
+    // Leftovers go before this run keeps anything: kept beside its own files
+    // under the entry it writes, they could pass for originals, or its own
+    // originals for leftovers.
+    const ChangeMarker read = ReadChangeMarker();
+    if (read.KeptLeftovers()) {
+      leftovers_gone_ = DeleteKeptAsideFilesOf(places);
+      if (!SettleKeptFiles(leftovers_gone_, false)) return false;
+    }
+  }
   if (!marked_ && !component_key_present_ && !component_key_created_) {
     // The marker lives in the component key: a first install, or one over an
     // older node, makes it now and the roll-back takes it away again.
@@ -142,8 +152,8 @@ bool InstallUndo::KeepAside(const std::string& path) {
   }
   DWORD error = GetLastError();
   if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) {
-    if (marker_before_.KeptAside) {
-      // An interrupted run kept the original there: it stays the one to put back.
+    if (marker_before_.KeptOriginals()) {
+      // An interrupted install kept the original there: it stays the one to put back.
       JournalNote(("adopted the kept-aside original of \"" + path + "\"").c_str());
       kept_.push_back({path, true});
       return true;
@@ -163,7 +173,7 @@ bool InstallUndo::KeepAside(const std::string& path) {
   if (IsAbsence(error)) {
     // No file to keep; an interrupted run may have kept it already.
     const bool kept_before =
-        marker_before_.KeptAside && GetFileAttributesA(kept_path.c_str()) != INVALID_FILE_ATTRIBUTES;
+        marker_before_.KeptOriginals() && GetFileAttributesA(kept_path.c_str()) != INVALID_FILE_ATTRIBUTES;
     kept_.push_back({path, kept_before});
     return true;
   }
@@ -230,7 +240,11 @@ bool InstallUndo::RestoreMarker() {
   return restored_;
 }
 
-void InstallUndo::Discard() {
-  for (const KeptFile& kept : kept_)
-    if (kept.Existed) DeleteKeptAsideFile(KeptAsidePathOf(kept.Path));
+bool InstallUndo::Discard() {
+  std::vector<std::string> kept;
+  for (const KeptFile& file : kept_)
+    if (file.Existed) kept.push_back(file.Path);
+  if (kept.empty()) return leftovers_gone_;
+  if (!MarkDiscard()) return false;
+  return DeleteKeptAsideFilesOf(kept) && leftovers_gone_;
 }

@@ -31,14 +31,17 @@ class InstallUndo {
   bool CaptureVersionKey();
   // Writes the marker's "KeptAside" entry (and "Install" when install),
   // creating the component key when it is absent (the roll-back deletes it
-  // again). The first call learns whether an interrupted run left kept-aside
-  // files, which this run then adopts as the originals. Silent; false when
-  // the marker could not be written: then nothing may change.
-  bool Mark(bool install);
-  // Renames path to its kept-aside name. A kept-aside file already there that
-  // an interrupted run left (the marker said so) holds the older original: it
-  // is kept and the file at path is left to be overwritten; one that nothing
-  // accounts for is deleted first. A missing file is remembered as absent
+  // again). The first call learns whether an interrupted install left
+  // kept-aside files ("KeptAside" with "Install"), which this run then adopts
+  // as the originals; those the marker names as leftovers ("Discard", or no
+  // install to put them back) are deleted first, at every one of places.
+  // Silent; false when the marker could not be written: then nothing may
+  // change.
+  bool Mark(bool install, const std::vector<std::string>& places);
+  // Renames path to its kept-aside name. A kept-aside file already there
+  // that an interrupted install left (the marker said so) holds the older
+  // original: it is kept and the file at path is left to be overwritten; one
+  // that nothing accounts for is deleted first. A missing file is remembered as absent
   // (the roll-back deletes what this run put there). false only when the
   // rename failed for a file that exists (held open without delete sharing).
   bool KeepAside(const std::string& path);
@@ -55,10 +58,12 @@ class InstallUndo {
   // false when they could not be taken out: the roll-back then counts as
   // failed, and the next run finishes the change.
   bool RestoreMarker();
-  // After the point of no return: deletes the kept-aside files (one in use
-  // is left to the restart). The marker's "KeptAside" entry stays until the
-  // caller takes it out with its own last entry (UnmarkKeptAside).
-  void Discard();
+  // After the point of no return: the marker's "KeptAside" becomes
+  // "Discard" (one write) before the kept-aside files are deleted, so a kill
+  // never leaves a part of them to put back; one in use is left to the
+  // restart. true when every kept-aside file (leftovers too) is gone; the
+  // caller's last write takes the entry out (SettleKeptFiles).
+  bool Discard();
 
   bool DriverRanBefore() const { return driver_.Running; }
   const SavedService& DriverBefore() const { return driver_; }
@@ -87,6 +92,7 @@ class InstallUndo {
   bool marked_ = false;
   bool component_key_created_ = false;
   bool component_key_deleted_ = false;
+  bool leftovers_gone_ = true;
   ChangeMarker marker_before_;
   std::vector<KeptFile> kept_;
   bool attempted_ = false;

@@ -18,7 +18,7 @@ class InstallUndoTest : public ComponentTest {
   void Begin() {
     ASSERT_TRUE(undo_.CaptureDriverService());
     ASSERT_TRUE(undo_.CaptureVersionKey());
-    ASSERT_TRUE(undo_.Mark(true));
+    ASSERT_TRUE(undo_.Mark(true, {kInstalledTool, kInstalledLibrary, kInstalledDriver}));
   }
   std::string Kept(const char* path) const { return Host(KeptAsidePathOf(path)); }
   std::string Value(const char* value) {
@@ -57,17 +57,29 @@ TEST_F(InstallUndoTest, AKeptFileComesBackAndAFileThatWasAbsentGoes) {
 }
 
 // A kept-aside file already there is the original when the marker says an
-// interrupted run kept it: adopted, it is what comes back. Without the
-// marker it is an old copy nothing accounts for: it goes, and the file
-// found at the path is the one kept.
+// interrupted install kept it ("KeptAside" with "Install"): adopted, it is
+// what comes back. Otherwise it is an old copy nothing accounts for, or a
+// leftover the marker names ("Discard", or no install to put it back, which
+// goes before anything is kept): it goes, and the file found at the path is
+// the one kept.
 TEST_F(InstallUndoTest, AKeptFileOfAnInterruptedRunIsAdoptedOnlyWhenTheMarkerSaysSo) {
-  for (bool marked : {true, false}) {
-    SCOPED_TRACE(marked ? "marked" : "not marked");
+  struct Case {
+    const char* marker;
+    bool adopted;   // else the file at the path is kept
+    bool leftover;  // named a leftover: gone before anything is kept
+  };
+  for (const Case& c : {Case{"Install\\KeptAside", true, false}, Case{"Install", false, false},
+                        Case{"Install\\Discard", false, true}, Case{"KeptAside", false, true},
+                        Case{"Discard", false, true}}) {
+    SCOPED_TRACE(c.marker);
+    const bool marked = c.adopted;
     undo_ = InstallUndo();
-    SetRegistryBytes(kKotaComponentKey, kChangeMarkerValue, REG_SZ, marked ? "Install\\KeptAside" : "Install");
+    SetRegistryBytes(kKotaComponentKey, kChangeMarkerValue, REG_SZ, c.marker);
     PutFile(Kept(kInstalledLibrary), "original", kOld);
     PutFile(Host(kInstalledLibrary), "half-way", kOld + 9);
     Begin();
+    EXPECT_EQ(testsupport::FileExists(Kept(kInstalledLibrary)), !c.leftover);
+    EXPECT_FALSE(ReadChangeMarker().Discard);
     ASSERT_TRUE(undo_.KeepAside(kInstalledLibrary));
     EXPECT_EQ(testsupport::ReadFile(Kept(kInstalledLibrary)), marked ? "original" : "half-way");
     PutFile(Host(kInstalledLibrary), "new", kOld + 5);
@@ -202,8 +214,9 @@ TEST_F(InstallUndoTest, ARollBackWithAFailedPartAnswersFalseAndKeepsTheKey) {
   EXPECT_TRUE(ReadChangeMarker().KeptAside);
 }
 
-// Past the point of no return the old files go; one that cannot be deleted
-// is left to the next restart. The entry stays for the install's last write.
+// Past the point of no return the old files go, "KeptAside" turned into
+// "Discard" before the first of them; one that cannot be deleted is left to
+// the next restart, and "Discard" stays for the install's last write.
 TEST_F(InstallUndoTest, DiscardLetsTheOldFilesGo) {
   PutInstalledFiles(kOld);
   Begin();
@@ -212,8 +225,13 @@ TEST_F(InstallUndoTest, DiscardLetsTheOldFilesGo) {
     PutFile(Host(path), "new", kOld);
   }
   Fault("DeleteFileA", "mevrid.exe.mevrid-kept", ERROR_ACCESS_DENIED);
-  undo_.Discard();
-  EXPECT_TRUE(ReadChangeMarker().KeptAside);
+  std::vector<std::string> deleting;
+  emu::SetCallTrace(&deleting);
+  EXPECT_FALSE(undo_.Discard());
+  emu::SetCallTrace(nullptr);
+  ASSERT_FALSE(deleting.empty());
+  EXPECT_EQ(deleting[0].rfind("RegOpenKeyExA", 0), 0u) << "the marker is written before any file goes";
+  EXPECT_EQ(ChangeMarkerText(ReadChangeMarker()), "Install\\Discard");
   EXPECT_FALSE(testsupport::FileExists(Kept(kInstalledLibrary)));
   EXPECT_FALSE(testsupport::FileExists(Kept(kInstalledDriver)));
   ASSERT_EQ(PendingRenames().size(), 1u);

@@ -1,5 +1,6 @@
 #include "component/kept_files.h"
 
+#include "component/component_files.h"
 #include "journal/run_journal.h"
 #include "platform/platform.h"
 
@@ -10,6 +11,13 @@ constexpr char kKeptSuffix[] = ".mevrid-kept";
 }  // namespace
 
 std::string KeptAsidePathOf(const std::string& path) { return path + kKeptSuffix; }
+
+std::vector<std::string> InstalledFilePaths(const char* windows_directory) {
+  std::vector<std::string> paths;
+  for (ComponentRole role : {ComponentRole::Tool, ComponentRole::Library, ComponentRole::Driver})
+    paths.push_back(InstalledPathOf(role, windows_directory));
+  return paths;
+}
 
 bool DeleteKeptAsideFile(const std::string& kept_path) {
   // A read-only original keeps its attribute when renamed: clear it, or the
@@ -22,10 +30,20 @@ bool DeleteKeptAsideFile(const std::string& kept_path) {
   const DWORD refused = GetLastError();
   if (refused == ERROR_FILE_NOT_FOUND || refused == ERROR_PATH_NOT_FOUND) return true;
   JournalCallFailed("DeleteFileA", refused, kept_path.c_str());
-  if (MoveFileExA(kept_path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+  if (MoveFileExA(kept_path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
     JournalFileSetAside(kept_path.c_str(), kept_path.c_str());
-    return true;
-  }
-  JournalCallFailed("MoveFileExA", GetLastError(), kept_path.c_str());
+  else
+    JournalCallFailed("MoveFileExA", GetLastError(), kept_path.c_str());
   return false;
+}
+
+bool DeleteKeptAsideFilesOf(const std::vector<std::string>& paths) {
+  bool all_gone = true;
+  for (const std::string& path : paths) all_gone = DeleteKeptAsideFile(KeptAsidePathOf(path)) && all_gone;
+  return all_gone;
+}
+
+bool DeleteKeptLeftovers(const ChangeMarker& marker, const std::vector<std::string>& paths) {
+  if (!marker.KeptLeftovers()) return true;
+  return SettleKeptFiles(DeleteKeptAsideFilesOf(paths), false);
 }

@@ -1,5 +1,7 @@
 #include "component/notifications.h"
 
+#include <algorithm>
+
 #include "component/component_text.h"
 #include "component/references.h"
 #include "component/run_and_wait.h"
@@ -26,17 +28,31 @@ bool FormPreProcCommand(HKEY reference_key, const char* notify_switch, Flag verb
 
 namespace {
 
-// Both notifications: one pre-processor at a time.
-Flag NotifyAllReferences(const char* notify_switch, const char* progress_format, Flag verbose) {
+constexpr char kStartingFormat[] = "\nStarting: %s\n";
+
+bool Names(const std::vector<std::string>& names, const char* name) {
+  return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+// One reference told: its line, then its pre-processor run. true when the
+// pre-processor was started.
+bool TellReference(HKEY reference, const char* name, const char* notify_switch, const char* progress_format,
+                   Flag verbose) {
+  // The line names the reference before its image is looked at, so a
+  // reference that is then passed over still shows up.
+  Say(verbose, progress_format, name);
+  char command_line[kTextBufferSize];
+  if (FormPreProcCommand(reference, notify_switch, verbose, command_line)) return RunAndWait(command_line, verbose) != 0;
+  JournalNote((std::string("reference ") + name + " passed over: no image that forms a command line").c_str());
+  return false;
+}
+
+// Both notifications: one pre-processor at a time. started learns the
+// references whose pre-processor started.
+Flag NotifyAllReferences(const char* notify_switch, const char* progress_format, Flag verbose,
+                         std::vector<std::string>* started = nullptr) {
   const bool walked = WalkReferences([&](HKEY reference, const char* name) {
-    // The line names the reference before its image is looked at, so a
-    // reference that is then passed over still shows up.
-    Say(verbose, progress_format, name);
-    char command_line[kTextBufferSize];
-    if (FormPreProcCommand(reference, notify_switch, verbose, command_line))
-      RunAndWait(command_line, verbose);
-    else
-      JournalNote((std::string("reference ") + name + " passed over: no image that forms a command line").c_str());
+    if (TellReference(reference, name, notify_switch, progress_format, verbose) && started) started->push_back(name);
   });
   return walked ? 1 : 0;
 }
@@ -59,6 +75,43 @@ Flag NotifyReferenceEnd(const char* reference_name, Flag verbose) {
   return 1;
 }
 
-Flag NotifyAllReferencesEnd(Flag verbose) { return NotifyAllReferences("-e", "\nStopping: %s\n", verbose); }
+Flag NotifyAllReferencesEnd(Flag verbose, std::vector<std::string>* started) {
+  return NotifyAllReferences("-e", "\nStopping: %s\n", verbose, started);
+}
 
-Flag NotifyAllReferencesBegin(Flag verbose) { return NotifyAllReferences("-b", "\nStarting: %s\n", verbose); }
+Flag NotifyAllReferencesBegin(Flag verbose) { return NotifyAllReferences("-b", kStartingFormat, verbose); }
+
+bool NotifyAllReferencesBeginReaching(const std::vector<std::string>& due, Flag verbose) {
+  // The products are told in the order they were told "-e": the first walk
+  // stops at the first one of due it could not tell (or that the walk passed
+  // over), and the second tells every reference the first did not.
+  std::vector<std::string> started;
+  size_t next = 0;
+  bool stopped = false;
+  WalkReferences([&](HKEY reference, const char* name) {
+    if (stopped) return;
+    const bool is_due = Names(due, name);
+    if (is_due && (next == due.size() || due[next] != name)) {
+      stopped = true;
+      return;
+    }
+    const bool told = TellReference(reference, name, "-b", kStartingFormat, verbose);
+    if (told) started.push_back(name);
+    if (is_due) {
+      if (told)
+        ++next;
+      else
+        stopped = true;
+    }
+  });
+  if (next == due.size()) return true;
+  JournalNote("products not told \"-b\" told once more");
+  std::vector<std::string> again;
+  WalkReferences([&](HKEY reference, const char* name) {
+    if (!Names(started, name) && TellReference(reference, name, "-b", kStartingFormat, verbose))
+      again.push_back(name);
+  });
+  for (size_t i = next; i < due.size(); ++i)
+    if (!Names(again, due[i].c_str())) return false;
+  return true;
+}

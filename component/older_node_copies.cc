@@ -4,10 +4,12 @@
 #include "component/older_node_copies.h"
 
 #include <string>
+#include <vector>
 
 #include "component/component_files.h"
 #include "component/component_text.h"
 #include "component/install_undo.h"
+#include "component/kept_files.h"
 
 namespace {
 
@@ -41,4 +43,12 @@ void DeleteOldComponentCopies(bool library_under_program_files, const char* prog
   else
     RemoveOldCopy(library, verbose, undo);
   RemoveOldCopy(driver, verbose, undo);
+}
+
+std::vector<std::string> OlderNodeKeptPlaces(bool library_under_program_files, const char* program_files_path,
+                                             const char* windows_directory) {
+  std::vector<std::string> places = InstalledFilePaths(windows_directory);
+  if (library_under_program_files && program_files_path[0] != '\0')
+    places.push_back(OlderNodeLibraryPath(true, program_files_path, windows_directory));
+  return places;
 }

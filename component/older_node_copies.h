@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -20,3 +21,8 @@ std::string OlderNodeLibraryPath(bool library_under_program_files, const char* p
 // (a refused rename has the line of a refused deletion).
 void DeleteOldComponentCopies(bool library_under_program_files, const char* program_files_path,
                               const char* windows_directory, Flag verbose, InstallUndo* undo = nullptr);
+
+// Where a "-g" run may keep files aside: the installed files' paths and, on a
+// node that keeps its library under Program Files, that copy's.
+std::vector<std::string> OlderNodeKeptPlaces(bool library_under_program_files, const char* program_files_path,
+                                             const char* windows_directory);

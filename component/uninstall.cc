@@ -6,6 +6,7 @@
 #include "component/component_files.h"
 #include "component/component_keys.h"
 #include "component/component_text.h"
+#include "component/kept_files.h"
 #include "component/notifications.h"
 #include "component/references.h"
 #include "component/windows_directory.h"
@@ -204,7 +205,7 @@ void RemoveComponentKeys() {
 // became of the one before. Keys go leaf first, since a key with subkeys
 // cannot be deleted; files go once the driver no longer runs. The marker goes
 // with the component key.
-Flag RemoveComponent(const char* windows_directory, bool finishing, Flag verbose) {
+Flag RemoveComponent(const char* windows_directory, bool finishing, const ChangeMarker& marker, Flag verbose) {
   JournalStep(journal_step::kRemoveComponent);
   DeleteComponentKey(kKotaReferencesKey);
   Flag result = 1;
@@ -213,6 +214,10 @@ Flag RemoveComponent(const char* windows_directory, bool finishing, Flag verbose
   JournalStep(journal_step::kDeleteFiles);
   if (!DeleteInstalledFile(windows_directory, ComponentRole::Driver, finishing, verbose)) result = 0;
   if (!DeleteInstalledFile(windows_directory, ComponentRole::Library, finishing, verbose)) result = 0;
+  // Old files an install kept aside go with the component, before the key
+  // whose marker names them.
+  if (marker.KeptAside || marker.Discard)
+    SettleKeptFiles(DeleteKeptAsideFilesOf(InstalledFilePaths(windows_directory)), false);
   bool copy_left = false;
   switch (DeleteRecordedUninstaller(finishing, verbose)) {
     case Uninstaller::Unreadable:
@@ -250,7 +255,8 @@ Flag UninstallComponent(const char* reference_name, Flag verbose, bool* entry_le
   // A removal of this reference left unfinished by an earlier run is
   // finished by this one; what else the marker names (an install, other
   // removals) stays for the runs that finish them.
-  const bool finishing = ReadChangeMarker().HasRemovalOf(reference_name);
+  const ChangeMarker marker = ReadChangeMarker();
+  const bool finishing = marker.HasRemovalOf(reference_name);
   if (!DropReference(reference_name, finishing, verbose)) return 0;
   switch (RemainingReferences(finishing)) {
     case Remaining::Others:
@@ -268,5 +274,5 @@ Flag UninstallComponent(const char* reference_name, Flag verbose, bool* entry_le
       break;
   }
   if (component_removal) *component_removal = true;
-  return RemoveComponent(windows_directory, finishing, verbose);
+  return RemoveComponent(windows_directory, finishing, marker, verbose);
 }

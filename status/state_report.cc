@@ -87,6 +87,7 @@ std::vector<std::string> ChangeLines(const ChangeMarker& marker) {
   std::vector<std::string> lines;
   if (marker.Install) lines.push_back("an install left unfinished");
   if (marker.KeptAside) lines.push_back("old files kept aside beside the installed ones");
+  if (marker.Discard) lines.push_back("kept-aside old files left to delete");
   for (const std::string& name : marker.Removals) lines.push_back("the removal of " + name + " left unfinished");
   return lines;
 }
@@ -157,8 +158,8 @@ std::string StateJson(const MachineState& state) {
   json += ",\"version\":" + JsonStringOrNull(state.VersionRecorded, state.Version);
   json += ",\"uninstaller\":" + JsonStringOrNull(state.UninstallerRecorded, state.Uninstaller);
   const ChangeMarker& change = state.ChangeInProgress;
-  json += Format(",\"change_in_progress\":{\"install\":%s,\"kept_aside\":%s,\"removals\":", JsonBool(change.Install),
-                 JsonBool(change.KeptAside));
+  json += Format(",\"change_in_progress\":{\"install\":%s,\"kept_aside\":%s,\"discard\":%s,\"removals\":",
+                 JsonBool(change.Install), JsonBool(change.KeptAside), JsonBool(change.Discard));
   json += JsonStringList(change.Removals) + "}";
   json += ",\"references\":[";
   for (size_t i = 0; i < state.References.size(); ++i) {

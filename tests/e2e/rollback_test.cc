@@ -142,6 +142,29 @@ TEST_F(RollbackEndToEnd, ARollBackThatFailsLeavesTheNextRunToFinish) {
   EXPECT_EQ(emu::admin::ReadString(kComponentKey, "ChangeInProgress"), "");
 }
 
+// A product told "-e" that cannot be told "-b", even by the walk once more,
+// fails the run past its roll-back: the new component stays, "Install" stays
+// for the next run, which tells it.
+TEST_F(RollbackEndToEnd, AProductNeverToldBeginFailsTheRunAndTheNextRunTellsIt) {
+  PutOlderComponent();
+  m_.AddFault("CreateProcessA", "ALPHA -b", 2 /* ERROR_FILE_NOT_FOUND */, 1, true);
+  const std::string record = RecordOf({"-k", "gamma", "-p", "C:\\g.exe", "-q"}, {kRollback});
+  EXPECT_EQ(last_.status, 1);
+  EXPECT_NE(record.find(R"("outcome":"failed")"), std::string::npos) << record;
+  EXPECT_TRUE(record.ends_with(R"("failed_step":"notify-begin","rolled_back":false,"rollback_failed":false})"
+                               "\n"))
+      << record;
+  EXPECT_TRUE(AllInstalled());
+  EXPECT_EQ(emu::admin::ReadString(kComponentKey, "ChangeInProgress"), "Install\\KeptAside");
+  EXPECT_EQ(Recorded(), (Lines{"ALPHA -e -q"}));
+
+  ASSERT_TRUE(emu::ClearFaultRules());
+  EXPECT_EQ(Run({"-k", "gamma", "-p", "C:\\g.exe", "-q"}, {kRollback}).status, 0);
+  EXPECT_EQ(Recorded(), (Lines{"ALPHA -e -q", "ALPHA -e -q", "ALPHA -b -q"}));
+  EXPECT_FALSE(Exists(std::string(kInstalledDriver) + ".mevrid-kept"));
+  EXPECT_EQ(emu::admin::ReadString(kComponentKey, "ChangeInProgress"), "");
+}
+
 const std::string kNodeLibrary = "C:\\Program Files\\Kelm\\bin\\qelmot32.dll";
 
 class OlderNodeRollback : public RollbackEndToEnd {
@@ -196,6 +219,17 @@ TEST_F(OlderNodeRollback, ASuccessfulInstallLetsTheNodesCopiesGo) {
   EXPECT_NE(Export(kComponentKey).find("\\References\\BROMVELD]"), std::string::npos);
   EXPECT_EQ(emu::admin::ReadString(kComponentKey, "ChangeInProgress"), "");
   ExpectEveryServiceRunning();
+}
+
+// The node's library that an interrupted run left kept aside ("Discard")
+// goes with the next "-g", without the mode too.
+TEST_F(OlderNodeRollback, AKeptLeftoverGoesWithTheNextPreparation) {
+  m_.machine().Import(kRegHeader + "[HKEY_LOCAL_MACHINE\\" + kComponentKey + "]\r\n" +
+                      testsupport::RegString("ChangeInProgress", "Discard"));
+  PutFile(kNodeLibrary + ".mevrid-kept", "left over", kOld);
+  EXPECT_EQ(Run({"-g", "-k", "alpha", "-p", "C:\\alpha.exe", "-q"}, {}).status, 0);
+  EXPECT_FALSE(Exists(kNodeLibrary + ".mevrid-kept"));
+  EXPECT_EQ(emu::admin::ReadString(kComponentKey, "ChangeInProgress"), "");
 }
 
 }  // namespace

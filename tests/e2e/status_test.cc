@@ -389,6 +389,21 @@ TEST_F(StatusEndToEnd, TheReportShowsADeletionPendingForTheRestart) {
 // aside: the report names each entry of the marker and every kept-aside file
 // there is, the library an older node keeps below the suite's path included
 // only where that node keeps it there (3.3 and 3.4).
+// Kept-aside files past an install's point of no return are leftovers that
+// the next run deletes: the report says so.
+TEST_F(StatusEndToEnd, TheReportNamesKeptAsideLeftoversToDelete) {
+  ASSERT_EQ(InstallAlpha().status, 0);
+  m_.machine().Import(kRegHeader + "[HKEY_LOCAL_MACHINE\\" + kComponentKey + "]\r\n\"ChangeInProgress\"=\"Discard\"\r\n");
+  const std::string text = Status({}).out;
+  EXPECT_NE(text.find("Change in progress\n  kept-aside old files left to delete\nReferences\n"), std::string::npos)
+      << text;
+  const std::string json = Status({"--json"}).out;
+  EXPECT_NE(json.find(",\"change_in_progress\":{\"install\":false,\"kept_aside\":false,\"discard\":true,"
+                      "\"removals\":[]},"),
+            std::string::npos)
+      << json;
+}
+
 TEST_F(StatusEndToEnd, TheReportShowsAChangeInProgressAndTheFilesKeptAside) {
   ASSERT_EQ(InstallAlpha().status, 0);
   const std::string clean = Status({}).out;
@@ -397,7 +412,7 @@ TEST_F(StatusEndToEnd, TheReportShowsAChangeInProgressAndTheFilesKeptAside) {
       << clean;
   EXPECT_NE(clean.find("Old files kept aside\n  (none)\nDeletions pending"), std::string::npos) << clean;
   const std::string clean_json = Status({"--json"}).out;
-  EXPECT_NE(clean_json.find(",\"change_in_progress\":{\"install\":false,\"kept_aside\":false,\"removals\":[]},"),
+  EXPECT_NE(clean_json.find(",\"change_in_progress\":{\"install\":false,\"kept_aside\":false,\"discard\":false,\"removals\":[]},"),
             std::string::npos);
   EXPECT_EQ(Field(clean_json, "kept_aside_files"), "[]");
 
@@ -429,7 +444,7 @@ TEST_F(StatusEndToEnd, TheReportShowsAChangeInProgressAndTheFilesKeptAside) {
   EXPECT_NE(Status({}).out.find(kept + "  " + suite_library + ": 11 bytes, written 2001-09-09T01:46:40Z\nDeletions"),
             std::string::npos);
   const std::string json = Status({"--json"}).out;
-  EXPECT_NE(json.find(",\"change_in_progress\":{\"install\":true,\"kept_aside\":true,\"removals\":[\"BETA\"]},"),
+  EXPECT_NE(json.find(",\"change_in_progress\":{\"install\":true,\"kept_aside\":true,\"discard\":false,\"removals\":[\"BETA\"]},"),
             std::string::npos)
       << json;
   EXPECT_EQ(Field(json, "kept_aside_files"),
@@ -452,7 +467,7 @@ TEST_F(StatusEndToEnd, TheReportShowsWhatAKilledAllOrNothingUpgradeLeft) {
   ASSERT_EQ(Run(kBeta, {"MEVRID_ROLLBACK=on"}).status, 128 + 9);
   emu::ClearFaultRules();
   const std::string json = Status({"--json"}).out;
-  EXPECT_NE(json.find(",\"change_in_progress\":{\"install\":true,\"kept_aside\":true,\"removals\":[]},"),
+  EXPECT_NE(json.find(",\"change_in_progress\":{\"install\":true,\"kept_aside\":true,\"discard\":false,\"removals\":[]},"),
             std::string::npos)
       << json;
   const std::string kept = Field(json, "kept_aside_files");
@@ -462,7 +477,7 @@ TEST_F(StatusEndToEnd, TheReportShowsWhatAKilledAllOrNothingUpgradeLeft) {
 
   ASSERT_EQ(Run(kBeta, {"MEVRID_ROLLBACK=on"}).status, 0);
   const std::string after = Status({"--json"}).out;
-  EXPECT_NE(after.find(",\"change_in_progress\":{\"install\":false,\"kept_aside\":false,\"removals\":[]},"),
+  EXPECT_NE(after.find(",\"change_in_progress\":{\"install\":false,\"kept_aside\":false,\"discard\":false,\"removals\":[]},"),
             std::string::npos);
   EXPECT_EQ(Field(after, "kept_aside_files"), "[]");
 }

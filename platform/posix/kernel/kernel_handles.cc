@@ -88,11 +88,10 @@ size_t admin::OpenKernelHandleCount() {
 
 BOOL CloseHandle(HANDLE hObject) {
   std::shared_ptr<emu::k32::KernelObject> object = emu::k32::FindHandle(hObject);
-  if (DWORD fault = emu::CheckFault("CloseHandle", object ? object->Describe() : std::string())) {
-    // The handle stays open, as after any failed close.
-    emu::SetLastErrorCode(fault);
-    return FALSE;
-  }
+  // The handle is released even when a fault rule makes the call report an
+  // error, as RegCloseKey and CloseServiceHandle release theirs: a close that
+  // fails on Windows was handed no valid open handle, so nothing stays open.
+  const DWORD fault = emu::CheckFault("CloseHandle", object ? object->Describe() : std::string());
   if (!object) {
     emu::SetLastErrorCode(ERROR_INVALID_HANDLE);
     return FALSE;
@@ -104,5 +103,9 @@ BOOL CloseHandle(HANDLE hObject) {
   // The object (an open file's descriptor, a process's record) goes when
   // its last handle does, outside the lock: a process record reaps its child.
   object.reset();
+  if (fault) {
+    emu::SetLastErrorCode(fault);
+    return FALSE;
+  }
   return TRUE;
 }

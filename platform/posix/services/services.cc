@@ -193,17 +193,21 @@ BOOL DeleteService(SC_HANDLE hService) {
   return TRUE;
 }
 
+// The handle is released even when a fault rule makes the call report an
+// error: a close that fails on Windows was handed no valid open handle, so
+// nothing stays open (and a deleted service is not kept marked by it).
 BOOL CloseServiceHandle(SC_HANDLE hSCObject) {
-  if (DWORD fault = emu::CheckFault("CloseServiceHandle", emu::svc::MatchText(hSCObject)))
-    return Fail<BOOL>(fault, FALSE);
+  const DWORD fault = emu::CheckFault("CloseServiceHandle", emu::svc::MatchText(hSCObject));
   emu::svc::HandleInfo info;
   if (!emu::svc::LookupHandle(hSCObject, &info)) return Fail<BOOL>(ERROR_INVALID_HANDLE, FALSE);
   emu::svc::DropHandle(hSCObject);
-  if (info.manager) return TRUE;
-  emu::Transaction tx;
-  emu::svc::RemoveHandleRow(info.row);
-  emu::svc::FinalizeIfDeletable(info.name);
-  tx.Commit();
+  if (!info.manager) {
+    emu::Transaction tx;
+    emu::svc::RemoveHandleRow(info.row);
+    emu::svc::FinalizeIfDeletable(info.name);
+    tx.Commit();
+  }
+  if (fault) return Fail<BOOL>(fault, FALSE);
   return TRUE;
 }
 

@@ -279,6 +279,20 @@ TEST_F(ScmTest, DeletedServiceStaysMarkedUntilItsLastHandleCloses) {
   EXPECT_EQ(emu::store::GetString(Key("Doomed"), "DeleteFlag", "none"), "none");
 }
 
+// A close that a fault rule makes fail still lets go of the handle: on
+// Windows such a close had no open handle to keep, so the deleted service
+// goes and its name is free for a new one at once.
+TEST_F(ScmTest, AFailedCloseStillLetsADeletedServiceGo) {
+  SC_HANDLE doomed = Create("Doomed", SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, "d.exe").Release();
+  ASSERT_NE(doomed, nullptr);
+  ASSERT_TRUE(DeleteService(doomed));
+  ASSERT_TRUE(emu::AddFaultRule("CloseServiceHandle", "Doomed", ERROR_INVALID_HANDLE, 1, false));
+  ExpectError(CloseServiceHandle(doomed), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(Key("Doomed"), emu::store::kNoKey);
+  EXPECT_TRUE(Create("Doomed", SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, "d.exe"));
+  ExpectError(CloseServiceHandle(doomed), ERROR_INVALID_HANDLE);
+}
+
 TEST_F(ScmTest, RunningMarkedServiceGoesWhenItsStopEnds) {
   auto spec = Spec("Winding", SERVICE_RUNNING);
   spec.stop_ms = 2000;
