@@ -17,6 +17,9 @@ struct ComponentFile {
 
 // Library, driver, tool: the order of the currency check.
 extern const ComponentFile kComponentFiles[3];
+// Tool, library, driver: the order an install replaces them in, so a failed
+// copy leaves the driver, copied last, as it was.
+inline constexpr ComponentRole kCopyOrder[] = {ComponentRole::Tool, ComponentRole::Library, ComponentRole::Driver};
 // The row of the file set with that role.
 const ComponentFile& ComponentFileOf(ComponentRole role);
 // Where a role's file is installed below the Windows directory, formed in

@@ -80,8 +80,6 @@ void StopComponentUsers(Flag verbose, std::vector<std::string>* told = nullptr) 
   StopServiceTree(kDriverServiceName, kDriverServiceDisplay, 0);
 }
 
-constexpr ComponentRole kCopyOrder[] = {ComponentRole::Tool, ComponentRole::Library, ComponentRole::Driver};
-
 // With an undo, the installed file is kept aside before its copy: a rename
 // refused for a file that is there is that copy failing, with its line.
 bool KeepAsideForCopy(const char* windows_directory, ComponentRole role, Flag verbose, InstallUndo* undo) {

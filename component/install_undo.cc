@@ -160,9 +160,7 @@ bool InstallUndo::KeepAside(const std::string& path) {
     }
     // Nothing accounts for it: an old copy whose deletion was left to a
     // restart. It makes way for the file this run keeps.
-    SetFileAttributesA(kept_path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (!DeleteFileA(kept_path.c_str())) return Failed("DeleteFileA", GetLastError(), kept_path.c_str());
-    JournalChange("deleted", kept_path.c_str());
+    if (!DeleteKeptAsideFile(kept_path)) return false;
     if (MoveFileExA(path.c_str(), kept_path.c_str(), 0)) {
       JournalChange("kept aside", path.c_str());
       kept_.push_back({path, true});

@@ -14,7 +14,7 @@ std::string KeptAsidePathOf(const std::string& path) { return path + kKeptSuffix
 
 std::vector<std::string> InstalledFilePaths(const char* windows_directory) {
   std::vector<std::string> paths;
-  for (ComponentRole role : {ComponentRole::Tool, ComponentRole::Library, ComponentRole::Driver})
+  for (ComponentRole role : kCopyOrder)
     paths.push_back(InstalledPathOf(role, windows_directory));
   return paths;
 }
